@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "toolkit/text.h"
+
+// The conversation log as a document: runs of text, each with its character and paragraph
+// style. The talk window renders it; saving writes it as RTF or plain text. Every message
+// is appended as one unit, so messages from different threads never mix.
+namespace mirka {
+
+struct LogStyle {
+    WString face;
+    std::int32_t height = -200;          // twips, kept as stored (negative as in the record)
+    std::optional<std::uint32_t> color;  // COLORREF; none keeps the colour at the insertion
+    bool bold = false;
+    std::int32_t indentTwips = 0;        // paragraph start indent; 0 means not set
+
+    bool operator==(const LogStyle&) const = default;
+};
+
+struct LogRun {
+    WString text;
+    LogStyle style;
+
+    bool operator==(const LogRun&) const = default;
+};
+
+class LogDocument {
+public:
+    using Listener = std::function<void()>;
+
+    // Appends one message's runs as a unit and tells the listener.
+    void Append(std::vector<LogRun> runs);
+    void Clear();
+    std::vector<LogRun> Runs() const;
+    // Characters and line breaks only.
+    WString PlainText() const;
+    // Increases with every change, so a viewer can tell what it has not shown yet.
+    std::uint64_t Version() const;
+
+    // Called after every change, on the thread that made it.
+    void SetListener(Listener listener);
+
+private:
+    mutable std::mutex lock;
+    std::vector<LogRun> runs;
+    std::uint64_t version = 0;
+    Listener listener;
+};
+
+}  // namespace mirka

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <vector>
+
+#include "app/chat_font.h"
+#include "app/log_document.h"
+
+namespace mirka {
+
+// Turns a text into one log message. The part up to the first "\r\n" is a bold heading in
+// "ＭＳ Ｐゴシック" (height -200, indent 1 twip); the rest is the body, indented 200 twips,
+// in the given style block or the default. A text without any line break gives the
+// null-pointer error line and a dump of its first 256 bytes instead.
+std::vector<LogRun> BuildLogMessage(const CharFormat* style, WStringView text);
+
+LogStyle HeadingStyle();
+LogStyle DefaultBodyStyle();
+
+}  // namespace mirka

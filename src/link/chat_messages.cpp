@@ -1,0 +1,116 @@
+#include <vector>
+
+#include "link/task_manager.h"
+#include "toolkit/format.h"
+#include "toolkit/platform.h"
+
+namespace mirka {
+
+namespace asio = boost::asio;
+
+namespace {
+constexpr WStringView kProgramTitle = u"ミルカ Ver.T100a";
+constexpr std::size_t kChatLineCapacity = 2048;
+// Status texts are at most 1,031 units (a 2,064-byte buffer with its terminator).
+constexpr std::size_t kStatusCapacity = 1032;
+constexpr std::size_t kSenderNameBytes = 256;
+}  // namespace
+
+void TaskManager::QueueChatLine(const WString& text, const WString& name) {
+    PostCommand([this, name, text](int arg) { SendChatLine(arg, name, text); });
+}
+
+void TaskManager::QueueTextLine(const WString& text) {
+    PostCommand([this, text](int arg) { SendTextLine(arg, text); });
+}
+
+void TaskManager::QueueStatusMessage(const WString& statusText) {
+    PostCommand([this, statusText](int arg) { SendStatusMessage(arg, statusText); });
+}
+
+void TaskManager::Disconnect() {
+    PostCommand([this](int arg) { SendDisconnectRequest(arg); });
+    std::this_thread::sleep_for(disconnectPause);
+    SetLinkState(LINK_CLOSED);
+}
+
+void TaskManager::SendChatLine(int arg, const WString& name, const WString& text) {
+    std::tm now = LocalTimeNow();
+    WString line = Format(kChatLineCapacity, u"%s の発言 (%02d:%02d:%02d): \r\n%s\r\n", name,
+                          now.tm_hour, now.tm_min, now.tm_sec, text);
+    SendTextLine(arg, line);
+}
+
+void TaskManager::SendTextLine(int, const WString& text) {
+    CharFormat font = values->ChatFont();
+    auto style = font.Encode();
+    Bytes payload = EncodeUtf16Le(text);
+    FrameHeader header;
+    header.code = NET_CHAT;
+    header.lengthField = static_cast<std::uint32_t>(payload.size());
+    WriteFrame(header, {asio::buffer(style), asio::buffer(payload)});
+    AppendLog(&font, text);
+    if (TalkWindowPort* window = ownerWindow.load()) window->ClearInputBox();
+}
+
+void TaskManager::SendStatusMessage(int, const WString& statusText) {
+    WString text = FitField(statusText, kStatusCapacity);
+    Bytes payload = EncodeUtf16Le(text);
+    std::uint8_t name[kSenderNameBytes];
+    PutUtf16Field(name, sizeof name, values->UserName());
+    FrameHeader header;
+    header.code = NET_STATUS;
+    header.lengthField = static_cast<std::uint32_t>(payload.size());
+    WriteFrame(header, {asio::buffer(payload), asio::buffer(name)});
+}
+
+void TaskManager::SendDisconnectRequest(int) {
+    FrameHeader header;
+    header.code = NET_DISCONNECT;
+    WriteFrame(header);
+}
+
+bool TaskManager::OnChatLine(const FrameHeader& header) {
+    std::uint32_t n = header.lengthField;
+    if (n > kMaxTextPayloadBytes) return false;
+    std::uint8_t style[CharFormat::kBytes];
+    if (!ReadPayload(style, sizeof style)) return false;
+    // The text is followed by a zero unit; an odd last byte becomes a unit of its own.
+    std::vector<std::uint8_t> bytes(n + 2, 0);
+    if (!ReadPayload(bytes.data(), n)) return false;
+    WString text = DecodeUtf16Le(bytes.data(), (n + 1) & ~1u);
+    text.resize(std::min(text.size(), text.find(u'\0')));
+    CharFormat font = CharFormat::Decode(style);
+    AppendLog(&font, text);
+    if (TalkWindowPort* window = ownerWindow.load()) {
+        if (values->SoundOn()) window->PlayWave(u"send.wav");
+        window->FlashWindow();
+    }
+    return true;
+}
+
+bool TaskManager::OnStatusMessage(const FrameHeader& header) {
+    std::uint32_t n = header.lengthField;
+    if (n > kMaxTextPayloadBytes) return false;
+    std::vector<std::uint8_t> bytes(n, 0);
+    if (!ReadPayload(bytes.data(), n)) return false;
+    WString text = DecodeUtf16Le(bytes.data(), n & ~1u);
+    text.resize(std::min(text.size(), text.find(u'\0')));
+    std::uint8_t name[kSenderNameBytes];
+    if (!ReadPayload(name, sizeof name)) return false;
+    WString title = Format(kFormatCapacity, u"%s - ", kProgramTitle) +
+                    GetUtf16Field(name, sizeof name);
+    if (TalkWindowPort* window = ownerWindow.load()) {
+        window->SetPeerStatusText(text);
+        window->SetWindowTitle(title);
+        if (values->SoundOn()) window->PlayWave(u"stat_chg.wav");
+    }
+    return true;
+}
+
+void TaskManager::OnDisconnectReceived() {
+    AppendLog(nullptr, u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    SetLinkState(LINK_CLOSED);
+}
+
+}  // namespace mirka

@@ -1,0 +1,167 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "app/chat_font.h"
+#include "link/frame.h"
+#include "app/program_values.h"
+#include "link/receive_stream.h"
+#include "link/window_port.h"
+
+namespace mirka {
+
+// Received chat and status texts above this are taken for a broken stream: the link closes.
+inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
+
+enum enumLinkState : std::int32_t {
+    LINK_IDLE = 0,
+    LINK_SERVER = 1,
+    LINK_CLIENT = 2,
+    LINK_CLOSED = 3,
+};
+
+// Holds the talk window that receives all output of the link and the transfers.
+class TMWindowHandle {
+public:
+    virtual ~TMWindowHandle() = default;
+    std::atomic<TalkWindowPort*> ownerWindow{nullptr};
+};
+
+// The link manager: the TCP connection to the peer, the I/O thread that receives frames and
+// runs the keep-alive, the pump thread that runs queued sends and drives the file senders,
+// and the command queue through which the window thread asks for anything to be sent.
+class TaskManager : public TMWindowHandle {
+public:
+    using Command = std::function<void(int)>;
+
+    // The values the chat and status messages use; the program passes its settings.
+    explicit TaskManager(ProgramValues* values = nullptr);
+    ~TaskManager() override;
+
+    TaskManager(const TaskManager&) = delete;
+    TaskManager& operator=(const TaskManager&) = delete;
+
+    // Listens on the port and waits for one peer. Returns false, with the link closed, when
+    // the port cannot be opened; a failed accept still leaves LINK_SERVER, whose first read
+    // then fails and closes the link.
+    bool StartServer(std::uint16_t port);
+    // Ends a StartServer that is still waiting for its peer (from another thread).
+    void CancelServerWait();
+    bool ConnectToServer(const std::string& host, std::uint16_t port);
+    static bool IsDottedIPv4(const std::string& text);
+    std::string PeerAddressText() const;
+    void RestartThreads();
+
+    void PostCommand(Command command);
+    void QueueKeepAlive();
+    void SendCode(int, NETCODE code);
+
+    // Chat, status and disconnect.
+    void QueueChatLine(const WString& text, const WString& name);
+    void QueueTextLine(const WString& text);
+    void QueueStatusMessage(const WString& statusText);
+    void Disconnect();
+    void SendChatLine(int, const WString& name, const WString& text);
+    void SendTextLine(int, const WString& text);
+    void SendStatusMessage(int, const WString& statusText);
+    void SendDisconnectRequest(int);
+
+    enumLinkState LinkState() const { return linkState.load(); }
+    void SetLinkState(enumLinkState state);
+
+    // Tests shorten these.
+    void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
+    void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
+    // How long a closed link waits for the peer to close its end before closing its own.
+    void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
+
+    std::atomic<std::uint16_t> sendWait{1};
+    std::atomic<std::int32_t> sendBufSize{2048};
+
+    ProgramValues& Values() { return *values; }
+
+protected:
+    // Writes one frame (header and payload parts) as a unit with respect to other frames.
+    // A failed write closes the link.
+    bool WriteFrame(const FrameHeader& header,
+                    std::initializer_list<boost::asio::const_buffer> payload = {});
+    // Blocking read of exactly n payload bytes on the I/O thread.
+    bool ReadPayload(void* destination, std::size_t n);
+    void AppendLog(const CharFormat* style, WStringView text);
+
+private:
+    void Wake();
+    void StartWorkers();
+    void JoinWorkers();
+    void WaitForClosedLinkToEnd();
+    void IoThreadMain();
+    void PumpThreadMain();
+    bool RunPendingCommands();
+    // One pass over the task table; returns whether a transfer still has data to send.
+    bool SenderPass();
+
+    void BeginLink(enumLinkState state);
+    void ReadFrames();
+    // Handles one frame; false when the link must stop reading.
+    bool Dispatch(const FrameHeader& header);
+    void ArmKeepAlive();
+    void OnKeepAliveTimer(const boost::system::error_code& error);
+    std::shared_ptr<boost::asio::ip::tcp::socket> CurrentSocket();
+
+    bool OnChatLine(const FrameHeader& header);
+    bool OnStatusMessage(const FrameHeader& header);
+    void OnDisconnectReceived();
+    bool OnFileFrame(const FrameHeader& header);
+
+    ProgramValues ownValues;
+    ProgramValues* values;
+
+    // The global lock: guards the command queue and the replacement of socket and acceptor.
+    std::recursive_mutex globalLock;
+    std::vector<Command> commands;
+    std::shared_ptr<boost::asio::ip::tcp::socket> socket;
+    std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
+
+    // One frame at a time on the socket, from either worker thread.
+    std::mutex sendLock;
+
+    boost::asio::io_context ioService;
+    std::optional<boost::asio::steady_timer> keepAliveTimer;
+    ReceiveStream receiver;
+    std::atomic<std::uint64_t> linkGeneration{0};
+
+    boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
+    mutable std::mutex peerLock;
+
+    std::atomic<enumLinkState> linkState{LINK_IDLE};
+    std::atomic<bool> stopping{false};
+    // Wakes the idle worker threads on a state change or a new command.
+    std::mutex wakeLock;
+    std::condition_variable wake;
+    bool wakePending = false;
+    bool ioRunning = false;
+    bool pumpRunning = false;
+
+    std::chrono::milliseconds keepAliveInterval{20000};
+    std::chrono::milliseconds disconnectPause{1000};
+    std::chrono::milliseconds closeLinger{3000};
+
+    std::thread ioThread;
+    std::thread pumpThread;
+};
+
+}  // namespace mirka

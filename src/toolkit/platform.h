@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// The few calls that differ between platforms live here.
+namespace mirka {
+
+std::tm LocalTime(std::time_t when);
+std::tm LocalTimeNow();
+
+// Milliseconds from an arbitrary start, wrapping at 32 bits like the system tick.
+std::uint32_t MillisecondTick();
+
+// Raise the system timer resolution to 1 ms (where the platform has such a setting) and
+// restore it again.
+void BeginMillisecondTimer();
+void EndMillisecondTimer();
+
+}  // namespace mirka
+
+namespace mirka {
+
+// Shuts a socket down in both directions by its native handle. Safe from any thread: it
+// wakes a read or write that another thread is blocked in.
+void ShutdownSocketHandle(std::intptr_t handle);
+
+}  // namespace mirka

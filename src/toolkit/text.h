@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Text inside the program is UTF-16. Narrow text (settings file, debug log, gateway and
+// search engine) is in the code page of the process locale, set with setlocale at start-up.
+namespace mirka {
+
+using WString = std::u16string;
+using WStringView = std::u16string_view;
+
+// Narrow text in the current locale's code page. Characters the code page cannot hold
+// become '?'; bytes that are not valid in it become U+FFFD, so the result is always
+// well-formed UTF-16.
+std::string ToNarrow(WStringView text);
+WString FromNarrow(std::string_view text);
+
+// The codeset name of the current locale (for example "UTF-8" or "SHIFT_JIS").
+std::string LocaleCodeset();
+
+// UTF-8 conversions for file names and for the GUI boundary. Ill-formed input becomes U+FFFD.
+std::string ToUtf8(WStringView text);
+WString FromUtf8(std::string_view text);
+
+// Cuts a narrow text in the locale's code page to at most maxBytes bytes without splitting
+// a multibyte character.
+void CutNarrow(std::string& text, std::size_t maxBytes);
+
+// Cuts a UTF-16 text to at most maxUnits units without splitting a surrogate pair.
+void CutUnits(WString& text, std::size_t maxUnits);
+
+// A zero-terminated field of `capacity` units holds at most capacity - 1 units.
+WString FitField(WStringView text, std::size_t capacity);
+
+// Length of a zero-terminated text stored in a fixed buffer (stops at the buffer's end).
+WStringView TerminatedView(const char16_t* buffer, std::size_t capacity);
+
+// The separators of this platform's paths; kPathSeparator is the one written.
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr WStringView kPathSeparators = u"\\/";
+#else
+inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr WStringView kPathSeparators = u"/";
+#endif
+
+// Name and extension parts of a path: after the last separator, and from the name's last
+// dot on (empty when the name has no dot).
+WStringView PathNamePart(WStringView path);
+WStringView PathExtensionPart(WStringView path);
+
+}  // namespace mirka

@@ -1,0 +1,172 @@
+#include "support/loopback.h"
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include "support/wait.h"
+#include "toolkit/file_system.h"
+
+namespace mirka::test {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+std::uint16_t FreeLoopbackPort() {
+    asio::io_context io;
+    tcp::acceptor probe(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return probe.local_endpoint().port();
+}
+
+LinkedPair::LinkedPair()
+    : server(std::make_unique<TaskManager>(&serverValues)),
+      client(std::make_unique<TaskManager>(&clientValues)) {
+    serverValues.SetUserName(u"server");
+    clientValues.SetUserName(u"client");
+    server->ownerWindow = &serverWindow;
+    client->ownerWindow = &clientWindow;
+}
+
+LinkedPair::~LinkedPair() {
+    client.reset();
+    server.reset();
+}
+
+bool LinkedPair::Link() {
+    port = FreeLoopbackPort();
+    std::atomic<bool> serverDone{false};
+    std::thread waiter([&] {
+        server->StartServer(port);
+        serverDone = true;
+    });
+    bool connected = false;
+    // The server may not listen yet: try a few times.
+    for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
+        MessageRecorder quiet;
+        connected = client->ConnectToServer("127.0.0.1", port);
+        if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!connected) server->CancelServerWait();
+    waiter.join();
+    return connected && serverDone && server->LinkState() == LINK_SERVER &&
+           client->LinkState() == LINK_CLIENT;
+}
+
+FakePeer::FakePeer() : socket(io) {}
+
+bool FakePeer::Connect(std::uint16_t port) {
+    boost::system::error_code error;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        socket.close(error);
+        socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), error);
+        if (!error) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::uint16_t FakePeer::Listen() {
+    acceptor = std::make_unique<tcp::acceptor>(
+        io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return acceptor->local_endpoint().port();
+}
+
+bool FakePeer::Accept() {
+    boost::system::error_code error;
+    acceptor->accept(socket, error);
+    return !error;
+}
+
+void FakePeer::Send(const std::vector<std::uint8_t>& bytes) {
+    boost::system::error_code error;
+    asio::write(socket, asio::buffer(bytes), error);
+}
+
+void FakePeer::SendFrame(const FrameHeader& header, const std::vector<std::uint8_t>& payload) {
+    auto bytes = header.Encode();
+    std::vector<std::uint8_t> frame(bytes.begin(), bytes.end());
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    Send(frame);
+}
+
+bool FakePeer::Read(std::vector<std::uint8_t>& bytes, std::size_t n, int timeoutMs) {
+    bytes.assign(n, 0);
+    bool done = false;
+    boost::system::error_code result;
+    asio::async_read(socket, asio::buffer(bytes), [&](const boost::system::error_code& e, std::size_t) {
+        done = true;
+        result = e;
+    });
+    io.restart();
+    io.run_for(std::chrono::milliseconds(timeoutMs));
+    if (!done) {
+        boost::system::error_code ignored;
+        socket.cancel(ignored);
+        io.restart();
+        io.run();
+        return false;
+    }
+    return !result;
+}
+
+bool FakePeer::ReadHeader(FrameHeader& header, int timeoutMs) {
+    std::vector<std::uint8_t> bytes;
+    if (!Read(bytes, FrameHeader::kBytes, timeoutMs)) return false;
+    header = FrameHeader::Decode(bytes.data());
+    return true;
+}
+
+void FakePeer::Close() {
+    boost::system::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+}
+
+bool FakePeer::ClosedByPeer(int timeoutMs) {
+    // Reads and drops whatever still comes until the end of the stream.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<std::uint8_t> byte;
+    while (std::chrono::steady_clock::now() < deadline) {
+        bool done = false;
+        boost::system::error_code result;
+        std::uint8_t buffer[4096];
+        socket.async_read_some(asio::buffer(buffer), [&](const boost::system::error_code& e, std::size_t) {
+            done = true;
+            result = e;
+        });
+        io.restart();
+        io.run_for(std::chrono::milliseconds(100));
+        if (!done) {
+            boost::system::error_code ignored;
+            socket.cancel(ignored);
+            io.restart();
+            io.run();
+            continue;
+        }
+        if (result) return true;
+    }
+    return false;
+}
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    path = std::filesystem::temp_directory_path() /
+           ("mirka-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(path);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path, ignored);
+}
+
+WString TempFolder::WithSeparator() const { return FromFsPath(path) + kPathSeparator; }
+
+std::vector<std::uint8_t> Utf16LeBytes(const WString& text) { return EncodeUtf16Le(text); }
+
+}  // namespace mirka::test

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/log_document.h"
+#include "link/window_port.h"
+#include "toolkit/message_box.h"
+
+namespace mirka::test {
+
+// Records every call a worker thread makes on the talk window.
+class WindowRecorder : public TalkWindowPort {
+public:
+    void AppendLogMessage(std::vector<LogRun> runs) override;
+    void SetPeerStatusText(const WString& text) override;
+    void SetWindowTitle(const WString& title) override;
+    void ClearInputBox() override;
+    void FlashWindow() override;
+    void PlayWave(const WString& fileName) override;
+
+    LogDocument log;
+    WString LogText() const { return log.PlainText(); }
+    std::vector<std::vector<LogRun>> Messages() const;
+    WString StatusText() const;
+    WString Title() const;
+    std::vector<WString> Sounds() const;
+    int flashes() const { return flashCount; }
+    int inputClears() const { return clearCount; }
+
+private:
+    mutable std::mutex lock;
+    std::vector<std::vector<LogRun>> messages;
+    WString statusText;
+    WString title;
+    std::vector<WString> sounds;
+    std::atomic<int> flashCount{0};
+    std::atomic<int> clearCount{0};
+};
+
+struct RecordedBox {
+    unsigned type;
+    WString caption;
+    WString text;
+};
+
+// Installed for its lifetime as the process's message presenter; answers every box.
+class MessageRecorder : public MessagePresenter {
+public:
+    explicit MessageRecorder(int answer = kIdOk);
+    ~MessageRecorder() override;
+    int Present(unsigned type, const WString& caption, const WString& text) override;
+    std::vector<RecordedBox> Boxes() const;
+
+private:
+    int answer;
+    mutable std::mutex lock;
+    std::vector<RecordedBox> boxes;
+};
+
+// Readable output of UTF-16 text in assertion messages.
+std::string Utf8(const WString& text);
+
+}  // namespace mirka::test
