@@ -1,14 +1,12 @@
 #include "support/loopback.h"
 
 #include <atomic>
-#include <random>
 #include <thread>
 
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
 #include "support/wait.h"
-#include "toolkit/file_system.h"
 
 namespace mirka::test {
 
@@ -150,22 +148,6 @@ bool FakePeer::ClosedByPeer(int timeoutMs) {
     }
     return false;
 }
-
-TempFolder::TempFolder() {
-    std::random_device random;
-    path = std::filesystem::temp_directory_path() /
-           ("mirka-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(path);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path, ignored);
-}
-
-WString TempFolder::WithSeparator() const { return FromFsPath(path) + kPathSeparator; }
 
 std::vector<std::uint8_t> Utf16LeBytes(const WString& text) { return EncodeUtf16Le(text); }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,19 +57,6 @@ private:
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket socket;
     std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
-};
-
-// A fresh folder under the system's temporary folder, removed with the object.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    const std::filesystem::path& Path() const { return path; }
-    // The folder as the program writes it, with a trailing separator.
-    WString WithSeparator() const;
-
-private:
-    std::filesystem::path path;
 };
 
 std::vector<std::uint8_t> Utf16LeBytes(const WString& text);

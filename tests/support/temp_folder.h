@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+
+#include "toolkit/text.h"
+
+namespace mirka::test {
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& Path() const { return path; }
+    // The folder as the program writes it, with a trailing separator.
+    WString WithSeparator() const;
+
+private:
+    std::filesystem::path path;
+};
+
+}  // namespace mirka::test
