@@ -1,0 +1,131 @@
+#include <thread>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <gtest/gtest.h>
+
+#include "support/loopback.h"
+#include "support/wait.h"
+
+namespace mirka {
+namespace {
+
+using test::LinkedPair;
+using test::MessageRecorder;
+using test::WaitUntil;
+
+TEST(Connect, RefusedDottedAddressShowsTwoBoxesInOrder) {
+    MessageRecorder boxes;
+    TaskManager manager;
+    std::uint16_t port = test::FreeLoopbackPort();  // nobody listens there now
+    EXPECT_FALSE(manager.ConnectToServer("127.0.0.1", port));
+    auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].caption, u"エラー");
+    EXPECT_EQ(shown[0].type, unsigned{kMbIconError});
+    EXPECT_FALSE(shown[0].text.empty());  // the system's description
+    EXPECT_EQ(shown[1].text, Format(2048,
+                                    u"127.0.0.1:%d に接続できませんでした。\r\nIPとポートを確認すると同時に\r\n"
+                                    u"相手がサーバとして待機しているかを確認してください。",
+                                    port));
+    EXPECT_EQ(manager.LinkState(), LINK_IDLE);
+}
+
+TEST(Connect, AddressAbove255GetsTheConnectionFailureBox) {
+    MessageRecorder boxes;
+    TaskManager manager;
+    EXPECT_TRUE(TaskManager::IsDottedIPv4("300.1.2.3"));
+    EXPECT_FALSE(TaskManager::IsDottedIPv4("1.2.3"));
+    EXPECT_FALSE(TaskManager::IsDottedIPv4("1.2.3.4 "));
+    EXPECT_FALSE(manager.ConnectToServer("300.1.2.3", 1225));
+    auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.starts_with(u"300.1.2.3:1225 に接続できませんでした。"));
+}
+
+TEST(Connect, UnresolvableNameShowsResolutionFailure) {
+    MessageRecorder boxes;
+    TaskManager manager;
+    EXPECT_FALSE(manager.ConnectToServer("no-such-host.invalid", 1225));
+    auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, u"エラー");
+    EXPECT_EQ(shown[0].text, u"名前の解決に失敗しました");
+}
+
+TEST(Connect, HostNameIsResolvedAndConnected) {
+    LinkedPair pair;
+    std::uint16_t port = test::FreeLoopbackPort();
+    std::thread waiter([&] { pair.server->StartServer(port); });
+    bool connected = false;
+    for (int i = 0; i < 100 && !connected; ++i) {
+        MessageRecorder quiet;
+        connected = pair.client->ConnectToServer("localhost", port);
+        if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!connected) pair.server->CancelServerWait();
+    waiter.join();
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(pair.client->PeerAddressText(), "127.0.0.1");
+}
+
+TEST(Connect, PortInUseIsReportedAndTheLinkIsClosed) {
+    MessageRecorder boxes;
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor holder(
+        io, boost::asio::ip::tcp::endpoint(boost::asio::ip::tcp::v4(), 0));
+    std::uint16_t port = holder.local_endpoint().port();
+    TaskManager manager;
+    EXPECT_FALSE(manager.StartServer(port));  // returns instead of waiting forever
+    EXPECT_EQ(manager.LinkState(), LINK_CLOSED);
+    auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, u"エラー");
+    EXPECT_FALSE(shown[0].text.empty());
+}
+
+TEST(Link, ChatAndStatusBetweenTwoManagers) {
+    LinkedPair pair;
+    ASSERT_TRUE(pair.Link());
+    pair.client->QueueChatLine(u"abc", u"x");
+    ASSERT_TRUE(WaitUntil([&] { return pair.serverWindow.Messages().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.clientWindow.Messages().size() == 1; }));
+    EXPECT_EQ(pair.serverWindow.Messages()[0], pair.clientWindow.Messages()[0]);
+    EXPECT_EQ(pair.clientWindow.inputClears(), 1);
+    auto body = pair.serverWindow.Messages()[0][1];
+    EXPECT_EQ(body.text, u"abc\r\n");
+    EXPECT_EQ(body.style.face, u"ＭＳ Ｐゴシック");
+    EXPECT_EQ(body.style.height, -210);
+    EXPECT_EQ(body.style.color, 0u);
+
+    pair.server->QueueStatusMessage(u"取り込み中");
+    ASSERT_TRUE(WaitUntil([&] { return !pair.clientWindow.Title().empty(); }));
+    EXPECT_EQ(pair.clientWindow.StatusText(), u"取り込み中");
+    EXPECT_EQ(pair.clientWindow.Title(), u"ミルカ Ver.T100a - server");
+    EXPECT_TRUE(pair.serverWindow.Title().empty());  // nothing shown on the sending side
+}
+
+TEST(Link, DisconnectThenReconnectWithoutRestarting) {
+    LinkedPair pair;
+    pair.client->SetDisconnectPause(std::chrono::milliseconds(300));
+    ASSERT_TRUE(pair.Link());
+    pair.client->Disconnect();
+    EXPECT_EQ(pair.client->LinkState(), LINK_CLOSED);
+    ASSERT_TRUE(WaitUntil([&] { return pair.server->LinkState() == LINK_CLOSED; }));
+    EXPECT_EQ(pair.serverWindow.LogText(),
+              u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    EXPECT_EQ(pair.clientWindow.LogText(), u"");  // the disconnecting side shows nothing
+
+    // A line queued while closed waits for the next link.
+    pair.client->QueueChatLine(u"queued", u"client");
+    ASSERT_TRUE(pair.Link());
+    pair.server->RestartThreads();
+    pair.client->RestartThreads();
+    pair.server->QueueChatLine(u"again", u"server");
+    ASSERT_TRUE(WaitUntil([&] {
+        return pair.clientWindow.LogText().find(u"again") != WString::npos &&
+               pair.serverWindow.LogText().find(u"queued") != WString::npos;
+    }));
+}
+
+}  // namespace
+}  // namespace mirka

@@ -1,0 +1,189 @@
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/loopback.h"
+#include "support/wait.h"
+
+namespace mirka {
+namespace {
+
+using test::FakePeer;
+using test::LinkedPair;
+using test::MessageRecorder;
+using test::WaitUntil;
+
+// A TaskManager waiting as server on a free port, with a raw peer connected to it.
+struct ServerWithFakePeer {
+    ServerWithFakePeer() : manager(&values) {
+        manager.ownerWindow = &window;
+        port = test::FreeLoopbackPort();
+        waiter = std::thread([this] { manager.StartServer(port); });
+        connected = peer.Connect(port);
+        waiter.join();
+    }
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager;
+    FakePeer peer;
+    std::uint16_t port = 0;
+    std::thread waiter;
+    bool connected = false;
+};
+
+FrameHeader Header(std::uint16_t code, std::uint32_t length = 0) {
+    FrameHeader header;
+    header.code = code;
+    header.lengthField = length;
+    return header;
+}
+
+std::vector<std::uint8_t> ChatPayload(const WString& text) {
+    auto style = MakeChatFont(u"Face", -240, 0x0000FF).Encode();
+    std::vector<std::uint8_t> payload(style.begin(), style.end());
+    auto bytes = test::Utf16LeBytes(text);
+    payload.insert(payload.end(), bytes.begin(), bytes.end());
+    return payload;
+}
+
+TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    TaskManager manager;
+    manager.SetKeepAliveInterval(std::chrono::milliseconds(100));
+    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    EXPECT_EQ(manager.LinkState(), LINK_CLIENT);
+    EXPECT_EQ(manager.PeerAddressText(), "127.0.0.1");
+
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes, 3000));
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(48, 0));  // a keep-alive is a bare zero header
+    ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes, 3000));
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(48, 0));
+
+    manager.QueueChatLine(u"abc", u"x");
+    FrameHeader header;
+    do {
+        ASSERT_TRUE(peer.ReadHeader(header));
+    } while (header.code == NET_KEEPALIVE);
+    EXPECT_EQ(header.code, NET_CHAT);
+    EXPECT_EQ(header.taskField, 0u);
+    std::vector<std::uint8_t> style, text;
+    ASSERT_TRUE(peer.Read(style, CharFormat::kBytes));
+    EXPECT_EQ(CharFormat::Decode(style.data()), ProgramValues().ChatFont());
+    ASSERT_TRUE(peer.Read(text, header.lengthField));
+    WString line = DecodeUtf16Le(text.data(), text.size());
+    EXPECT_EQ(line.size() * 2, header.lengthField);
+    EXPECT_TRUE(line.starts_with(u"x の発言 (")) << test::Utf8(line);
+    EXPECT_TRUE(line.ends_with(u"): \r\nabc\r\n")) << test::Utf8(line);
+    EXPECT_EQ(line.size(), WString(u"x の発言 (09:05:07): \r\nabc\r\n").size());
+}
+
+TEST(LinkFrames, UnknownCodesAreSkippedAndTheNextFrameIsHandled) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    ASSERT_EQ(link.manager.LinkState(), LINK_SERVER);
+    for (std::uint16_t code : {0, 11, 65535}) {
+        auto bytes = Header(code).Encode();
+        bytes[2] = 0xAB;  // reserved bytes are ignored
+        bytes[3] = 0xCD;
+        link.peer.Send(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    }
+    WString line = u"peer の発言 (01:02:03): \r\nhello\r\n";
+    link.peer.SendFrame(Header(NET_CHAT, static_cast<std::uint32_t>(line.size() * 2)),
+                        ChatPayload(line));
+    ASSERT_TRUE(WaitUntil([&] { return link.window.Messages().size() == 1; }));
+    auto runs = link.window.Messages()[0];
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].text, u"peer の発言 (01:02:03): \r\n");
+    EXPECT_TRUE(runs[0].style.bold);
+    EXPECT_EQ(runs[1].text, u"hello\r\n");
+    EXPECT_EQ(runs[1].style.face, u"Face");
+    EXPECT_EQ(runs[1].style.height, -240);
+    EXPECT_EQ(runs[1].style.color, 0x0000FFu);
+    EXPECT_EQ(runs[1].style.indentTwips, 200);
+    EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"send.wav"});
+    EXPECT_EQ(link.window.flashes(), 1);
+    EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);
+}
+
+TEST(LinkFrames, DisconnectEndsReadingAndLaterFramesAreIgnored) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.peer.SendFrame(Header(NET_DISCONNECT));
+    WString line = u"late\r\nx\r\n";
+    link.peer.SendFrame(Header(NET_CHAT, static_cast<std::uint32_t>(line.size() * 2)),
+                        ChatPayload(line));
+    ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(link.window.LogText(), u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    // The closed side's I/O thread ends and closes the socket.
+    EXPECT_TRUE(link.peer.ClosedByPeer());
+}
+
+TEST(LinkFrames, PeerCloseMarksTheLinkClosedWithoutABox) {
+    MessageRecorder boxes;
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(link.window.LogText(), u"");
+}
+
+TEST(LinkFrames, ChatPayloadEdgeCases) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.values.SetSoundOn(false);
+    // lengthField 0: no line break, so the error line and the dump.
+    link.peer.SendFrame(Header(NET_CHAT, 0), ChatPayload(u""));
+    ASSERT_TRUE(WaitUntil([&] { return link.window.Messages().size() == 1; }));
+    WString log = link.window.LogText();
+    EXPECT_TRUE(log.starts_with(u"Error: Null Pointer\r\nPROGRAM_SOURCE:.\\main LINE118\r\n"))
+        << test::Utf8(log);
+    EXPECT_NE(log.find(u"00 01 02 03"), WString::npos);
+    // Sound off: no wave, but the window still flashes.
+    EXPECT_TRUE(link.window.Sounds().empty());
+    EXPECT_EQ(link.window.flashes(), 1);
+}
+
+TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    WString status = u"離席中";
+    auto payload = test::Utf16LeBytes(status);
+    payload.push_back('!');  // odd length: the last byte is dropped
+    std::vector<std::uint8_t> name(256, 0);
+    WString longName(128, u'n');  // all 128 units used: no terminator on the wire
+    for (std::size_t i = 0; i < 128; ++i) name[2 * i] = 'n';
+    payload.insert(payload.end(), name.begin(), name.end());
+    link.peer.SendFrame(Header(NET_STATUS, static_cast<std::uint32_t>(status.size() * 2 + 1)),
+                        payload);
+    ASSERT_TRUE(WaitUntil([&] { return !link.window.Title().empty(); }));
+    EXPECT_EQ(link.window.StatusText(), status);
+    EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - " + longName);
+    EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"stat_chg.wav"});
+    EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
+}
+
+TEST(LinkFrames, OversizedTextLengthClosesTheLink) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.peer.SendFrame(Header(NET_CHAT, 0xFFFFFFF0u));
+    ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
+    EXPECT_TRUE(link.window.Messages().empty());
+}
+
+TEST(LinkFrames, PayloadCutShortClosesTheLinkWhenThePeerGoes) {
+    ServerWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.peer.SendFrame(Header(NET_STATUS, 40), std::vector<std::uint8_t>(10, 'a'));
+    link.peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
+    EXPECT_TRUE(link.window.StatusText().empty());
+}
+
+}  // namespace
+}  // namespace mirka

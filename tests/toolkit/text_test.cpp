@@ -1,0 +1,107 @@
+#include <clocale>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_folder.h"
+#include "toolkit/file_system.h"
+#include "toolkit/little_endian.h"
+#include "toolkit/memory_dump.h"
+#include "toolkit/text.h"
+
+namespace mirka {
+namespace {
+
+class LocaleGuard {
+public:
+    explicit LocaleGuard(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
+        ok = std::setlocale(LC_ALL, name) != nullptr;
+    }
+    ~LocaleGuard() { std::setlocale(LC_ALL, saved.c_str()); }
+    bool ok = false;
+
+private:
+    std::string saved;
+};
+
+TEST(Text, NarrowConversionFollowsTheLocale) {
+    {
+        LocaleGuard utf8("C.UTF-8");
+        ASSERT_TRUE(utf8.ok);
+        EXPECT_EQ(ToNarrow(u"名無しさん"), "名無しさん");
+        EXPECT_EQ(FromNarrow("名無しさん"), u"名無しさん");
+        // Invalid bytes become U+FFFD; the result stays well-formed.
+        EXPECT_EQ(FromNarrow("a\xff" "b"), u"a\uFFFDb");
+        EXPECT_EQ(FromNarrow("\xe3\x81"), u"\uFFFD\uFFFD");
+        // A lone surrogate cannot be written.
+        EXPECT_EQ(ToNarrow(WString(u"a") + char16_t(0xD800) + u"b"), "a?b");
+    }
+    {
+        LocaleGuard plain("C");
+        EXPECT_EQ(ToNarrow(u"aあb"), "a?b");
+        EXPECT_EQ(FromNarrow("a\x80"), u"a\uFFFD");
+    }
+}
+
+TEST(Text, Utf8RoundTripAndInvalidInput) {
+    WString text = u"aé名\U0001F600";
+    EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
+    EXPECT_EQ(FromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");  // overlong form
+    EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+}
+
+TEST(Text, FieldsAndPathParts) {
+    EXPECT_EQ(FitField(u"abcdef", 4), u"abc");
+    EXPECT_EQ(FitField(WString(u"ab\0cd", 5), 10), u"ab");
+    EXPECT_EQ(PathNamePart(u"/a/b/c.tar.gz"), u"c.tar.gz");
+    EXPECT_EQ(PathExtensionPart(u"/a/b/c.tar.gz"), u".gz");
+    EXPECT_EQ(PathExtensionPart(u"/a.d/b"), u"");
+    char16_t buffer[4] = {u'a', u'b', u'c', u'd'};
+    EXPECT_EQ(TerminatedView(buffer, 4), u"abcd");  // no terminator: stops at the end
+}
+
+TEST(LittleEndian, FieldsAndTexts) {
+    std::uint8_t bytes[8];
+    PutU32(bytes, 0x11223344);
+    EXPECT_EQ(bytes[0], 0x44);
+    EXPECT_EQ(GetU32(bytes), 0x11223344u);
+    PutI64(bytes, -2);
+    EXPECT_EQ(GetI64(bytes), -2);
+    Bytes odd = {'a', 0, 'b'};
+    EXPECT_EQ(DecodeUtf16Le(odd.data(), odd.size()), u"a");
+    std::uint8_t field[6];
+    PutUtf16Field(field, sizeof field, u"abcd");
+    EXPECT_EQ(GetUtf16Field(field, sizeof field), u"abc");  // cut, never read past
+}
+
+TEST(MemoryDump, EighteenLinesOfSixtyEightCharacters) {
+    std::uint8_t bytes[256];
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<std::uint8_t>(i < 16 ? 'A' + i : i);
+    MemoryDump dump;
+    const WString& text = dump.Dump(bytes);
+    ASSERT_EQ(text.size(), 18u * 68u);
+    EXPECT_EQ(text.substr(0, 68),
+              u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F | 0123456789ABCDEF\r\n");
+    EXPECT_EQ(text.substr(68, 68), WString(48, u'-') + u"+" + WString(17, u'-') + u"\r\n");
+    EXPECT_EQ(text.substr(136, 68),
+              u"41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 | ABCDEFGHIJKLMNOP\r\n");
+    for (std::size_t line = 0; line < 18; ++line)
+        EXPECT_EQ(text.substr(line * 68 + 66, 2), u"\r\n");
+    EXPECT_EQ(text[17 * 68 + 50 + 15], char16_t(0xFF));
+}
+
+TEST(FileExists, FilesFoldersAndWildcards) {
+    test::TempFolder folder;
+    WString base = folder.WithSeparator();
+    std::ofstream(folder.Path() / "part.tmp") << "x";
+    EXPECT_TRUE(FileExists(base + u"part.tmp"));
+    EXPECT_TRUE(FileExists(FromFsPath(folder.Path())));  // a folder counts
+    EXPECT_TRUE(FileExists(base + u"*.tmp"));
+    EXPECT_TRUE(FileExists(base + u"p?rt.*"));
+    EXPECT_FALSE(FileExists(base + u"*.txt"));
+    EXPECT_FALSE(FileExists(base + u"missing"));
+    EXPECT_FALSE(FileExists(u""));
+}
+
+}  // namespace
+}  // namespace mirka
