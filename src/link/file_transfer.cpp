@@ -1,9 +1,534 @@
+#include <algorithm>
+#include <system_error>
+
+#include <boost/asio/write.hpp>
+
+#include "app/debug_log.h"
 #include "link/task_manager.h"
+#include "toolkit/file_system.h"
+#include "toolkit/format.h"
+#include "toolkit/message_box.h"
 
 namespace mirka {
 
-bool TaskManager::OnFileFrame(const FrameHeader&) { return true; }
+namespace asio = boost::asio;
 
-bool TaskManager::SenderPass() { return false; }
+namespace {
+constexpr std::size_t kChunkBytes = 2048;
+constexpr std::int32_t kDefaultBudget = 2048;
+// Whole data frames are gathered up to this size before one write.
+constexpr std::size_t kWriteBatchBytes = 64 * 1024;
+constexpr int kNameClashCandidates = 255;
+
+TransferFigures FiguresOf(TransferDirection direction, std::int32_t id, const FileManager& f) {
+    return {direction, id, f.transferred, f.fileSize, f.rate};
+}
+}  // namespace
+
+TransferRows* TaskManager::Rows() {
+    TalkWindowPort* window = ownerWindow.load();
+    return window ? &window->Transfers() : nullptr;
+}
+
+void TaskManager::SendFile(const WString& path, int row) {
+    PostCommand([this, path, row](int arg) { OfferFile(arg, path, row); });
+}
+
+void TaskManager::SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
+                                TransferDirection direction) {
+    PostCommand([=, this](int arg) { ApplyFileStatus(arg, taskId, status, direction); });
+}
+
+std::int32_t TaskManager::NextTaskId() {
+    std::lock_guard<std::mutex> guard(tasksLock);
+    return nextTaskId;
+}
+
+void TaskManager::OfferFile(int, const WString& path, int row) {
+    TransferRows* rows = Rows();
+    if (rows && row < 0) row = rows->AddTransferRow(path);
+    std::error_code error;
+    std::filesystem::path source = ToFsPath(path);
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(source, error)) in.open(source, std::ios::binary);
+    if (!in.is_open()) {
+        // A folder, or a file that vanished or cannot be read: nothing is offered.
+        AppendLog(nullptr, Format(kFormatCapacity,
+                                  u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
+                                  u"ファイル名 > %s\r\n",
+                                  path));
+        if (rows) rows->SetCell(row, kColumnTransferred, kRowCancelled);
+        return;
+    }
+    std::array<std::uint8_t, kChecksumBytes> head{};
+    in.read(reinterpret_cast<char*>(head.data()), head.size());
+    std::int64_t size = static_cast<std::int64_t>(std::filesystem::file_size(source, error));
+    if (error) size = 0;
+    in.close();
+
+    FileRecord record;
+    record.name = WString(PathNamePart(path));
+    record.checksum = ResumeChecksum(head.data());
+    record.fileSize = size;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        record.taskId = nextTaskId++;
+        // An id still in use here (either direction) would mix up rows and controls.
+        while (sendTasks.count(record.taskId) || receiveTasks.count(record.taskId))
+            record.taskId = nextTaskId++;
+        auto entry = std::make_unique<FileManager>();
+        entry->path = path;
+        entry->fileSize = size;
+        entry->ownerWindow = ownerWindow.load();
+        sendTasks.emplace(record.taskId, std::move(entry));
+    }
+    if (rows) rows->BindTask(row, TransferDirection::Sending, record.taskId);
+    FrameHeader header;
+    header.code = NET_FILE_OFFER;
+    auto bytes = record.Encode();
+    WriteFrame(header, {asio::buffer(bytes)});
+}
+
+std::optional<TaskManager::ResumeMatch> TaskManager::FindResumeFile(const FileRecord& record,
+                                                                     WStringView offeredName) {
+    WString folder = values->ReceiveFolder();
+    std::error_code error;
+    std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : ToFsPath(folder);
+    std::vector<WString> names;
+    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+         it.increment(error)) {
+        WString name = FromFsPath(it->path().filename());
+        if (name.ends_with(u".tmp")) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    WStringView stem = offeredName.substr(0, offeredName.rfind(u'.'));
+    for (const WString& name : names) {
+        // Only a partial file of the same name (or its clash-suffixed form) is resumed:
+        // the checksum covers just the first 2,048 bytes, and another file that starts
+        // alike must not be completed with this one's tail.
+        WStringView base = WStringView(name).substr(0, name.size() - 4);
+        bool sameName = base == offeredName ||
+                        (base.starts_with(stem) && base.size() >= stem.size() + 5 &&
+                         base.substr(stem.size(), 2) == u"_[");
+        if (!sameName) continue;
+        WString path = folder + name;
+        std::ifstream in(ToFsPath(path), std::ios::binary);
+        if (!in.is_open()) continue;
+        in.seekg(0, std::ios::end);
+        std::int64_t size = static_cast<std::int64_t>(in.tellg());
+        if (size < static_cast<std::int64_t>(2 * kChecksumBytes)) continue;
+        std::int64_t offset = size - static_cast<std::int64_t>(kChecksumBytes);
+        if (offset > record.fileSize) continue;  // more than the offered file holds
+        std::array<std::uint8_t, kChecksumBytes> head{};
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(head.data()), head.size());
+        if (static_cast<std::uint64_t>(ResumeChecksum(head.data())) ==
+            static_cast<std::uint64_t>(record.checksum)) {
+            return ResumeMatch{path, offset};
+        }
+    }
+    return std::nullopt;
+}
+
+WString TaskManager::ChooseReceivePath(WStringView name) {
+    WString target = values->ReceiveFolder() + WString(name);
+    if (FileExists(target)) {
+        std::size_t dot = name.rfind(u'.');
+        WString stem(name.substr(0, dot));
+        WString extension(dot == WStringView::npos ? WStringView() : name.substr(dot));
+        WString folder = values->ReceiveFolder();
+        for (int i = 0; i < kNameClashCandidates; ++i) {
+            target = folder + Format(kFormatCapacity, u"%s_[%02x]%s", stem, i, extension);
+            if (i == kNameClashCandidates - 1 || !FileExists(target)) break;
+        }
+    }
+    return target + u".tmp";
+}
+
+bool TaskManager::OnFileOffer() {
+    std::array<std::uint8_t, FileRecord::kBytes> bytes;
+    if (!ReadPayload(bytes.data(), bytes.size())) return false;
+    FileRecord record = FileRecord::Decode(bytes.data());
+    WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
+    TalkWindowPort* window = ownerWindow.load();
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        nextTaskId = record.taskId + 1;
+        if (receiveTasks.count(record.taskId)) {
+            // The peer reused an id that is still receiving here: the running transfer keeps
+            // its file, and the new offer is left unanswered.
+            AppendLog(nullptr, u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
+            return true;
+        }
+    }
+    auto entry = std::make_unique<FileManager>();
+    entry->fileSize = record.fileSize < 0 ? 0 : record.fileSize;
+    entry->ownerWindow = window;
+    std::int64_t offset = 0;
+    bool opened;
+    if (auto match = FindResumeFile(record, name)) {
+        entry->path = match->path;
+        offset = match->offset;
+        opened = entry->OpenForReceive(offset);
+    } else {
+        entry->path = ChooseReceivePath(name);
+        opened = entry->OpenForReceive(0);
+    }
+    WString path = entry->path;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        receiveTasks.emplace(record.taskId, std::move(entry));
+    }
+    TransferRows* rows = Rows();
+    if (rows) rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
+    if (!opened) {
+        SetFileStatus(record.taskId, FILE_CANCEL, TransferDirection::Receiving);
+        return true;
+    }
+    record.offset = offset;
+    FrameHeader header;
+    header.code = NET_FILE_ACCEPT;
+    auto reply = record.Encode();
+    WriteFrame(header, {asio::buffer(reply)});
+    return true;
+}
+
+bool TaskManager::OnFileAccept() {
+    std::array<std::uint8_t, FileRecord::kBytes> bytes;
+    if (!ReadPayload(bytes.data(), bytes.size())) return false;
+    FileRecord record = FileRecord::Decode(bytes.data());
+    std::int64_t localSize;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = sendTasks.find(record.taskId);
+        if (it == sendTasks.end()) {
+            localSize = -1;
+        } else {
+            localSize = it->second->fileSize;
+        }
+    }
+    if (localSize < 0) {
+        ShowMessage(u"taskId %d == EOF", record.taskId);
+        return true;
+    }
+    if (localSize != record.fileSize) {
+        ShowMessage(u"ヘッダが壊れています %d != %d", static_cast<std::int32_t>(localSize),
+                    static_cast<std::int32_t>(record.fileSize));
+    }
+    bool opened = false;
+    WString path;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = sendTasks.find(record.taskId);
+        if (it == sendTasks.end()) return true;  // cancelled meanwhile
+        FileManager& entry = *it->second;
+        std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
+        opened = entry.OpenForSend(offset);
+        entry.active = opened;
+        path = entry.path;
+    }
+    if (opened) {
+        Wake();
+        return true;
+    }
+    DebugLog::Instance().Write("NetManager", __LINE__, "send_failed<>",
+                               ToNarrow(Format(kFormatCapacity, u"send file%s", path)));
+    AppendLog(nullptr, u"SystemError:: \r\nファイル送信に失敗しました\r\n");
+    SetFileStatus(record.taskId, FILE_CANCEL, TransferDirection::Sending);
+    return true;
+}
+
+bool TaskManager::OnFileData(const FrameHeader& header) {
+    auto id = static_cast<std::int32_t>(header.taskField);
+    std::uint32_t remaining = header.lengthField;
+    bool diskError = false;
+    do {
+        std::size_t piece = std::min<std::size_t>(remaining, kChunkBytes);
+        if (!ReadPayload(recvBuffer.data(), piece)) return false;
+        remaining -= static_cast<std::uint32_t>(piece);
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveTasks.find(id);
+        // Chunks for a finished or cancelled transfer are read and dropped.
+        if (it == receiveTasks.end() || it->second->complete || diskError) continue;
+        FileManager& entry = *it->second;
+        // Never more than the offered size reaches the disk.
+        std::int64_t room = entry.fileSize - entry.transferred;
+        std::size_t accepted = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
+        if (!entry.WriteChunk(recvBuffer.data(), accepted)) diskError = true;
+    } while (remaining > 0);
+
+    if (diskError) {
+        CancelAfterDiskError(id, TransferDirection::Receiving, u"書き込み");
+        return true;
+    }
+    std::unique_ptr<FileManager> finished;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveTasks.find(id);
+        if (it != receiveTasks.end() && it->second->complete) {
+            finished = std::move(it->second);
+            receiveTasks.erase(it);
+        }
+    }
+    if (finished) {
+        FinishTransfer(TransferDirection::Receiving, id,
+                       FiguresOf(TransferDirection::Receiving, id, *finished),
+                       !finished->keptTemporaryName);
+    }
+    return true;
+}
+
+void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection direction,
+                                       WStringView what) {
+    WString name;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto& table = direction == TransferDirection::Sending ? sendTasks : receiveTasks;
+        auto it = table.find(taskId);
+        if (it == table.end()) return;
+        it->second->paused = true;
+        name = WString(PathNamePart(it->second->path));
+    }
+    AppendLog(nullptr, Format(kFormatCapacity,
+                              u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
+                              u"ファイル名 > %s\r\n",
+                              what, name));
+    SetFileStatus(taskId, FILE_CANCEL, direction);
+}
+
+void TaskManager::OnFileControl(const FrameHeader& header) {
+    auto id = static_cast<std::int32_t>(header.lengthField);
+    TransferRows* rows = Rows();
+    std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto take = [&](TransferDirection direction) {
+            auto& table = direction == TransferDirection::Sending ? sendTasks : receiveTasks;
+            auto it = table.find(id);
+            if (it == table.end()) return;
+            it->second->paused = true;
+            removed.emplace_back(direction, std::move(it->second));
+            table.erase(it);
+        };
+        switch (header.code) {
+            case NET_FILE_CANCEL:
+                // Either side may cancel. Should both directions hold this id, the frame
+                // cannot tell which one is meant: both stop, and no file is lost by it.
+                take(TransferDirection::Sending);
+                take(TransferDirection::Receiving);
+                break;
+            case NET_FILE_DELETE:
+                take(TransferDirection::Receiving);  // never deletes a file this side sends
+                break;
+            case NET_FILE_RESEND:
+            case NET_FILE_PAUSE: {
+                auto it = sendTasks.find(id);
+                if (it != sendTasks.end()) it->second->paused = header.code == NET_FILE_PAUSE;
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    Wake();
+    for (auto& [direction, entry] : removed) {
+        bool deleting = header.code == NET_FILE_DELETE;
+        if (rows) SetRowStatusText(*rows, direction, id, deleting ? kRowDeleted : kRowCancelled);
+        if (deleting) {
+            WString path = entry->path;
+            entry.reset();  // closes the file first
+            std::error_code ignored;
+            std::filesystem::remove(ToFsPath(path), ignored);
+        }
+    }
+}
+
+void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus status,
+                                  TransferDirection direction) {
+    bool sendingSide = direction == TransferDirection::Sending;
+    std::unique_ptr<FileManager> removed;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto& table = sendingSide ? sendTasks : receiveTasks;
+        auto it = table.find(taskId);
+        if (it == table.end()) return;
+        FileManager& entry = *it->second;
+        if (status == FILE_RESEND || status == FILE_PAUSE) {
+            // The sender pauses itself; the receiver asks the sender.
+            if (sendingSide) entry.paused = status == FILE_PAUSE;
+        } else {
+            entry.paused = true;
+            removed = std::move(it->second);
+            table.erase(it);
+        }
+    }
+    TransferRows* rows = Rows();
+    switch (status) {
+        case FILE_CANCEL:
+            if (rows) SetRowStatusText(*rows, direction, taskId, kRowCancelled);
+            SendControl(NET_FILE_CANCEL, taskId);
+            break;
+        case FILE_DELETE:
+            if (rows) SetRowStatusText(*rows, direction, taskId, kRowDeleted);
+            if (sendingSide) {
+                SendControl(NET_FILE_DELETE, taskId);
+            } else {
+                // The receiver deletes its own temporary file; the sender hears a cancel.
+                WString path = removed->path;
+                removed.reset();
+                SendControl(NET_FILE_CANCEL, taskId);
+                std::error_code ignored;
+                std::filesystem::remove(ToFsPath(path), ignored);
+            }
+            break;
+        case FILE_RESEND:
+            if (!sendingSide) SendControl(NET_FILE_RESEND, taskId);
+            break;
+        case FILE_PAUSE:
+            if (!sendingSide) SendControl(NET_FILE_PAUSE, taskId);
+            break;
+    }
+}
+
+void TaskManager::SendControl(NETCODE code, std::int32_t taskId) {
+    FrameHeader header;
+    header.code = code;
+    header.lengthField = static_cast<std::uint32_t>(taskId);
+    WriteFrame(header);
+}
+
+bool TaskManager::SenderPass() {
+    std::vector<std::int32_t> ids;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        for (const auto& [id, entry] : sendTasks)
+            if (entry->active && !entry->paused) ids.push_back(id);
+    }
+    for (std::int32_t id : ids) {
+        std::unique_ptr<FileManager> finished;
+        {
+            std::lock_guard<std::mutex> guard(tasksLock);
+            auto it = sendTasks.find(id);
+            if (it == sendTasks.end() || !it->second->active || it->second->paused) continue;
+            if (it->second->eof && it->second->complete) {
+                finished = std::move(it->second);
+                sendTasks.erase(it);
+            }
+        }
+        if (finished) {
+            FinishTransfer(TransferDirection::Sending, id,
+                           FiguresOf(TransferDirection::Sending, id, *finished), true);
+            continue;
+        }
+        SendChunks(id);
+    }
+    std::lock_guard<std::mutex> guard(tasksLock);
+    return std::any_of(sendTasks.begin(), sendTasks.end(),
+                       [](const auto& task) { return task.second->active && !task.second->paused; });
+}
+
+void TaskManager::SendChunks(std::int32_t taskId) {
+    std::int32_t budget = sendBufSize.load();
+    // A budget below 1 would send empty chunks for ever; it counts as the default instead.
+    if (budget < 1) budget = kDefaultBudget;
+    std::size_t chunk = static_cast<std::size_t>(std::min<std::int32_t>(budget, kChunkBytes));
+    std::vector<std::uint8_t> frames;
+    frames.reserve(kWriteBatchBytes + kChunkBytes + FrameHeader::kBytes);
+    bool eof = false;
+    bool readFailed = false;
+    do {
+        std::size_t start = frames.size();
+        frames.resize(start + FrameHeader::kBytes + chunk);
+        std::size_t count = 0;
+        {
+            std::lock_guard<std::mutex> guard(tasksLock);
+            auto it = sendTasks.find(taskId);
+            if (it == sendTasks.end() || it->second->paused) {
+                frames.resize(start);
+                break;
+            }
+            count = it->second->ReadChunk(chunk, frames.data() + start + FrameHeader::kBytes,
+                                          readFailed);
+            eof = it->second->eof;
+        }
+        if (readFailed) {
+            frames.resize(start);
+            break;
+        }
+        FrameHeader header;
+        header.code = NET_FILE_DATA;
+        header.taskField = static_cast<std::uint32_t>(taskId);
+        header.lengthField = static_cast<std::uint32_t>(count);
+        auto headerBytes = header.Encode();
+        std::copy(headerBytes.begin(), headerBytes.end(), frames.begin() + start);
+        frames.resize(start + FrameHeader::kBytes + count);
+        if (frames.size() >= kWriteBatchBytes) {
+            if (!WriteBytes(frames)) return;
+            frames.clear();
+        }
+        budget -= static_cast<std::int32_t>(kChunkBytes);
+    } while (!eof && budget > static_cast<std::int32_t>(kChunkBytes));
+    if (!frames.empty()) WriteBytes(frames);
+    if (readFailed) CancelAfterDiskError(taskId, TransferDirection::Sending, u"読み込み");
+}
+
+bool TaskManager::WriteBytes(const std::vector<std::uint8_t>& frames) {
+    enumLinkState state = linkState;
+    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
+    std::shared_ptr<asio::ip::tcp::socket> current = CurrentSocket();
+    if (!current) return false;
+    boost::system::error_code error;
+    {
+        std::lock_guard<std::mutex> guard(sendLock);
+        asio::write(*current, asio::buffer(frames), error);
+    }
+    if (error) {
+        state = linkState;
+        if (state == LINK_SERVER || state == LINK_CLIENT) SetLinkState(LINK_CLOSED);
+        return false;
+    }
+    return true;
+}
+
+void TaskManager::FinishTransfer(TransferDirection direction, std::int32_t taskId,
+                                 const TransferFigures& figures, bool renamed) {
+    TalkWindowPort* window = ownerWindow.load();
+    if (!window) return;
+    // Final figures first, so the row shows the size even for a transfer under a second.
+    RefreshTransferRows(window->Transfers(), {figures});
+    WString message = FinishTransferRow(window->Transfers(), direction, taskId, renamed);
+    if (values->SoundOn()) window->PlayWave(u"file_receive.wav");
+    if (!message.empty()) AppendLog(nullptr, message);
+    window->FlashWindow();
+}
+
+std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
+    std::vector<TransferFigures> figures;
+    std::lock_guard<std::mutex> guard(tasksLock);
+    for (const auto& [id, entry] : sendTasks)
+        figures.push_back(FiguresOf(TransferDirection::Sending, id, *entry));
+    for (const auto& [id, entry] : receiveTasks)
+        figures.push_back(FiguresOf(TransferDirection::Receiving, id, *entry));
+    return figures;
+}
+
+void TaskManager::RefreshTransfers() {
+    if (TransferRows* rows = Rows()) RefreshTransferRows(*rows, TransferFiguresSnapshot());
+}
+
+bool TaskManager::OnFileFrame(const FrameHeader& header) {
+    switch (header.code) {
+        case NET_FILE_OFFER:
+            return OnFileOffer();
+        case NET_FILE_ACCEPT:
+            return OnFileAccept();
+        case NET_FILE_DATA:
+            return OnFileData(header);
+        default:
+            OnFileControl(header);
+            return true;
+    }
+}
 
 }  // namespace mirka

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -17,6 +19,8 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "app/chat_font.h"
+#include "link/file_manager.h"
+#include "link/file_record.h"
 #include "link/frame.h"
 #include "app/program_values.h"
 #include "link/receive_stream.h"
@@ -80,6 +84,26 @@ public:
     void SendStatusMessage(int, const WString& statusText);
     void SendDisconnectRequest(int);
 
+    // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
+    // let the engine add it). Status changes name the transfer's direction, since both
+    // peers may pick the same id at once.
+    enum enumFileSendStatus : int {
+        FILE_CANCEL = 7,
+        FILE_DELETE = 8,
+        FILE_RESEND = 9,
+        FILE_PAUSE = 10,
+    };
+    void SendFile(const WString& path, int row = -1);
+    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
+                       TransferDirection direction);
+    void OfferFile(int, const WString& path, int row);
+    void ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus status,
+                         TransferDirection direction);
+    // The window's once-a-second refresh of the transfer rows.
+    void RefreshTransfers();
+    std::vector<TransferFigures> TransferFiguresSnapshot();
+    std::int32_t NextTaskId();
+
     enumLinkState LinkState() const { return linkState.load(); }
     void SetLinkState(enumLinkState state);
 
@@ -126,6 +150,23 @@ private:
     bool OnStatusMessage(const FrameHeader& header);
     void OnDisconnectReceived();
     bool OnFileFrame(const FrameHeader& header);
+    bool OnFileOffer();
+    bool OnFileAccept();
+    bool OnFileData(const FrameHeader& header);
+    void OnFileControl(const FrameHeader& header);
+    struct ResumeMatch {
+        WString path;
+        std::int64_t offset;
+    };
+    std::optional<ResumeMatch> FindResumeFile(const FileRecord& record, WStringView offeredName);
+    WString ChooseReceivePath(WStringView name);
+    void SendChunks(std::int32_t taskId);
+    bool WriteBytes(const std::vector<std::uint8_t>& frames);
+    void SendControl(NETCODE code, std::int32_t taskId);
+    void FinishTransfer(TransferDirection direction, std::int32_t taskId,
+                        const TransferFigures& figures, bool renamed);
+    void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
+    TransferRows* Rows();
 
     ProgramValues ownValues;
     ProgramValues* values;
@@ -159,6 +200,14 @@ private:
     std::chrono::milliseconds keepAliveInterval{20000};
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
+
+    // The task table, one map per direction: data frames always address a file this side
+    // receives and accepts one it sends, so a clash of ids cannot mix two files.
+    std::mutex tasksLock;
+    std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
+    std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
+    std::int32_t nextTaskId = 0;
+    std::array<std::uint8_t, 2052> recvBuffer{};
 
     std::thread ioThread;
     std::thread pumpThread;

@@ -3,11 +3,10 @@
 #include <vector>
 
 #include "app/log_document.h"
+#include "transfer_list/transfer_rows.h"
 #include "toolkit/text.h"
 
 namespace mirka {
-
-class TransferRows;
 
 // What the link and the transfers need of the talk window. Worker threads call these; the
 // GUI's implementation queues each call to the window thread in order, so none of them
@@ -25,6 +24,8 @@ public:
     virtual void FlashWindow() = 0;
     // Plays a wave file by its relative name, without waiting.
     virtual void PlayWave(const WString& fileName) = 0;
+    // The transfer list's rows; thread-safe, the window redraws on its change listener.
+    virtual TransferRows& Transfers() = 0;
 };
 
 }  // namespace mirka

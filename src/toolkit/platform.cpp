@@ -5,6 +5,8 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/socket.h>
 #endif
 
@@ -38,6 +40,18 @@ void ShutdownSocketHandle(std::intptr_t handle) {
     ::shutdown(static_cast<SOCKET>(handle), SD_BOTH);
 #else
     ::shutdown(static_cast<int>(handle), SHUT_RDWR);
+#endif
+}
+
+}  // namespace mirka
+
+namespace mirka {
+
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef _WIN32
+    return MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
+#else
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 #endif
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 
 // The few calls that differ between platforms live here.
 namespace mirka {
@@ -24,5 +25,12 @@ namespace mirka {
 // Shuts a socket down in both directions by its native handle. Safe from any thread: it
 // wakes a read or write that another thread is blocked in.
 void ShutdownSocketHandle(std::intptr_t handle);
+
+}  // namespace mirka
+
+namespace mirka {
+
+// Renames a file only when nothing exists under the new name; false otherwise.
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace mirka

@@ -20,8 +20,10 @@ public:
     void ClearInputBox() override;
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
+    TransferRows& Transfers() override { return rows; }
 
     LogDocument log;
+    TransferRows rows;
     WString LogText() const { return log.PlainText(); }
     std::vector<std::vector<LogRun>> Messages() const;
     WString StatusText() const;

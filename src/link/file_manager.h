@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+
+#include "app/chat_font.h"
+#include "link/window_port.h"
+#include "toolkit/text.h"
+
+namespace mirka {
+
+
+// One transfer's state: the open source or target file and its progress figures. Every
+// access happens under the task table's lock.
+class FileManager {
+public:
+    virtual ~FileManager() { CloseFile(); }
+
+    // Opens the temporary file: at offset 0 created or truncated, otherwise an existing
+    // partial file cut back to the offset. Writes the receive-start message.
+    bool OpenForReceive(std::int64_t offset);
+    bool OpenForSend(std::int64_t offset);
+    // Writes received bytes; at the last byte flushes, closes and renames the file to its
+    // final name. False when the disk refused the bytes.
+    bool WriteChunk(const std::uint8_t* data, std::size_t length);
+    // Reads the next bytes to send; `failed` is set when the file gave fewer bytes than it
+    // had, so no wrong data goes out.
+    std::size_t ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed);
+    void CloseFile();
+
+    TalkWindowPort* ownerWindow = nullptr;
+    std::fstream file;
+    std::int64_t fileSize = 0;
+    std::int64_t transferred = 0;
+    std::int64_t sampleBase = 1;
+    std::uint32_t sampleTick = 0;
+    std::uint32_t rate = 1;
+    bool complete = false;
+    bool eof = false;
+    bool active = false;
+    WString path;
+    bool paused = false;
+    bool sending = false;
+    // Set when the final rename failed and the file keeps its temporary name.
+    bool keptTemporaryName = false;
+
+private:
+    void TakeRateSample();
+};
+
+void AppendLogTo(TalkWindowPort* window, const CharFormat* style, WStringView text);
+
+}  // namespace mirka

@@ -1,0 +1,161 @@
+#include "transfer_list/transfer_rows.h"
+
+#include "toolkit/format.h"
+
+namespace mirka {
+
+namespace {
+constexpr std::size_t kCellCapacity = 261;  // paths read back from the list: 260 units
+}
+
+const std::array<TransferColumnInfo, kColumnCount>& TransferColumns() {
+    static const std::array<TransferColumnInfo, kColumnCount> columns = {{
+        {u"ファイル名", 130, false},
+        {u"拡張子", 40, false},
+        {u"転送済み", 40, true},
+        {u"サイズ", 40, true},
+        {u"%", 55, true},
+        {u"転送速度", 60, true},
+        {u"残り時間", 70, true},
+        {u"パス", 300, false},
+    }};
+    return columns;
+}
+
+int TransferRows::AddTransferRow(WStringView path) {
+    int index;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        TransferRow row;
+        row.cells[kColumnName] = WString(PathNamePart(path));
+        row.cells[kColumnExtension] = WString(PathExtensionPart(path));
+        row.cells[kColumnPath] = WString(path);
+        rows.push_back(std::move(row));
+        index = static_cast<int>(rows.size()) - 1;
+    }
+    Changed();
+    return index;
+}
+
+void TransferRows::BindTask(int row, TransferDirection direction, std::int32_t taskId) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    rows[row].direction = direction;
+    rows[row].taskId = taskId;
+}
+
+std::optional<int> TransferRows::FindRow(TransferDirection direction, std::int32_t taskId) const {
+    std::lock_guard<std::mutex> guard(lock);
+    // The newest row wins: an id can come again after the peer restarted its numbering.
+    for (int i = static_cast<int>(rows.size()) - 1; i >= 0; --i) {
+        if (rows[i].direction == direction && rows[i].taskId == taskId) return i;
+    }
+    return std::nullopt;
+}
+
+void TransferRows::SetCell(int row, int column, WString text) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (row < 0 || row >= static_cast<int>(rows.size())) return;
+        if (column < 0 || column >= kColumnCount) return;
+        rows[row].cells[column] = std::move(text);
+    }
+    Changed();
+}
+
+WString TransferRows::Cell(int row, int column) const {
+    std::lock_guard<std::mutex> guard(lock);
+    if (row < 0 || row >= static_cast<int>(rows.size())) return WString();
+    if (column < 0 || column >= kColumnCount) return WString();
+    return rows[row].cells[column];
+}
+
+std::optional<TransferRow> TransferRows::Row(int row) const {
+    std::lock_guard<std::mutex> guard(lock);
+    if (row < 0 || row >= static_cast<int>(rows.size())) return std::nullopt;
+    return rows[row];
+}
+
+std::vector<TransferRow> TransferRows::Rows() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows;
+}
+
+int TransferRows::Count() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<int>(rows.size());
+}
+
+void TransferRows::SetListener(Listener newListener) {
+    std::lock_guard<std::mutex> guard(lock);
+    listener = std::move(newListener);
+}
+
+void TransferRows::Changed() {
+    Listener notify;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        notify = listener;
+    }
+    if (notify) notify();
+}
+
+void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>& figures) {
+    for (const TransferFigures& f : figures) {
+        std::optional<int> row = rows.FindRow(f.direction, f.taskId);
+        if (!row) continue;
+        rows.SetCell(*row, kColumnTransferred, Format(64, u"%lld KB", f.transferred / 1000));
+        rows.SetCell(*row, kColumnSize, Format(64, u"%lld KB", f.fileSize / 1000));
+        if (f.fileSize != 0) {
+            double percent = static_cast<double>(f.transferred) * 100.0 /
+                             static_cast<double>(f.fileSize);
+            rows.SetCell(*row, kColumnPercent, Format(64, u"%.2f%%", percent));
+        }
+        rows.SetCell(*row, kColumnSpeed, Format(64, u"%d KB", f.rate / 1000u));
+        if (f.rate != 0) {
+            auto seconds = static_cast<std::int32_t>((f.fileSize - f.transferred) /
+                                                     static_cast<std::int64_t>(f.rate));
+            rows.SetCell(*row, kColumnRemaining,
+                         Format(64, u"%dh%02dm%02ds", seconds / 3600, (seconds / 60) % 60,
+                                seconds % 60));
+        } else {
+            rows.SetCell(*row, kColumnRemaining, u"-h--m--s");
+        }
+    }
+}
+
+void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
+                      const WString& text) {
+    if (std::optional<int> row = rows.FindRow(direction, taskId))
+        rows.SetCell(*row, kColumnTransferred, text);
+}
+
+WString FinishTransferRow(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
+                          bool renamed) {
+    std::optional<int> row = rows.FindRow(direction, taskId);
+    if (!row) return WString();
+    WString path = FitField(rows.Cell(*row, kColumnPath), kCellCapacity - 1);
+    WString message;
+    if (direction == TransferDirection::Receiving) {
+        std::size_t tmp = path.find(u".tmp", path.size() >= 5 ? path.size() - 5 : 0);
+        // A file whose final name was taken meanwhile keeps its temporary name.
+        if (tmp != WString::npos && renamed) path.resize(tmp);
+        rows.SetCell(*row, kColumnPath, path);
+        rows.SetCell(*row, kColumnName, WString(PathNamePart(path)));
+        rows.SetCell(*row, kColumnExtension, WString(PathExtensionPart(path)));
+        message = Format(kFormatCapacity,
+                         u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > %s\r\n",
+                         PathNamePart(path));
+    } else {
+        message = Format(kFormatCapacity,
+                         u"SystemMessage: \r\nファイルの送信が完了しました\r\nファイル名 > %s\r\n",
+                         PathNamePart(path));
+    }
+    rows.SetCell(*row, kColumnPercent, u"100.00%");
+    rows.SetCell(*row, kColumnSpeed, u"0");
+    rows.SetCell(*row, kColumnRemaining, u"0h00m00s");
+    rows.SetCell(*row, kColumnTransferred, rows.Cell(*row, kColumnSize));
+    return message;
+}
+
+}  // namespace mirka

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/loopback.h"
+#include "support/temp_folder.h"
+#include "toolkit/file_system.h"
+
+namespace mirka::test {
+
+inline std::vector<char> RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<char> bytes(size);
+    for (auto& b : bytes) b = static_cast<char>(random());
+    return bytes;
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::vector<char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<char> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A linked pair where the client sends from one folder and the server receives in another.
+struct TransferPair : LinkedPair {
+    TransferPair() {
+        serverValues.SetReceiveFolder(inbox.WithSeparator());
+        clientValues.SetReceiveFolder(clientInbox.WithSeparator());
+    }
+    // Sends a file from the client as the window does: a row, then SendFile.
+    void Send(const std::filesystem::path& path) {
+        int row = clientWindow.Transfers().AddTransferRow(FromFsPath(path));
+        client->SendFile(FromFsPath(path), row);
+    }
+    TempFolder outbox;
+    TempFolder inbox;
+    TempFolder clientInbox;
+};
+
+}  // namespace mirka::test

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "transfer_list/transfer_rows.h"
+
+namespace mirka {
+namespace {
+
+TEST(TransferRows, ColumnsAndNewRow) {
+    const auto& columns = TransferColumns();
+    EXPECT_EQ(columns[0].heading, u"ファイル名");
+    EXPECT_EQ(columns[7].heading, u"パス");
+    EXPECT_EQ(columns[7].width, 300);
+    EXPECT_TRUE(columns[4].rightAligned);
+    EXPECT_FALSE(columns[1].rightAligned);
+    TransferRows rows;
+    int row = rows.AddTransferRow(u"/tmp/folder/photo.jpg");
+    EXPECT_EQ(rows.Cell(row, kColumnName), u"photo.jpg");
+    EXPECT_EQ(rows.Cell(row, kColumnExtension), u".jpg");
+    EXPECT_EQ(rows.Cell(row, kColumnPath), u"/tmp/folder/photo.jpg");
+}
+
+TEST(TransferRows, ProgressFigures) {
+    TransferRows rows;
+    rows.BindTask(rows.AddTransferRow(u"/a"), TransferDirection::Sending, 0);
+    rows.BindTask(rows.AddTransferRow(u"/b"), TransferDirection::Sending, 1);
+    rows.BindTask(rows.AddTransferRow(u"/c"), TransferDirection::Receiving, 1);
+    RefreshTransferRows(rows, {{TransferDirection::Sending, 0, 250000, 1000000, 1},
+                               {TransferDirection::Sending, 1, 0, 1500, 2048000},
+                               {TransferDirection::Receiving, 1, 0, 999, 0}});
+    EXPECT_EQ(rows.Cell(0, kColumnTransferred), u"250 KB");
+    EXPECT_EQ(rows.Cell(0, kColumnPercent), u"25.00%");
+    // Right after the offer the rate is 1 byte: the bytes left read as seconds.
+    EXPECT_EQ(rows.Cell(0, kColumnRemaining), u"208h20m00s");
+    EXPECT_EQ(rows.Cell(1, kColumnSize), u"1 KB");
+    EXPECT_EQ(rows.Cell(1, kColumnSpeed), u"2048 KB");
+    EXPECT_EQ(rows.Cell(2, kColumnSize), u"0 KB");
+    EXPECT_EQ(rows.Cell(2, kColumnRemaining), u"-h--m--s");
+
+    RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 10240000, 2048000}});
+    EXPECT_EQ(rows.Cell(1, kColumnRemaining), u"0h00m05s");
+    RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 7322, 1}});
+    EXPECT_EQ(rows.Cell(1, kColumnRemaining), u"2h02m02s");
+    // An empty file keeps its previous percentage text.
+    RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 0, 1}});
+    EXPECT_EQ(rows.Cell(1, kColumnPercent), u"0.00%");
+}
+
+TEST(TransferRows, FinishAndStatusTexts) {
+    TransferRows rows;
+    rows.BindTask(rows.AddTransferRow(u"/in/a_[00].txt.tmp"), TransferDirection::Receiving, 3);
+    rows.BindTask(rows.AddTransferRow(u"/out/a.txt"), TransferDirection::Sending, 3);
+    RefreshTransferRows(rows, {{TransferDirection::Receiving, 3, 5000, 5000, 1}});
+    WString message = FinishTransferRow(rows, TransferDirection::Receiving, 3);
+    EXPECT_EQ(message, u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a_[00].txt\r\n");
+    EXPECT_EQ(rows.Cell(0, kColumnPath), u"/in/a_[00].txt");
+    EXPECT_EQ(rows.Cell(0, kColumnName), u"a_[00].txt");
+    EXPECT_EQ(rows.Cell(0, kColumnExtension), u".txt");
+    EXPECT_EQ(rows.Cell(0, kColumnTransferred), u"5 KB");
+    EXPECT_EQ(rows.Cell(0, kColumnPercent), u"100.00%");
+    EXPECT_EQ(rows.Cell(0, kColumnSpeed), u"0");
+    EXPECT_EQ(rows.Cell(0, kColumnRemaining), u"0h00m00s");
+    // The same id in the other direction is another row.
+    SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
+    EXPECT_EQ(rows.Cell(1, kColumnTransferred), u"キャンセルしました");
+    EXPECT_EQ(FinishTransferRow(rows, TransferDirection::Sending, 9), u"");  // unknown: nothing
+}
+
+}  // namespace
+}  // namespace mirka
