@@ -1,0 +1,199 @@
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "link/file_record.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+using test::FakePeer;
+using test::WaitUntil;
+
+// A TaskManager waiting as server with a receive folder, and a raw peer connected to it.
+struct ReceiverWithFakePeer {
+    ReceiverWithFakePeer() : manager(&values) {
+        values.SetReceiveFolder(inbox.WithSeparator());
+        manager.ownerWindow = &window;
+        std::uint16_t port = test::FreeLoopbackPort();
+        std::thread waiter([&] { manager.StartServer(port); });
+        connected = peer.Connect(port);
+        waiter.join();
+    }
+    void Offer(const WString& name, std::int32_t id, std::int64_t size) {
+        FileRecord record;
+        record.name = name;
+        record.taskId = id;
+        record.fileSize = size;
+        auto bytes = record.Encode();
+        FrameHeader header;
+        header.code = NET_FILE_OFFER;
+        peer.SendFrame(header, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    }
+    bool ReadAccept(FileRecord& record) {
+        FrameHeader header;
+        do {
+            if (!peer.ReadHeader(header)) return false;
+        } while (header.code == NET_KEEPALIVE);
+        std::vector<std::uint8_t> bytes;
+        if (header.code != NET_FILE_ACCEPT || !peer.Read(bytes, FileRecord::kBytes)) return false;
+        record = FileRecord::Decode(bytes.data());
+        return true;
+    }
+    void Data(std::int32_t id, const std::vector<std::uint8_t>& bytes) {
+        FrameHeader header;
+        header.code = NET_FILE_DATA;
+        header.taskField = static_cast<std::uint32_t>(id);
+        header.lengthField = static_cast<std::uint32_t>(bytes.size());
+        peer.SendFrame(header, bytes);
+    }
+    void Control(std::uint16_t code, std::int32_t id) {
+        FrameHeader header;
+        header.code = code;
+        header.lengthField = static_cast<std::uint32_t>(id);
+        peer.SendFrame(header);
+    }
+    std::vector<std::string> InboxNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(inbox.Path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    ProgramValues values;
+    test::WindowRecorder window;
+    test::TempFolder inbox;
+    TaskManager manager;
+    FakePeer peer;
+    bool connected = false;
+};
+
+TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    std::vector<WString> names = {u"../x", u"/etc/x", u"a/b", u"C:\\x", u"..", u"a\x01" u"b:c"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        link.Offer(names[i], static_cast<std::int32_t>(i), 1);
+        FileRecord accept;
+        ASSERT_TRUE(link.ReadAccept(accept)) << test::Utf8(names[i]);
+        link.Data(static_cast<std::int32_t>(i), {'z'});
+    }
+    // A name field without its terminating zero gets a substitute name.
+    std::vector<std::uint8_t> record(FileRecord::kBytes, 0);
+    for (std::size_t i = 0; i < FileRecord::kNameBytes; i += 2) record[i] = 'A';
+    record[532] = 50;  // task id
+    record[536] = 1;   // size
+    FrameHeader header;
+    header.code = NET_FILE_OFFER;
+    link.peer.SendFrame(header, record);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    link.Data(50, {'z'});
+    ASSERT_TRUE(WaitUntil([&] { return link.InboxNames().size() == names.size() + 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(link.InboxNames(),
+              (std::vector<std::string>{"a_b_c", "b", "received_file", "received_file_[00]", "x",
+                                        "x_[00]", "x_[01]"}));
+    EXPECT_FALSE(std::filesystem::exists(link.inbox.Path().parent_path() / "x"));
+}
+
+TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.Data(99, std::vector<std::uint8_t>(5000, 'u'));  // nobody asked: read and dropped
+    link.Offer(u"f.txt", 5, 3);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    EXPECT_EQ(accept.taskId, 5);
+    EXPECT_EQ(accept.offset, 0);
+    link.Data(5, {'a', 'b', 'c', 'd', 'e'});
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(link.inbox.Path() / "f.txt"); }));
+    EXPECT_EQ(test::ReadFile(link.inbox.Path() / "f.txt"), (std::vector<char>{'a', 'b', 'c'}));
+    // The offer of id 5 moves this side's numbering on to 6.
+    EXPECT_EQ(link.manager.NextTaskId(), 6);
+    EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
+}
+
+TEST(TransferPeer, ControlsFromTheSenderSide) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.Offer(u"keep.bin", 1, 100);
+    link.Offer(u"gone.bin", 2, 100);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    ASSERT_TRUE(link.ReadAccept(accept));
+    link.Data(1, std::vector<std::uint8_t>(10, 'k'));
+    link.Control(NET_FILE_CANCEL, 1);  // cancel keeps the partial file for a later resume
+    link.Control(NET_FILE_DELETE, 2);  // delete removes it
+    auto& rows = link.window.Transfers();
+    ASSERT_TRUE(WaitUntil([&] { return rows.Cell(1, kColumnTransferred) == u"削除しました"; }));
+    EXPECT_EQ(rows.Cell(0, kColumnTransferred), u"キャンセルしました");
+    EXPECT_EQ(link.InboxNames(), std::vector<std::string>{"keep.bin.tmp"});
+}
+
+TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.Offer(u"r.bin", 4, 100);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    auto expectCode = [&](std::uint16_t code) {
+        FrameHeader header;
+        do {
+            ASSERT_TRUE(link.peer.ReadHeader(header));
+        } while (header.code == NET_KEEPALIVE);
+        EXPECT_EQ(header.code, code);
+        EXPECT_EQ(header.lengthField, 4u);
+        EXPECT_EQ(header.taskField, 0u);
+    };
+    link.manager.SetFileStatus(4, TaskManager::FILE_PAUSE, TransferDirection::Receiving);
+    expectCode(NET_FILE_PAUSE);
+    link.manager.SetFileStatus(4, TaskManager::FILE_RESEND, TransferDirection::Receiving);
+    expectCode(NET_FILE_RESEND);
+    // The receiver's delete reaches the sender as a cancel and removes the temporary file.
+    link.manager.SetFileStatus(4, TaskManager::FILE_DELETE, TransferDirection::Receiving);
+    expectCode(NET_FILE_CANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return link.InboxNames().empty(); }));
+    EXPECT_EQ(link.window.Transfers().Cell(0, kColumnTransferred), u"削除しました");
+}
+
+TEST(TransferPeer, SenderChunksPerPassFollowTheBudget) {
+    for (auto [budget, expected] : std::vector<std::pair<int, int>>{{2048, 1}, {4096, 1}, {4097, 2}, {8192, 3}}) {
+        test::TempFolder folder;
+        test::WriteFile(folder.Path() / "s.bin", test::RandomBytes(64 * 1024, 3));
+        FakePeer peer;
+        std::uint16_t port = peer.Listen();
+        TaskManager manager;
+        test::WindowRecorder window;
+        manager.ownerWindow = &window;
+        manager.sendBufSize = budget;
+        manager.sendWait = 400;
+        std::thread accepter([&] { peer.Accept(); });
+        ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+        accepter.join();
+        manager.SendFile(FromFsPath(folder.Path() / "s.bin"));
+        FrameHeader header;
+        ASSERT_TRUE(peer.ReadHeader(header));
+        ASSERT_EQ(header.code, NET_FILE_OFFER);
+        std::vector<std::uint8_t> record;
+        ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+        FrameHeader accept;
+        accept.code = NET_FILE_ACCEPT;
+        peer.SendFrame(accept, record);
+        // Frames of the first pass arrive together; the next pass is 400 ms later.
+        int frames = 0;
+        while (peer.ReadHeader(header, 200)) {
+            ASSERT_EQ(header.code, NET_FILE_DATA);
+            std::vector<std::uint8_t> data;
+            ASSERT_TRUE(peer.Read(data, header.lengthField));
+            ++frames;
+        }
+        EXPECT_EQ(frames, expected) << "budget " << budget;
+    }
+}
+
+}  // namespace
+}  // namespace mirka
