@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "upnp/control_connection.h"
+#include "upnp/gateway_discovery.h"
+#include "upnp/login_status_port.h"
+
+// Asking the Internet gateway to forward the link port to this host, and learning the
+// address the peer can reach us at.
+namespace mirka {
+
+inline constexpr std::size_t kOwnAddressCapacity = 200;
+inline constexpr std::size_t kLocalClientCapacity = 128;
+inline constexpr std::size_t kHostNameBytes = 120;
+inline constexpr std::size_t kExternalAddressChars = 128;
+
+inline constexpr char kFirstMappingDescription[] = "DuoLinkEx : kp.works";
+inline constexpr char kRetryMappingDescription[] = "DuoFile : kp.works";
+
+// What the login window hands to the flow and takes back from it.
+struct PortMappingContext {
+    std::uint16_t linkPort = 0;  // external and internal port of the mapping
+    bool upnpDisabled = false;   // the check box "UPnPを使用しない"
+    // Written by the flow (narrow, at most 199 bytes): this host's address, or the external
+    // address when the gateway tells it. The talk window's opening message shows it.
+    std::string ownAddressText;
+    GatewaySearchOptions search;
+    std::chrono::milliseconds soapTimeout = kSoapAnswerTimeout;
+};
+
+// This host's name, replaced by the dotted text of its first IPv4 address when it resolves;
+// cut to capacity - 1 bytes.
+std::string LocalAddressText(std::size_t capacity);
+
+// The whole flow, blocking its caller until the gateway has answered or the time-outs have
+// passed. Reports through the status line and title of the login window, error boxes and
+// the debug log; the caller starts the link whatever happens here.
+void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context);
+
+}  // namespace mirka

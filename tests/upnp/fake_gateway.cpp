@@ -1,0 +1,259 @@
+#include "upnp/fake_gateway.h"
+
+#include <array>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/write.hpp>
+
+namespace mirka::test {
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using asio::ip::udp;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kSlice = std::chrono::milliseconds(20);
+
+// Runs the context in short slices until `done`, the deadline or the fake's end; whatever
+// is still pending is cancelled and drained, so no handler outlives its caller's locals.
+template <typename Cancel>
+bool RunUntil(asio::io_context& context, const bool& done, Clock::time_point deadline,
+              const std::atomic<bool>& stopping, Cancel cancel) {
+    context.restart();
+    while (!done && !stopping && Clock::now() < deadline) context.run_one_for(kSlice);
+    if (done) return true;
+    cancel();
+    context.restart();
+    context.run();
+    return false;
+}
+
+std::optional<std::size_t> ContentLength(std::string_view header) {
+    constexpr std::string_view kName = "CONTENT-LENGTH: ";
+    std::size_t at = header.find(kName);
+    if (at == std::string_view::npos) return std::nullopt;
+    return std::stoul(std::string(header.substr(at + kName.size())));
+}
+
+}  // namespace
+
+FakeConnection::FakeConnection(FakeGateway& gateway, tcp::socket& socket)
+    : gateway(gateway), socket(socket) {}
+
+std::optional<std::string> FakeConnection::ReadSome(Clock::time_point deadline) {
+    std::array<char, 4096> data;
+    bool done = false;
+    boost::system::error_code result;
+    std::size_t count = 0;
+    socket.async_read_some(asio::buffer(data),
+                           [&](const boost::system::error_code& error, std::size_t n) {
+                               result = error;
+                               count = n;
+                               done = true;
+                           });
+    bool finished = RunUntil(gateway.controlContext, done, deadline, gateway.stopping, [&] {
+        boost::system::error_code ignored;
+        socket.cancel(ignored);
+    });
+    if (!finished || result) return std::nullopt;
+    return std::string(data.data(), count);
+}
+
+std::optional<std::string> FakeConnection::ReadRequest(std::chrono::milliseconds timeout) {
+    Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        std::size_t headerEnd = pending.find("\r\n\r\n");
+        if (headerEnd != std::string::npos) {
+            std::size_t bodyStart = headerEnd + 4;
+            std::size_t length = ContentLength(pending.substr(0, bodyStart)).value_or(0);
+            if (pending.size() >= bodyStart + length) {
+                std::string request = pending.substr(0, bodyStart + length);
+                pending.erase(0, bodyStart + length);
+                gateway.RecordRequest(request);
+                return request;
+            }
+        }
+        std::optional<std::string> more = ReadSome(deadline);
+        if (!more) return std::nullopt;
+        pending += *more;
+    }
+}
+
+void FakeConnection::Send(std::string_view text) {
+    boost::system::error_code ignored;
+    asio::write(socket, asio::buffer(text.data(), text.size()), ignored);
+}
+
+bool FakeConnection::ClosedByPeerWithin(std::chrono::milliseconds timeout) {
+    Clock::time_point deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        std::array<char, 4096> data;
+        bool done = false;
+        boost::system::error_code result;
+        socket.async_read_some(asio::buffer(data),
+                               [&](const boost::system::error_code& error, std::size_t) {
+                                   result = error;
+                                   done = true;
+                               });
+        if (!RunUntil(gateway.controlContext, done, deadline, gateway.stopping, [&] {
+                boost::system::error_code ignored;
+                socket.cancel(ignored);
+            }))
+            return false;
+        if (result) return true;
+    }
+    return false;
+}
+
+FakeGateway::FakeGateway()
+    : searchSocket(searchContext, udp::endpoint(asio::ip::address_v4::loopback(), 0)),
+      acceptor(controlContext, tcp::endpoint(asio::ip::address_v4::loopback(), 0)),
+      searchPort(searchSocket.local_endpoint().port()),
+      controlPort(acceptor.local_endpoint().port()),
+      script(ServeNormally("203.0.113.7")) {
+    searchThread = std::thread([this] { ServeSearches(); });
+    controlThread = std::thread([this] { ServeControl(); });
+}
+
+FakeGateway::~FakeGateway() {
+    stopping = true;
+    searchThread.join();
+    controlThread.join();
+}
+
+udp::endpoint FakeGateway::SearchEndpoint() const {
+    return udp::endpoint(asio::ip::address_v4::loopback(), searchPort);
+}
+
+void FakeGateway::SetSearchAnswers(std::vector<std::string> newAnswers) {
+    std::lock_guard<std::mutex> guard(lock);
+    answers = std::move(newAnswers);
+}
+
+void FakeGateway::SetScript(Script newScript) {
+    std::lock_guard<std::mutex> guard(lock);
+    script = std::move(newScript);
+}
+
+std::string FakeGateway::GatewayAnswer() const {
+    return "HTTP/1.1 200 OK\r\n"
+           "CACHE-CONTROL: max-age=120\r\n"
+           "Location: http://127.0.0.1:" +
+           std::to_string(controlPort) +
+           "/rootDesc.xml\r\n"
+           "SERVER: Fake/1.0 UPnP/1.1\r\n"
+           "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+           "USN: uuid:00000000-0000-0000-0000-000000000001\r\n"
+           "\r\n";
+}
+
+std::vector<std::string> FakeGateway::Datagrams() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return datagrams;
+}
+
+std::vector<std::string> FakeGateway::Requests() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return requests;
+}
+
+void FakeGateway::RecordRequest(const std::string& request) {
+    std::lock_guard<std::mutex> guard(lock);
+    requests.push_back(request);
+}
+
+void FakeGateway::ServeSearches() {
+    while (!stopping) {
+        std::array<char, 8192> data;
+        udp::endpoint sender;
+        bool done = false;
+        boost::system::error_code result;
+        std::size_t count = 0;
+        searchSocket.async_receive_from(asio::buffer(data), sender,
+                                        [&](const boost::system::error_code& error, std::size_t n) {
+                                            result = error;
+                                            count = n;
+                                            done = true;
+                                        });
+        if (!RunUntil(searchContext, done, Clock::time_point::max(), stopping, [&] {
+                boost::system::error_code ignored;
+                searchSocket.cancel(ignored);
+            }))
+            return;
+        if (result) continue;
+        std::vector<std::string> toSend;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            datagrams.emplace_back(data.data(), count);
+            toSend = answers;
+        }
+        // Each answer from its own socket, as if from several gateways.
+        for (const std::string& answer : toSend) {
+            udp::socket other(searchContext, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+            boost::system::error_code ignored;
+            other.send_to(asio::buffer(answer), sender, 0, ignored);
+        }
+    }
+}
+
+void FakeGateway::ServeControl() {
+    while (!stopping) {
+        tcp::socket socket(controlContext);
+        bool done = false;
+        boost::system::error_code result;
+        acceptor.async_accept(socket, [&](const boost::system::error_code& error) {
+            result = error;
+            done = true;
+        });
+        if (!RunUntil(controlContext, done, Clock::time_point::max(), stopping, [&] {
+                boost::system::error_code ignored;
+                acceptor.cancel(ignored);
+            }))
+            return;
+        if (result) continue;
+        ++connections;
+        Script serve;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            serve = script;
+        }
+        FakeConnection connection(*this, socket);
+        if (serve) serve(connection);
+    }
+}
+
+std::string HttpAnswer(std::string_view statusLine, std::string_view body) {
+    std::string answer(statusLine);
+    answer += "\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nCONTENT-LENGTH: ";
+    answer += std::to_string(body.size());
+    answer += "\r\n\r\n";
+    answer += body;
+    return answer;
+}
+
+std::string ExternalAddressBody(std::string_view address) {
+    std::string body =
+        "<?xml version=\"1.0\"?>\r\n<s:Envelope><s:Body>\r\n"
+        "<u:GetExternalIPAddressResponse>\r\n<NewExternalIPAddress>";
+    body += address;
+    body +=
+        "</NewExternalIPAddress>\r\n</u:GetExternalIPAddressResponse>\r\n"
+        "</s:Body></s:Envelope>\r\n";
+    return body;
+}
+
+FakeGateway::Script ServeNormally(std::string externalAddress) {
+    return [externalAddress](FakeConnection& connection) {
+        while (std::optional<std::string> request = connection.ReadRequest()) {
+            if (request->find("#GetExternalIPAddress") != std::string::npos)
+                connection.Send(
+                    HttpAnswer("HTTP/1.1 200 OK", ExternalAddressBody(externalAddress)));
+            else
+                connection.Send(HttpAnswer("HTTP/1.1 200 OK", "<u:AddPortMappingResponse/>\r\n"));
+        }
+    };
+}
+
+}  // namespace mirka::test
