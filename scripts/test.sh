@@ -5,6 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
+bash scripts/install-locales.sh || true
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// What the program asks of the desktop: opening files and links with their default
+// application, and playing the short wave sounds.
+namespace mirka {
+
+bool OpenWithDesktop(const QString& pathOrUrl);
+// Plays a wave file named relative to the current folder, without waiting.
+void PlayWaveFile(const QString& fileName);
+// Caption and taskbar attention.
+void FlashWindow(QWidget* window);
+
+}  // namespace mirka

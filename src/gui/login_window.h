@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+
+#include <QDialog>
+
+#include "app/profiles.h"
+#include "link/task_manager.h"
+#include "upnp/login_status_port.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace mirka {
+
+// The login window: server or client mode, the saved profiles, the port mapping and the
+// start of the link. Ends with 1 when a link was started, 0 when the user gave up.
+class LoginWindow : public QDialog, public LoginStatusPort {
+public:
+    LoginWindow(TaskManager& link, ProfileList& profiles, std::string& ownAddress,
+                QWidget* parent = nullptr);
+
+    // The start button's handler.
+    void StartLink();
+
+    // LoginStatusPort: from the port mapping's worker, queued to this window.
+    void SetStatusText(const WString& text) override;
+    void SetTitle(const WString& title) override;
+
+    // The fields, for the window's own use and for tests.
+    LoginFields Fields() const;
+    void SetFields(const LoginFields& fields);
+    QRadioButton* serverMode = nullptr;
+    QRadioButton* clientMode = nullptr;
+    QLineEdit* serverPort = nullptr;
+    QComboBox* profileBox = nullptr;
+    QLineEdit* ipField = nullptr;
+    QLineEdit* portField = nullptr;
+    QCheckBox* noUpnp = nullptr;
+    QPushButton* startButton = nullptr;
+    QPushButton* exitButton = nullptr;
+    QLabel* statusLine = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void SaveProfilesNow();
+
+    TaskManager& link;
+    ProfileList& profiles;
+    std::string& ownAddress;
+};
+
+// A port field's number as GetDlgItemInt reads it: no number, or one too large, gives 0.
+std::uint32_t ReadPortField(const QString& text);
+
+}  // namespace mirka

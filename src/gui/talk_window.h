@@ -1,0 +1,127 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <QDialog>
+
+#include "app/chat_commands.h"
+#include "app/log_document.h"
+#include "app/program_values.h"
+#include "link/task_manager.h"
+#include "link/window_port.h"
+#include "transfer_list/transfer_rows.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QTimer;
+
+namespace mirka {
+
+class InputBox;
+class LogView;
+class TransferListView;
+
+// The program's main window: the log, the input box, the send and search buttons on the
+// TALK page, the transfer list on the FILE page, and the menus. It is the link's window:
+// worker threads report through the TalkWindowPort calls, each queued to this thread.
+class TalkWindow : public QDialog, public TalkWindowPort, public ChatCommandTarget {
+public:
+    struct Hooks {
+        // Runs the login window for a reconnect; true when it started a link.
+        std::function<bool(QWidget* owner)> reconnect;
+        // Runs a web search; its result goes out as a text line.
+        std::function<void(const std::string& words)> search;
+        // Left Ctrl+V: takes the clipboard's picture; the path of a file to send, or empty.
+        std::function<WString(QWidget* owner)> pasteScreenshot;
+    };
+
+    TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress, Hooks hooks,
+               QWidget* parent = nullptr);
+    ~TalkWindow() override;
+
+    enum class Page { Talk, File };
+    Page CurrentPage() const { return page; }
+    void ShowPage(Page newPage);
+    // Sends the input box's text (the send button).
+    void SendAction();
+    // Queues each path for sending, with its row, in the order given.
+    void SendFiles(const QStringList& paths);
+    LogDocument& Log() { return log; }
+    InputBox* Input() { return input; }
+    // The menu action with the given command id (for the enabling rules and tests).
+    QAction* Action(int id) const;
+    void UpdateMenuStates();
+
+    // TalkWindowPort, called from any thread.
+    void AppendLogMessage(std::vector<LogRun> runs) override;
+    void SetPeerStatusText(const WString& text) override;
+    void SetWindowTitle(const WString& title) override;
+    void ClearInputBox() override;
+    void FlashWindow() override;
+    void PlayWave(const WString& fileName) override;
+    TransferRows& Transfers() override { return rows; }
+
+    // ChatCommandTarget, on this window's thread.
+    void AppendLog(const WString& text) override;
+    bool SoundOn() const override;
+    void SetSoundOn(bool on) override;
+    void SetStatusText(const WString& text) override;
+    WString UserName() const override;
+    void ClearLog() override;
+    void SaveLogWithDialog() override;
+    void RunWebSearch(const std::string& words) override;
+    void QueueStatusMessage(const WString& statusText) override;
+    void QueueChatLine(const WString& text, const WString& name) override;
+    void SetSendWait(std::uint16_t milliseconds) override;
+    void SetSendBufSize(std::int32_t bytes) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void ApplyLayout();
+    void RunCommand(int id);
+    void OnTransferCommand(int command, int row);
+    void ChangeName();
+    void ChangeStatus();
+    void ChangeReceiveFolder();
+    void Reconnect();
+    void RunWhileRepaintingDisconnect();
+    void Search();
+
+    TaskManager& link;
+    ProgramValues& values;
+    Hooks hooks;
+    LogDocument log;
+    TransferRows rows;
+    Page page = Page::Talk;
+
+    QMenuBar* menuBar = nullptr;
+    QWidget* client = nullptr;
+    QPushButton* talkButton = nullptr;
+    QPushButton* fileButton = nullptr;
+    QPushButton* helpButton = nullptr;
+    QLabel* statusLine = nullptr;
+    LogView* logView = nullptr;
+    InputBox* input = nullptr;
+    QPushButton* sendButton = nullptr;
+    QPushButton* searchButton = nullptr;
+    TransferListView* transferList = nullptr;
+    QTimer* refreshTimer = nullptr;
+    QMenu* logMenu = nullptr;
+    QMenu* inputMenu = nullptr;
+};
+
+inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";
+
+}  // namespace mirka

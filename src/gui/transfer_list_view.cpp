@@ -1,0 +1,94 @@
+#include "gui/transfer_list_view.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPointer>
+
+#include "gui/desktop.h"
+
+namespace mirka {
+
+TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
+    : QTreeWidget(parent), rows(rows) {
+    // InitTransferColumns: headings, widths and alignment.
+    const auto& columns = TransferColumns();
+    setColumnCount(kColumnCount);
+    QStringList headings;
+    for (const auto& column : columns) headings << QString::fromStdU16String(WString(column.heading));
+    setHeaderLabels(headings);
+    for (int i = 0; i < kColumnCount; ++i) {
+        setColumnWidth(i, columns[i].width);
+        headerItem()->setTextAlignment(
+            i, columns[i].rightAligned ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &TransferListView::ShowPopup);
+    connect(this, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { OpenRow(item); });
+    QPointer<TransferListView> self(this);
+    rows.SetListener([self] {
+        QMetaObject::invokeMethod(
+            self.data(), [self] { if (self) self->Sync(); }, Qt::QueuedConnection);
+    });
+    Sync();
+}
+
+TransferListView::~TransferListView() { rows.SetListener(nullptr); }
+
+void TransferListView::Sync() {
+    const auto all = rows.Rows();
+    const auto& columns = TransferColumns();
+    for (int i = topLevelItemCount(); i < static_cast<int>(all.size()); ++i) {
+        auto* item = new QTreeWidgetItem(this);
+        for (int c = 0; c < kColumnCount; ++c) {
+            item->setTextAlignment(c, columns[c].rightAligned ? Qt::AlignRight | Qt::AlignVCenter
+                                                              : Qt::AlignLeft | Qt::AlignVCenter);
+        }
+    }
+    for (int i = 0; i < static_cast<int>(all.size()); ++i) {
+        QTreeWidgetItem* item = topLevelItem(i);
+        for (int c = 0; c < kColumnCount; ++c) {
+            QString text = QString::fromStdU16String(all[i].cells[c]);
+            if (item->text(c) != text) item->setText(c, text);
+        }
+    }
+}
+
+int TransferListView::FirstSelectedRow() const {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->isSelected()) return i;
+    return -1;
+}
+
+void TransferListView::ShowPopup(const QPoint& position) {
+    QMenu menu(this);
+    auto add = [&](const char16_t* text, int command) {
+        QAction* action = menu.addAction(QString::fromStdU16String(text));
+        action->setData(command);
+    };
+    add(u"再送信 (&R)", kResend);
+    add(u"中断 (&P)", kPause);
+    menu.addSeparator();
+    add(u"削除 (&D)", kDelete);
+    menu.addSeparator();
+    add(u"キャンセル (&C)", kCancel);
+    QAction* chosen = menu.exec(viewport()->mapToGlobal(position));
+    if (chosen && onCommand) onCommand(chosen->data().toInt(), FirstSelectedRow());
+}
+
+void TransferListView::OpenRow(QTreeWidgetItem*) {
+    int row = FirstSelectedRow();
+    if (row < 0) return;
+    QString path = QString::fromStdU16String(rows.Cell(row, kColumnPath)).left(260);
+    // A relative path opens from the receive folder, as the shell would with it as the
+    // working folder; a missing file simply fails.
+    if (QDir::isRelativePath(path) && !openFolder.isEmpty()) path = QDir(openFolder).filePath(path);
+    OpenWithDesktop(path);
+}
+
+}  // namespace mirka

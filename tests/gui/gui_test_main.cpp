@@ -1,0 +1,13 @@
+#include <clocale>
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+// One QApplication for all window tests, on the offscreen platform.
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "C.UTF-8");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,95 @@
+#include <fstream>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+#include "gui/login_window.h"
+#include "support/loopback.h"
+#include "support/temp_folder.h"
+
+namespace mirka {
+namespace {
+
+// The login window reads and writes "conf.txt" in the current folder.
+class LoginWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = std::filesystem::current_path();
+        std::filesystem::current_path(folder.Path());
+    }
+    void TearDown() override { std::filesystem::current_path(saved); }
+    std::string Conf() {
+        std::ifstream in(folder.Path() / "conf.txt", std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    test::TempFolder folder;
+    std::filesystem::path saved;
+    TaskManager link;
+    ProfileList profiles;
+    std::string ownAddress;
+};
+
+TEST_F(LoginWindowTest, FirstStartShowsTheBuiltInValues) {
+    LoginWindow window(link, profiles, ownAddress);
+    EXPECT_EQ(window.serverPort->text(), QStringLiteral("1225"));
+    EXPECT_EQ(window.profileBox->currentText(), QStringLiteral("default"));
+    EXPECT_EQ(window.ipField->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(window.portField->text(), QStringLiteral("1225"));
+    EXPECT_TRUE(window.clientMode->isChecked());
+    EXPECT_FALSE(window.noUpnp->isChecked());
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "conf.txt"));
+}
+
+TEST_F(LoginWindowTest, ChoosingAProfileFillsItsFields) {
+    std::ofstream(folder.Path() / "conf.txt", std::ios::binary)
+        << "[profile000]\r\nip=10.1.1.1\r\nname=home\r\nport=2000\r\n"
+        << "[profile001]\r\nip=example.invalid\r\nname=work\r\nport=3000\r\n";
+    LoginWindow window(link, profiles, ownAddress);
+    EXPECT_EQ(window.profileBox->count(), 2);
+    EXPECT_EQ(window.ipField->text(), QStringLiteral("10.1.1.1"));
+    window.profileBox->setCurrentIndex(1);
+    emit window.profileBox->activated(1);
+    EXPECT_EQ(window.ipField->text(), QStringLiteral("example.invalid"));
+    EXPECT_EQ(window.portField->text(), QStringLiteral("3000"));
+}
+
+TEST_F(LoginWindowTest, FailedClientStartSavesTheProfileAndStaysOpen) {
+    test::MessageRecorder boxes;
+    LoginWindow window(link, profiles, ownAddress);
+    window.noUpnp->setChecked(true);  // no gateway is asked
+    std::uint16_t port = test::FreeLoopbackPort();
+    window.portField->setText(QString::number(port));
+    window.profileBox->setEditText(QStringLiteral("office"));
+    window.StartLink();
+    EXPECT_TRUE(window.startButton->isEnabled());
+    EXPECT_EQ(window.statusLine->text(), QStringLiteral("サーバに接続しています"));
+    EXPECT_EQ(boxes.Boxes().size(), 2u);  // the system's text, then the connection failure
+    std::string conf = Conf();
+    EXPECT_NE(conf.find("[profile000]\r\nip=127.0.0.1\r\nname=office\r\nport=" + std::to_string(port)),
+              std::string::npos) << conf;
+    EXPECT_NE(conf.find("[server]\r\nport=1225\r\n"), std::string::npos);
+}
+
+TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
+    LoginWindow window(link, profiles, ownAddress);
+    window.noUpnp->setChecked(true);
+    window.serverMode->setChecked(true);
+    std::uint16_t port = test::FreeLoopbackPort();
+    window.serverPort->setText(QString::number(port));
+    test::FakePeer peer;
+    std::thread connector([&] { peer.Connect(port); });
+    window.StartLink();
+    connector.join();
+    EXPECT_EQ(window.result(), 1);
+    EXPECT_EQ(link.LinkState(), LINK_SERVER);
+    EXPECT_FALSE(ownAddress.empty());
+    EXPECT_NE(Conf().find("[server]\r\nport=" + std::to_string(port)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mirka
