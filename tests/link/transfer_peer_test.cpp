@@ -197,3 +197,64 @@ TEST(TransferPeer, SenderChunksPerPassFollowTheBudget) {
 
 }  // namespace
 }  // namespace mirka
+
+namespace mirka {
+namespace {
+
+TEST(TransferPeer, SenderStatusChangesActLocallyOrSendTheirCodes) {
+    test::TempFolder folder;
+    test::WriteFile(folder.Path() / "s.bin", test::RandomBytes(200 * 1024, 5));
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    TaskManager manager;
+    test::WindowRecorder window;
+    manager.ownerWindow = &window;
+    manager.sendWait = 50;
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    manager.SendFile(FromFsPath(folder.Path() / "s.bin"));
+    manager.SendFile(FromFsPath(folder.Path() / "s.bin"));
+    FrameHeader header;
+    std::vector<std::uint8_t> record;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(peer.ReadHeader(header));
+        ASSERT_EQ(header.code, NET_FILE_OFFER);
+        ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+        FrameHeader accept;
+        accept.code = NET_FILE_ACCEPT;
+        peer.SendFrame(accept, record);
+    }
+    // Pausing the sender sends nothing and stops its data; resending starts it again.
+    manager.SetFileStatus(0, TaskManager::FILE_PAUSE, TransferDirection::Sending);
+    manager.SetFileStatus(1, TaskManager::FILE_PAUSE, TransferDirection::Sending);
+    std::vector<std::uint8_t> data;
+    while (peer.ReadHeader(header, 300)) {
+        ASSERT_EQ(header.code, NET_FILE_DATA);
+        ASSERT_TRUE(peer.Read(data, header.lengthField));
+    }
+    manager.SetFileStatus(0, TaskManager::FILE_RESEND, TransferDirection::Sending);
+    ASSERT_TRUE(peer.ReadHeader(header));
+    EXPECT_EQ(header.code, NET_FILE_DATA);
+    EXPECT_EQ(header.taskField, 0u);
+    ASSERT_TRUE(peer.Read(data, header.lengthField));
+    // The sender's delete says code 8 and never deletes its own file; cancel says code 7.
+    manager.SetFileStatus(0, TaskManager::FILE_DELETE, TransferDirection::Sending);
+    manager.SetFileStatus(1, TaskManager::FILE_CANCEL, TransferDirection::Sending);
+    std::vector<std::uint16_t> controls;
+    while (controls.size() < 2 && peer.ReadHeader(header)) {
+        if (header.code == NET_FILE_DATA) {
+            ASSERT_TRUE(peer.Read(data, header.lengthField));
+            continue;
+        }
+        controls.push_back(header.code);
+    }
+    EXPECT_EQ(controls, (std::vector<std::uint16_t>{NET_FILE_DELETE, NET_FILE_CANCEL}));
+    EXPECT_TRUE(std::filesystem::exists(folder.Path() / "s.bin"));
+    ASSERT_TRUE(WaitUntil([&] { return window.Transfers().Count() == 2; }));
+    EXPECT_EQ(window.Transfers().Cell(0, kColumnTransferred), u"削除しました");
+    EXPECT_EQ(window.Transfers().Cell(1, kColumnTransferred), u"キャンセルしました");
+}
+
+}  // namespace
+}  // namespace mirka
