@@ -11,7 +11,7 @@ ninja -C build mirka
 
 folder="run/${1:-a}"
 mkdir -p "$folder"
-cp -u resources/*.wav resources/readme.txt resources/changelog.txt "$folder/" 2>/dev/null || true
+cp -u resources/*.wav resources/readme.txt resources/help.html "$folder/" 2>/dev/null || true
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display found (DISPLAY and WAYLAND_DISPLAY are empty): start it from a desktop session," >&2
     echo "or under Xvfb, e.g. xvfb-run scripts/run.sh" >&2

@@ -1,10 +1,73 @@
-#include <cstdio>
+#include <clocale>
+#include <memory>
 
 #include <QApplication>
 
-// The windows come with the GUI change; until then the program says so and ends.
+#include "app/settings.h"
+#include "app/startup.h"
+#include "gui/blocking_call.h"
+#include "gui/login_window.h"
+#include "gui/qt_message_presenter.h"
+#include "gui/screenshot_paste.h"
+#include "gui/talk_window.h"
+#include "search/search_text.h"
+#include "search/web_search.h"
+#include "toolkit/platform.h"
+
+namespace {
+
+using namespace mirka;
+
+// The program's steps around its two windows, in the order RunProgram gives them.
+class ProgramSteps : public StartupSteps {
+public:
+    void SetUserLocale() override { std::setlocale(LC_ALL, ""); }
+    void BeginTimerResolution() override { BeginMillisecondTimer(); }
+    void EndTimerResolution() override { EndMillisecondTimer(); }
+    void LoadSettings() override { mirka::LoadSettings(values); }
+    void SaveSettings() override { mirka::SaveSettings(values); }
+
+    int RunLoginWindow() override {
+        LoginWindow login(link, profiles, ownAddress);
+        return login.exec();
+    }
+
+    void RunTalkWindow() override {
+        TalkWindow::Hooks hooks;
+        hooks.reconnect = [this](QWidget* owner) {
+            LoginWindow login(link, profiles, ownAddress, owner);
+            return login.exec() != 0;
+        };
+        hooks.search = [this](const std::string& words) {
+            mirka::RunWebSearch(words, [this](const WString& text) { link.QueueTextLine(text); });
+        };
+        hooks.pasteScreenshot = [this](QWidget* owner) { return PasteScreenshot(owner, values); };
+        TalkWindow talk(link, values, ownAddress, hooks);
+        talk.exec();
+        // The window has ended; the disconnect pause still repaints nothing but is harmless.
+        link.Disconnect();
+    }
+
+    void ReleaseLink() override {}
+
+private:
+    ProgramValues values;
+    TaskManager link{&values};
+    ProfileList profiles;
+    std::string ownAddress;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    std::puts("ミルカ: the login and talk windows are not built yet; the link core and its tests are.");
-    return 0;
+    QtMessagePresenter presenter;
+    InstallMessagePresenter(&presenter);
+    int result;
+    {
+        ProgramSteps steps;
+        result = RunProgram(steps);
+    }
+    InstallMessagePresenter(nullptr);
+    return result;
 }

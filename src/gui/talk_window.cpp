@@ -1,0 +1,293 @@
+#include "gui/talk_window.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/log_message.h"
+#include "app/settings.h"
+#include "gui/blocking_call.h"
+#include "gui/desktop.h"
+#include "gui/dialog_units.h"
+#include "gui/file_dialogs.h"
+#include "gui/input_box.h"
+#include "gui/input_dialog.h"
+#include "gui/log_view.h"
+#include "gui/transfer_list_view.h"
+#include "toolkit/message_box.h"
+
+namespace mirka {
+
+namespace {
+constexpr int kRefreshMilliseconds = 1000;
+constexpr std::size_t kOpeningMessageCapacity = 1024;
+constexpr std::size_t kDroppedPathUnits = 259;
+constexpr std::size_t kSearchBoxBytes = 499;
+}  // namespace
+
+TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress,
+                       Hooks hooks, QWidget* parent)
+    : QDialog(parent), link(link), values(values), hooks(std::move(hooks)) {
+    DialogUnits units(DialogFont());
+    resize(units.X(361), units.Y(194));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    setAcceptDrops(true);
+    BuildControls();
+    BuildMenus();
+
+    // The opening message, then this window takes the link's output.
+    AppendLog(Format(kOpeningMessageCapacity,
+                     u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n"
+                     u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
+                     ownAddress, link.PeerAddressText()));
+    link.ownerWindow = this;
+    refreshTimer = new QTimer(this);
+    connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });
+    refreshTimer->start(kRefreshMilliseconds);
+    setWindowTitle(QString::fromStdU16String(kTalkWindowCaption));
+    ShowPage(Page::Talk);
+    ApplyLayout();
+}
+
+TalkWindow::~TalkWindow() {
+    // Worker threads stop reporting here before the window goes.
+    TalkWindowPort* expected = this;
+    link.ownerWindow.compare_exchange_strong(expected, nullptr);
+    // The views go before the log and the rows they show.
+    delete client;
+}
+
+void TalkWindow::BuildControls() {
+    DialogUnits units(DialogFont());
+    menuBar = new QMenuBar(this);
+    client = new QWidget(this);
+    talkButton = new QPushButton(QStringLiteral("TALK"), client);
+    fileButton = new QPushButton(QStringLiteral("FILE"), client);
+    helpButton = new QPushButton(QStringLiteral("?"), client);
+    statusLine = new QLabel(client);
+    statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    talkButton->setGeometry(units.Rect(0, 0, 20, 12));
+    fileButton->setGeometry(units.Rect(20, 0, 20, 12));
+    helpButton->setGeometry(units.Rect(40, 0, 20, 12));
+    statusLine->setGeometry(units.Rect(60, 0, 216, 12));
+    for (QPushButton* button : {talkButton, fileButton, helpButton}) button->setAutoDefault(false);
+
+    logView = new LogView(log, client);
+    logView->setContextMenuPolicy(Qt::CustomContextMenu);
+    input = new InputBox(client);
+    input->setContextMenuPolicy(Qt::CustomContextMenu);
+    input->onSend = [this] { SendAction(); };
+    input->onPasteScreenshot = [this] {
+        if (!hooks.pasteScreenshot) return false;
+        WString path = hooks.pasteScreenshot(this);
+        if (path.empty()) return false;
+        SendFiles({QString::fromStdU16String(path)});
+        return true;
+    };
+    sendButton = new QPushButton(QString::fromStdU16String(u"送信 (&S)"), client);
+    searchButton = new QPushButton(QString::fromStdU16String(u"検索 (&G)"), client);
+    sendButton->setAutoDefault(false);
+    searchButton->setAutoDefault(false);
+    transferList = new TransferListView(rows, client);
+    transferList->hide();
+    transferList->SetOpenFolder(QString::fromStdU16String(values.ReceiveFolder()));
+    transferList->SetCommandHandler([this](int command, int row) { OnTransferCommand(command, row); });
+
+    connect(talkButton, &QPushButton::clicked, this, [this] { ShowPage(Page::Talk); });
+    connect(fileButton, &QPushButton::clicked, this, [this] { ShowPage(Page::File); });
+    connect(helpButton, &QPushButton::clicked, this, [this] { ShowCommandList(*this); });
+    connect(sendButton, &QPushButton::clicked, this, [this] { SendAction(); });
+    connect(searchButton, &QPushButton::clicked, this, [this] { Search(); });
+}
+
+void TalkWindow::ApplyLayout() {
+    // Placed from the window's outer size, so the controls keep their margins.
+    QSize outer = frameGeometry().size();
+    if (outer.width() < size().width() || outer.height() < size().height()) outer = size();
+    int w = outer.width();
+    int h = outer.height();
+    int menuHeight = menuBar->sizeHint().height();
+    menuBar->setGeometry(0, 0, width(), menuHeight);
+    client->setGeometry(0, menuHeight, width(), height() - menuHeight);
+    auto place = [](QWidget* widget, int left, int top, int right, int bottom) {
+        widget->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
+    };
+    place(logView, 10, 30, w - 20, h - 110);
+    place(transferList, 10, 30, w - 20, h - 60);
+    place(input, 10, h - 110, w - 80, h - 60);
+    place(sendButton, w - 80, h - 110, w - 20, h - 80);
+    place(searchButton, w - 80, h - 80, w - 20, h - 60);
+}
+
+void TalkWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ApplyLayout();
+}
+
+void TalkWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    ApplyLayout();
+}
+
+void TalkWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter and Esc do not end this window.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TalkWindow::ShowPage(Page newPage) {
+    page = newPage;
+    bool talk = page == Page::Talk;
+    logView->setVisible(talk);
+    input->setVisible(talk);
+    sendButton->setVisible(talk);
+    searchButton->setVisible(talk);
+    transferList->setVisible(!talk);
+}
+
+void TalkWindow::SendAction() { DispatchInput(input->Text(), *this); }
+
+void TalkWindow::Search() {
+    std::string words = ToNarrow(input->Text());
+    CutNarrow(words, kSearchBoxBytes);
+    RunWebSearch(words);
+}
+
+void TalkWindow::SendFiles(const QStringList& paths) {
+    for (const QString& path : paths) {
+        WString wide = FitField(path.toStdU16String(), kDroppedPathUnits + 1);
+        int row = rows.AddTransferRow(wide);
+        link.SendFile(wide, row);
+    }
+}
+
+void TalkWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TalkWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
+    SendFiles(paths);
+    event->acceptProposedAction();
+}
+
+void TalkWindow::OnTransferCommand(int command, int row) {
+    std::optional<TransferRow> shown = rows.Row(row);
+    if (!shown || !shown->direction) return;  // no selection, or a file never offered
+    TaskManager::enumFileSendStatus status = TaskManager::FILE_CANCEL;
+    switch (command) {
+        case TransferListView::kResend: status = TaskManager::FILE_RESEND; break;
+        case TransferListView::kPause: status = TaskManager::FILE_PAUSE; break;
+        case TransferListView::kDelete: status = TaskManager::FILE_DELETE; break;
+        default: break;
+    }
+    link.SetFileStatus(shown->taskId, status, *shown->direction);
+}
+
+// --- TalkWindowPort: queued to this window's thread, in order.
+
+void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) { log.Append(std::move(runs)); }
+
+void TalkWindow::SetPeerStatusText(const WString& text) {
+    QMetaObject::invokeMethod(
+        this, [this, text] { statusLine->setText(QString::fromStdU16String(text)); },
+        Qt::QueuedConnection);
+}
+
+void TalkWindow::SetWindowTitle(const WString& title) {
+    QMetaObject::invokeMethod(
+        this, [this, title] { setWindowTitle(QString::fromStdU16String(title)); },
+        Qt::QueuedConnection);
+}
+
+void TalkWindow::ClearInputBox() {
+    QMetaObject::invokeMethod(this, [this] { input->clear(); }, Qt::QueuedConnection);
+}
+
+void TalkWindow::FlashWindow() {
+    QMetaObject::invokeMethod(this, [this] { mirka::FlashWindow(this); }, Qt::QueuedConnection);
+}
+
+void TalkWindow::PlayWave(const WString& fileName) {
+    QMetaObject::invokeMethod(
+        this, [fileName] { PlayWaveFile(QString::fromStdU16String(fileName)); },
+        Qt::QueuedConnection);
+}
+
+// --- ChatCommandTarget.
+
+void TalkWindow::AppendLog(const WString& text) { log.Append(BuildLogMessage(nullptr, text)); }
+bool TalkWindow::SoundOn() const { return values.SoundOn(); }
+void TalkWindow::SetSoundOn(bool on) { values.SetSoundOn(on); }
+void TalkWindow::SetStatusText(const WString& text) { values.SetStatusText(text); }
+WString TalkWindow::UserName() const { return values.UserName(); }
+void TalkWindow::ClearLog() { log.Clear(); }
+void TalkWindow::SaveLogWithDialog() { mirka::SaveLogWithDialog(this, log); }
+
+void TalkWindow::RunWebSearch(const std::string& words) {
+    if (!hooks.search) return;
+    // The window repaints but takes no input while the engine is asked.
+    RunWhileRepainting([&] { hooks.search(words); });
+}
+
+void TalkWindow::QueueStatusMessage(const WString& statusText) { link.QueueStatusMessage(statusText); }
+void TalkWindow::QueueChatLine(const WString& text, const WString& name) { link.QueueChatLine(text, name); }
+void TalkWindow::SetSendWait(std::uint16_t milliseconds) { link.sendWait = milliseconds; }
+void TalkWindow::SetSendBufSize(std::int32_t bytes) { link.sendBufSize = bytes; }
+
+// --- Menu items with dialogs.
+
+void TalkWindow::ChangeName() {
+    WString name = values.UserName();
+    ShowInputDialog(this, u"入力", u"使用する名前を入力してください", name, kUserNameUnits);
+    values.SetUserName(name);
+    link.QueueStatusMessage(values.StatusText());
+}
+
+void TalkWindow::ChangeStatus() {
+    WString status = values.StatusText();
+    ShowInputDialog(this, u"入力", u"相手に送信する自分の状態を入力してください", status, 260);
+    values.SetStatusText(status);
+    link.QueueStatusMessage(status);
+}
+
+void TalkWindow::ChangeReceiveFolder() {
+    WString folder = values.ReceiveFolder();
+    CMyFolderDialog dialog;
+    if (dialog.BrowseForFolder(this, u"フォルダを選択して下さい", folder) > 0) {
+        if (folder.empty() || folder.back() != kPathSeparator) folder.push_back(kPathSeparator);
+        values.SetReceiveFolder(folder);
+        SaveReceiveFolder(values.ReceiveFolder());
+        ShowMessage(u"%s", values.ReceiveFolder());
+        transferList->SetOpenFolder(QString::fromStdU16String(values.ReceiveFolder()));
+    } else {
+        values.SetReceiveFolder(LoadReceiveFolder());
+    }
+}
+
+void TalkWindow::RunWhileRepaintingDisconnect() {
+    RunWhileRepainting([this] { link.Disconnect(); });
+}
+
+void TalkWindow::Reconnect() {
+    if (link.LinkState() != LINK_CLOSED || !hooks.reconnect) return;
+    if (hooks.reconnect(this)) link.RestartThreads();
+}
+
+}  // namespace mirka

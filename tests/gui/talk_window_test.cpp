@@ -1,0 +1,174 @@
+#include <fstream>
+
+#include <QAction>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "gui/input_box.h"
+#include "gui/talk_window.h"
+#include "gui_wait.h"
+#include "support/loopback.h"
+#include "support/temp_folder.h"
+
+namespace mirka {
+namespace {
+
+using test::WaitWithEvents;
+
+// Two talk windows, each on its own link manager, linked over loopback.
+struct TwoWindows {
+    TwoWindows() {
+        linked = pair.Link();
+        serverWindow = std::make_unique<TalkWindow>(*pair.server, pair.serverValues, "10.0.0.1",
+                                                    TalkWindow::Hooks{});
+        clientWindow = std::make_unique<TalkWindow>(*pair.client, pair.clientValues, "10.0.0.2",
+                                                    TalkWindow::Hooks{});
+        serverWindow->show();
+        clientWindow->show();
+    }
+    ~TwoWindows() {
+        serverWindow.reset();
+        clientWindow.reset();
+    }
+    test::LinkedPair pair;
+    bool linked = false;
+    std::unique_ptr<TalkWindow> serverWindow;
+    std::unique_ptr<TalkWindow> clientWindow;
+};
+
+void Type(InputBox* box, const QString& text) {
+    box->setFocus();
+    box->insertPlainText(text);  // keyClicks takes Latin-1 only
+}
+
+void PressControl(InputBox* box, quint32 keysym, bool down) {
+    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control,
+                    down ? Qt::ControlModifier : Qt::NoModifier, keysym == kLeftControlKeysym ? 37 : 105,
+                    keysym, 0);
+    QCoreApplication::sendEvent(box, &event);
+}
+
+void PressEnter(InputBox* box, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyPress(box, Qt::Key_Return, modifiers);
+    QTest::keyRelease(box, Qt::Key_Return, modifiers);
+}
+
+std::size_t ChatMessages(TalkWindow& window) {
+    std::size_t count = 0;
+    for (const auto& run : window.Log().Runs()) count += run.text.find(u"の発言") != WString::npos;
+    return count;
+}
+
+TEST(TalkWindow, OpeningMessageAndCaption) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    WString text = windows.serverWindow->Log().PlainText();
+    EXPECT_EQ(text,
+              u"System Message: \r\n接続確立 [my10.0.0.1 <-> connect127.0.0.1]\r\n"
+              u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n");
+    EXPECT_EQ(windows.serverWindow->windowTitle(), QStringLiteral("ミルカ Ver.T100a"));
+}
+
+TEST(TalkWindow, EnterSendsALineThatShowsInBothLogs) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    InputBox* box = windows.clientWindow->Input();
+    Type(box, QStringLiteral("hello"));
+    PressEnter(box);
+    EXPECT_TRUE(box->toPlainText().isEmpty());
+    ASSERT_TRUE(WaitWithEvents([&] { return ChatMessages(*windows.serverWindow) == 1; }));
+    ASSERT_TRUE(WaitWithEvents([&] { return ChatMessages(*windows.clientWindow) == 1; }));
+    auto runs = windows.serverWindow->Log().Runs();
+    EXPECT_TRUE(runs[runs.size() - 2].style.bold);
+    EXPECT_EQ(runs.back().text, u"hello\r\n");
+    EXPECT_EQ(runs.back().style.face, windows.pair.clientValues.ChatFont().Face());
+    EXPECT_EQ(runs.back().style.indentTwips, 200);
+
+    // Empty Enter and a lone line break (left Ctrl+Enter) send nothing.
+    PressEnter(box);
+    PressControl(box, kLeftControlKeysym, true);
+    PressEnter(box, Qt::ControlModifier);
+    EXPECT_EQ(box->Text(), u"\r\n");  // left Ctrl+Enter inserted a line break
+    PressControl(box, kLeftControlKeysym, false);
+    PressEnter(box);
+    EXPECT_TRUE(box->toPlainText().isEmpty());
+    // Right Ctrl+Enter sends.
+    Type(box, QStringLiteral("two"));
+    PressControl(box, kRightControlKeysym, true);
+    PressEnter(box, Qt::ControlModifier);
+    PressControl(box, kRightControlKeysym, false);
+    ASSERT_TRUE(WaitWithEvents([&] { return ChatMessages(*windows.serverWindow) == 2; }));
+    QTest::qWait(100);
+    EXPECT_EQ(ChatMessages(*windows.serverWindow), 2u);
+}
+
+TEST(TalkWindow, StatusReachesThePeersTitleAndStatusLine) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    InputBox* box = windows.clientWindow->Input();
+    Type(box, QStringLiteral("/status 離席中"));
+    PressEnter(box);
+    ASSERT_TRUE(WaitWithEvents([&] {
+        return windows.serverWindow->windowTitle() == QStringLiteral("ミルカ Ver.T100a - client");
+    }));
+    EXPECT_EQ(windows.pair.clientValues.StatusText(), u"離席中");
+}
+
+TEST(TalkWindow, DroppedFilesAddRowsAndOffersInOrder) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    test::TempFolder folder;
+    test::TempFolder inbox;
+    windows.pair.serverValues.SetReceiveFolder(inbox.WithSeparator());
+    QList<QUrl> urls;
+    for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
+        std::ofstream(folder.Path() / name) << name;
+        urls << QUrl::fromLocalFile(QString::fromStdString((folder.Path() / name).string()));
+    }
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(windows.clientWindow.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(windows.clientWindow.get(), &drop);
+    auto rows = windows.clientWindow->Transfers().Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].cells[kColumnName], u"one.txt");
+    EXPECT_EQ(rows[2].cells[kColumnName], u"three.txt");
+    // The offers go out in the same order: the peer's rows come in that order too.
+    ASSERT_TRUE(WaitWithEvents([&] { return windows.serverWindow->Transfers().Count() == 3; }));
+    EXPECT_TRUE(windows.serverWindow->Transfers().Cell(1, kColumnName).starts_with(u"two.txt"));
+}
+
+TEST(TalkWindow, MenusFollowTheLinkStateAndPagesSurviveResize) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    TalkWindow& window = *windows.clientWindow;
+    window.UpdateMenuStates();
+    EXPECT_FALSE(window.Action(40046)->isEnabled());
+    EXPECT_TRUE(window.Action(40048)->isEnabled());
+    windows.pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+    window.Action(40048)->trigger();
+    ASSERT_EQ(windows.pair.client->LinkState(), LINK_CLOSED);
+    window.UpdateMenuStates();
+    EXPECT_TRUE(window.Action(40046)->isEnabled());
+    EXPECT_FALSE(window.Action(40048)->isEnabled());
+
+    window.ShowPage(TalkWindow::Page::File);
+    window.resize(800, 600);
+    QCoreApplication::processEvents();
+    auto* list = window.findChild<QTreeWidget*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_FALSE(window.Input()->isVisible());
+    EXPECT_EQ(list->geometry().width(), window.frameGeometry().width() - 30);
+}
+
+}  // namespace
+}  // namespace mirka
