@@ -1,8 +1,69 @@
 #include "gui/screenshot_paste.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+
+#include "gui/screenshot_preview.h"
+#include "screenshot/remembered_format.h"
+#include "toolkit/file_system.h"
+#include "toolkit/message_box.h"
+#include "toolkit/platform.h"
+
 namespace mirka {
 
-// The preview dialog comes with the screenshot change; until then a paste is a paste.
-WString PasteScreenshot(QWidget*, ProgramValues&) { return WString(); }
+namespace {
+
+// Writes the captured picture after the dialog; empty (and reported) when that fails, so a
+// missing or older file of the same name is never sent.
+WString WriteScreenshot(const CapturedImage& image, const WString& basePath,
+                        ScreenshotFormat format) {
+    WString path;
+    if (SaveScreenshot(image.Bitmap(), basePath, format, path)) return path;
+    ReportScreenshotNotSaved(path);
+    return WString();
+}
+
+}  // namespace
+
+WString PasteScreenshot(QWidget* owner, ProgramValues&) {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (data == nullptr || !data->hasImage()) return WString();
+    QImage picture = qvariant_cast<QImage>(data->imageData());
+
+    CapturedImage image(picture);
+    if (!image.IsUsable()) {
+        // An empty picture, one too large for the file formats, or no memory for the copy.
+        ShowTypedMessage(kMbOk | kMbIconError, kErrorCaption,
+                         u"この画像 (%d x %d) はスクリーンショットとして保存できません",
+                         picture.width(), picture.height());
+        return WString();
+    }
+
+    // The name comes from the moment of the paste, not of the choice.
+    const WString basePath = ScreenshotBasePath(LocalTimeNow());
+    ScreenshotPreview preview(owner, image, basePath, RememberedScreenshotFormat(),
+                              FindImageEditor());
+    preview.exec();
+
+    switch (preview.Result()) {
+        case ScreenshotPreview::Choice::Send:
+            RememberScreenshotFormat(preview.ChosenFormat());
+            return WriteScreenshot(image, basePath, preview.ChosenFormat());
+        case ScreenshotPreview::Choice::Edited:
+            // Whatever the editor saved under the name is sent; it may also have removed it.
+            if (FileExists(preview.WrittenPath())) return preview.WrittenPath();
+            ReportScreenshotNotSaved(preview.WrittenPath());
+            return WString();
+        case ScreenshotPreview::Choice::Cancel:
+            // A cancelled preview still keeps its picture in the folder; the Paint button
+            // may have written it already (and the editor may still have it open).
+            if (preview.WrittenPath().empty())
+                WriteScreenshot(image, basePath, RememberedScreenshotFormat());
+            return WString();
+    }
+    return WString();
+}
 
 }  // namespace mirka

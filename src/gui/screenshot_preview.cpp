@@ -1,0 +1,240 @@
+#include "gui/screenshot_preview.h"
+
+#include <string>
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include "gui/dialog_units.h"
+#include "screenshot/preview_geometry.h"
+#include "toolkit/message_box.h"
+
+namespace mirka {
+
+namespace {
+
+constexpr int kDialogWidthUnits = 356;
+constexpr int kDialogHeightUnits = 304;
+// A started editor that cannot even begin within this time is taken as failed.
+constexpr int kEditorStartMilliseconds = 10000;
+
+bool SideFits(int side) {
+    return side > 0 && side <= kMaxBitmapSide;
+}
+
+struct EditorCandidate {
+    const char* name;
+    QStringList arguments;
+};
+
+#ifdef _WIN32
+const EditorCandidate kEditorCandidates[] = {{"mspaint", {}}};
+#else
+// GIMP would otherwise hand the file to a running instance and end at once.
+const EditorCandidate kEditorCandidates[] = {
+    {"pinta", {}}, {"kolourpaint", {}}, {"gimp", {QStringLiteral("-n")}}, {"krita", {}}};
+#endif
+
+// "pinta, kolourpaint, ...": what the user could install.
+std::string EditorNames() {
+    std::string names;
+    for (const EditorCandidate& candidate : kEditorCandidates) {
+        if (!names.empty()) names += ", ";
+        names += candidate.name;
+    }
+    return names;
+}
+
+QString AbsolutePath(WStringView path) {
+    return QDir::current().absoluteFilePath(QString::fromStdU16String(WString(path)));
+}
+
+}  // namespace
+
+CapturedImage::CapturedImage(const QImage& picture) {
+    // Check the sides first: a picture the writers refuse is not worth a copy.
+    if (!SideFits(picture.width()) || !SideFits(picture.height())) return;
+    // RGB32 sets every fourth byte to 255, as the files will have it.
+    shown = picture.convertToFormat(QImage::Format_RGB32);
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+    if (!shown.isNull()) bgra = picture.convertToFormat(QImage::Format_RGBX8888).rgbSwapped();
+    if (bgra.isNull()) shown = QImage();
+#endif
+}
+
+bool CapturedImage::IsUsable() const {
+    return IsUsableBitmap(Bitmap());
+}
+
+BgraBitmap CapturedImage::Bitmap() const {
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+    const QImage& pixels = bgra;
+#else
+    const QImage& pixels = shown;  // 0xffRRGGBB words: blue, green, red, 255 in memory
+#endif
+    if (pixels.isNull()) return {};
+    // Qt keeps the top row first: a negative height says so.
+    return BgraBitmap{pixels.constBits(), pixels.width(), -pixels.height(),
+                      static_cast<std::ptrdiff_t>(pixels.bytesPerLine())};
+}
+
+ImageEditor FindImageEditor() {
+    for (const EditorCandidate& candidate : kEditorCandidates) {
+        QString found = QStandardPaths::findExecutable(QString::fromLatin1(candidate.name));
+        if (!found.isEmpty()) return ImageEditor{found, candidate.arguments};
+    }
+    return {};
+}
+
+void ReportScreenshotNotSaved(WStringView path) {
+    ShowTypedMessage(kMbOk | kMbIconError, kErrorCaption,
+                     u"スクリーンショットを保存できませんでした: %s", path);
+}
+
+ScreenshotPreview::ScreenshotPreview(QWidget* owner, const CapturedImage& image, WString basePath,
+                                     ScreenshotFormat remembered, ImageEditor editor)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      image(image),
+      basePath(std::move(basePath)),
+      remembered(remembered),
+      editor(std::move(editor)),
+      chosenFormat(remembered) {
+    setWindowTitle(QString::fromStdU16String(kScreenshotPreviewCaption));
+    setFont(DialogFont());
+    PlaceControls();
+    (remembered == kScreenshotJpeg ? jpegButton : pngButton)->setChecked(true);
+}
+
+void ScreenshotPreview::PlaceControls() {
+    DialogUnits units(font());
+    setFixedSize(units.X(kDialogWidthUnits), units.Y(kDialogHeightUnits));
+
+    auto* group = new QGroupBox(this);
+    group->setGeometry(units.Rect(4, 268, 112, 32));
+    // The radio buttons are the dialog's children like the group box, so the table's
+    // positions hold; the button group makes them exclusive.
+    pngButton = new QRadioButton(QStringLiteral("PNG形式で保存して送信"), this);
+    pngButton->setObjectName(QStringLiteral("png"));
+    pngButton->setGeometry(units.Rect(8, 276, 100, 10));
+    jpegButton = new QRadioButton(QStringLiteral("JPG形式で保存して送信"), this);
+    jpegButton->setObjectName(QStringLiteral("jpeg"));
+    jpegButton->setGeometry(units.Rect(8, 288, 100, 10));
+    auto* formats = new QButtonGroup(this);
+    formats->addButton(pngButton);
+    formats->addButton(jpegButton);
+
+    auto* paintButton = new QPushButton(QStringLiteral("ペイントで編集して送信"), this);
+    paintButton->setObjectName(QStringLiteral("paint"));
+    paintButton->setGeometry(units.Rect(156, 283, 81, 14));
+    auto* sendButton = new QPushButton(QStringLiteral("送信"), this);
+    sendButton->setObjectName(QStringLiteral("send"));
+    sendButton->setGeometry(units.Rect(244, 283, 50, 14));
+    auto* cancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancelButton->setObjectName(QStringLiteral("cancel"));
+    cancelButton->setGeometry(units.Rect(299, 283, 50, 14));
+    connect(paintButton, &QPushButton::clicked, this, [this] { OnPaint(); });
+    connect(sendButton, &QPushButton::clicked, this, [this] { OnSend(); });
+    connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
+
+    // Centred on the screen rather than over the owner.
+    QScreen* screen = parentWidget() ? parentWidget()->screen() : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+}
+
+QRect ScreenshotPreview::PictureRect() const {
+    PreviewRect place =
+        PreviewPlacement(width(), height(), image.Shown().width(), image.Shown().height());
+    return QRect(place.x, place.y, place.width, place.height);
+}
+
+void ScreenshotPreview::paintEvent(QPaintEvent*) {
+    QRect place = PictureRect();
+    if (place.isEmpty()) return;
+    const qreal ratio = devicePixelRatioF();
+    const QSize target = place.size() * ratio;
+    if (scaled.size() != target) {
+        scaled = QPixmap::fromImage(
+            image.Shown().scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        scaled.setDevicePixelRatio(ratio);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(place.topLeft(), scaled);
+}
+
+void ScreenshotPreview::OnSend() {
+    chosenFormat = jpegButton->isChecked() ? kScreenshotJpeg : kScreenshotPng;
+    choice = Choice::Send;
+    done(QDialog::Accepted);
+}
+
+void ScreenshotPreview::reject() {
+    choice = Choice::Cancel;
+    QDialog::reject();
+}
+
+void ScreenshotPreview::OnPaint() {
+    if (editor.program.isEmpty()) {
+        ShowTypedMessage(kMbOk | kMbIconInformation, kScreenshotPreviewCaption,
+                         u"画像を編集するプログラムが見つかりません (%s)", EditorNames());
+        return;
+    }
+    // The editor opens the real file, and what it saves there is what gets sent. The format
+    // is the remembered one: only the send button reads the radio buttons.
+    WString path;
+    if (!SaveScreenshot(image.Bitmap(), basePath, remembered, path)) {
+        ReportScreenshotNotSaved(path);
+        return;
+    }
+    writtenPath = path;
+    // Greyed while the editor runs: clicks held back during the wait must not reach the
+    // buttons once it ends.
+    setEnabled(false);
+    if (!RunEditor(AbsolutePath(path))) {
+        setEnabled(true);
+        return;
+    }
+    choice = Choice::Edited;
+    done(QDialog::Accepted);
+}
+
+bool ScreenshotPreview::RunEditor(const QString& file) {
+    // Not parented: an editor still open when the wait ends (the program quitting) must
+    // not be killed with the user's unsaved work. It deletes itself once it ends.
+    auto* process = new QProcess;
+    process->setProgram(editor.program);
+    process->setArguments(editor.arguments + QStringList{file});
+    QEventLoop loop;
+    bool ended = false;
+    // Connected before the start, so that a quick end is never missed.
+    connect(process, &QProcess::finished, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->start();
+    if (!process->waitForStarted(kEditorStartMilliseconds)) {
+        ShowTypedMessage(kMbOk | kMbIconError, kErrorCaption,
+                         u"画像を編集するプログラムを起動できませんでした: %s",
+                         editor.program.toStdU16String());
+        delete process;
+        return false;
+    }
+    if (!ended) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return ended;
+}
+
+}  // namespace mirka
