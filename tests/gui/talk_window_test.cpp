@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "gui/input_box.h"
+#include "gui/log_view.h"
 #include "gui/talk_window.h"
 #include "gui_wait.h"
 #include "support/loopback.h"
@@ -168,6 +169,37 @@ TEST(TalkWindow, MenusFollowTheLinkStateAndPagesSurviveResize) {
     EXPECT_TRUE(list->isVisible());
     EXPECT_FALSE(window.Input()->isVisible());
     EXPECT_EQ(list->geometry().width(), window.frameGeometry().width() - 30);
+}
+
+}  // namespace
+}  // namespace mirka
+
+namespace mirka {
+namespace {
+
+TEST(TalkWindow, CommandsTypedIntoTheWindow) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    TalkWindow& window = *windows.clientWindow;
+    InputBox* box = window.Input();
+    auto command = [&](const QString& text) {
+        box->clear();
+        Type(box, text);
+        window.SendAction();  // the send button: a command's text stays in the box
+        EXPECT_EQ(box->toPlainText(), text);
+    };
+    command(QStringLiteral("/sound off"));
+    EXPECT_FALSE(windows.pair.clientValues.SoundOn());
+    command(QStringLiteral("/sound off"));
+    EXPECT_FALSE(windows.pair.clientValues.SoundOn());
+    command(QStringLiteral("/sendwait 70000"));
+    EXPECT_EQ(windows.pair.client->sendWait.load(), 70000 & 0xFFFF);
+    command(QStringLiteral("/help"));
+    EXPECT_NE(window.Log().PlainText().find(u"/sendbufsize"), WString::npos);
+    command(QStringLiteral("/log clear"));
+    EXPECT_EQ(window.Log().PlainText(), u"");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.findChild<LogView*>()->toPlainText().isEmpty());
 }
 
 }  // namespace
