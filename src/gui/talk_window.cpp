@@ -22,6 +22,7 @@
 #include "gui/input_dialog.h"
 #include "gui/log_view.h"
 #include "gui/transfer_list_view.h"
+#include "search/search_text.h"
 #include "toolkit/message_box.h"
 
 namespace mirka {
@@ -30,7 +31,6 @@ namespace {
 constexpr int kRefreshMilliseconds = 1000;
 constexpr std::size_t kOpeningMessageCapacity = 1024;
 constexpr std::size_t kDroppedPathUnits = 259;
-constexpr std::size_t kSearchBoxBytes = 499;
 }  // namespace
 
 TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress,
@@ -162,9 +162,7 @@ void TalkWindow::ShowPage(Page newPage) {
 void TalkWindow::SendAction() { DispatchInput(input->Text(), *this); }
 
 void TalkWindow::Search() {
-    std::string words = ToNarrow(input->Text());
-    CutNarrow(words, kSearchBoxBytes);
-    RunWebSearch(words);
+    RunWebSearch(SearchWordsOfInputBox(input->Text()));
 }
 
 void TalkWindow::SendFiles(const QStringList& paths) {

@@ -7,7 +7,6 @@
 namespace mirka {
 namespace {
 
-constexpr std::size_t kCommandWordLength = 7;  // "/search"
 
 bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -122,18 +121,6 @@ std::string SearchWordsOfInputBox(WStringView inputText) {
     std::string words = ToNarrow(inputText);
     CutNarrow(words, kSearchWordsBytes);
     return words;
-}
-
-std::string SearchWordsOfCommand(WStringView inputText) {
-    std::size_t position = std::min(kCommandWordLength, inputText.size());
-    while (position < inputText.size() &&
-           (inputText[position] == u' ' || inputText[position] == u'\t'))
-        ++position;
-    // The narrow text is read separately, so the position is converted to a byte offset
-    // rather than assumed to be one.
-    std::size_t offset = ToNarrow(inputText.substr(0, position)).size();
-    std::string narrow = SearchWordsOfInputBox(inputText);
-    return offset < narrow.size() ? narrow.substr(offset) : std::string();
 }
 
 }  // namespace mirka

@@ -30,11 +30,8 @@ std::string EncodeQueryText(std::string_view words);
 // never exceeds capacity - 2 bytes (room for the field's two terminating zeros).
 std::string DecodeHtmlText(std::string_view html, std::size_t capacity);
 
-// The search words of the search button: the whole input box text.
+// The search words of the search button: the whole input box text. ("/search" takes its
+// words in the chat command dispatch.)
 std::string SearchWordsOfInputBox(WStringView inputText);
-
-// The search words of "/search": the text after the seven characters of the command word and
-// the blanks and tabs that follow it ("/searchabc" searches for "abc").
-std::string SearchWordsOfCommand(WStringView inputText);
 
 }  // namespace mirka

@@ -103,21 +103,10 @@ TEST(SearchWords, TheButtonTakesTheWholeBoxUpTo499Bytes) {
     EXPECT_EQ(SearchWordsOfInputBox(WString(600, u'a')), std::string(499, 'a'));
 }
 
-TEST(SearchWords, TheCommandTakesTheTextAfterTheWordAndItsBlanks) {
-    EXPECT_EQ(SearchWordsOfCommand(u"/search \t foo bar "), "foo bar ");
-    EXPECT_EQ(SearchWordsOfCommand(u"/searchabc"), "abc");
-    EXPECT_EQ(SearchWordsOfCommand(u"/search"), "");
-    EXPECT_EQ(SearchWordsOfCommand(u"/search   "), "");
-    // Blanks running past the 499 bytes of the narrow read leave nothing, not garbage.
-    EXPECT_EQ(SearchWordsOfCommand(u"/search" + WString(600, u' ') + u"x"), "");
-    EXPECT_EQ(SearchWordsOfCommand(u"/search " + WString(600, u'b')), std::string(491, 'b'));
-}
-
 TEST_F(ShiftJisText, SearchWordsAreCutBetweenCharacters) {
     std::string words = SearchWordsOfInputBox(WString(300, u'あ'));
     EXPECT_EQ(words.size(), 498u);
     EXPECT_EQ(FromNarrow(words), WString(249, u'あ'));
-    EXPECT_EQ(FromNarrow(SearchWordsOfCommand(u"/search\t検索")), u"検索");
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST_F(WebSearch, SendsTheRequestAndHandsOnTheScrapedResults) {
 
 TEST_F(WebSearch, AnEmptyCommandStillSendsTheHeading) {
     FakeEngine engine("HTTP/1.0 200 OK\r\n\r\n<html></html>\r\n");
-    Search(SearchWordsOfCommand(u"/search"), Engine(engine.Port()));
+    Search("", Engine(engine.Port()));  // "/search" alone has empty words
     EXPECT_EQ(engine.Request(),
               "GET /search?hl=ja&q=&lr=lang_ja HTTP/1.0\r\nHost: www.google.co.jp\r\n\r\n");
     ASSERT_EQ(sent.size(), 1u);
