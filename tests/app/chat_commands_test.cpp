@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/recorders.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {
@@ -129,18 +130,8 @@ TEST(ChatCommandsTest, HelpIgnoresWhatFollowsTheWord) {
     EXPECT_EQ(Command(u"/helpme", recorder), list);
 }
 
-// Runs a test in a UTF-8 locale, so narrow text holds Japanese.
-class Utf8Locale {
-public:
-    Utf8Locale() : previous(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C.UTF-8"); }
-    ~Utf8Locale() { std::setlocale(LC_ALL, previous.c_str()); }
-
-private:
-    std::string previous;
-};
-
 TEST(ChatCommandsTest, SearchWordsAreTheNarrowRest) {
-    Utf8Locale locale;
+    auto locale = test::Utf8Locale();  // narrow text holds Japanese
     CommandRecorder recorder;
     EXPECT_EQ(Command(u"/search \t 猫 cat", recorder), Calls{"search 猫 cat"});
     EXPECT_EQ(Command(u"/searchabc", recorder), Calls{"search abc"});

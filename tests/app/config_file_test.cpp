@@ -15,11 +15,6 @@ namespace {
 
 using Keys = ConfigFile::Keys;
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -89,7 +84,7 @@ TEST_F(ConfigFileTest, SaveWritesSortedByCodeUnitsWithCrLf) {
     config.SetString(u"profile010", u"name", u"ten");
     config.SetString(u"profile009", u"name", u"nine");
     ASSERT_TRUE(config.Save());
-    EXPECT_EQ(ReadFile(conf),
+    EXPECT_EQ(test::ReadFileText(conf),
               "[]\r\n"
               "[Alpha]\r\n"
               "[alpha]\r\n"
@@ -108,7 +103,7 @@ TEST_F(ConfigFileTest, MissingFileLoadsEmptyAndSaveCreatesIt) {
     EXPECT_EQ(config.GetString(u"main", u"name", u"fallback", 100), u"fallback");
     config.SetInt(u"server", u"port", -5);
     ASSERT_TRUE(config.Save());
-    EXPECT_EQ(ReadFile(conf), "[server]\r\nport=-5\r\n");
+    EXPECT_EQ(test::ReadFileText(conf), "[server]\r\nport=-5\r\n");
 }
 
 TEST_F(ConfigFileTest, GetStringCutsToItsLimit) {
@@ -146,7 +141,7 @@ TEST_F(ConfigFileTest, SetStringKeepsOneLine) {
     ConfigFile config(conf);
     config.SetString(u"main", u"name", u"me\r\n[profile000]\r\nname=evil");
     ASSERT_TRUE(config.Save());
-    EXPECT_EQ(ReadFile(conf), "[main]\r\nname=me\r\n");
+    EXPECT_EQ(test::ReadFileText(conf), "[main]\r\nname=me\r\n");
 }
 
 TEST_F(ConfigFileTest, FailedSaveKeepsThePreviousFile) {
@@ -157,14 +152,14 @@ TEST_F(ConfigFileTest, FailedSaveKeepsThePreviousFile) {
     // The new file cannot be created.
     std::filesystem::create_directory(folder.Path() / "conf.txt.new");
     EXPECT_FALSE(config.Save());
-    EXPECT_EQ(ReadFile(conf), previous);
+    EXPECT_EQ(test::ReadFileText(conf), previous);
     std::filesystem::remove(folder.Path() / "conf.txt.new");
 
 #ifdef __linux__
     // The disk fills up while writing.
     std::filesystem::create_symlink("/dev/full", folder.Path() / "conf.txt.new");
     EXPECT_FALSE(config.Save());
-    EXPECT_EQ(ReadFile(conf), previous);
+    EXPECT_EQ(test::ReadFileText(conf), previous);
     EXPECT_FALSE(std::filesystem::is_symlink(folder.Path() / "conf.txt.new"));
 #endif
 
@@ -174,7 +169,7 @@ TEST_F(ConfigFileTest, FailedSaveKeepsThePreviousFile) {
     EXPECT_FALSE(nowhere.Save());
 
     EXPECT_TRUE(config.Save());
-    EXPECT_EQ(ReadFile(conf), "[main]\r\nname=new\r\n");
+    EXPECT_EQ(test::ReadFileText(conf), "[main]\r\nname=new\r\n");
 }
 
 TEST_F(ConfigFileTest, FolderNamedLikeTheFileFailsQuietly) {

@@ -11,13 +11,6 @@
 namespace mirka {
 namespace {
 
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class DebugLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,7 +44,7 @@ TEST_F(DebugLogTest, EntryLayoutAndAppendAcrossRuns) {
     DebugLog::Instance().Open(path);  // a second run appends
     DebugLog::Instance().Write("NetManager", 7, "send_failed<>", "send file/x");
     DebugLog::Instance().Close();
-    EXPECT_EQ(ReadAll(path),
+    EXPECT_EQ(test::ReadFileText(path),
               "[3/7 09:05:03]        main :   42行目: start program ... \r\n"
               "[3/7 09:05:03]  NetManager :    7行目: send_failed<>\r\nsend file/x");
 }
@@ -73,7 +66,7 @@ TEST_F(DebugLogTest, EntriesFromTwoThreadsNeverInterleave) {
     a.join();
     b.join();
     DebugLog::Instance().Close();
-    std::istringstream lines(ReadAll(path));
+    std::istringstream lines(test::ReadFileText(path));
     std::string line;
     int count = 0;
     while (std::getline(lines, line)) {

@@ -35,13 +35,6 @@ std::vector<LogRun> SampleLog() {
     return runs;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::set<std::string> FolderEntries(const fs::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -171,8 +164,8 @@ TEST(LogExportTest, SaveWritesTheFormatOfTheName) {
     log.Append(SampleLog());
     ASSERT_TRUE(SaveLog(log, folder.WithSeparator() + u"Log.TXT"));
     ASSERT_TRUE(SaveLog(log, folder.WithSeparator() + u"log.doc"));
-    EXPECT_EQ(ReadFile(folder.Path() / "Log.TXT"), LogToPlainText(log.Runs()));
-    EXPECT_EQ(ReadFile(folder.Path() / "log.doc"), LogToRtf(log.Runs()));
+    EXPECT_EQ(test::ReadFileText(folder.Path() / "Log.TXT"), LogToPlainText(log.Runs()));
+    EXPECT_EQ(test::ReadFileText(folder.Path() / "log.doc"), LogToRtf(log.Runs()));
     EXPECT_EQ(FolderEntries(folder.Path()), (std::set<std::string>{"Log.TXT", "log.doc"}));
 }
 
@@ -183,7 +176,7 @@ TEST(LogExportTest, SaveReplacesAnExistingFileWhole) {
     LogDocument log;
     log.Append(BuildLogMessage(nullptr, u"H\r\nshort\r\n"));
     ASSERT_TRUE(SaveLog(log, FromFsPath(file)));
-    EXPECT_EQ(ReadFile(file), "\xEF\xBB\xBFH\r\nshort\r\n");
+    EXPECT_EQ(test::ReadFileText(file), "\xEF\xBB\xBFH\r\nshort\r\n");
     EXPECT_EQ(FolderEntries(folder.Path()), std::set<std::string>{"log.txt"});
 }
 

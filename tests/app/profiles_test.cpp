@@ -12,11 +12,6 @@
 namespace mirka {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -58,7 +53,7 @@ TEST_F(ProfilesTest, FailedFirstClientStartLeavesProfileAndServerOnly) {
     Open();
     fields.ipText = u"192.0.2.1";
     ASSERT_TRUE(SaveProfiles(profiles, fields, conf));
-    EXPECT_EQ(ReadFile(conf),
+    EXPECT_EQ(test::ReadFileText(conf),
               "[profile000]\r\nip=192.0.2.1\r\nname=default\r\nport=1225\r\n"
               "[server]\r\nport=1225\r\n");
     EXPECT_EQ(fields.comboItems, std::vector<WString>{u"default"});
@@ -101,7 +96,7 @@ TEST_F(ProfilesTest, GapsAreClosedOnSaveAndTheLeftCopyIsNotReadTwice) {
     Open();
     ASSERT_EQ(profiles.size(), 2u);
     ASSERT_TRUE(SaveProfiles(profiles, fields, conf));
-    EXPECT_EQ(ReadFile(conf),
+    EXPECT_EQ(test::ReadFileText(conf),
               "[profile000]\r\nip=10.0.0.1\r\nname=home\r\nport=1\r\n"
               "[profile001]\r\nip=10.0.0.5\r\nname=work\r\nport=5\r\n"
               "[profile005]\r\nip=10.0.0.5\r\nname=work\r\nport=5\r\n"

@@ -10,26 +10,10 @@
 
 #include "app/profiles.h"
 #include "support/temp_folder.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {
-
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
-        active = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~LocaleGuard() { std::setlocale(LC_ALL, saved.c_str()); }
-    bool active = false;
-
-private:
-    std::string saved;
-};
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -37,9 +21,9 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(locale.active); }
+    void SetUp() override { ASSERT_TRUE(locale.Active()); }
 
-    LocaleGuard locale{"C.UTF-8"};
+    test::ScopedLocale locale{{"C.UTF-8"}};
     test::TempFolder folder;
     std::filesystem::path conf = folder.Path() / "conf.txt";
 };
@@ -65,7 +49,7 @@ TEST_F(SettingsTest, FirstRunWritesExactlyTheBuiltInFile) {
     LoadProfiles(profiles, fields, conf);
     ASSERT_TRUE(SaveProfiles(profiles, fields, conf));
     ASSERT_TRUE(SaveSettings(values, conf));
-    EXPECT_EQ(ReadFile(conf),
+    EXPECT_EQ(test::ReadFileText(conf),
               "[font]\r\n"
               "color=0\r\n"
               "name=\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83"
@@ -120,7 +104,7 @@ TEST_F(SettingsTest, SaveMergesIntoAnOutOfOrderFile) {
     values.SetUserName(u"new");
     values.SetChatFont(MakeChatFont(u"Face", -120, 0x00FF00));
     ASSERT_TRUE(SaveSettings(values, conf));
-    EXPECT_EQ(ReadFile(conf),
+    EXPECT_EQ(test::ReadFileText(conf),
               "[font]\r\ncolor=65280\r\nname=Face\r\nsize=-120\r\n"
               "[main]\r\nextra=kept\r\nname=new\r\nreceive_path=\r\n"
               "[profile000]\r\nip=example.org\r\nname=home\r\nport=80\r\n"
@@ -142,8 +126,8 @@ TEST_F(SettingsTest, JapaneseValuesRoundTrip) {
 
 // In the "C" locale the Japanese characters cannot be written and come back as "?".
 TEST_F(SettingsTest, JapaneseValuesInTheCLocaleBecomeQuestionMarks) {
-    LocaleGuard c("C");
-    ASSERT_TRUE(c.active);
+    test::ScopedLocale c({"C"});
+    ASSERT_TRUE(c.Active());
     ProgramValues saved;
     saved.SetUserName(u"山田 Taro");
     ASSERT_TRUE(SaveSettings(saved, conf));
@@ -156,7 +140,7 @@ TEST_F(SettingsTest, JapaneseValuesInTheCLocaleBecomeQuestionMarks) {
 TEST_F(SettingsTest, ReceiveFolderIsStoredAtOnce) {
     WriteFile(conf, "[main]\r\nname=me\r\n");
     ASSERT_TRUE(SaveReceiveFolder(u"/data/", conf));
-    EXPECT_EQ(ReadFile(conf), "[main]\r\nname=me\r\nreceive_path=/data/\r\n");
+    EXPECT_EQ(test::ReadFileText(conf), "[main]\r\nname=me\r\nreceive_path=/data/\r\n");
     EXPECT_EQ(LoadReceiveFolder(conf), u"/data/");
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scoped_locale.h"
+#include "support/scoped_locale.h"
 #include "search/result_scraper.h"
 
 namespace mirka {

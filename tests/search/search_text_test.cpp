@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scoped_locale.h"
+#include "support/scoped_locale.h"
 #include "search/search_text.h"
 
 namespace mirka {

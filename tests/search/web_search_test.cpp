@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_engine.h"
-#include "scoped_locale.h"
+#include "support/scoped_locale.h"
 #include "search/result_scraper.h"
 #include "search/search_text.h"
 #include "search/web_search.h"

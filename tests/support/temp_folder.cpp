@@ -1,6 +1,8 @@
 #include "support/temp_folder.h"
 
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "toolkit/file_system.h"
 
@@ -21,5 +23,12 @@ TempFolder::~TempFolder() {
 }
 
 WString TempFolder::WithSeparator() const { return FromFsPath(path) + kPathSeparator; }
+
+std::string ReadFileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 }  // namespace mirka::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "toolkit/text.h"
 
@@ -18,5 +19,8 @@ public:
 private:
     std::filesystem::path path;
 };
+
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFileText(const std::filesystem::path& path);
 
 }  // namespace mirka::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "toolkit/format.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {
@@ -46,12 +47,11 @@ TEST(Format, MissingOrMismatchedArgumentsAreHarmless) {
 }
 
 TEST(Format, NarrowFormatInLocaleCodePage) {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    test::ScopedLocale utf8({"C.UTF-8"});
+    ASSERT_TRUE(utf8.Active());
     EXPECT_EQ(FormatNarrow(64, "send file%s", u"/tmp/ファイル"), "send file/tmp/ファイル");
     // Cut by bytes without splitting a multibyte character.
     EXPECT_EQ(FormatNarrow(5, "%s", u"あい"), "あ");
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 }  // namespace

@@ -8,26 +8,15 @@
 #include "toolkit/little_endian.h"
 #include "toolkit/memory_dump.h"
 #include "toolkit/text.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {
 
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
-        ok = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~LocaleGuard() { std::setlocale(LC_ALL, saved.c_str()); }
-    bool ok = false;
-
-private:
-    std::string saved;
-};
-
 TEST(Text, NarrowConversionFollowsTheLocale) {
     {
-        LocaleGuard utf8("C.UTF-8");
-        ASSERT_TRUE(utf8.ok);
+        test::ScopedLocale utf8({"C.UTF-8"});
+        ASSERT_TRUE(utf8.Active());
         EXPECT_EQ(ToNarrow(u"名無しさん"), "名無しさん");
         EXPECT_EQ(FromNarrow("名無しさん"), u"名無しさん");
         // Invalid bytes become U+FFFD; the result stays well-formed.
@@ -37,7 +26,7 @@ TEST(Text, NarrowConversionFollowsTheLocale) {
         EXPECT_EQ(ToNarrow(WString(u"a") + char16_t(0xD800) + u"b"), "a?b");
     }
     {
-        LocaleGuard plain("C");
+        test::ScopedLocale plain({"C"});
         EXPECT_EQ(ToNarrow(u"aあb"), "a?b");
         EXPECT_EQ(FromNarrow("a\x80"), u"a\uFFFD");
     }
