@@ -1,6 +1,10 @@
 #include <fstream>
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -200,6 +204,30 @@ TEST(TalkWindow, CommandsTypedIntoTheWindow) {
     EXPECT_EQ(window.Log().PlainText(), u"");
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.findChild<LogView*>()->toPlainText().isEmpty());
+}
+
+}  // namespace
+}  // namespace mirka
+
+namespace mirka {
+namespace {
+
+TEST(TalkWindow, NameChangeReachesThePeersTitle) {
+    TwoWindows windows;
+    ASSERT_TRUE(windows.linked);
+    QTimer::singleShot(50, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("edit"));
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QStringLiteral("新しい名前"));
+        dialog->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+    });
+    windows.clientWindow->Action(40004)->trigger();
+    EXPECT_EQ(windows.pair.clientValues.UserName(), u"新しい名前");
+    ASSERT_TRUE(WaitWithEvents([&] {
+        return windows.serverWindow->windowTitle() == QStringLiteral("ミルカ Ver.T100a - 新しい名前");
+    }));
 }
 
 }  // namespace
