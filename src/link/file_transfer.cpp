@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <system_error>
+#include <tuple>
 
 #include <boost/asio/write.hpp>
 
@@ -86,7 +87,13 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
     FrameHeader header;
     header.code = NET_FILE_OFFER;
     auto bytes = record.Encode();
-    WriteFrame(header, {asio::buffer(bytes)});
+    if (WriteFrame(header, {asio::buffer(bytes)})) return;
+    // The link ended under the offer: no accept can come, so it must not wait for one.
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        sendTasks.erase(record.taskId);
+    }
+    if (rows) SetRowStatusText(*rows, TransferDirection::Sending, record.taskId, kRowCancelled);
 }
 
 std::optional<TaskManager::ResumeMatch> TaskManager::FindResumeFile(const FileRecord& record,
@@ -182,7 +189,8 @@ bool TaskManager::OnFileOffer() {
     TransferRows* rows = Rows();
     if (rows) rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
     if (!opened) {
-        SetFileStatus(record.taskId, FILE_CANCEL, TransferDirection::Receiving);
+        // Says why in the log, then cancels as before.
+        CancelAfterDiskError(record.taskId, TransferDirection::Receiving, u"作成");
         return true;
     }
     record.offset = offset;
@@ -295,6 +303,29 @@ void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection di
                               u"ファイル名 > %s\r\n",
                               what, name));
     SetFileStatus(taskId, FILE_CANCEL, direction);
+}
+
+void TaskManager::EndTransfersWithLink() {
+    std::vector<std::tuple<TransferDirection, std::int32_t, WString>> ended;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        for (auto* table : {&sendTasks, &receiveTasks}) {
+            auto direction =
+                table == &sendTasks ? TransferDirection::Sending : TransferDirection::Receiving;
+            for (auto& [id, entry] : *table)
+                ended.emplace_back(direction, id, WString(PathNamePart(entry->path)));
+            table->clear();  // closes the files; a receiver's partial file stays on disk
+        }
+    }
+    if (stopping) return;  // at exit the window may be gone already
+    TransferRows* rows = Rows();
+    for (const auto& [direction, id, name] : ended) {
+        if (rows) SetRowStatusText(*rows, direction, id, kRowCancelled);
+        AppendLog(nullptr, Format(kFormatCapacity,
+                                  u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
+                                  u"ファイル名 > %s\r\n",
+                                  name));
+    }
 }
 
 void TaskManager::OnFileControl(const FrameHeader& header) {

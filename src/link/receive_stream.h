@@ -41,6 +41,8 @@ public:
     template <typename Socket>
     bool ReadExact(Socket& socket, std::uint8_t* destination, std::size_t n,
                    boost::system::error_code& error) {
+        // An empty payload may come with no storage at all (an empty vector's data()).
+        if (n == 0) return true;
         std::size_t fromBuffer = n < Available() ? n : Available();
         std::memcpy(destination, Data(), fromBuffer);
         Consume(fromBuffer);

@@ -240,10 +240,19 @@ void TaskManager::IoThreadMain() {
     }
     keepAliveTimer.reset();
     {
+        // The pump thread may be inside a write on this socket: the shutdown ends that write,
+        // and the close waits for it, so no write ever reaches a descriptor number that the
+        // system has meanwhile handed to another file or socket.
+        {
+            std::lock_guard<std::recursive_mutex> guard(globalLock);
+            if (socket && socket->is_open()) ShutdownSocketHandle(socket->native_handle());
+        }
+        std::lock_guard<std::mutex> writes(sendLock);
         std::lock_guard<std::recursive_mutex> guard(globalLock);
         boost::system::error_code ignored;
         if (socket) socket->close(ignored);
     }
+    EndTransfersWithLink();
     ioService.restart();
     {
         std::lock_guard<std::mutex> guard(wakeLock);

@@ -166,6 +166,9 @@ private:
     void FinishTransfer(TransferDirection direction, std::int32_t taskId,
                         const TransferFigures& figures, bool renamed);
     void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
+    // Bytes in flight when a link ends are lost, so no transfer can go on in step over the
+    // next link: each one ends here, and a new offer resumes the kept partial file.
+    void EndTransfersWithLink();
     TransferRows* Rows();
 
     ProgramValues ownValues;
