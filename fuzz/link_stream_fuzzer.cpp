@@ -1,0 +1,181 @@
+// Feeds arbitrary bytes to a TaskManager as the stream from its peer.
+//
+// Each input gets a fresh TaskManager that connects over loopback to a raw peer (this
+// program), which offers nothing and only writes the input, then half-closes. The manager
+// therefore reads every byte of the input through its real receive path (the buffered
+// header reads, the blocking payload reads, every handler) and ends at the end of the
+// stream, which is a clean end for every input however it leaves the framing: no
+// resynchronisation is needed, and no state of one input reaches the next. Before the input
+// the manager offers one source file of its own (task id 0), so accepts and controls from
+// the input find a sending transfer too.
+//
+// Checked after every input, besides what AddressSanitizer and the memory limits catch:
+// the link ended by itself (no handler waits forever), nothing was created outside the
+// receive folder and its parent holds nothing new, the offered source file is untouched,
+// every receiving row names a file directly inside the receive folder, and no file
+// descriptor is left open.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include "fuzz_window.h"
+#include "link/task_manager.h"
+#include "temporary_folder.h"
+#include "toolkit/file_system.h"
+
+namespace {
+
+namespace asio = boost::asio;
+namespace fs = std::filesystem;
+using tcp = asio::ip::tcp;
+using mirka::fuzz::CountingWindow;
+
+constexpr std::size_t kSourceBytes = 5000;
+constexpr auto kLinkEndDeadline = std::chrono::seconds(20);
+
+int CountOpenFiles() {
+    int count = 0;
+    std::error_code error;
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error))
+        ++count;
+    return count;
+}
+
+std::vector<char> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+}
+
+// Folders and the listening peer, made once per process.
+struct Workspace {
+    Workspace() : acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {
+        std::random_device random;
+        root = mirka::fuzz::FastTemporaryFolder() / ("mirka-fuzz-" + std::to_string(random()));
+        parent = root / "parent";
+        inbox = parent / "inbox";
+        outbox = root / "outbox";
+        fs::create_directories(inbox);
+        fs::create_directories(outbox);
+        source = outbox / "source.bin";
+        std::mt19937 bytes(1);
+        sourceBytes.resize(kSourceBytes);
+        for (char& b : sourceBytes) b = static_cast<char>(bytes());
+        std::ofstream(source, std::ios::binary)
+            .write(sourceBytes.data(), static_cast<std::streamsize>(sourceBytes.size()));
+        mirka::InstallMessagePresenter(&presenter);
+        port = acceptor.local_endpoint().port();
+        inboxText = mirka::FromFsPath(inbox) + mirka::kPathSeparator;
+    }
+
+    fs::path root, parent, inbox, outbox, source;
+    mirka::WString inboxText;
+    std::vector<char> sourceBytes;
+    asio::io_context io;
+    tcp::acceptor acceptor;
+    std::uint16_t port = 0;
+    mirka::fuzz::CountingPresenter presenter;
+};
+
+Workspace& Space() {
+    static Workspace* space = [] {
+        auto* made = new Workspace();
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(Space().root, ignored);
+        });
+        return made;
+    }();
+    return *space;
+}
+
+// Writes the input, half-closes, and reads everything the manager sends until it closes its
+// end. False when the manager has not closed within the deadline.
+bool FeedAndDrain(Workspace& w, tcp::socket& peer, const std::uint8_t* data, std::size_t size) {
+    bool closed = false;
+    std::vector<std::uint8_t> sink(64 * 1024);
+    std::function<void()> readMore = [&] {
+        peer.async_read_some(asio::buffer(sink),
+                             [&](const boost::system::error_code& e, std::size_t) {
+                                 if (e) {
+                                     closed = true;
+                                     return;
+                                 }
+                                 readMore();
+                             });
+    };
+    asio::async_write(peer, asio::buffer(data, size),
+                      [&](const boost::system::error_code&, std::size_t) {
+                          boost::system::error_code ignored;
+                          peer.shutdown(tcp::socket::shutdown_send, ignored);
+                      });
+    readMore();
+    w.io.restart();
+    auto deadline = std::chrono::steady_clock::now() + kLinkEndDeadline;
+    while (!closed && std::chrono::steady_clock::now() < deadline)
+        w.io.run_for(std::chrono::milliseconds(100));
+    boost::system::error_code ignored;
+    peer.close(ignored);
+    w.io.restart();
+    w.io.poll();
+    return closed;
+}
+
+void CheckFolders(Workspace& w) {
+    for (fs::recursive_directory_iterator it(w.root), end; it != end; ++it) {
+        const fs::path& path = it->path();
+        if (path == w.parent || path == w.inbox || path == w.outbox || path == w.source) continue;
+        if (path.parent_path() == w.inbox && it->is_regular_file()) continue;
+        std::fprintf(stderr, "unexpected entry: %s\n", path.c_str());
+        CountingWindow::Fail("a file or folder outside the receive folder");
+    }
+    if (ReadAll(w.source) != w.sourceBytes) CountingWindow::Fail("the source file changed");
+}
+
+void CheckRows(Workspace& w, const CountingWindow& window) {
+    for (const auto& row : window.rows.Rows()) {
+        if (row.direction != mirka::TransferDirection::Receiving) continue;
+        const mirka::WString& path = row.cells[mirka::kColumnPath];
+        if (!path.starts_with(w.inboxText) ||
+            path.find(mirka::kPathSeparator, w.inboxText.size()) != mirka::WString::npos)
+            CountingWindow::Fail("a received file outside the receive folder");
+    }
+}
+
+void EmptyInbox(Workspace& w) {
+    for (const auto& entry : fs::directory_iterator(w.inbox)) fs::remove_all(entry.path());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Workspace& w = Space();
+    int openBefore = CountOpenFiles();
+    CountingWindow window;
+    {
+        mirka::ProgramValues values;
+        values.SetReceiveFolder(w.inboxText);
+        mirka::TaskManager manager(&values);
+        manager.ownerWindow = &window;
+        if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
+        tcp::socket peer(w.io);
+        w.acceptor.accept(peer);
+        manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
+        if (!FeedAndDrain(w, peer, data, size)) CountingWindow::Fail("the link did not end");
+    }
+    CheckFolders(w);
+    CheckRows(w, window);
+    EmptyInbox(w);
+    if (CountOpenFiles() != openBefore) CountingWindow::Fail("a file descriptor stayed open");
+    return 0;
+}

@@ -1,0 +1,182 @@
+// Writes the seed inputs of every fuzz target into <folder>/<target>/: for the link one
+// valid frame of every code (a data frame together with the offer it belongs to) and a
+// short conversation, for the readers a typical file or answer each. Made from the
+// program's own encoders, so the seeds follow the wire format as it is.
+
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/chat_font.h"
+#include "link/file_record.h"
+#include "link/frame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mirka::FrameHeader;
+using Bytes = std::vector<std::uint8_t>;
+
+// The size of the source file the link target offers as task 0.
+constexpr std::int64_t kSourceBytes = 5000;
+
+void Append(Bytes& out, const Bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+
+Bytes Frame(std::uint16_t code, std::uint32_t task, std::uint32_t length,
+            const Bytes& payload = {}) {
+    FrameHeader header;
+    header.code = code;
+    header.taskField = task;
+    header.lengthField = length;
+    auto bytes = header.Encode();
+    Bytes frame(bytes.begin(), bytes.end());
+    Append(frame, payload);
+    return frame;
+}
+
+Bytes Record(const mirka::WString& name, std::int32_t id, std::int64_t size) {
+    mirka::FileRecord record;
+    record.name = name;
+    record.taskId = id;
+    record.fileSize = size;
+    auto bytes = record.Encode();
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes Text(const mirka::WString& text) {
+    return mirka::EncodeUtf16Le(text);
+}
+
+Bytes Chat(const mirka::WString& line) {
+    auto style = mirka::MakeChatFont(u"ＭＳ Ｐゴシック", -210, 0xFF).Encode();
+    Bytes payload(style.begin(), style.end());
+    Bytes text = Text(line);
+    Append(payload, text);
+    return Frame(mirka::NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
+}
+
+Bytes Status(const mirka::WString& status) {
+    Bytes payload = Text(status);
+    auto length = static_cast<std::uint32_t>(payload.size());
+    Bytes name(256, 0);
+    mirka::PutUtf16Field(name.data(), name.size(), u"peer");
+    Append(payload, name);
+    return Frame(mirka::NET_STATUS, 0, length, payload);
+}
+
+Bytes Data(std::int32_t id, const Bytes& bytes) {
+    return Frame(mirka::NET_FILE_DATA, static_cast<std::uint32_t>(id),
+                 static_cast<std::uint32_t>(bytes.size()), bytes);
+}
+
+void Write(const fs::path& folder, const std::string& name, const Bytes& bytes) {
+    fs::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+void Write(const fs::path& folder, const std::string& name, const std::string& text) {
+    Write(folder, name, Bytes(text.begin(), text.end()));
+}
+
+void LinkSeeds(const fs::path& folder) {
+    using namespace mirka;
+    Write(folder, "keepalive", Frame(NET_KEEPALIVE, 0, 0));
+    Write(folder, "offer", Frame(NET_FILE_OFFER, 0, 0, Record(u"seed.txt", 7, 10)));
+    Write(folder, "accept", Frame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Bytes data = Frame(NET_FILE_OFFER, 0, 0, Record(u"d.bin", 3, 6));
+    Append(data, Data(3, {'a', 'b', 'c', 'd', 'e', 'f'}));
+    Write(folder, "data", data);
+    Write(folder, "chat", Chat(u"peer の発言 (12:34:56): \r\nこんにちは\r\n"));
+    Write(folder, "status", Status(u"オンライン"));
+    Write(folder, "disconnect", Frame(NET_DISCONNECT, 0, 0));
+    Write(folder, "cancel", Frame(NET_FILE_CANCEL, 0, 0));
+    Write(folder, "delete", Frame(NET_FILE_DELETE, 0, 0));
+    Write(folder, "resend", Frame(NET_FILE_RESEND, 0, 0));
+    Write(folder, "pause", Frame(NET_FILE_PAUSE, 0, 0));
+
+    // Both directions at once: an offer that is paused, resumed, partly sent and cancelled,
+    // chat and status between its chunks, and the accept of this side's own offer.
+    Bytes talk = Frame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 1, 4100));
+    Append(talk, Frame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Append(talk, Data(1, Bytes(2048, 'x')));
+    Append(talk, Chat(u"a\r\nb\r\n"));
+    Append(talk, Frame(NET_FILE_PAUSE, 0, 0));
+    Append(talk, Status(u"離席中"));
+    Append(talk, Frame(NET_FILE_RESEND, 0, 0));
+    Append(talk, Data(1, Bytes(2048, 'y')));
+    Append(talk, Frame(NET_FILE_CANCEL, 0, 1));
+    Append(talk, Frame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 2, 4100)));
+    Append(talk, Data(2, Bytes(4100, 'z')));
+    Append(talk, Frame(NET_FILE_DELETE, 0, 0));
+    Write(folder, "conversation", talk);
+
+    // Inputs that once broke a check, kept so every short run tries them again.
+    Write(folder, "regression_empty_status", Status(u""));
+}
+
+void SettingsSeeds(const fs::path& folder) {
+    Write(folder, "conf",
+          "[font]\r\nname=\x82\x6c\x82\x72 \x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e\r\n"
+          "size=-210\r\ncolor=255\r\n"
+          "[main]\r\nname=\x96\xbc\x96\xb3\x82\xb5\r\nreceive_path=/tmp/in/\r\n"
+          "[profile000]\r\nname=default\r\nip=127.0.0.1\r\nport=1225\r\n"
+          "[profile001]\r\nname=b\r\nip=example.test\r\nport=70000\r\n"
+          "[server]\r\nport=1225\r\n");
+    Write(folder, "odd", "[unclosed\nkey=value=more\n=empty key\n[]\n  size = -99999999999\n");
+}
+
+void GatewaySeeds(const fs::path& folder) {
+    Write(folder, "answer",
+          "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
+          "Location: http://192.168.0.1:2869/upnp/rootdesc.xml\r\n"
+          "SERVER: test\r\nST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+          "USN: uuid:1\r\n\r\n");
+    Write(folder, "no_port", "HTTP/1.1 200 OK\r\nLocation: http://gw/\r\nST: x\r\n");
+}
+
+void SoapSeeds(const fs::path& folder) {
+    std::string external =
+        "<?xml version=\"1.0\"?>\r\n<s:Envelope><s:Body><u:GetExternalIPAddressResponse>\r\n"
+        "<NewExternalIPAddress>203.0.113.7</NewExternalIPAddress>\r\n"
+        "</u:GetExternalIPAddressResponse></s:Body></s:Envelope>\r\n";
+    std::string ok = "HTTP/1.1 200 OK\r\nCONTENT-TYPE: text/xml\r\nCONTENT-LENGTH: " +
+                     std::to_string(external.size()) + "\r\n\r\n" + external;
+    std::string fault = "HTTP/1.1 500 Internal Server Error\r\nCONTENT-LENGTH: 0\r\n\r\n";
+    Write(folder, "answers", ok + "HTTP/1.1 200 OK\r\nCONTENT-LENGTH: 0\r\n\r\n");
+    Write(folder, "errors_first", fault + ok + fault + "HTTP/1.1 200 OK\r\n\r\n");
+    Write(folder, "address_on_next_line", "<NewExternalIPAddress>\r\n198.51.100.1\r\n");
+}
+
+void SearchSeeds(const fs::path& folder) {
+    std::string marker = "\x8c\x9f\x8d\xf5\x8c\x8b\x89\xca";  // 検索結果 in Shift_JIS
+    std::string result =
+        "<li><a class=\"l\" href=\"http://a.test/\">T &amp; <b>t</b></a>"
+        "<div class=\"s\">ex &lt;cerpt&gt; &copy;<cite>a.test</cite>";
+    Write(folder, "page",
+          "abc def\nHTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>\n" + marker +
+              result + result + "<a href=\"/search?q=x\">next</a>\n</body></html>\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    fs::path root = argv[1];
+    LinkSeeds(root / "link_stream_fuzzer");
+    SettingsSeeds(root / "settings_fuzzer");
+    GatewaySeeds(root / "gateway_answer_fuzzer");
+    SoapSeeds(root / "gateway_soap_fuzzer");
+    SearchSeeds(root / "search_page_fuzzer");
+    return 0;
+}
