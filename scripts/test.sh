@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test three times: a normal build, an AddressSanitizer +
 # UndefinedBehaviorSanitizer build and a ThreadSanitizer build (the Qt-free core and link
-# tests: Debian's Qt is not built for ThreadSanitizer). Fails when any of them fails.
+# tests: Debian's Qt is not built for ThreadSanitizer), then a short fuzzing pass. Fails when
+# any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
@@ -29,6 +30,9 @@ run_suite normal -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DMIRKA_SANITIZE=address -DMIRKA_BUILD_BENCH=OFF || status=1
 run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRKA_SANITIZE=thread -DMIRKA_BUILD_GUI=OFF \
     -DMIRKA_BUILD_BENCH=OFF || status=1
+# A short fuzzing pass over the peer stream, the settings reader, the gateway answers and
+# the search page (scripts/fuzz.sh SECONDS runs longer).
+bash scripts/fuzz.sh || status=1
 
-if [ $status -eq 0 ]; then echo "All three test builds passed."; else echo "A test build failed."; fi
+if [ $status -eq 0 ]; then echo "All test builds and the fuzzing pass passed."; else echo "A test build or the fuzzing pass failed."; fi
 exit $status
