@@ -6,7 +6,7 @@
 namespace mirka {
 namespace {
 
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -58,9 +58,9 @@ void AppendAscii(WString& out, const char* text) {
     for (; *text; ++text) out.push_back(static_cast<unsigned char>(*text));
 }
 
-void Pad(WString& out, const WString& body, const Spec& spec) {
-    bool left = spec.flags.find('-') != std::string::npos;
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+void Pad(WString& out, const WString& body, const Directive& directive) {
+    bool left = directive.flags.find('-') != std::string::npos;
+    std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
     std::size_t fill = body.size() < width ? width - body.size() : 0;
     if (!left) out.append(fill, u' ');
     out += body;
@@ -75,17 +75,17 @@ std::int64_t NarrowInteger(std::int64_t value, int bits, bool isSigned) {
     return static_cast<std::int64_t>(low);
 }
 
-void FormatNumber(WString& out, const Spec& spec, ArgReader& args) {
+void FormatNumber(WString& out, const Directive& directive, ArgReader& args) {
     // Build a plain C format for one 64-bit or double value and let snprintf do the digits.
-    std::string cFormat = "%" + spec.flags;
-    if (spec.width >= 0) cFormat += std::to_string(spec.width);
-    if (spec.precision >= 0) cFormat += "." + std::to_string(spec.precision);
+    std::string cFormat = "%" + directive.flags;
+    if (directive.width >= 0) cFormat += std::to_string(directive.width);
+    if (directive.precision >= 0) cFormat += "." + std::to_string(directive.precision);
     char buffer[512];
-    char c = static_cast<char>(spec.conversion);
+    char c = static_cast<char>(directive.conversion);
     switch (c) {
         case 'd':
         case 'i': {
-            long long value = NarrowInteger(args.NextInt(), spec.bits, true);
+            long long value = NarrowInteger(args.NextInt(), directive.bits, true);
             std::snprintf(buffer, sizeof buffer, (cFormat + "lld").c_str(), value);
             break;
         }
@@ -94,7 +94,7 @@ void FormatNumber(WString& out, const Spec& spec, ArgReader& args) {
         case 'X':
         case 'o': {
             auto value = static_cast<unsigned long long>(
-                NarrowInteger(args.NextInt(), spec.bits, false));
+                NarrowInteger(args.NextInt(), directive.bits, false));
             std::snprintf(buffer, sizeof buffer, (cFormat + "ll" + c).c_str(), value);
             break;
         }
@@ -108,47 +108,47 @@ void FormatNumber(WString& out, const Spec& spec, ArgReader& args) {
 }
 
 // Reads "%[flags][width][.precision][length]conversion" starting after the '%'.
-std::size_t ParseSpec(WStringView format, std::size_t i, Spec& spec, ArgReader& args) {
+std::size_t ParseSpec(WStringView format, std::size_t i, Directive& directive, ArgReader& args) {
     while (i < format.size() && WStringView(u"-+ #0").find(format[i]) != WStringView::npos)
-        spec.flags.push_back(static_cast<char>(format[i++]));
+        directive.flags.push_back(static_cast<char>(format[i++]));
     if (i < format.size() && format[i] == u'*') {
-        spec.width = static_cast<int>(NarrowInteger(args.NextInt(), 32, true));
-        if (spec.width < 0) {
-            spec.flags.push_back('-');
-            spec.width = -spec.width;
+        directive.width = static_cast<int>(NarrowInteger(args.NextInt(), 32, true));
+        if (directive.width < 0) {
+            directive.flags.push_back('-');
+            directive.width = -directive.width;
         }
         ++i;
     } else {
         while (i < format.size() && format[i] >= u'0' && format[i] <= u'9')
-            spec.width = (spec.width < 0 ? 0 : spec.width) * 10 + (format[i++] - u'0');
+            directive.width = (directive.width < 0 ? 0 : directive.width) * 10 + (format[i++] - u'0');
     }
     if (i < format.size() && format[i] == u'.') {
         ++i;
-        spec.precision = 0;
+        directive.precision = 0;
         if (i < format.size() && format[i] == u'*') {
-            spec.precision = static_cast<int>(NarrowInteger(args.NextInt(), 32, true));
-            if (spec.precision < 0) spec.precision = -1;
+            directive.precision = static_cast<int>(NarrowInteger(args.NextInt(), 32, true));
+            if (directive.precision < 0) directive.precision = -1;
             ++i;
         } else {
             while (i < format.size() && format[i] >= u'0' && format[i] <= u'9')
-                spec.precision = spec.precision * 10 + (format[i++] - u'0');
+                directive.precision = directive.precision * 10 + (format[i++] - u'0');
         }
     }
     // Keep widths sane: a hostile or mistaken format cannot ask for megabytes of padding.
-    if (spec.width > 4096) spec.width = 4096;
+    if (directive.width > 4096) directive.width = 4096;
     while (i < format.size()) {
         WStringView rest = format.substr(i);
         if (rest.starts_with(u"I64") || rest.starts_with(u"ll")) {
-            spec.bits = 64;
+            directive.bits = 64;
             i += rest.starts_with(u"I64") ? 3 : 2;
         } else if (rest.starts_with(u"hh")) {
-            spec.bits = 8;
+            directive.bits = 8;
             i += 2;
         } else if (rest[0] == u'h') {
-            spec.bits = 16;
+            directive.bits = 16;
             ++i;
         } else if (rest[0] == u'j' || rest[0] == u'z' || rest[0] == u't') {
-            spec.bits = 64;
+            directive.bits = 64;
             ++i;
         } else if (rest[0] == u'l' || rest[0] == u'L' || rest[0] == u'w') {
             ++i;
@@ -156,7 +156,7 @@ std::size_t ParseSpec(WStringView format, std::size_t i, Spec& spec, ArgReader& 
             break;
         }
     }
-    if (i < format.size()) spec.conversion = format[i++];
+    if (i < format.size()) directive.conversion = format[i++];
     return i;
 }
 
@@ -173,33 +173,33 @@ WString FormatText(std::size_t capacity, WStringView format, std::initializer_li
             out.push_back(c);
             continue;
         }
-        Spec spec;
-        i = ParseSpec(format, i, spec, reader);
-        switch (spec.conversion) {
+        Directive directive;
+        i = ParseSpec(format, i, directive, reader);
+        switch (directive.conversion) {
             case u'%':
                 out.push_back(u'%');
                 break;
             case u'c':
             case u'C': {
                 WString body(1, static_cast<char16_t>(reader.NextInt()));
-                Pad(out, body, spec);
+                Pad(out, body, directive);
                 break;
             }
             case u's':
             case u'S': {
                 WString body = reader.NextString();
-                if (spec.precision >= 0) CutUnits(body, static_cast<std::size_t>(spec.precision));
-                Pad(out, body, spec);
+                if (directive.precision >= 0) CutUnits(body, static_cast<std::size_t>(directive.precision));
+                Pad(out, body, directive);
                 break;
             }
             case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
             case u'f': case u'F': case u'e': case u'E': case u'g': case u'G':
-                FormatNumber(out, spec, reader);
+                FormatNumber(out, directive, reader);
                 break;
             default:
                 // An unknown conversion is written as it stands.
                 out.push_back(u'%');
-                if (spec.conversion) out.push_back(spec.conversion);
+                if (directive.conversion) out.push_back(directive.conversion);
                 break;
         }
     }
