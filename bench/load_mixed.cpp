@@ -114,25 +114,6 @@ std::size_t MakeFiles(Side& side, const char* stem, int count, unsigned seed) {
     return total;
 }
 
-int Finished(const TransferRows& rows) {
-    int count = 0;
-    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
-    return count;
-}
-
-bool Link(Side& server, Side& client) {
-    std::uint16_t port = test::FreeLoopbackPort();
-    std::thread waiter([&] { server.manager.StartServer(port); });
-    bool connected = false;
-    for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
-        connected = client.manager.ConnectToServer("127.0.0.1", port);
-        if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!connected) server.manager.CancelServerWait();
-    waiter.join();
-    return connected;
-}
-
 // Every line numbered 0..sent-1 exactly once and in order; returns the failures.
 int CheckChat(const char* who, TimedWindow& window, const std::vector<Clock::time_point>& sentAt,
               std::vector<double>& latencies) {
@@ -186,7 +167,7 @@ int main(int argc, char** argv) {
     Side client("client", "server line");
     std::size_t up = MakeFiles(client, "up", count, 1);
     std::size_t down = MakeFiles(server, "down", count, 2);
-    if (!Link(server, client)) {
+    if (!test::LinkManagers(server.manager, client.manager)) {
         std::printf("FAIL: no link\n");
         return 1;
     }
@@ -199,8 +180,8 @@ int main(int argc, char** argv) {
     }
     // A chat line from each side every 100 ms until every transfer is done on both sides.
     auto allDone = [&] {
-        return Finished(server.window.Transfers()) == 2 * count &&
-               Finished(client.window.Transfers()) == 2 * count;
+        return test::FinishedRows(server.window.Transfers()) == 2 * count &&
+               test::FinishedRows(client.window.Transfers()) == 2 * count;
     };
     auto deadline = start + std::chrono::minutes(5);
     int lines = 0;

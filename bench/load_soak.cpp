@@ -88,25 +88,6 @@ struct Side {
     std::vector<std::string> files;
 };
 
-int Finished(const TransferRows& rows) {
-    int count = 0;
-    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
-    return count;
-}
-
-bool Link(Side& server, Side& client) {
-    std::uint16_t port = test::FreeLoopbackPort();
-    std::thread waiter([&] { server.manager.StartServer(port); });
-    bool connected = false;
-    for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
-        connected = client.manager.ConnectToServer("127.0.0.1", port);
-        if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!connected) server.manager.CancelServerWait();
-    waiter.join();
-    return connected;
-}
-
 std::size_t Count(const WString& text, WStringView part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != WString::npos; at = text.find(part, at + 1))
@@ -121,7 +102,7 @@ std::string Cycle(int cycle, Side& server, Side& client) {
     client.window = std::make_unique<test::WindowRecorder>();
     server.manager.ownerWindow = server.window.get();
     client.manager.ownerWindow = client.window.get();
-    if (!Link(server, client)) return "no link";
+    if (!test::LinkManagers(server.manager, client.manager)) return "no link";
     constexpr int kLines = 5;
     for (std::size_t i = 0; i < client.files.size(); ++i) {
         client.manager.SendFile(FromFsPath(client.outbox.Path() / client.files[i]));
@@ -134,8 +115,8 @@ std::string Cycle(int cycle, Side& server, Side& client) {
     int rows = static_cast<int>(client.files.size() + server.files.size());
     bool done = test::WaitUntil(
         [&] {
-            return Finished(server.window->Transfers()) == rows &&
-                   Finished(client.window->Transfers()) == rows &&
+            return test::FinishedRows(server.window->Transfers()) == rows &&
+                   test::FinishedRows(client.window->Transfers()) == rows &&
                    Count(server.window->LogText(), u"\r\nup ") == kLines &&
                    Count(client.window->LogText(), u"\r\ndown ") == kLines;
         },

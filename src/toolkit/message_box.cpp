@@ -24,6 +24,8 @@ std::atomic<MessagePresenter*> installed{nullptr};
 
 void InstallMessagePresenter(MessagePresenter* presenter) { installed.store(presenter); }
 
+MessagePresenter* InstalledMessagePresenter() { return installed.load(); }
+
 int PresentMessage(unsigned type, const WString& caption, const WString& text) {
     MessagePresenter* presenter = installed.load();
     return (presenter ? presenter : &defaultPresenter)->Present(type, caption, text);

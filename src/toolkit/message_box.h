@@ -28,6 +28,8 @@ public:
 // Installs the presenter for the whole process; nullptr restores the default, which writes
 // the message to standard error and answers OK.
 void InstallMessagePresenter(MessagePresenter* presenter);
+// The presenter installed now (nullptr for the default).
+MessagePresenter* InstalledMessagePresenter();
 
 int PresentMessage(unsigned type, const WString& caption, const WString& text);
 

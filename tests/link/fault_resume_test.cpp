@@ -17,6 +17,7 @@ namespace {
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
+using test::FinishedRows;
 using test::ReadFile;
 using test::TransferPair;
 using test::WaitUntil;
@@ -91,12 +92,6 @@ private:
     bool connected = false;
     std::thread worker;
 };
-
-int FinishedRows(const TransferRows& rows) {
-    int count = 0;
-    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
-    return count;
-}
 
 std::size_t Count(const WString& text, WStringView part) {
     std::size_t count = 0;

@@ -6,16 +6,11 @@
 namespace mirka {
 namespace {
 
+using test::FinishedRows;
 using test::ReadFile;
 using test::TransferPair;
 using test::WaitUntil;
 using test::WriteFile;
-
-int FinishedRows(const TransferRows& rows) {
-    int count = 0;
-    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
-    return count;
-}
 
 TEST(FileTransfer, FilesOfEdgeSizesArriveIdentical) {
     TransferPair pair;

@@ -33,25 +33,33 @@ LinkedPair::~LinkedPair() {
     server.reset();
 }
 
-bool LinkedPair::Link() {
-    port = FreeLoopbackPort();
+bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedPort) {
+    std::uint16_t port = FreeLoopbackPort();
+    if (usedPort) *usedPort = port;
     std::atomic<bool> serverDone{false};
     std::thread waiter([&] {
-        server->StartServer(port);
+        server.StartServer(port);
         serverDone = true;
     });
     bool connected = false;
-    // The server may not listen yet: try a few times.
     for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
-        MessageRecorder quiet;
-        connected = client->ConnectToServer("127.0.0.1", port);
+        MessageRecorder quiet;  // refusals while the server is not listening yet
+        connected = client.ConnectToServer("127.0.0.1", port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!connected) server->CancelServerWait();
+    if (!connected) server.CancelServerWait();
     waiter.join();
-    return connected && serverDone && server->LinkState() == LINK_SERVER &&
-           client->LinkState() == LINK_CLIENT;
+    return connected && serverDone && server.LinkState() == LINK_SERVER &&
+           client.LinkState() == LINK_CLIENT;
 }
+
+int FinishedRows(const TransferRows& rows) {
+    int count = 0;
+    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
+    return count;
+}
+
+bool LinkedPair::Link() { return LinkManagers(*server, *client, &port); }
 
 FakePeer::FakePeer() : socket(io) {}
 

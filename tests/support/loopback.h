@@ -17,6 +17,13 @@ namespace mirka::test {
 // A port on 127.0.0.1 that was free a moment ago.
 std::uint16_t FreeLoopbackPort();
 
+// Links two managers over loopback: the server waits on a free port, the client connects
+// (retrying while the server is not listening yet). Returns whether both are up.
+bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* port = nullptr);
+
+// How many transfer rows show a finished transfer.
+int FinishedRows(const TransferRows& rows);
+
 // Two link managers linked over loopback in one process, each with its window recorder.
 struct LinkedPair {
     LinkedPair();

@@ -48,9 +48,11 @@ std::vector<WString> WindowRecorder::Sounds() const {
     return sounds;
 }
 
-MessageRecorder::MessageRecorder(int answer) : answer(answer) { InstallMessagePresenter(this); }
+MessageRecorder::MessageRecorder(int answer) : answer(answer), previous(InstalledMessagePresenter()) {
+    InstallMessagePresenter(this);
+}
 
-MessageRecorder::~MessageRecorder() { InstallMessagePresenter(nullptr); }
+MessageRecorder::~MessageRecorder() { InstallMessagePresenter(previous); }
 
 int MessageRecorder::Present(unsigned type, const WString& caption, const WString& text) {
     std::lock_guard<std::mutex> guard(lock);

@@ -48,7 +48,8 @@ struct RecordedBox {
     WString text;
 };
 
-// Installed for its lifetime as the process's message presenter; answers every box.
+// Installed for its lifetime as the process's message presenter (the one before comes back
+// after it); answers every box.
 class MessageRecorder : public MessagePresenter {
 public:
     explicit MessageRecorder(int answer = kIdOk);
@@ -58,6 +59,7 @@ public:
 
 private:
     int answer;
+    MessagePresenter* previous;  // put back when the recorder goes
     mutable std::mutex lock;
     std::vector<RecordedBox> boxes;
 };
