@@ -21,6 +21,11 @@ constexpr std::int32_t kDefaultBudget = 2048;
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 constexpr int kNameClashCandidates = 255;
 
+// The id after another, wrapping at the 32-bit end: a peer may offer any id, even the last.
+std::int32_t FollowingId(std::int32_t id) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
+}
+
 TransferFigures FiguresOf(TransferDirection direction, std::int32_t id, const FileManager& f) {
     return {direction, id, f.transferred, f.fileSize, f.rate};
 }
@@ -73,10 +78,11 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
     record.fileSize = size;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
-        record.taskId = nextTaskId++;
+        record.taskId = nextTaskId;
         // An id still in use here (either direction) would mix up rows and controls.
         while (sendTasks.count(record.taskId) || receiveTasks.count(record.taskId))
-            record.taskId = nextTaskId++;
+            record.taskId = FollowingId(record.taskId);
+        nextTaskId = FollowingId(record.taskId);
         auto entry = std::make_unique<FileManager>();
         entry->path = path;
         entry->fileSize = size;
@@ -160,7 +166,7 @@ bool TaskManager::OnFileOffer() {
     TalkWindowPort* window = ownerWindow.load();
     {
         std::lock_guard<std::mutex> guard(tasksLock);
-        nextTaskId = record.taskId + 1;
+        nextTaskId = FollowingId(record.taskId);
         if (receiveTasks.count(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.

@@ -1,3 +1,4 @@
+#include <limits>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -115,6 +116,16 @@ TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
     // The offer of id 5 moves this side's numbering on to 6.
     EXPECT_EQ(link.manager.NextTaskId(), 6);
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
+}
+
+TEST(TransferPeer, TheLastTaskIdWrapsTheNumbering) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    link.Offer(u"last.bin", 0x7FFFFFFF, 1);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    EXPECT_EQ(accept.taskId, 0x7FFFFFFF);
+    EXPECT_EQ(link.manager.NextTaskId(), std::numeric_limits<std::int32_t>::min());
 }
 
 TEST(TransferPeer, ControlsFromTheSenderSide) {
