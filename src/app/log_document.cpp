@@ -19,6 +19,7 @@ void LogDocument::Clear() {
         std::lock_guard<std::mutex> guard(lock);
         runs.clear();
         ++version;
+        ++clears;
         notify = listener;
     }
     if (notify) notify();
@@ -27,6 +28,16 @@ void LogDocument::Clear() {
 std::vector<LogRun> LogDocument::Runs() const {
     std::lock_guard<std::mutex> guard(lock);
     return runs;
+}
+
+LogSlice LogDocument::Since(std::size_t shown, std::uint64_t seenClears) const {
+    std::lock_guard<std::mutex> guard(lock);
+    LogSlice slice;
+    slice.clears = clears;
+    slice.restart = seenClears != clears;
+    std::size_t from = slice.restart ? 0 : std::min(shown, runs.size());
+    slice.runs.assign(runs.begin() + static_cast<std::ptrdiff_t>(from), runs.end());
+    return slice;
 }
 
 WString LogDocument::PlainText() const {

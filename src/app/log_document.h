@@ -30,6 +30,14 @@ struct LogRun {
     bool operator==(const LogRun&) const = default;
 };
 
+// What a viewer has not shown yet: the runs after the ones it has, or, when the document
+// was cleared since, all of them again.
+struct LogSlice {
+    std::uint64_t clears = 0;
+    bool restart = false;
+    std::vector<LogRun> runs;
+};
+
 class LogDocument {
 public:
     using Listener = std::function<void()>;
@@ -38,6 +46,8 @@ public:
     void Append(std::vector<LogRun> runs);
     void Clear();
     std::vector<LogRun> Runs() const;
+    // The runs after the first `shown`, for a viewer that has seen `seenClears` clears.
+    LogSlice Since(std::size_t shown, std::uint64_t seenClears) const;
     // Characters and line breaks only.
     WString PlainText() const;
     // Increases with every change, so a viewer can tell what it has not shown yet.
@@ -50,6 +60,7 @@ private:
     mutable std::mutex lock;
     std::vector<LogRun> runs;
     std::uint64_t version = 0;
+    std::uint64_t clears = 0;
     Listener listener;
 };
 

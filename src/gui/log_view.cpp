@@ -4,7 +4,6 @@
 #include <regex>
 
 #include <QGuiApplication>
-#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -12,6 +11,7 @@
 #include <QUrl>
 
 #include "gui/desktop.h"
+#include "gui/queued_sync.h"
 
 namespace mirka {
 
@@ -27,27 +27,24 @@ LogView::LogView(LogDocument& document, QWidget* parent)
     setReadOnly(true);
     connect(this, &QTextBrowser::anchorClicked, this,
             [](const QUrl& url) { OpenWithDesktop(url.toString()); });
-    QPointer<LogView> self(this);
-    document.SetListener([self] {
-        // Called on whatever thread appended; the view catches up on its own thread.
-        QMetaObject::invokeMethod(
-            self.data(), [self] { if (self) self->Sync(); }, Qt::QueuedConnection);
-    });
+    // Called on whatever thread appended; the view catches up on its own thread.
+    document.SetListener(QueuedSync(this, &LogView::Sync));
     Sync();
 }
 
 LogView::~LogView() { document.SetListener(nullptr); }
 
 void LogView::Sync() {
-    std::vector<LogRun> runs = document.Runs();
-    if (runs.size() < shownRuns) {  // cleared
+    LogSlice slice = document.Since(shownRuns, seenClears);
+    if (slice.restart) {
         clear();
         shownRuns = 0;
+        seenClears = slice.clears;
     }
-    if (runs.size() == shownRuns) return;
+    if (slice.runs.empty()) return;
     bool atBottom = verticalScrollBar()->value() == verticalScrollBar()->maximum();
-    for (std::size_t i = shownRuns; i < runs.size(); ++i) AppendRun(runs[i]);
-    shownRuns = runs.size();
+    for (const LogRun& run : slice.runs) AppendRun(run);
+    shownRuns += slice.runs.size();
     if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 

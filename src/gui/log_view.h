@@ -24,6 +24,7 @@ private:
 
     LogDocument& document;
     std::size_t shownRuns = 0;
+    std::uint64_t seenClears = 0;
 };
 
 // Twips to pixels on this screen.

@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMenu>
-#include <QPointer>
 
 #include "gui/desktop.h"
+#include "gui/queued_sync.h"
 
 namespace mirka {
 
@@ -30,11 +30,7 @@ TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
     connect(this, &QWidget::customContextMenuRequested, this, &TransferListView::ShowPopup);
     connect(this, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { OpenRow(item); });
-    QPointer<TransferListView> self(this);
-    rows.SetListener([self] {
-        QMetaObject::invokeMethod(
-            self.data(), [self] { if (self) self->Sync(); }, Qt::QueuedConnection);
-    });
+    rows.SetListener(QueuedSync(this, &TransferListView::Sync));
     Sync();
 }
 
