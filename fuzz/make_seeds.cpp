@@ -14,6 +14,7 @@
 #include "app/chat_font.h"
 #include "link/file_record.h"
 #include "link/frame.h"
+#include "support/frames.h"
 
 namespace {
 
@@ -26,18 +27,6 @@ constexpr std::int64_t kSourceBytes = 5000;
 
 void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
-}
-
-Bytes Frame(std::uint16_t code, std::uint32_t task, std::uint32_t length,
-            const Bytes& payload = {}) {
-    FrameHeader header;
-    header.code = code;
-    header.taskField = task;
-    header.lengthField = length;
-    auto bytes = header.Encode();
-    Bytes frame(bytes.begin(), bytes.end());
-    Append(frame, payload);
-    return frame;
 }
 
 Bytes Record(const mirka::WString& name, std::int32_t id, std::int64_t size) {
@@ -58,7 +47,7 @@ Bytes Chat(const mirka::WString& line) {
     Bytes payload(style.begin(), style.end());
     Bytes text = Text(line);
     Append(payload, text);
-    return Frame(mirka::NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
+    return mirka::test::EncodeFrame(mirka::NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
 }
 
 Bytes Status(const mirka::WString& status) {
@@ -67,11 +56,11 @@ Bytes Status(const mirka::WString& status) {
     Bytes name(256, 0);
     mirka::PutUtf16Field(name.data(), name.size(), u"peer");
     Append(payload, name);
-    return Frame(mirka::NET_STATUS, 0, length, payload);
+    return mirka::test::EncodeFrame(mirka::NET_STATUS, 0, length, payload);
 }
 
 Bytes Data(std::int32_t id, const Bytes& bytes) {
-    return Frame(mirka::NET_FILE_DATA, static_cast<std::uint32_t>(id),
+    return mirka::test::EncodeFrame(mirka::NET_FILE_DATA, static_cast<std::uint32_t>(id),
                  static_cast<std::uint32_t>(bytes.size()), bytes);
 }
 
@@ -88,34 +77,34 @@ void Write(const fs::path& folder, const std::string& name, const std::string& t
 
 void LinkSeeds(const fs::path& folder) {
     using namespace mirka;
-    Write(folder, "keepalive", Frame(NET_KEEPALIVE, 0, 0));
-    Write(folder, "offer", Frame(NET_FILE_OFFER, 0, 0, Record(u"seed.txt", 7, 10)));
-    Write(folder, "accept", Frame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
-    Bytes data = Frame(NET_FILE_OFFER, 0, 0, Record(u"d.bin", 3, 6));
+    Write(folder, "keepalive", mirka::test::EncodeFrame(NET_KEEPALIVE, 0, 0));
+    Write(folder, "offer", mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"seed.txt", 7, 10)));
+    Write(folder, "accept", mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Bytes data = mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"d.bin", 3, 6));
     Append(data, Data(3, {'a', 'b', 'c', 'd', 'e', 'f'}));
     Write(folder, "data", data);
     Write(folder, "chat", Chat(u"peer の発言 (12:34:56): \r\nこんにちは\r\n"));
     Write(folder, "status", Status(u"オンライン"));
-    Write(folder, "disconnect", Frame(NET_DISCONNECT, 0, 0));
-    Write(folder, "cancel", Frame(NET_FILE_CANCEL, 0, 0));
-    Write(folder, "delete", Frame(NET_FILE_DELETE, 0, 0));
-    Write(folder, "resend", Frame(NET_FILE_RESEND, 0, 0));
-    Write(folder, "pause", Frame(NET_FILE_PAUSE, 0, 0));
+    Write(folder, "disconnect", mirka::test::EncodeFrame(NET_DISCONNECT, 0, 0));
+    Write(folder, "cancel", mirka::test::EncodeFrame(NET_FILE_CANCEL, 0, 0));
+    Write(folder, "delete", mirka::test::EncodeFrame(NET_FILE_DELETE, 0, 0));
+    Write(folder, "resend", mirka::test::EncodeFrame(NET_FILE_RESEND, 0, 0));
+    Write(folder, "pause", mirka::test::EncodeFrame(NET_FILE_PAUSE, 0, 0));
 
     // Both directions at once: an offer that is paused, resumed, partly sent and cancelled,
     // chat and status between its chunks, and the accept of this side's own offer.
-    Bytes talk = Frame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 1, 4100));
-    Append(talk, Frame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Bytes talk = mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 1, 4100));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
     Append(talk, Data(1, Bytes(2048, 'x')));
     Append(talk, Chat(u"a\r\nb\r\n"));
-    Append(talk, Frame(NET_FILE_PAUSE, 0, 0));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_PAUSE, 0, 0));
     Append(talk, Status(u"離席中"));
-    Append(talk, Frame(NET_FILE_RESEND, 0, 0));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_RESEND, 0, 0));
     Append(talk, Data(1, Bytes(2048, 'y')));
-    Append(talk, Frame(NET_FILE_CANCEL, 0, 1));
-    Append(talk, Frame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 2, 4100)));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_CANCEL, 0, 1));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 2, 4100)));
     Append(talk, Data(2, Bytes(4100, 'z')));
-    Append(talk, Frame(NET_FILE_DELETE, 0, 0));
+    Append(talk, mirka::test::EncodeFrame(NET_FILE_DELETE, 0, 0));
     Write(folder, "conversation", talk);
 
     // Inputs that once broke a check, kept so every short run tries them again.

@@ -6,6 +6,7 @@
 #include "link/file_record.h"
 #include "support/wait.h"
 #include "transfer_support.h"
+#include "support/frames.h"
 
 // A connection that breaks in the middle of a frame, in either direction: the link closes
 // on its own, nothing waits for ever, and the same TaskManager links again afterwards.
@@ -17,31 +18,19 @@ using test::WaitUntil;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-Bytes Frame(std::uint16_t code, std::uint32_t task, std::uint32_t length,
-            const Bytes& payload = {}) {
-    FrameHeader header;
-    header.code = code;
-    header.taskField = task;
-    header.lengthField = length;
-    auto bytes = header.Encode();
-    Bytes frame(bytes.begin(), bytes.end());
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    return frame;
-}
-
 Bytes ChatFrame(const WString& line) {
     auto style = MakeChatFont(u"Face", -200, 0).Encode();
     Bytes payload(style.begin(), style.end());
     Bytes text = test::Utf16LeBytes(line);
     payload.insert(payload.end(), text.begin(), text.end());
-    return Frame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
+    return test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
 }
 
 Bytes StatusFrame(const WString& status) {
     Bytes payload = test::Utf16LeBytes(status);
     auto length = static_cast<std::uint32_t>(payload.size());
     payload.resize(payload.size() + 256, 0);
-    return Frame(NET_STATUS, 0, length, payload);
+    return test::EncodeFrame(NET_STATUS, 0, length, payload);
 }
 
 Bytes OfferFrame(const WString& name, std::int32_t id, std::int64_t size) {
@@ -50,7 +39,7 @@ Bytes OfferFrame(const WString& name, std::int32_t id, std::int64_t size) {
     record.taskId = id;
     record.fileSize = size;
     auto bytes = record.Encode();
-    return Frame(NET_FILE_OFFER, 0, 0, Bytes(bytes.begin(), bytes.end()));
+    return test::EncodeFrame(NET_FILE_OFFER, 0, 0, Bytes(bytes.begin(), bytes.end()));
 }
 
 Bytes Head(const Bytes& frame, std::size_t n) {
@@ -137,7 +126,7 @@ TEST(FaultStream, FrameCutOffByThePeerClosesTheLinkAndALaterLinkWorks) {
     Bytes status = StatusFrame(u"離席中");
     Bytes offer = OfferFrame(u"half.bin", 3, 4000);
     Bytes data = offer;
-    Bytes dataFrame = Frame(NET_FILE_DATA, 3, 4000, Bytes(4000, 'd'));
+    Bytes dataFrame = test::EncodeFrame(NET_FILE_DATA, 3, 4000, Bytes(4000, 'd'));
     data.insert(data.end(), dataFrame.begin(), dataFrame.begin() + 48 + 1000);
     struct Case {
         const char* name;

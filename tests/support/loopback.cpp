@@ -6,6 +6,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "support/frames.h"
 #include "support/wait.h"
 
 namespace mirka::test {
@@ -92,10 +93,7 @@ void FakePeer::Send(const std::vector<std::uint8_t>& bytes) {
 }
 
 void FakePeer::SendFrame(const FrameHeader& header, const std::vector<std::uint8_t>& payload) {
-    auto bytes = header.Encode();
-    std::vector<std::uint8_t> frame(bytes.begin(), bytes.end());
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    Send(frame);
+    Send(EncodeFrame(header.code, header.taskField, header.lengthField, payload));
 }
 
 bool FakePeer::Read(std::vector<std::uint8_t>& bytes, std::size_t n, int timeoutMs) {
