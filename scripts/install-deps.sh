@@ -9,6 +9,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-14 libclang-rt-14-dev
     fonts-ipafont-gothic unrtf locales
+    libsodium-dev libminiupnpc-dev qt6-translations-l10n
+    desktop-file-utils appstream
 )
 
 missing=()
