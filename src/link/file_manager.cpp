@@ -14,6 +14,16 @@ void AppendLogTo(TalkWindowPort* window, const CharFormat* style, WStringView te
     if (window) window->AppendLogMessage(BuildLogMessage(style, text));
 }
 
+namespace {
+constexpr std::size_t kStreamBufferBytes = 256 * 1024;
+}
+
+void FileManager::OpenBuffered(std::ios::openmode mode) {
+    if (!streamBuffer) streamBuffer = std::make_unique<char[]>(kStreamBufferBytes);
+    file.rdbuf()->pubsetbuf(streamBuffer.get(), kStreamBufferBytes);
+    file.open(ToFsPath(path), mode);
+}
+
 bool FileManager::OpenForReceive(std::int64_t offset) {
     AppendLogTo(ownerWindow, nullptr,
                 Format(kFormatCapacity,
@@ -27,20 +37,20 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
         std::error_code error;
         std::filesystem::resize_file(target, static_cast<std::uintmax_t>(offset), error);
         if (error) return false;
-        file.open(target, std::ios::binary | std::ios::in | std::ios::out);
+        OpenBuffered(std::ios::binary | std::ios::in | std::ios::out);
         if (!file.is_open()) return false;
         file.seekp(offset);
         transferred = offset;
         sending = false;
         return static_cast<bool>(file);
     }
-    file.open(target, std::ios::binary | std::ios::out | std::ios::trunc);
+    OpenBuffered(std::ios::binary | std::ios::out | std::ios::trunc);
     return file.is_open();
 }
 
 bool FileManager::OpenForSend(std::int64_t offset) {
     sampleTick = MillisecondTick();
-    file.open(ToFsPath(path), std::ios::binary | std::ios::in);
+    OpenBuffered(std::ios::binary | std::ios::in);
     if (!file.is_open()) return false;
     file.seekg(offset);
     transferred = offset;
@@ -67,9 +77,6 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
         if (!written || file.fail()) return false;
         complete = true;
         eof = true;
-        WString finalPath = path.substr(0, path.size() >= 4 ? path.size() - 4 : 0);
-        keptTemporaryName = !RenameNoReplace(ToFsPath(path), ToFsPath(finalPath));
-        if (!keptTemporaryName) path = finalPath;
     }
     TakeRateSample();
     return true;
@@ -93,6 +100,10 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     }
     TakeRateSample();
     return length;
+}
+
+void FileManager::Flush() {
+    if (file.is_open()) file.flush();
 }
 
 void FileManager::CloseFile() {

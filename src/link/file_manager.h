@@ -2,13 +2,14 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 
 #include "app/chat_font.h"
+#include "link/receive_paths.h"
 #include "link/window_port.h"
 #include "toolkit/text.h"
 
 namespace mirka {
-
 
 // One transfer's state: the open source or target file and its progress figures. Every
 // access happens under the task table's lock.
@@ -20,15 +21,22 @@ public:
     // partial file cut back to the offset. Writes the receive-start message.
     bool OpenForReceive(std::int64_t offset);
     bool OpenForSend(std::int64_t offset);
-    // Writes received bytes; at the last byte flushes, closes and renames the file to its
-    // final name. False when the disk refused the bytes.
+    // Writes received bytes; at the last byte flushes and closes the file (the engine then
+    // gives it its final name). False when the disk refused the bytes.
     bool WriteChunk(const std::uint8_t* data, std::size_t length);
+    // Hands buffered bytes to the system, so a partial file holds all that was received.
+    void Flush();
     // Reads the next bytes to send; `failed` is set when the file gave fewer bytes than it
     // had, so no wrong data goes out.
     std::size_t ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed);
     void CloseFile();
+    TransferFigures FiguresAs(TransferDirection direction, std::int32_t taskId) const {
+        return {direction, taskId, transferred, fileSize, rate};
+    }
 
     TalkWindowPort* ownerWindow = nullptr;
+    // Bytes pass through a large buffer: one system call per buffer-full, not per chunk.
+    std::unique_ptr<char[]> streamBuffer;
     std::fstream file;
     std::int64_t fileSize = 0;
     std::int64_t transferred = 0;
@@ -41,10 +49,13 @@ public:
     WString path;
     bool paused = false;
     bool sending = false;
-    // Set when the final rename failed and the file keeps its temporary name.
-    bool keptTemporaryName = false;
+    // A disk error ended this transfer: its later data is dropped without a word.
+    bool failed = false;
+    // A reception's hold on its temporary path, released after the file is closed.
+    PathReservation reservation;
 
 private:
+    void OpenBuffered(std::ios::openmode mode);
     void TakeRateSample();
 };
 

@@ -19,15 +19,10 @@ constexpr std::size_t kChunkBytes = 2048;
 constexpr std::int32_t kDefaultBudget = 2048;
 // Whole data frames are gathered up to this size before one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
-constexpr int kNameClashCandidates = 255;
 
 // The id after another, wrapping at the 32-bit end: a peer may offer any id, even the last.
 std::int32_t FollowingId(std::int32_t id) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
-}
-
-TransferFigures FiguresOf(TransferDirection direction, std::int32_t id, const FileManager& f) {
-    return {direction, id, f.transferred, f.fileSize, f.rate};
 }
 }  // namespace
 
@@ -102,111 +97,6 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
     if (rows) SetRowStatusText(*rows, TransferDirection::Sending, record.taskId, kRowCancelled);
 }
 
-std::optional<TaskManager::ResumeMatch> TaskManager::FindResumeFile(const FileRecord& record,
-                                                                     WStringView offeredName) {
-    WString folder = values->ReceiveFolder();
-    std::error_code error;
-    std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : ToFsPath(folder);
-    std::vector<WString> names;
-    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
-         it.increment(error)) {
-        WString name = FromFsPath(it->path().filename());
-        if (name.ends_with(u".tmp")) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    WStringView stem = offeredName.substr(0, offeredName.rfind(u'.'));
-    for (const WString& name : names) {
-        // Only a partial file of the same name (or its clash-suffixed form) is resumed:
-        // the checksum covers just the first 2,048 bytes, and another file that starts
-        // alike must not be completed with this one's tail.
-        WStringView base = WStringView(name).substr(0, name.size() - 4);
-        bool sameName = base == offeredName ||
-                        (base.starts_with(stem) && base.size() >= stem.size() + 5 &&
-                         base.substr(stem.size(), 2) == u"_[");
-        if (!sameName) continue;
-        WString path = folder + name;
-        std::ifstream in(ToFsPath(path), std::ios::binary);
-        if (!in.is_open()) continue;
-        in.seekg(0, std::ios::end);
-        std::int64_t size = static_cast<std::int64_t>(in.tellg());
-        if (size < static_cast<std::int64_t>(2 * kChecksumBytes)) continue;
-        std::int64_t offset = size - static_cast<std::int64_t>(kChecksumBytes);
-        if (offset > record.fileSize) continue;  // more than the offered file holds
-        std::array<std::uint8_t, kChecksumBytes> head{};
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(head.data()), head.size());
-        if (static_cast<std::uint64_t>(ResumeChecksum(head.data())) ==
-            static_cast<std::uint64_t>(record.checksum)) {
-            return ResumeMatch{path, offset};
-        }
-    }
-    return std::nullopt;
-}
-
-WString TaskManager::ChooseReceivePath(WStringView name) {
-    WString target = values->ReceiveFolder() + WString(name);
-    if (FileExists(target)) {
-        std::size_t dot = name.rfind(u'.');
-        WString stem(name.substr(0, dot));
-        WString extension(dot == WStringView::npos ? WStringView() : name.substr(dot));
-        WString folder = values->ReceiveFolder();
-        for (int i = 0; i < kNameClashCandidates; ++i) {
-            target = folder + Format(kFormatCapacity, u"%s_[%02x]%s", stem, i, extension);
-            if (i == kNameClashCandidates - 1 || !FileExists(target)) break;
-        }
-    }
-    return target + u".tmp";
-}
-
-bool TaskManager::OnFileOffer() {
-    std::array<std::uint8_t, FileRecord::kBytes> bytes;
-    if (!ReadPayload(bytes.data(), bytes.size())) return false;
-    FileRecord record = FileRecord::Decode(bytes.data());
-    WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
-    TalkWindowPort* window = ownerWindow.load();
-    {
-        std::lock_guard<std::mutex> guard(tasksLock);
-        nextTaskId = FollowingId(record.taskId);
-        if (receiveTasks.count(record.taskId)) {
-            // The peer reused an id that is still receiving here: the running transfer keeps
-            // its file, and the new offer is left unanswered.
-            AppendLog(nullptr, u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
-            return true;
-        }
-    }
-    auto entry = std::make_unique<FileManager>();
-    entry->fileSize = record.fileSize < 0 ? 0 : record.fileSize;
-    entry->ownerWindow = window;
-    std::int64_t offset = 0;
-    bool opened;
-    if (auto match = FindResumeFile(record, name)) {
-        entry->path = match->path;
-        offset = match->offset;
-        opened = entry->OpenForReceive(offset);
-    } else {
-        entry->path = ChooseReceivePath(name);
-        opened = entry->OpenForReceive(0);
-    }
-    WString path = entry->path;
-    {
-        std::lock_guard<std::mutex> guard(tasksLock);
-        receiveTasks.emplace(record.taskId, std::move(entry));
-    }
-    TransferRows* rows = Rows();
-    if (rows) rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
-    if (!opened) {
-        // Says why in the log, then cancels as before.
-        CancelAfterDiskError(record.taskId, TransferDirection::Receiving, u"作成");
-        return true;
-    }
-    record.offset = offset;
-    FrameHeader header;
-    header.code = NET_FILE_ACCEPT;
-    auto reply = record.Encode();
-    WriteFrame(header, {asio::buffer(reply)});
-    return true;
-}
-
 bool TaskManager::OnFileAccept() {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
     if (!ReadPayload(bytes.data(), bytes.size())) return false;
@@ -252,47 +142,6 @@ bool TaskManager::OnFileAccept() {
     return true;
 }
 
-bool TaskManager::OnFileData(const FrameHeader& header) {
-    auto id = static_cast<std::int32_t>(header.taskField);
-    std::uint32_t remaining = header.lengthField;
-    bool diskError = false;
-    do {
-        std::size_t piece = std::min<std::size_t>(remaining, kChunkBytes);
-        if (!ReadPayload(recvBuffer.data(), piece)) return false;
-        remaining -= static_cast<std::uint32_t>(piece);
-        std::lock_guard<std::mutex> guard(tasksLock);
-        auto it = receiveTasks.find(id);
-        // Chunks for a finished or cancelled transfer are read and dropped.
-        if (it == receiveTasks.end() || it->second->complete || diskError) continue;
-        FileManager& entry = *it->second;
-        // Never more than the offered size reaches the disk.
-        std::int64_t room = entry.fileSize - entry.transferred;
-        std::size_t accepted = static_cast<std::size_t>(
-            std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
-        if (!entry.WriteChunk(recvBuffer.data(), accepted)) diskError = true;
-    } while (remaining > 0);
-
-    if (diskError) {
-        CancelAfterDiskError(id, TransferDirection::Receiving, u"書き込み");
-        return true;
-    }
-    std::unique_ptr<FileManager> finished;
-    {
-        std::lock_guard<std::mutex> guard(tasksLock);
-        auto it = receiveTasks.find(id);
-        if (it != receiveTasks.end() && it->second->complete) {
-            finished = std::move(it->second);
-            receiveTasks.erase(it);
-        }
-    }
-    if (finished) {
-        FinishTransfer(TransferDirection::Receiving, id,
-                       FiguresOf(TransferDirection::Receiving, id, *finished),
-                       !finished->keptTemporaryName);
-    }
-    return true;
-}
-
 void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection direction,
                                        WStringView what) {
     WString name;
@@ -322,6 +171,10 @@ void TaskManager::EndTransfersWithLink() {
                 ended.emplace_back(direction, id, WString(PathNamePart(entry->path)));
             table->clear();  // closes the files; a receiver's partial file stays on disk
         }
+        // Ids of the next link are new: none of their data is dropped without an answer.
+        silencedReceiveIds.clear();
+        silencedOrder.clear();
+        refusalsLogged.clear();
     }
     if (stopping) return;  // at exit the window may be gone already
     TransferRows* rows = Rows();
@@ -345,6 +198,8 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
             auto it = table.find(id);
             if (it == table.end()) return;
             it->second->paused = true;
+            // The sender knows: data still on the way for this id is dropped silently.
+            if (direction == TransferDirection::Receiving) SilenceReceiveId(id);
             removed.emplace_back(direction, std::move(it->second));
             table.erase(it);
         };
@@ -372,12 +227,7 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
     for (auto& [direction, entry] : removed) {
         bool deleting = header.code == NET_FILE_DELETE;
         if (rows) SetRowStatusText(*rows, direction, id, deleting ? kRowDeleted : kRowCancelled);
-        if (deleting) {
-            WString path = entry->path;
-            entry.reset();  // closes the file first
-            std::error_code ignored;
-            std::filesystem::remove(ToFsPath(path), ignored);
-        }
+        if (deleting) DeleteReceivedFile(std::move(entry));
     }
 }
 
@@ -392,10 +242,13 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
         if (it == table.end()) return;
         FileManager& entry = *it->second;
         if (status == FILE_RESEND || status == FILE_PAUSE) {
-            // The sender pauses itself; the receiver asks the sender.
+            // The sender pauses itself; the receiver asks the sender, and keeps on disk all
+            // it has, so a resume after a pause finds every byte.
             if (sendingSide) entry.paused = status == FILE_PAUSE;
+            if (!sendingSide && status == FILE_PAUSE) entry.Flush();
         } else {
             entry.paused = true;
+            if (!sendingSide) SilenceReceiveId(taskId);
             removed = std::move(it->second);
             table.erase(it);
         }
@@ -412,11 +265,8 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
                 SendControl(NET_FILE_DELETE, taskId);
             } else {
                 // The receiver deletes its own temporary file; the sender hears a cancel.
-                WString path = removed->path;
-                removed.reset();
                 SendControl(NET_FILE_CANCEL, taskId);
-                std::error_code ignored;
-                std::filesystem::remove(ToFsPath(path), ignored);
+                DeleteReceivedFile(std::move(removed));
             }
             break;
         case FILE_RESEND:
@@ -455,14 +305,15 @@ bool TaskManager::SenderPass() {
         }
         if (finished) {
             FinishTransfer(TransferDirection::Sending, id,
-                           FiguresOf(TransferDirection::Sending, id, *finished), true);
+                           finished->FiguresAs(TransferDirection::Sending, id), WString());
             continue;
         }
         SendChunks(id);
     }
     std::lock_guard<std::mutex> guard(tasksLock);
-    return std::any_of(sendTasks.begin(), sendTasks.end(),
-                       [](const auto& task) { return task.second->active && !task.second->paused; });
+    return std::any_of(sendTasks.begin(), sendTasks.end(), [](const auto& task) {
+        return task.second->active && !task.second->paused;
+    });
 }
 
 void TaskManager::SendChunks(std::int32_t taskId) {
@@ -528,13 +379,19 @@ bool TaskManager::WriteBytes(const std::vector<std::uint8_t>& frames) {
     return true;
 }
 
+void TaskManager::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
+    // The file goes before its reservation does, so no new reception can pick it meanwhile.
+    entry->CloseFile();
+    ReceivePaths::Discard(entry->path, true);
+}
+
 void TaskManager::FinishTransfer(TransferDirection direction, std::int32_t taskId,
-                                 const TransferFigures& figures, bool renamed) {
+                                 const TransferFigures& figures, const WString& finalPath) {
     TalkWindowPort* window = ownerWindow.load();
     if (!window) return;
     // Final figures first, so the row shows the size even for a transfer under a second.
     RefreshTransferRows(window->Transfers(), {figures});
-    WString message = FinishTransferRow(window->Transfers(), direction, taskId, renamed);
+    WString message = FinishTransferRow(window->Transfers(), direction, taskId, finalPath);
     if (values->SoundOn()) window->PlayWave(u"file_receive.wav");
     if (!message.empty()) AppendLog(nullptr, message);
     window->FlashWindow();
@@ -544,9 +401,9 @@ std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
     std::vector<TransferFigures> figures;
     std::lock_guard<std::mutex> guard(tasksLock);
     for (const auto& [id, entry] : sendTasks)
-        figures.push_back(FiguresOf(TransferDirection::Sending, id, *entry));
+        figures.push_back(entry->FiguresAs(TransferDirection::Sending, id));
     for (const auto& [id, entry] : receiveTasks)
-        figures.push_back(FiguresOf(TransferDirection::Receiving, id, *entry));
+        figures.push_back(entry->FiguresAs(TransferDirection::Receiving, id));
     return figures;
 }
 

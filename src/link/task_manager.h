@@ -5,11 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +32,8 @@ namespace mirka {
 
 // Received chat and status texts above this are taken for a broken stream: the link closes.
 inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
+// Receptions that may run at once (each holds an open file); further offers are refused.
+inline constexpr std::size_t kMaxReceptions = 64;
 
 enum enumLinkState : std::int32_t {
     LINK_IDLE = 0,
@@ -154,17 +158,21 @@ private:
     bool OnFileAccept();
     bool OnFileData(const FrameHeader& header);
     void OnFileControl(const FrameHeader& header);
-    struct ResumeMatch {
-        WString path;
-        std::int64_t offset;
-    };
-    std::optional<ResumeMatch> FindResumeFile(const FileRecord& record, WStringView offeredName);
-    WString ChooseReceivePath(WStringView name);
+    enum class OfferRefusal { TooMany, NoSpace, NoFreeName };
+    // Answers an offer with a cancel; tasksLock held.
+    void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
+    // Later data for this id is dropped without an answer; tasksLock held.
+    void SilenceReceiveId(std::int32_t taskId);
+    void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
+    // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
+    void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
+    void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
     void SendChunks(std::int32_t taskId);
     bool WriteBytes(const std::vector<std::uint8_t>& frames);
     void SendControl(NETCODE code, std::int32_t taskId);
+    // `finalPath`: where a received file ended; empty for a sent one.
     void FinishTransfer(TransferDirection direction, std::int32_t taskId,
-                        const TransferFigures& figures, bool renamed);
+                        const TransferFigures& figures, const WString& finalPath);
     void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
     // Bytes in flight when a link ends are lost, so no transfer can go on in step over the
     // next link: each one ends here, and a new offer resumes the kept partial file.
@@ -204,13 +212,20 @@ private:
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
 
+    // The temporary paths that running receptions hold; outlives the task table.
+    ReceivePaths receivePaths;
+
     // The task table, one map per direction: data frames always address a file this side
     // receives and accepts one it sends, so a clash of ids cannot mix two files.
     std::mutex tasksLock;
     std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
     std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
     std::int32_t nextTaskId = 0;
-    std::array<std::uint8_t, 2052> recvBuffer{};
+    // Receive ids answered already (cancelled, refused, finished): their data is dropped.
+    std::set<std::int32_t> silencedReceiveIds;
+    std::deque<std::int32_t> silencedOrder;
+    std::set<OfferRefusal> refusalsLogged;
+    std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
 
     std::thread ioThread;
     std::thread pumpThread;

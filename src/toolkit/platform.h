@@ -30,7 +30,9 @@ void ShutdownSocketHandle(std::intptr_t handle);
 
 namespace mirka {
 
-// Renames a file only when nothing exists under the new name; false otherwise.
-bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+enum class RenameOutcome { Done, Exists, Failed };
+// Renames a file only when nothing exists under the new name: Exists then, Failed when the
+// file could not be moved at all (it vanished, or its folder did).
+RenameOutcome RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace mirka

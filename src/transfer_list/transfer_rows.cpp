@@ -131,15 +131,13 @@ void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int3
 }
 
 WString FinishTransferRow(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
-                          bool renamed) {
+                          const WString& finalPath) {
     std::optional<int> row = rows.FindRow(direction, taskId);
     if (!row) return WString();
     WString path = FitField(rows.Cell(*row, kColumnPath), kCellCapacity - 1);
     WString message;
     if (direction == TransferDirection::Receiving) {
-        std::size_t tmp = path.find(u".tmp", path.size() >= 5 ? path.size() - 5 : 0);
-        // A file whose final name was taken meanwhile keeps its temporary name.
-        if (tmp != WString::npos && renamed) path.resize(tmp);
+        if (!finalPath.empty()) path = FitField(finalPath, kCellCapacity - 1);
         rows.SetCell(*row, kColumnPath, path);
         rows.SetCell(*row, kColumnName, WString(PathNamePart(path)));
         rows.SetCell(*row, kColumnExtension, WString(PathExtensionPart(path)));

@@ -85,9 +85,10 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
 void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
                       const WString& text);
 // The completion cells; returns the completion message for the log (empty when the row is
-// unknown). A receiving row loses its ".tmp" in the name, extension and path cells.
+// unknown). A receiving row shows the received file's final path in the path, name and
+// extension cells.
 WString FinishTransferRow(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
-                          bool renamed = true);
+                          const WString& finalPath = WString());
 
 inline constexpr char16_t kRowCancelled[] = u"キャンセルしました";
 inline constexpr char16_t kRowDeleted[] = u"削除しました";

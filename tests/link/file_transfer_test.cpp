@@ -85,14 +85,15 @@ TEST(FileTransfer, ShortOrForeignPartialFilesAreNotResumed) {
     auto content = test::RandomBytes(10000, 9);
     WriteFile(pair.outbox.Path() / "c.bin", content);
     WriteFile(pair.outbox.Path() / "d.bin", content);
-    // Under 4,096 bytes: the temporary file of the same name is truncated and reused.
+    // Under 4,096 bytes: not resumed, and kept; the new file takes the next free name.
     WriteFile(pair.inbox.Path() / "c.bin.tmp", std::vector<char>(content.begin(), content.begin() + 4095));
     // Same first bytes, but another file's partial: not taken for this one.
     WriteFile(pair.inbox.Path() / "other.bin.tmp", std::vector<char>(content.begin(), content.begin() + 6000));
     pair.Send(pair.outbox.Path() / "c.bin");
     pair.Send(pair.outbox.Path() / "d.bin");
     ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
-    EXPECT_EQ(ReadFile(pair.inbox.Path() / "c.bin"), content);
+    EXPECT_EQ(ReadFile(pair.inbox.Path() / "c_[00].bin"), content);
+    EXPECT_EQ(std::filesystem::file_size(pair.inbox.Path() / "c.bin.tmp"), 4095u);
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "d.bin"), content);
     EXPECT_EQ(std::filesystem::file_size(pair.inbox.Path() / "other.bin.tmp"), 6000u);
 }

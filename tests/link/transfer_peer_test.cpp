@@ -104,7 +104,13 @@ TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
 TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
     ReceiverWithFakePeer link;
     ASSERT_TRUE(link.connected);
-    link.Data(99, std::vector<std::uint8_t>(5000, 'u'));  // nobody asked: read and dropped
+    // Nobody asked: read and dropped, and the sender hears one cancel, however much comes.
+    link.Data(99, std::vector<std::uint8_t>(5000, 'u'));
+    link.Data(99, std::vector<std::uint8_t>(100, 'u'));
+    FrameHeader cancel;
+    ASSERT_TRUE(link.peer.ReadHeader(cancel));
+    EXPECT_EQ(cancel.code, NET_FILE_CANCEL);
+    EXPECT_EQ(cancel.lengthField, 99u);
     link.Offer(u"f.txt", 5, 3);
     FileRecord accept;
     ASSERT_TRUE(link.ReadAccept(accept));
@@ -142,7 +148,8 @@ TEST(TransferPeer, ControlsFromTheSenderSide) {
     auto& rows = link.window.Transfers();
     ASSERT_TRUE(WaitUntil([&] { return rows.Cell(1, kColumnTransferred) == u"削除しました"; }));
     EXPECT_EQ(rows.Cell(0, kColumnTransferred), u"キャンセルしました");
-    EXPECT_EQ(link.InboxNames(), std::vector<std::string>{"keep.bin.tmp"});
+    // The partial file keeps the note of the size first offered for it.
+    EXPECT_EQ(link.InboxNames(), (std::vector<std::string>{".keep.bin.tmp.size", "keep.bin.tmp"}));
 }
 
 TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {

@@ -50,7 +50,7 @@ TEST(TransferRows, FinishAndStatusTexts) {
     rows.BindTask(rows.AddTransferRow(u"/in/a_[00].txt.tmp"), TransferDirection::Receiving, 3);
     rows.BindTask(rows.AddTransferRow(u"/out/a.txt"), TransferDirection::Sending, 3);
     RefreshTransferRows(rows, {{TransferDirection::Receiving, 3, 5000, 5000, 1}});
-    WString message = FinishTransferRow(rows, TransferDirection::Receiving, 3);
+    WString message = FinishTransferRow(rows, TransferDirection::Receiving, 3, u"/in/a_[00].txt");
     EXPECT_EQ(message, u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a_[00].txt\r\n");
     EXPECT_EQ(rows.Cell(0, kColumnPath), u"/in/a_[00].txt");
     EXPECT_EQ(rows.Cell(0, kColumnName), u"a_[00].txt");

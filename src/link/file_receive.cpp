@@ -1,0 +1,228 @@
+// The receiving side of file transfers: offers, data, and the end of each reception.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include <boost/asio/buffer.hpp>
+
+#include "link/task_manager.h"
+#include "toolkit/file_system.h"
+#include "toolkit/format.h"
+
+namespace mirka {
+
+namespace asio = boost::asio;
+
+namespace {
+// Ids whose later data frames are dropped without an answer; the oldest are forgotten.
+constexpr std::size_t kSilencedIdsKept = 4096;
+
+std::int32_t FollowingId(std::int32_t id) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
+}
+}  // namespace
+
+void TaskManager::SilenceReceiveId(std::int32_t taskId) {
+    if (!silencedReceiveIds.insert(taskId).second) return;
+    silencedOrder.push_back(taskId);
+    if (silencedOrder.size() > kSilencedIdsKept) {
+        silencedReceiveIds.erase(silencedOrder.front());
+        silencedOrder.pop_front();
+    }
+}
+
+bool TaskManager::OnFileOffer() {
+    std::array<std::uint8_t, FileRecord::kBytes> bytes;
+    if (!ReadPayload(bytes.data(), bytes.size())) return false;
+    FileRecord record = FileRecord::Decode(bytes.data());
+    WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
+    std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
+    std::int64_t stillToWrite = 0;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        nextTaskId = FollowingId(record.taskId);
+        if (receiveTasks.count(record.taskId)) {
+            // The peer reused an id that is still receiving here: the running transfer keeps
+            // its file, and the new offer is left unanswered.
+            AppendLog(nullptr,
+                      u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
+            return true;
+        }
+        if (receiveTasks.size() >= kMaxReceptions) {
+            RefuseOffer(record, OfferRefusal::TooMany, name);
+            return true;
+        }
+        silencedReceiveIds.erase(record.taskId);  // this id's data is wanted again
+        for (const auto& [id, running] : receiveTasks)
+            stillToWrite += running->fileSize - running->transferred;
+    }
+    WString folder = values->ReceiveFolder();
+    auto entry = std::make_unique<FileManager>();
+    entry->fileSize = size;
+    entry->ownerWindow = ownerWindow.load();
+    std::int64_t offset = 0;
+    if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
+        entry->reservation = std::move(resume->reservation);
+        offset = resume->offset;
+    } else if (auto fresh = receivePaths.ReserveNew(folder, name)) {
+        entry->reservation = std::move(*fresh);
+    } else {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        RefuseOffer(record, OfferRefusal::NoFreeName, name);
+        return true;
+    }
+    std::error_code error;
+    std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : ToFsPath(folder);
+    std::filesystem::space_info space = std::filesystem::space(dir, error);
+    if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(space.available, INT64_MAX)) <
+                      size - offset + stillToWrite) {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        RefuseOffer(record, OfferRefusal::NoSpace, name);
+        return true;  // the entry goes, and with it the reservation; no file was made
+    }
+    entry->path = entry->reservation.Path();
+    bool opened = entry->OpenForReceive(offset);
+    if (opened) ReceivePaths::RecordOfferedSize(entry->path, size);
+    WString path = entry->path;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        receiveTasks.emplace(record.taskId, std::move(entry));
+        refusalsLogged.clear();  // a later refusal starts a new burst and is told again
+    }
+    TransferRows* rows = Rows();
+    if (rows)
+        rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
+    if (!opened) {
+        AbortReception(record.taskId, u"作成");
+        return true;
+    }
+    record.offset = offset;
+    FrameHeader header;
+    header.code = NET_FILE_ACCEPT;
+    auto reply = record.Encode();
+    WriteFrame(header, {asio::buffer(reply)});
+    return true;
+}
+
+void TaskManager::RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name) {
+    SilenceReceiveId(record.taskId);
+    // A flood of offers gives one line per kind of refusal, until an offer is taken again.
+    if (refusalsLogged.insert(reason).second) {
+        switch (reason) {
+            case OfferRefusal::TooMany:
+                AppendLog(nullptr,
+                          Format(kFormatCapacity,
+                                 u"SystemError:: \r\n受信中の転送が上限の%d件に達したため、"
+                                 u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                 static_cast<int>(kMaxReceptions), name));
+                break;
+            case OfferRefusal::NoSpace:
+                AppendLog(nullptr,
+                          Format(kFormatCapacity,
+                                 u"SystemError:: \r\n受信フォルダの空き容量が足りないため、"
+                                 u"ファイルの申し出を断りました\r\nファイル名 > %s (%s)\r\n",
+                                 name, FormatByteCount(record.fileSize)));
+                break;
+            case OfferRefusal::NoFreeName:
+                AppendLog(nullptr, Format(kFormatCapacity,
+                                          u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
+                                          u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                          name));
+                break;
+        }
+    }
+    // A cancel tells the offering side, whichever program it runs, that nothing will come.
+    SendControl(NET_FILE_CANCEL, record.taskId);
+}
+
+bool TaskManager::OnFileData(const FrameHeader& header) {
+    auto id = static_cast<std::int32_t>(header.taskField);
+    std::uint32_t remaining = header.lengthField;
+    bool diskError = false;
+    bool unknown = false;
+    do {
+        std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
+        if (!ReadPayload(recvBuffer.data(), piece)) return false;
+        remaining -= static_cast<std::uint32_t>(piece);
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveTasks.find(id);
+        if (it == receiveTasks.end()) {
+            unknown = true;
+            continue;
+        }
+        FileManager& entry = *it->second;
+        if (entry.complete || entry.failed) continue;
+        // Never more than the offered size reaches the disk.
+        std::int64_t room = entry.fileSize - entry.transferred;
+        std::size_t accepted = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
+        if (!entry.WriteChunk(recvBuffer.data(), accepted)) {
+            entry.failed = true;
+            diskError = true;
+        }
+    } while (remaining > 0);
+
+    if (unknown) {
+        // Data for a transfer this side does not hold (it ended with an earlier link, say):
+        // one cancel, so the sender stops and never reports it as delivered.
+        bool answer;
+        {
+            std::lock_guard<std::mutex> guard(tasksLock);
+            answer = silencedReceiveIds.count(id) == 0;
+            SilenceReceiveId(id);
+        }
+        if (answer) SendControl(NET_FILE_CANCEL, id);
+        return true;
+    }
+    if (diskError) {
+        AbortReception(id, u"書き込み");
+        return true;
+    }
+    std::unique_ptr<FileManager> finished;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveTasks.find(id);
+        if (it != receiveTasks.end() && it->second->complete) {
+            finished = std::move(it->second);
+            receiveTasks.erase(it);
+            SilenceReceiveId(id);
+        }
+    }
+    if (finished) FinishReception(id, std::move(finished));
+    return true;
+}
+
+void TaskManager::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
+    std::optional<WString> finalPath = receivePaths.PlaceFinishedFile(finished->path);
+    if (!finalPath) {
+        // The file vanished under us (its folder was removed or renamed): not received.
+        WString name(PathNamePart(finished->path));
+        finished.reset();
+        AbortReception(taskId, u"保存", name);
+        return;
+    }
+    TransferFigures figures = finished->FiguresAs(TransferDirection::Receiving, taskId);
+    finished.reset();  // the reservation goes only once the file has its final name
+    FinishTransfer(TransferDirection::Receiving, taskId, figures, *finalPath);
+}
+
+void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString name) {
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveTasks.find(taskId);
+        if (it != receiveTasks.end()) {
+            if (name.empty()) name = WString(PathNamePart(it->second->path));
+            receiveTasks.erase(it);  // closes the file; the partial file stays for a resume
+        }
+        SilenceReceiveId(taskId);
+    }
+    if (TransferRows* rows = Rows())
+        SetRowStatusText(*rows, TransferDirection::Receiving, taskId, kRowCancelled);
+    AppendLog(nullptr, Format(kFormatCapacity,
+                              u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
+                              u"ファイル名 > %s\r\n",
+                              what, name));
+    SendControl(NET_FILE_CANCEL, taskId);
+}
+
+}  // namespace mirka
