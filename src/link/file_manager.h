@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include "app/chat_font.h"
 #include "link/receive_paths.h"
@@ -35,8 +36,6 @@ public:
     }
 
     TalkWindowPort* ownerWindow = nullptr;
-    // Bytes pass through a large buffer: one system call per buffer-full, not per chunk.
-    std::unique_ptr<char[]> streamBuffer;
     std::fstream file;
     std::int64_t fileSize = 0;
     std::int64_t transferred = 0;
@@ -55,7 +54,13 @@ public:
     PathReservation reservation;
 
 private:
-    void OpenBuffered(std::ios::openmode mode);
+    // Chunks gathered for one write (receiving) or read ahead in one read (sending).
+    std::vector<char> block;
+    std::size_t blockBegin = 0;
+    std::size_t blockEnd = 0;
+
+    void OpenBlocked(std::ios::openmode mode);
+    bool WriteOutBlock();
     void TakeRateSample();
 };
 

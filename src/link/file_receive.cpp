@@ -38,6 +38,7 @@ bool TaskManager::OnFileOffer() {
     WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
     std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
     std::int64_t stillToWrite = 0;
+    bool full;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         nextTaskId = FollowingId(record.taskId);
@@ -48,13 +49,14 @@ bool TaskManager::OnFileOffer() {
                       u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
             return true;
         }
-        if (receiveTasks.size() >= kMaxReceptions) {
-            RefuseOffer(record, OfferRefusal::TooMany, name);
-            return true;
-        }
-        silencedReceiveIds.erase(record.taskId);  // this id's data is wanted again
+        full = receiveTasks.size() >= kMaxReceptions;
+        if (!full) silencedReceiveIds.erase(record.taskId);  // this id's data is wanted again
         for (const auto& [id, running] : receiveTasks)
             stillToWrite += running->fileSize - running->transferred;
+    }
+    if (full) {
+        RefuseOffer(record, OfferRefusal::TooMany, name);
+        return true;
     }
     WString folder = values->ReceiveFolder();
     auto entry = std::make_unique<FileManager>();
@@ -67,7 +69,6 @@ bool TaskManager::OnFileOffer() {
     } else if (auto fresh = receivePaths.ReserveNew(folder, name)) {
         entry->reservation = std::move(*fresh);
     } else {
-        std::lock_guard<std::mutex> guard(tasksLock);
         RefuseOffer(record, OfferRefusal::NoFreeName, name);
         return true;
     }
@@ -76,7 +77,6 @@ bool TaskManager::OnFileOffer() {
     std::filesystem::space_info space = std::filesystem::space(dir, error);
     if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(space.available, INT64_MAX)) <
                       size - offset + stillToWrite) {
-        std::lock_guard<std::mutex> guard(tasksLock);
         RefuseOffer(record, OfferRefusal::NoSpace, name);
         return true;  // the entry goes, and with it the reservation; no file was made
     }
@@ -105,9 +105,14 @@ bool TaskManager::OnFileOffer() {
 }
 
 void TaskManager::RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name) {
-    SilenceReceiveId(record.taskId);
-    // A flood of offers gives one line per kind of refusal, until an offer is taken again.
-    if (refusalsLogged.insert(reason).second) {
+    bool firstOfBurst;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        SilenceReceiveId(record.taskId);
+        // A flood of offers gives one line per kind of refusal, until an offer is taken again.
+        firstOfBurst = refusalsLogged.insert(reason).second;
+    }
+    if (firstOfBurst) {
         switch (reason) {
             case OfferRefusal::TooMany:
                 AppendLog(nullptr,

@@ -159,7 +159,7 @@ private:
     bool OnFileData(const FrameHeader& header);
     void OnFileControl(const FrameHeader& header);
     enum class OfferRefusal { TooMany, NoSpace, NoFreeName };
-    // Answers an offer with a cancel; tasksLock held.
+    // Answers an offer with a cancel.
     void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
     // Later data for this id is dropped without an answer; tasksLock held.
     void SilenceReceiveId(std::int32_t taskId);

@@ -6,7 +6,6 @@
 
 #include "link/file_record.h"
 #include "link/receive_paths.h"
-#include "support/frames.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -97,7 +96,9 @@ TEST(Reception, AnOfferFloodStaysBoundedInFilesRowsAndLog) {
         record.taskId = id;
         record.fileSize = size;
         auto bytes = record.Encode();
-        peer.Send(test::EncodeFrame(NET_FILE_OFFER, 0, 0, {bytes.begin(), bytes.end()}));
+        FrameHeader header;
+        header.code = NET_FILE_OFFER;
+        peer.SendFrame(header, {bytes.begin(), bytes.end()});
     };
     constexpr int kOffers = 1000;
     int accepts = 0, cancels = 0;

@@ -1,0 +1,213 @@
+// A file transfer between two processes on loopback, as between two copies of the program,
+// against a raw TCP file-to-file copy made in the same run (the baseline). Runs alternate,
+// three of each; the best of each kind is compared. Prints the time, the ratio, and the CPU
+// seconds per GiB of the sending and the receiving process.
+// Usage: bench_two_process_transfer [MiB, default 1024] [runs, default 3]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include "support/loopback.h"
+#include "support/temp_folder.h"
+#include "toolkit/file_system.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void MakeFile(const std::filesystem::path& path, std::size_t bytes) {
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
+    for (std::size_t left = bytes; left > 0;) {
+        std::size_t n = std::min(left, block.size());
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        left -= n;
+        block[0]++;
+    }
+}
+
+template <typename T>
+void Put(int fd, T value) {
+    if (write(fd, &value, sizeof value) != sizeof value) std::_Exit(3);
+}
+template <typename T>
+T Take(int fd) {
+    T value{};
+    if (read(fd, &value, sizeof value) != sizeof value) std::_Exit(4);
+    return value;
+}
+
+struct Figures {
+    double seconds = 0;
+    double senderCpu = 0;
+    double receiverCpu = 0;
+};
+
+// Runs `receive(pipe)` in a child process made before any thread exists. The child sends
+// its port, then its CPU seconds when the whole file is written; `send(port, await)` runs
+// here and calls `await` to wait for the child's end.
+template <typename Receive, typename Send>
+Figures RunSplit(Receive receive, Send send) {
+    int fds[2];
+    if (pipe(fds) != 0) std::_Exit(2);
+    pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        receive(fds[1]);
+        std::_Exit(0);
+    }
+    close(fds[1]);
+    auto port = Take<std::uint16_t>(fds[0]);
+    Figures figures;
+    double cpuBefore = CpuSeconds();
+    auto start = Clock::now();
+    send(port, [&] {
+        figures.receiverCpu = Take<double>(fds[0]);
+        figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    });
+    figures.senderCpu = CpuSeconds() - cpuBefore;
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return figures;
+}
+
+Figures RawCopy(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return RunSplit(
+        [&](int out) {
+            asio::io_context io;
+            tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+            Put<std::uint16_t>(out, acceptor.local_endpoint().port());
+            tcp::socket socket(io);
+            acceptor.accept(socket);
+            double cpuBefore = CpuSeconds();
+            std::ofstream file(to, std::ios::binary);
+            std::vector<char> buffer(256 * 1024);
+            boost::system::error_code error;
+            for (;;) {
+                std::size_t n = socket.read_some(asio::buffer(buffer), error);
+                if (error) break;
+                file.write(buffer.data(), static_cast<std::streamsize>(n));
+            }
+            file.close();
+            Put<double>(out, CpuSeconds() - cpuBefore);
+        },
+        [&](std::uint16_t port, const std::function<void()>& await) {
+            asio::io_context io;
+            tcp::socket socket(io);
+            socket.connect({asio::ip::make_address("127.0.0.1"), port});
+            std::ifstream in(from, std::ios::binary);
+            std::vector<char> buffer(256 * 1024);
+            while (in) {
+                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                asio::write(socket,
+                            asio::buffer(buffer.data(), static_cast<std::size_t>(in.gcount())));
+            }
+            socket.shutdown(tcp::socket::shutdown_send);
+            await();
+        });
+}
+
+// The window flashes once a transfer has finished; polling that costs next to nothing.
+bool Finished(mirka::test::WindowRecorder& window) {
+    return window.flashes() > 0;
+}
+
+// The program's own transfer with the pacing lifted (sendWait 1, sendBufSize 1 MiB).
+Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::path& inbox) {
+    return RunSplit(
+        [&](int out) {
+            mirka::ProgramValues values;
+            values.SetReceiveFolder(mirka::FromFsPath(inbox) + mirka::kPathSeparator);
+            values.SetSoundOn(false);
+            mirka::test::WindowRecorder window;
+            mirka::TaskManager server(&values);
+            server.ownerWindow = &window;
+            std::uint16_t port = mirka::test::FreeLoopbackPort();
+            Put<std::uint16_t>(out, port);
+            server.StartServer(port);
+            double cpuBefore = CpuSeconds();
+            while (!Finished(window)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            Put<double>(out, CpuSeconds() - cpuBefore);
+            server.ownerWindow = nullptr;
+        },
+        [&](std::uint16_t port, const std::function<void()>& await) {
+            mirka::ProgramValues values;
+            values.SetSoundOn(false);
+            mirka::test::WindowRecorder window;
+            mirka::TaskManager client(&values);
+            client.ownerWindow = &window;
+            mirka::test::MessageRecorder quiet;  // refusals until the server listens
+            while (!client.ConnectToServer("127.0.0.1", port))
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            client.sendWait = 1;
+            client.sendBufSize = 1 << 20;
+            int row = window.Transfers().AddTransferRow(mirka::FromFsPath(from));
+            client.SendFile(mirka::FromFsPath(from), row);
+            await();
+        });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024;
+    int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    mirka::test::TempFolder work;
+    auto source = work.Path() / "source.bin";
+    MakeFile(source, mib << 20);
+    auto inbox = work.Path() / "inbox";
+    std::filesystem::create_directory(inbox);
+
+    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0};
+    double gib = static_cast<double>(mib) / 1024.0;
+    for (int run = 0; run < runs; ++run) {
+        Figures raw = RawCopy(source, work.Path() / "raw-copy.bin");
+        std::filesystem::remove(work.Path() / "raw-copy.bin");
+        Figures link = LinkTransfer(source, inbox);
+        std::filesystem::remove_all(inbox);
+        std::filesystem::create_directory(inbox);
+        std::printf(
+            "run %d: raw %.2f s (CPU send %.2f s, receive %.2f s), link %.2f s (CPU send "
+            "%.2f s, receive %.2f s)\n",
+            run + 1, raw.seconds, raw.senderCpu, raw.receiverCpu, link.seconds, link.senderCpu,
+            link.receiverCpu);
+        if (raw.seconds < bestRaw.seconds) bestRaw = raw;
+        if (link.seconds < bestLink.seconds) bestLink = link;
+    }
+    double bytes = static_cast<double>(mib << 20);
+    std::printf(
+        "raw TCP copy, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive "
+        "%.2f s\n",
+        runs, bestRaw.seconds, bytes / bestRaw.seconds / 1e6, bestRaw.senderCpu / gib,
+        bestRaw.receiverCpu / gib);
+    std::printf(
+        "link transfer, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive "
+        "%.2f s\n",
+        runs, bestLink.seconds, bytes / bestLink.seconds / 1e6, bestLink.senderCpu / gib,
+        bestLink.receiverCpu / gib);
+    std::printf("ratio (raw time / link time): %.2f\n", bestRaw.seconds / bestLink.seconds);
+    return 0;
+}
