@@ -86,7 +86,7 @@ TEST(FaultDisk, FullDiskCancelsThatTransferOnceAndOthersGoOn) {
                     u"ファイル名 > full.bin.tmp\r\n"));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "ok.bin"), good);
     EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "full.bin"));
-    EXPECT_EQ(FinishedRows(pair.clientWindow.Transfers()), 1);
+    EXPECT_TRUE(WaitUntil([&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
     EXPECT_TRUE(pair.server->TransferFiguresSnapshot().empty());
     EXPECT_TRUE(WaitUntil([&] { return pair.client->TransferFiguresSnapshot().empty(); }));
     ExpectChatFlows(pair);
