@@ -99,8 +99,9 @@ void MapsInsideTheNamespace() {
         test::LoginRecorder window;
         PortMappingContext context = ContextFor(gateway);
         MapRouterPort(&window, context);
+        const std::vector<std::string> requests = gateway.Requests();
         const std::string* mapping =
-            FindRequest(gateway.Requests(), "POST /upnp/control/WANIPConn1", "#AddPortMapping");
+            FindRequest(requests, "POST /upnp/control/WANIPConn1", "#AddPortMapping");
         ASSERT_NE(mapping, nullptr);
         EXPECT_TRUE(Contains(*mapping, client)) << *mapping;
         EXPECT_EQ(window.Titles(), std::vector<WString>{u"MY IP ADDR: 10.17.0.1"});
@@ -112,8 +113,8 @@ void MapsInsideTheNamespace() {
         test::LoginRecorder window;
         PortMappingContext context = ContextFor(gateway);
         MapRouterPort(&window, context);
-        const std::string* mapping =
-            FindRequest(gateway.Requests(), "POST /ctl/IPConn", "#AddPortMapping");
+        const std::vector<std::string> requests = gateway.Requests();
+        const std::string* mapping = FindRequest(requests, "POST /ctl/IPConn", "#AddPortMapping");
         ASSERT_NE(mapping, nullptr);
         EXPECT_TRUE(Contains(*mapping, client)) << *mapping;
         EXPECT_TRUE(Contains(*mapping, "<NewExternalPort>1225<")) << *mapping;
