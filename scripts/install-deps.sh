@@ -11,6 +11,7 @@ packages=(
     fonts-ipafont-gothic unrtf locales
     libsodium-dev libminiupnpc-dev qt6-translations-l10n
     desktop-file-utils appstream
+    iproute2
 )
 
 missing=()

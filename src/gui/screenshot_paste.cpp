@@ -13,20 +13,6 @@
 
 namespace mirka {
 
-namespace {
-
-// Writes the captured picture after the dialog; empty (and reported) when that fails, so a
-// missing or older file of the same name is never sent.
-WString WriteScreenshot(const CapturedImage& image, const WString& basePath,
-                        ScreenshotFormat format) {
-    WString path;
-    if (SaveScreenshot(image.Bitmap(), basePath, format, path)) return path;
-    ReportScreenshotNotSaved(path);
-    return WString();
-}
-
-}  // namespace
-
 WString PasteScreenshot(QWidget* owner, ProgramValues&) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (data == nullptr || !data->hasImage()) return WString();
@@ -49,8 +35,10 @@ WString PasteScreenshot(QWidget* owner, ProgramValues&) {
 
     switch (preview.Result()) {
         case ScreenshotPreview::Choice::Send:
+            // Written by the dialog; empty (and reported) when that failed, so a missing or
+            // older file of the same name is never sent.
             RememberScreenshotFormat(preview.ChosenFormat());
-            return WriteScreenshot(image, basePath, preview.ChosenFormat());
+            return preview.WrittenPath();
         case ScreenshotPreview::Choice::Edited:
             // Whatever the editor saved under the name is sent; it may also have removed it.
             if (FileExists(preview.WrittenPath())) return preview.WrittenPath();
@@ -58,9 +46,12 @@ WString PasteScreenshot(QWidget* owner, ProgramValues&) {
             return WString();
         case ScreenshotPreview::Choice::Cancel:
             // A cancelled preview still keeps its picture in the folder; the Paint button
-            // may have written it already (and the editor may still have it open).
-            if (preview.WrittenPath().empty())
-                WriteScreenshot(image, basePath, RememberedScreenshotFormat());
+            // may have written it already (and the editor may still have it open). Nothing
+            // was asked for, so a failure stays silent.
+            if (preview.WrittenPath().empty()) {
+                WString path;
+                SaveScreenshotWhileRepainting(image, basePath, RememberedScreenshotFormat(), path);
+            }
             return WString();
     }
     return WString();

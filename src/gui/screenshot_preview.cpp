@@ -5,8 +5,10 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -14,6 +16,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 
+#include "gui/blocking_call.h"
 #include "gui/dialog_units.h"
 #include "screenshot/preview_geometry.h"
 #include "toolkit/message_box.h"
@@ -95,6 +98,16 @@ ImageEditor FindImageEditor() {
     return {};
 }
 
+bool SaveScreenshotWhileRepainting(const CapturedImage& image, WStringView basePath,
+                                   ScreenshotFormat format, WString& path) {
+    const BgraBitmap bitmap = image.Bitmap();
+    const WString base(basePath);
+    WString written;
+    bool saved = RunWhileRepainting([&] { return SaveScreenshot(bitmap, base, format, written); });
+    path = written;
+    return saved;
+}
+
 void ReportScreenshotNotSaved(WStringView path) {
     ShowTypedMessage(kMbOk | kMbIconError, kErrorCaption,
                      u"スクリーンショットを保存できませんでした: %s", path);
@@ -142,6 +155,12 @@ void ScreenshotPreview::PlaceControls() {
     auto* cancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
     cancelButton->setObjectName(QStringLiteral("cancel"));
     cancelButton->setGeometry(units.Rect(299, 283, 50, 14));
+    // Qt would make the first button the default, and Enter would then start the editor and
+    // send: in this dialog Enter does nothing.
+    for (QPushButton* button : {paintButton, sendButton, cancelButton}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
     connect(paintButton, &QPushButton::clicked, this, [this] { OnPaint(); });
     connect(sendButton, &QPushButton::clicked, this, [this] { OnSend(); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
@@ -175,13 +194,31 @@ void ScreenshotPreview::paintEvent(QPaintEvent*) {
     painter.drawPixmap(place.topLeft(), scaled);
 }
 
+void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Esc cancels
+}
+
 void ScreenshotPreview::OnSend() {
     chosenFormat = jpegButton->isChecked() ? kScreenshotJpeg : kScreenshotPng;
+    // Written while the dialog is still up, greyed: a large picture takes a while to compress.
+    busy = true;
+    setEnabled(false);
+    WString path;
+    if (SaveScreenshotWhileRepainting(image, basePath, chosenFormat, path))
+        writtenPath = path;
+    else
+        ReportScreenshotNotSaved(path);
+    busy = false;
     choice = Choice::Send;
     done(QDialog::Accepted);
 }
 
 void ScreenshotPreview::reject() {
+    if (busy) return;
     choice = Choice::Cancel;
     QDialog::reject();
 }
@@ -192,23 +229,41 @@ void ScreenshotPreview::OnPaint() {
                          u"画像を編集するプログラムが見つかりません (%s)", EditorNames());
         return;
     }
+    // Greyed while the file is written and the editor runs: clicks held back during the
+    // wait must not reach the buttons once it ends.
+    busy = true;
+    setEnabled(false);
     // The editor opens the real file, and what it saves there is what gets sent. The format
     // is the remembered one: only the send button reads the radio buttons.
     WString path;
-    if (!SaveScreenshot(image.Bitmap(), basePath, remembered, path)) {
+    bool edited = false;
+    if (!SaveScreenshotWhileRepainting(image, basePath, remembered, path)) {
         ReportScreenshotNotSaved(path);
-        return;
+    } else {
+        writtenPath = path;
+        const QString file = AbsolutePath(path);
+        const QFileInfo written(file);
+        const QDateTime before = written.lastModified();
+        const qint64 sizeBefore = written.size();
+        edited = RunEditor(file) && EditingDone(file, before, sizeBefore);
     }
-    writtenPath = path;
-    // Greyed while the editor runs: clicks held back during the wait must not reach the
-    // buttons once it ends.
-    setEnabled(false);
-    if (!RunEditor(AbsolutePath(path))) {
-        setEnabled(true);
-        return;
-    }
+    busy = false;
+    setEnabled(true);
+    if (!edited) return;
     choice = Choice::Edited;
     done(QDialog::Accepted);
+}
+
+bool ScreenshotPreview::EditingDone(const QString& file, const QDateTime& before,
+                                    qint64 sizeBefore) {
+    const QFileInfo after(file);
+    if (after.lastModified() != before || after.size() != sizeBefore) return true;
+    // Many editors hand the file to a copy already running and end at once: the picture
+    // is then still being edited, or not at all. Only the user can tell.
+    return ShowTypedMessage(kMbOkCancel | kMbIconQuestion, kScreenshotPreviewCaption,
+                            u"画像はまだ変更されていません。\r\n"
+                            u"編集を終えて保存したら OK を押してください。その画像を送信します。"
+                            u"\r\nキャンセルを押すと送信しません。") == kIdOk;
 }
 
 bool ScreenshotPreview::RunEditor(const QString& file) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QImage>
 #include <QPixmap>
@@ -44,9 +45,15 @@ struct ImageEditor {
 // elsewhere. An empty program when there is none.
 ImageEditor FindImageEditor();
 
+// Compresses and writes the screenshot on a worker thread while the window thread keeps
+// repainting but takes no input; as SaveScreenshot otherwise.
+bool SaveScreenshotWhileRepainting(const CapturedImage& image, WStringView basePath,
+                                   ScreenshotFormat format, WString& path);
+
 // The "Screenshot Preview" dialog: the picture shrunk to fit above the bottom strip, the
-// format choice and the three buttons. It writes a file only for the Paint button (the
-// editor needs one); the caller writes it for the other ways out.
+// format choice and the three buttons, none of them a default button (Enter does nothing,
+// Esc cancels). It writes the file for the send and Paint buttons, while it stays open; the
+// caller writes it after a cancel.
 class ScreenshotPreview : public QDialog {
 public:
     enum class Choice { Cancel, Send, Edited };
@@ -58,7 +65,8 @@ public:
     Choice Result() const { return choice; }
     // The radio button's format when the dialog ended with the send button.
     ScreenshotFormat ChosenFormat() const { return chosenFormat; }
-    // The file written for the editor; empty when the Paint button never wrote one.
+    // The file written for the send or Paint button; empty when none was written (the send
+    // button's failure has been reported then).
     const WString& WrittenPath() const { return writtenPath; }
     // Where the picture is drawn in the client area.
     QRect PictureRect() const;
@@ -67,6 +75,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void PlaceControls();
@@ -75,6 +84,8 @@ private:
     // Runs the editor on the file and waits for it, repainting but taking no input. True
     // when the editor ran and ended.
     bool RunEditor(const QString& file);
+    // After the editor: true when the file changed, or when the user says editing is done.
+    bool EditingDone(const QString& file, const QDateTime& before, qint64 sizeBefore);
 
     const CapturedImage& image;
     WString basePath;
@@ -84,6 +95,7 @@ private:
     QRadioButton* jpegButton = nullptr;
     QPixmap scaled;  // the picture at its drawn size, made once per size
     Choice choice = Choice::Cancel;
+    bool busy = false;  // writing or waiting for the editor: closing must wait
     ScreenshotFormat chosenFormat;
     WString writtenPath;
 };

@@ -31,6 +31,9 @@ PreviewRect PreviewPlacement(int clientWidth, int clientHeight, int imageWidth, 
     if (width < cw) {
         rect.x = static_cast<int>(cw / 2 - width / 2);
     } else if (height < usable) {
+        // Centred in the area above the strip, where the picture is meant to sit. The older
+        // formula ch / 2 - height / 2 + 11 puts it 22 pixels lower than that: its bottom
+        // reaches into the strip, over the buttons, whenever the picture nearly fills the area.
         rect.y = static_cast<int>(usable / 2 - height / 2);
     }
     return rect;

@@ -5,12 +5,19 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
-#include <cstdio>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <sys/socket.h>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #endif
 
 namespace mirka {
@@ -25,7 +32,9 @@ std::tm LocalTime(std::time_t when) {
     return local;
 }
 
-std::tm LocalTimeNow() { return LocalTime(std::time(nullptr)); }
+std::tm LocalTimeNow() {
+    return LocalTime(std::time(nullptr));
+}
 
 std::uint32_t MillisecondTick() {
     using namespace std::chrono;
@@ -76,5 +85,65 @@ RenameOutcome RenameNoReplace(const std::filesystem::path& from, const std::file
     return ::rename(from.c_str(), to.c_str()) == 0 ? RenameOutcome::Done : RenameOutcome::Failed;
 #endif
 }
+
+}  // namespace mirka
+
+namespace mirka {
+
+#ifdef _WIN32
+std::vector<std::string> InterfaceIPv4Addresses() {
+    return {};  // the host name resolves to the LAN address there
+}
+#else
+namespace {
+
+// The interface of the default route with the lowest metric, from the kernel's IPv4 routing
+// table; empty when there is no default route.
+std::string DefaultRouteInterface() {
+    std::ifstream table("/proc/net/route");
+    std::string line;
+    std::getline(table, line);  // the column names
+    std::string best;
+    unsigned long bestMetric = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        unsigned long destination = 0, gateway = 0, flags = 0, refs = 0, use = 0, metric = 0,
+                      mask = 0;
+        fields >> name >> std::hex >> destination >> gateway >> flags >> std::dec >> refs >> use >>
+            metric >> std::hex >> mask;
+        if (!fields || destination != 0 || mask != 0 || (flags & 0x1) == 0) continue;  // RTF_UP
+        if (best.empty() || metric < bestMetric) {
+            best = name;
+            bestMetric = metric;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+std::vector<std::string> InterfaceIPv4Addresses() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    const std::string routed = DefaultRouteInterface();
+    std::vector<std::string> first;
+    std::vector<std::string> others;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        sockaddr_in address{};
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
+        // 127.0.0.0/8 on an interface that is not flagged as loopback is still loopback.
+        if ((ntohl(address.sin_addr.s_addr) >> 24) == 127) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) continue;
+        (entry->ifa_name && routed == entry->ifa_name ? first : others).emplace_back(text);
+    }
+    ::freeifaddrs(list);
+    first.insert(first.end(), others.begin(), others.end());
+    return first;
+}
+#endif
 
 }  // namespace mirka

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 // The few calls that differ between platforms live here.
 namespace mirka {
@@ -34,5 +36,14 @@ enum class RenameOutcome { Done, Exists, Failed };
 // Renames a file only when nothing exists under the new name: Exists then, Failed when the
 // file could not be moved at all (it vanished, or its folder did).
 RenameOutcome RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+}  // namespace mirka
+
+namespace mirka {
+
+// Dotted IPv4 addresses of the interfaces that are up, loopback ones left out: those of the
+// interface that carries the default route first, the others in the system's order. Empty
+// where the platform offers no such list (the caller falls back on the host name).
+std::vector<std::string> InterfaceIPv4Addresses();
 
 }  // namespace mirka

@@ -39,6 +39,13 @@ bool ControlConnection::ReadLine(std::string& line) {
     return !line.empty();
 }
 
+std::string ControlConnection::LocalAddress() {
+    boost::system::error_code error;
+    boost::asio::ip::tcp::endpoint local = stream.socket().local_endpoint(error);
+    if (error || !local.address().is_v4() || local.address().is_unspecified()) return {};
+    return local.address().to_string();
+}
+
 void ControlConnection::Close() {
     stream.close();
 }

@@ -28,6 +28,9 @@ public:
     // end of data, on an error and when the time-out has passed.
     bool ReadLine(std::string& line);
     void Close();
+    // The dotted IPv4 address this end of the connection has: the address of the interface
+    // that routes to the gateway. Empty when the connection never stood.
+    std::string LocalAddress();
 
 private:
     std::chrono::milliseconds answerTimeout;

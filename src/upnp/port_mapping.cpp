@@ -1,13 +1,18 @@
 #include "upnp/port_mapping.h"
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/host_name.hpp>
 
+#include "app/debug_log.h"
 #include "toolkit/message_box.h"
+#include "toolkit/platform.h"
 #include "toolkit/text.h"
+#include "upnp/igd_client.h"
 #include "upnp/soap_requests.h"
 
 namespace mirka {
@@ -59,15 +64,24 @@ void ReadExternalAddress(ControlConnection& connection, const GatewayLocation& g
     }
 }
 
+enum class MappingAnswer {
+    kMapped,    // "HTTP/1.1 200 OK"
+    kRefused,   // the gateway answered, but not with that line
+    kNoAnswer,  // the connection ended or timed out before any status line came
+};
+
 // AddPortMapping, WANIP first and WANPPP when the gateway answers with an error.
-void AddPortMapping(ControlConnection& connection, const GatewayLocation& g,
-                    const std::string& localClient, std::uint16_t linkPort) {
+MappingAnswer AddPortMapping(ControlConnection& connection, const GatewayLocation& g,
+                             const std::string& localClient, std::uint16_t linkPort) {
     connection.Send(BuildAddPortMappingRequest(g.host, g.port, g.searchTarget, localClient,
                                                linkPort, kFirstMappingDescription,
                                                ServiceVariant::WANIP));
     bool retrySent = false;
+    bool answered = false;
     std::string line;
     while (connection.ReadLine(line)) {
+        // The rest of the address answer may come first; only a status line is an answer.
+        if (line.starts_with("HTTP/")) answered = true;
         if (Contains(line, kInternalServerError)) {
             if (retrySent) {
                 ShowRouterBox();
@@ -79,13 +93,31 @@ void AddPortMapping(ControlConnection& connection, const GatewayLocation& g,
             retrySent = true;
             continue;
         }
-        if (Contains(line, kMappingSuccess)) break;
+        if (Contains(line, kMappingSuccess)) return MappingAnswer::kMapped;
     }
+    return answered ? MappingAnswer::kRefused : MappingAnswer::kNoAnswer;
+}
+
+// The address the mapping forwards to: this end of the connection to the gateway, which is
+// the interface that reaches it; this host's address when the connection never stood.
+std::string InternalClient(ControlConnection& connection) {
+    std::string address = connection.LocalAddress();
+    if (address.empty()) address = LocalAddressText(kLocalClientCapacity);
+    CutNarrow(address, kLocalClientCapacity - 1);
+    return address;
 }
 
 }  // namespace
 
 std::string LocalAddressText(std::size_t capacity) {
+    // The host name resolves to a loopback address on many Linux systems, which no peer and
+    // no gateway can use: the interfaces come first.
+    std::vector<std::string> interfaces = InterfaceIPv4Addresses();
+    if (!interfaces.empty()) {
+        std::string text = interfaces.front();
+        CutNarrow(text, capacity == 0 ? 0 : capacity - 1);
+        return text;
+    }
     boost::system::error_code error;
     std::string text = boost::asio::ip::host_name(error);
     if (error) text.clear();
@@ -120,16 +152,39 @@ void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context) {
 
     SetStatusText(loginWindow, u"グローバルIP を取得しています");
     // A connection that fails here fails every request after it: both loops end at once.
-    ControlConnection connection(context.soapTimeout);
-    connection.Open(gateway.host, gateway.port);
-    ReadExternalAddress(connection, gateway, context.ownAddressText);
+    auto connection = std::make_unique<ControlConnection>(context.soapTimeout);
+    connection->Open(gateway.host, gateway.port);
+    ReadExternalAddress(*connection, gateway, context.ownAddressText);
 
     SetStatusText(loginWindow, u"ルータにポート開放命令を送信しています");
-    std::string localClient = LocalAddressText(kLocalClientCapacity);
-    AddPortMapping(connection, gateway, localClient, context.linkPort);
+    MappingAnswer answer =
+        AddPortMapping(*connection, gateway, InternalClient(*connection), context.linkPort);
+    if (answer == MappingAnswer::kNoAnswer) {
+        // Many gateways close the connection, or stop reading it, after one answer: the
+        // mapping request gets a connection of its own.
+        connection->Close();
+        connection = std::make_unique<ControlConnection>(context.soapTimeout);
+        connection->Open(gateway.host, gateway.port);
+        answer =
+            AddPortMapping(*connection, gateway, InternalClient(*connection), context.linkPort);
+        if (answer == MappingAnswer::kNoAnswer)
+            WriteDebugLog(kUpnpLogModule, __LINE__,
+                          "upnp: the gateway did not answer the port mapping request");
+    }
+    const std::string internalClient = InternalClient(*connection);
+    // Done with it: a gateway may serve one connection at a time.
+    connection->Close();
+    if (answer != MappingAnswer::kMapped) {
+        // The fixed control paths did not work: ask the gateway's description for its own.
+        IgdMapping mapped = MapThroughDescription(gateway.descriptionUrl, context.linkPort,
+                                                  kFirstMappingDescription, internalClient);
+        if (mapped.mapped && !mapped.externalAddress.empty()) {
+            context.ownAddressText = mapped.externalAddress;
+            CutNarrow(context.ownAddressText, kOwnAddressCapacity - 1);
+        }
+    }
 
     ShowAddressTitle(loginWindow, context.ownAddressText);
-    connection.Close();
 }
 
 }  // namespace mirka

@@ -32,8 +32,9 @@ struct PortMappingContext {
     std::chrono::milliseconds soapTimeout = kSoapAnswerTimeout;
 };
 
-// This host's name, replaced by the dotted text of its first IPv4 address when it resolves;
-// cut to capacity - 1 bytes.
+// This host's address: that of the interface carrying the default route, else the first
+// other interface that is up and not loopback; where there is none, the host name replaced
+// by the dotted text of its first IPv4 address when it resolves. Cut to capacity - 1 bytes.
 std::string LocalAddressText(std::size_t capacity);
 
 // The whole flow, blocking its caller until the gateway has answered or the time-outs have

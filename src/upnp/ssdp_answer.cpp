@@ -1,5 +1,7 @@
 #include "upnp/ssdp_answer.h"
 
+#include <algorithm>
+
 namespace mirka {
 namespace {
 
@@ -32,6 +34,19 @@ bool StartsWithHttp(std::string_view token) {
 
 std::string_view CutAtLineEnd(std::string_view text) {
     return text.substr(0, text.find_first_of(kLineEnds));
+}
+
+// The URL after "Location:" and its blanks, up to the line end.
+std::string DescriptionUrl(std::string_view header) {
+    std::size_t begin = header.find_first_not_of(kBlanks);
+    if (begin == std::string_view::npos) return {};
+    std::string_view url = header.substr(begin);
+    std::size_t end = std::min(url.find_first_of(kLineEnds), url.size());
+    if (end > kDescriptionUrlChars) return {};
+    url = url.substr(0, end);
+    url = url.substr(0, url.find_last_not_of(kBlanks) + 1);
+    if (!url.starts_with("http://")) return {};
+    return std::string(url);
 }
 
 }  // namespace
@@ -70,6 +85,7 @@ SsdpAnswer EvaluateSsdpAnswer(std::string_view answer) {
     result.gateway.host = host;
     result.gateway.port = port;
     result.gateway.searchTarget = CutAtLineEnd(answer.substr(target + 4, kSearchTargetChars));
+    result.gateway.descriptionUrl = DescriptionUrl(answer.substr(location + 9));
     result.status = SsdpAnswerStatus::kGateway;
     return result;
 }

@@ -14,11 +14,16 @@ inline constexpr std::size_t kLocationSkip = 17;
 inline constexpr std::size_t kGatewayHostChars = 100;
 inline constexpr std::size_t kGatewayPortCapacity = 64;
 inline constexpr std::size_t kSearchTargetChars = 400;
+// The whole description URL, kept for the standard control procedure.
+inline constexpr std::size_t kDescriptionUrlChars = 400;
 
 struct GatewayLocation {
     std::string host;
     std::string port;  // decimal text, empty when the URL names none
     std::string searchTarget;
+    // The location URL as the gateway sent it, path included; empty when it does not begin
+    // with "http://" or does not fit.
+    std::string descriptionUrl;
 };
 
 enum class SsdpAnswerStatus {

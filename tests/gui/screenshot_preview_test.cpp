@@ -1,9 +1,13 @@
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <regex>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -11,6 +15,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 
 #include "gui/dialog_units.h"
@@ -195,7 +200,7 @@ TEST_F(ScreenshotPreviewTest, PictureTheFilesCannotHoldIsReportedWithoutPreview)
     EXPECT_EQ(boxes.Boxes().size(), 2u);
 }
 
-TEST_F(ScreenshotPreviewTest, FileThatCannotBeWrittenIsReportedNotSent) {
+TEST_F(ScreenshotPreviewTest, FileThatCannotBeWrittenIsReportedNotSentButSilentOnCancel) {
     std::ofstream("Screenshot") << "a file where the folder should be";
     QGuiApplication::clipboard()->setImage(TwoBands(8, 6));
     WString path = Paste([](ScreenshotPreview& preview) { Click(preview, "send"); });
@@ -203,6 +208,9 @@ TEST_F(ScreenshotPreviewTest, FileThatCannotBeWrittenIsReportedNotSent) {
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].caption, kErrorCaption);
     EXPECT_NE(boxes.Boxes()[0].text.find(u"Screenshot"), WString::npos);
+
+    EXPECT_TRUE(Paste([](ScreenshotPreview& preview) { Click(preview, "cancel"); }).empty());
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
 }
 
 TEST_F(ScreenshotPreviewTest, TwoScreenshotsInOneSecondShareTheName) {
@@ -248,6 +256,106 @@ TEST_F(ScreenshotPreviewTest, PaintSendsWhatTheEditorSaved) {
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 #endif
+
+// Enter must neither send nor start the editor; only Esc (or a button) ends the dialog.
+TEST_F(ScreenshotPreviewTest, EnterDoesNothingAndEscCancels) {
+    ImageEditor editor{QStringLiteral("/bin/sh"),
+                       {QStringLiteral("-c"), QStringLiteral("touch started")}};
+    CapturedImage image(TwoBands(8, 6));
+    ScreenshotPreview preview(nullptr, image, u"Screenshot/shot", kScreenshotPng, editor);
+    bool stayedOpen = false;
+    PreviewDriver driver([&](ScreenshotPreview& shown) {
+        for (QPushButton* button : shown.findChildren<QPushButton*>()) {
+            EXPECT_FALSE(button->isDefault() || button->autoDefault())
+                << button->objectName().toStdString();
+            button->setFocus();
+            QTest::keyClick(&shown, Qt::Key_Return);
+            QTest::keyClick(&shown, Qt::Key_Enter);
+        }
+        stayedOpen = shown.isVisible();
+        QTest::keyClick(&shown, Qt::Key_Escape);
+    });
+    preview.exec();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(preview.Result(), ScreenshotPreview::Choice::Cancel);
+    EXPECT_FALSE(fs::exists("Screenshot"));
+    EXPECT_FALSE(fs::exists("started"));
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+#ifndef _WIN32
+// An editor that hands the file to a copy already running ends at once and changes nothing:
+// the user is asked, and a "not yet" keeps the dialog open without sending.
+TEST_F(ScreenshotPreviewTest, EditorEndingAtOnceDoesNotSendWithoutConfirmation) {
+    test::MessageRecorder notYet(kIdCancel);
+    ImageEditor editor{QStringLiteral("/bin/true"), {}};
+    CapturedImage image(TwoBands(8, 6));
+    ScreenshotPreview preview(nullptr, image, u"Screenshot/shot", kScreenshotPng, editor);
+    bool stayedOpen = false;
+    PreviewDriver driver([&](ScreenshotPreview& shown) {
+        Click(shown, "paint");
+        stayedOpen = shown.isVisible() && shown.isEnabled();
+        Click(shown, "cancel");
+    });
+    preview.exec();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(preview.Result(), ScreenshotPreview::Choice::Cancel);
+    ASSERT_EQ(notYet.Boxes().size(), 1u);
+    EXPECT_EQ(notYet.Boxes()[0].type & kMbOkCancel, kMbOkCancel);
+}
+#endif
+
+// PNG of a large noisy picture takes from a tenth of a second to seconds; the window thread
+// must go on answering queued calls meanwhile.
+TEST_F(ScreenshotPreviewTest, CompressionLeavesTheWindowThreadAnswering) {
+    QImage noise(3840, 2160, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) row[x] = (seed = seed * 1664525u + 1013904223u);
+    }
+    CapturedImage image(noise);
+    ScreenshotPreview preview(nullptr, image, u"Screenshot/large", kScreenshotPng, ImageEditor{});
+
+    std::atomic<bool> measuring{false};
+    std::atomic<bool> stop{false};
+    std::atomic<long long> slowest{0};
+    std::atomic<int> answered{0};
+    std::thread prober([&] {
+        while (!stop) {
+            if (!measuring) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            auto posted = std::chrono::steady_clock::now();
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            QMetaObject::invokeMethod(
+                qApp, [done] { *done = true; }, Qt::QueuedConnection);
+            while (!*done && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!*done || !measuring) continue;
+            auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - posted)
+                              .count();
+            slowest = std::max<long long>(slowest, waited);
+            ++answered;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    PreviewDriver driver([&](ScreenshotPreview& shown) {
+        shown.repaint();  // the first paint scales the picture: not part of the measure
+        measuring = true;
+        Click(shown, "send");
+        measuring = false;
+    });
+    preview.exec();
+    stop = true;
+    prober.join();
+
+    EXPECT_EQ(preview.Result(), ScreenshotPreview::Choice::Send);
+    EXPECT_EQ(Decode(preview.WrittenPath()).size(), QSize(3840, 2160));
+    EXPECT_GT(answered, 3);
+    EXPECT_LT(slowest, 100);
+}
 
 TEST_F(ScreenshotPreviewTest, PaintWithoutEditorSaysSoAndStaysOpen) {
     CapturedImage image(TwoBands(8, 6));

@@ -1,6 +1,7 @@
 #include "upnp/fake_gateway.h"
 
 #include <array>
+#include <cctype>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/address_v4.hpp>
@@ -30,11 +31,14 @@ bool RunUntil(asio::io_context& context, const bool& done, Clock::time_point dea
     return false;
 }
 
+// The program writes "CONTENT-LENGTH", the library "Content-Length".
 std::optional<std::size_t> ContentLength(std::string_view header) {
-    constexpr std::string_view kName = "CONTENT-LENGTH: ";
-    std::size_t at = header.find(kName);
-    if (at == std::string_view::npos) return std::nullopt;
-    return std::stoul(std::string(header.substr(at + kName.size())));
+    std::string lower(header);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    constexpr std::string_view kName = "content-length:";
+    std::size_t at = lower.find(kName);
+    if (at == std::string::npos) return std::nullopt;
+    return std::stoul(lower.substr(at + kName.size()));
 }
 
 }  // namespace
@@ -107,9 +111,10 @@ bool FakeConnection::ClosedByPeerWithin(std::chrono::milliseconds timeout) {
     return false;
 }
 
-FakeGateway::FakeGateway()
-    : searchSocket(searchContext, udp::endpoint(asio::ip::address_v4::loopback(), 0)),
-      acceptor(controlContext, tcp::endpoint(asio::ip::address_v4::loopback(), 0)),
+FakeGateway::FakeGateway(asio::ip::address_v4 address)
+    : address(address),
+      searchSocket(searchContext, udp::endpoint(address, 0)),
+      acceptor(controlContext, tcp::endpoint(address, 0)),
       searchPort(searchSocket.local_endpoint().port()),
       controlPort(acceptor.local_endpoint().port()),
       script(ServeNormally("203.0.113.7")) {
@@ -124,7 +129,7 @@ FakeGateway::~FakeGateway() {
 }
 
 udp::endpoint FakeGateway::SearchEndpoint() const {
-    return udp::endpoint(asio::ip::address_v4::loopback(), searchPort);
+    return udp::endpoint(address, searchPort);
 }
 
 void FakeGateway::SetSearchAnswers(std::vector<std::string> newAnswers) {
@@ -140,8 +145,8 @@ void FakeGateway::SetScript(Script newScript) {
 std::string FakeGateway::GatewayAnswer() const {
     return "HTTP/1.1 200 OK\r\n"
            "CACHE-CONTROL: max-age=120\r\n"
-           "Location: http://127.0.0.1:" +
-           std::to_string(controlPort) +
+           "Location: http://" +
+           address.to_string() + ":" + std::to_string(controlPort) +
            "/rootDesc.xml\r\n"
            "SERVER: Fake/1.0 UPnP/1.1\r\n"
            "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
@@ -191,7 +196,7 @@ void FakeGateway::ServeSearches() {
         }
         // Each answer from its own socket, as if from several gateways.
         for (const std::string& answer : toSend) {
-            udp::socket other(searchContext, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+            udp::socket other(searchContext, udp::endpoint(address, 0));
             boost::system::error_code ignored;
             other.send_to(asio::buffer(answer), sender, 0, ignored);
         }

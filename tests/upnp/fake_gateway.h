@@ -12,11 +12,13 @@
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-// A gateway on 127.0.0.1 for the port-mapping tests: a UDP socket that answers the search
-// datagram and a TCP server whose connections a test script serves.
+// A gateway on 127.0.0.1 (or an address of a namespace the test made) for the port-mapping
+// tests: a UDP socket that answers the search datagram and a TCP server whose connections a
+// test script serves, one after the other.
 namespace mirka::test {
 
 class FakeGateway;
@@ -46,7 +48,8 @@ class FakeGateway {
 public:
     using Script = std::function<void(FakeConnection&)>;
 
-    FakeGateway();
+    explicit FakeGateway(
+        boost::asio::ip::address_v4 address = boost::asio::ip::address_v4::loopback());
     ~FakeGateway();
 
     boost::asio::ip::udp::endpoint SearchEndpoint() const;
@@ -71,6 +74,7 @@ private:
     void ServeControl();
     void RecordRequest(const std::string& request);
 
+    boost::asio::ip::address_v4 address;
     std::atomic<bool> stopping{false};
     boost::asio::io_context searchContext;
     boost::asio::io_context controlContext;

@@ -24,6 +24,8 @@ TEST(SsdpAnswerTest, GatewayHostPortAndSearchTarget) {
     EXPECT_EQ(answer.gateway.host, "192.168.0.1");
     EXPECT_EQ(answer.gateway.port, "2869");
     EXPECT_EQ(answer.gateway.searchTarget, kTarget);
+    // The whole URL too, for the standard control procedure.
+    EXPECT_EQ(answer.gateway.descriptionUrl, "http://192.168.0.1:2869/rootDesc.xml");
 
     answer = EvaluateSsdpAnswer(Answer("HTTP/1.1 200 OK", "Location: http://192.168.0.1/igd.xml"));
     ASSERT_EQ(answer.status, SsdpAnswerStatus::kGateway);
