@@ -21,6 +21,7 @@ using namespace mirka;
 // The program's steps around its two windows, in the order RunProgram gives them.
 class ProgramSteps : public StartupSteps {
 public:
+    explicit ProgramSteps(QtMessagePresenter& presenter) : presenter(presenter) {}
     void SetUserLocale() override { std::setlocale(LC_ALL, ""); }
     void BeginTimerResolution() override { BeginMillisecondTimer(); }
     void EndTimerResolution() override { EndMillisecondTimer(); }
@@ -44,13 +45,16 @@ public:
         hooks.pasteScreenshot = [this](QWidget* owner) { return PasteScreenshot(owner, values); };
         TalkWindow talk(link, values, ownAddress, hooks);
         talk.exec();
-        // The window has ended; the disconnect pause still repaints nothing but is harmless.
+        // From here on the window thread shows no box for a worker: it waits in the
+        // disconnect pause and then for the workers to end.
+        presenter.StopServingWorkers();
         link.Disconnect();
     }
 
     void ReleaseLink() override {}
 
 private:
+    QtMessagePresenter& presenter;
     ProgramValues values;
     TaskManager link{&values};
     ProfileList profiles;
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
     InstallMessagePresenter(&presenter);
     int result;
     {
-        ProgramSteps steps;
+        ProgramSteps steps(presenter);
         result = RunProgram(steps);
     }
     InstallMessagePresenter(nullptr);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "toolkit/message_box.h"
 
 namespace mirka {
@@ -9,6 +11,13 @@ namespace mirka {
 class QtMessagePresenter : public MessagePresenter {
 public:
     int Present(unsigned type, const WString& caption, const WString& text) override;
+    // Once the window thread stops serving (the talk window has ended and the program is
+    // shutting down), a worker's box goes to the debug log instead: nobody could show it,
+    // and the worker would wait for ever.
+    void StopServingWorkers() { serving = false; }
+
+private:
+    std::atomic<bool> serving{true};
 };
 
 }  // namespace mirka

@@ -60,9 +60,9 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
 }
 
 TalkWindow::~TalkWindow() {
-    // Worker threads stop reporting here before the window goes.
-    TalkWindowPort* expected = this;
-    link.ownerWindow.compare_exchange_strong(expected, nullptr);
+    // Worker threads stop reporting here before the window goes: this waits for any call
+    // a worker is making on it.
+    link.DetachWindow(this);
     // The views go before the log and the rows they show.
     delete client;
 }

@@ -50,7 +50,7 @@ void TaskManager::SendTextLine(int, const WString& text) {
     header.lengthField = static_cast<std::uint32_t>(payload.size());
     WriteFrame(header, {asio::buffer(style), asio::buffer(payload)});
     AppendLog(&font, text);
-    if (TalkWindowPort* window = ownerWindow.load()) window->ClearInputBox();
+    if (auto window = ownerWindow.Borrow()) window->ClearInputBox();
 }
 
 void TaskManager::SendStatusMessage(int, const WString& statusText) {
@@ -82,7 +82,7 @@ bool TaskManager::OnChatLine(const FrameHeader& header) {
     text.resize(std::min(text.size(), text.find(u'\0')));
     CharFormat font = CharFormat::Decode(style);
     AppendLog(&font, text);
-    if (TalkWindowPort* window = ownerWindow.load()) {
+    if (auto window = ownerWindow.Borrow()) {
         if (values->SoundOn()) window->PlayWave(u"send.wav");
         window->FlashWindow();
     }
@@ -100,7 +100,7 @@ bool TaskManager::OnStatusMessage(const FrameHeader& header) {
     if (!ReadPayload(name, sizeof name)) return false;
     WString title = Format(kFormatCapacity, u"%s - ", kProgramTitle) +
                     GetUtf16Field(name, sizeof name);
-    if (TalkWindowPort* window = ownerWindow.load()) {
+    if (auto window = ownerWindow.Borrow()) {
         window->SetPeerStatusText(text);
         window->SetWindowTitle(title);
         if (values->SoundOn()) window->PlayWave(u"stat_chg.wav");

@@ -12,8 +12,9 @@
 
 namespace mirka {
 
-void AppendLogTo(TalkWindowPort* window, const CharFormat* style, WStringView text) {
-    if (window) window->AppendLogMessage(BuildLogMessage(style, text));
+void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text) {
+    if (!slot) return;
+    if (auto window = slot->Borrow()) window->AppendLogMessage(BuildLogMessage(style, text));
 }
 
 namespace {

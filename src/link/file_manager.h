@@ -35,7 +35,8 @@ public:
         return {direction, taskId, transferred, fileSize, rate};
     }
 
-    TalkWindowPort* ownerWindow = nullptr;
+    // The link's window slot (never the window itself): the start messages go there.
+    WindowSlot* ownerWindow = nullptr;
     std::fstream file;
     std::int64_t fileSize = 0;
     std::int64_t transferred = 0;
@@ -64,6 +65,6 @@ private:
     void TakeRateSample();
 };
 
-void AppendLogTo(TalkWindowPort* window, const CharFormat* style, WStringView text);
+void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text);
 
 }  // namespace mirka

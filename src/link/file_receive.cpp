@@ -61,7 +61,7 @@ bool TaskManager::OnFileOffer() {
     WString folder = values->ReceiveFolder();
     auto entry = std::make_unique<FileManager>();
     entry->fileSize = size;
-    entry->ownerWindow = ownerWindow.load();
+    entry->ownerWindow = &ownerWindow;
     std::int64_t offset = 0;
     if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
         entry->reservation = std::move(resume->reservation);
@@ -89,7 +89,8 @@ bool TaskManager::OnFileOffer() {
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
     }
-    TransferRows* rows = Rows();
+    auto window = ownerWindow.Borrow();
+    TransferRows* rows = window ? &window->Transfers() : nullptr;
     if (rows)
         rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
     if (!opened) {
@@ -221,8 +222,8 @@ void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString 
         }
         SilenceReceiveId(taskId);
     }
-    if (TransferRows* rows = Rows())
-        SetRowStatusText(*rows, TransferDirection::Receiving, taskId, kRowCancelled);
+    if (auto window = ownerWindow.Borrow())
+        SetRowStatusText(window->Transfers(), TransferDirection::Receiving, taskId, kRowCancelled);
     AppendLog(nullptr, Format(kFormatCapacity,
                               u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
                               u"ファイル名 > %s\r\n",

@@ -26,11 +26,6 @@ std::int32_t FollowingId(std::int32_t id) {
 }
 }  // namespace
 
-TransferRows* TaskManager::Rows() {
-    TalkWindowPort* window = ownerWindow.load();
-    return window ? &window->Transfers() : nullptr;
-}
-
 void TaskManager::SendFile(const WString& path, int row) {
     PostCommand([this, path, row](int arg) { OfferFile(arg, path, row); });
 }
@@ -46,7 +41,8 @@ std::int32_t TaskManager::NextTaskId() {
 }
 
 void TaskManager::OfferFile(int, const WString& path, int row) {
-    TransferRows* rows = Rows();
+    auto window = ownerWindow.Borrow();
+    TransferRows* rows = window ? &window->Transfers() : nullptr;
     if (rows && row < 0) row = rows->AddTransferRow(path);
     std::error_code error;
     std::filesystem::path source = ToFsPath(path);
@@ -81,7 +77,7 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         auto entry = std::make_unique<FileManager>();
         entry->path = path;
         entry->fileSize = size;
-        entry->ownerWindow = ownerWindow.load();
+        entry->ownerWindow = &ownerWindow;
         sendTasks.emplace(record.taskId, std::move(entry));
     }
     if (rows) rows->BindTask(row, TransferDirection::Sending, record.taskId);
@@ -177,7 +173,8 @@ void TaskManager::EndTransfersWithLink() {
         refusalsLogged.clear();
     }
     if (stopping) return;  // at exit the window may be gone already
-    TransferRows* rows = Rows();
+    auto window = ownerWindow.Borrow();
+    TransferRows* rows = window ? &window->Transfers() : nullptr;
     for (const auto& [direction, id, name] : ended) {
         if (rows) SetRowStatusText(*rows, direction, id, kRowCancelled);
         AppendLog(nullptr, Format(kFormatCapacity,
@@ -189,7 +186,8 @@ void TaskManager::EndTransfersWithLink() {
 
 void TaskManager::OnFileControl(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.lengthField);
-    TransferRows* rows = Rows();
+    auto window = ownerWindow.Borrow();
+    TransferRows* rows = window ? &window->Transfers() : nullptr;
     std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -253,7 +251,8 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
             table.erase(it);
         }
     }
-    TransferRows* rows = Rows();
+    auto window = ownerWindow.Borrow();
+    TransferRows* rows = window ? &window->Transfers() : nullptr;
     switch (status) {
         case FILE_CANCEL:
             if (rows) SetRowStatusText(*rows, direction, taskId, kRowCancelled);
@@ -387,7 +386,7 @@ void TaskManager::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
 
 void TaskManager::FinishTransfer(TransferDirection direction, std::int32_t taskId,
                                  const TransferFigures& figures, const WString& finalPath) {
-    TalkWindowPort* window = ownerWindow.load();
+    auto window = ownerWindow.Borrow();
     if (!window) return;
     // Final figures first, so the row shows the size even for a transfer under a second.
     RefreshTransferRows(window->Transfers(), {figures});
@@ -397,9 +396,8 @@ void TaskManager::FinishTransfer(TransferDirection direction, std::int32_t taskI
     window->FlashWindow();
 }
 
-std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
+std::vector<TransferFigures> TaskManager::FiguresLocked() const {
     std::vector<TransferFigures> figures;
-    std::lock_guard<std::mutex> guard(tasksLock);
     for (const auto& [id, entry] : sendTasks)
         figures.push_back(entry->FiguresAs(TransferDirection::Sending, id));
     for (const auto& [id, entry] : receiveTasks)
@@ -407,8 +405,18 @@ std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
     return figures;
 }
 
+std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
+    std::lock_guard<std::mutex> guard(tasksLock);
+    return FiguresLocked();
+}
+
 void TaskManager::RefreshTransfers() {
-    if (TransferRows* rows = Rows()) RefreshTransferRows(*rows, TransferFiguresSnapshot());
+    auto window = ownerWindow.Borrow();
+    if (!window) return;
+    // The figures are written under the task lock: a transfer that ends meanwhile writes its
+    // final cells only after these, never to be overwritten by older figures.
+    std::lock_guard<std::mutex> guard(tasksLock);
+    RefreshTransferRows(window->Transfers(), FiguresLocked());
 }
 
 bool TaskManager::OnFileFrame(const FrameHeader& header) {

@@ -420,9 +420,7 @@ void TaskManager::PumpThreadMain() {
 }
 
 void TaskManager::AppendLog(const CharFormat* style, WStringView text) {
-    if (TalkWindowPort* window = ownerWindow.load()) {
-        window->AppendLogMessage(BuildLogMessage(style, text));
-    }
+    AppendLogTo(&ownerWindow, style, text);
 }
 
 }  // namespace mirka

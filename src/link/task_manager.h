@@ -46,7 +46,7 @@ enum enumLinkState : std::int32_t {
 class TMWindowHandle {
 public:
     virtual ~TMWindowHandle() = default;
-    std::atomic<TalkWindowPort*> ownerWindow{nullptr};
+    WindowSlot ownerWindow;
 };
 
 // The link manager: the TCP connection to the peer, the I/O thread that receives frames and
@@ -106,6 +106,8 @@ public:
     // The window's once-a-second refresh of the transfer rows.
     void RefreshTransfers();
     std::vector<TransferFigures> TransferFiguresSnapshot();
+    // Window thread: detaches the window, waiting until no worker is inside a call on it.
+    void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
     std::int32_t NextTaskId();
 
     enumLinkState LinkState() const { return linkState.load(); }
@@ -163,6 +165,7 @@ private:
     void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
     // Later data for this id is dropped without an answer; tasksLock held.
     void SilenceReceiveId(std::int32_t taskId);
+    std::vector<TransferFigures> FiguresLocked() const;  // tasksLock held
     void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
     // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
@@ -177,7 +180,6 @@ private:
     // Bytes in flight when a link ends are lost, so no transfer can go on in step over the
     // next link: each one ends here, and a new offer resumes the kept partial file.
     void EndTransfersWithLink();
-    TransferRows* Rows();
 
     ProgramValues ownValues;
     ProgramValues* values;

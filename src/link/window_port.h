@@ -1,10 +1,13 @@
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "app/log_document.h"
-#include "transfer_list/transfer_rows.h"
 #include "toolkit/text.h"
+#include "transfer_list/transfer_rows.h"
 
 namespace mirka {
 
@@ -26,6 +29,69 @@ public:
     virtual void PlayWave(const WString& fileName) = 0;
     // The transfer list's rows; thread-safe, the window redraws on its change listener.
     virtual TransferRows& Transfers() = 0;
+};
+
+// The talk window as the link's worker threads see it. The window thread attaches and
+// detaches it; a worker borrows it for the calls it makes, and detaching waits until no
+// worker holds it, so the window is never used after it is gone. Nothing else keeps the
+// window's address.
+class WindowSlot {
+public:
+    class Borrowed {
+    public:
+        Borrowed(WindowSlot* slot, TalkWindowPort* window) : slot(slot), window(window) {}
+        Borrowed(Borrowed&& other) noexcept
+            : slot(std::exchange(other.slot, nullptr)), window(other.window) {}
+        Borrowed(const Borrowed&) = delete;
+        Borrowed& operator=(const Borrowed&) = delete;
+        Borrowed& operator=(Borrowed&&) = delete;
+        ~Borrowed() {
+            if (slot) slot->GiveBack();
+        }
+        explicit operator bool() const { return window != nullptr; }
+        TalkWindowPort* operator->() const { return window; }
+        TalkWindowPort& operator*() const { return *window; }
+
+    private:
+        WindowSlot* slot;
+        TalkWindowPort* window;
+    };
+
+    // Window thread: attaches a window, or detaches with nullptr (waiting, as Detach does).
+    WindowSlot& operator=(TalkWindowPort* newWindow) {
+        std::unique_lock<std::mutex> guard(lock);
+        window = newWindow;
+        if (!newWindow) returned.wait(guard, [this] { return borrowed == 0; });
+        return *this;
+    }
+    // Window thread: detaches this window if it is the attached one, and waits until no
+    // worker is inside a call on it.
+    void Detach(TalkWindowPort* expected) {
+        std::unique_lock<std::mutex> guard(lock);
+        if (window == expected) window = nullptr;
+        returned.wait(guard, [this] { return borrowed == 0; });
+    }
+    // Any thread: the attached window (or none) for the caller's next calls.
+    Borrowed Borrow() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!window) return Borrowed(nullptr, nullptr);
+        ++borrowed;
+        return Borrowed(this, window);
+    }
+
+private:
+    void GiveBack() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            --borrowed;
+        }
+        returned.notify_all();
+    }
+
+    std::mutex lock;
+    std::condition_variable returned;
+    TalkWindowPort* window = nullptr;
+    int borrowed = 0;
 };
 
 }  // namespace mirka

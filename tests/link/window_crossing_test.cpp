@@ -1,0 +1,137 @@
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "link/file_record.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+// The window's crossing with the worker threads: a window that goes while a transfer runs is
+// never called afterwards, and a finished row never gets older figures written over it.
+namespace mirka {
+namespace {
+
+using test::FinishedRows;
+using test::TransferPair;
+using test::WaitUntil;
+
+// A window whose calls take a moment, and that counts every call that runs after it was
+// detached (as if its memory were gone).
+class SlowWindow : public test::WindowRecorder {
+public:
+    explicit SlowWindow(std::chrono::microseconds delay = std::chrono::microseconds(300))
+        : delay(delay) {
+        rows.SetListener([this] { Visit(); });
+    }
+    void AppendLogMessage(std::vector<LogRun> runs) override {
+        Visit();
+        WindowRecorder::AppendLogMessage(std::move(runs));
+    }
+    void FlashWindow() override { Visit(); }
+    void Close() { gone = true; }
+    std::atomic<int> lateCalls{0};
+
+private:
+    void Visit() {
+        if (gone) ++lateCalls;
+        std::this_thread::sleep_for(delay);
+        if (gone) ++lateCalls;
+    }
+    std::chrono::microseconds delay;
+    std::atomic<bool> gone{false};
+};
+
+TEST(WindowCrossing, AWindowDetachedDuringATransferIsNeverCalledAgain) {
+    TransferPair pair;
+    ASSERT_TRUE(pair.Link());
+    for (int i = 0; i < 40; ++i)
+        test::WriteFile(pair.outbox.Path() / ("f" + std::to_string(i)), test::RandomBytes(6000, i));
+    std::vector<std::unique_ptr<SlowWindow>> windows;
+    windows.push_back(std::make_unique<SlowWindow>());
+    pair.server->ownerWindow = windows.back().get();
+    for (int i = 0; i < 40; ++i) pair.Send(pair.outbox.Path() / ("f" + std::to_string(i)));
+    // The window thread's part: refresh, then replace the window, again and again.
+    for (int round = 0; round < 12; ++round) {
+        for (int tick = 0; tick < 5; ++tick) {
+            pair.server->RefreshTransfers();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        SlowWindow* old = windows.back().get();
+        pair.server->DetachWindow(old);
+        old->Close();
+        windows.push_back(std::make_unique<SlowWindow>());
+        pair.server->ownerWindow = windows.back().get();
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        int whole = 0;
+        std::error_code error;
+        for (int i = 0; i < 40; ++i)
+            whole += std::filesystem::file_size(pair.inbox.Path() / ("f" + std::to_string(i)),
+                                                error) == 6000;
+        return whole == 40;
+    }));
+    pair.server->DetachWindow(windows.back().get());
+    windows.back()->Close();
+    for (const auto& window : windows) EXPECT_EQ(window->lateCalls, 0);
+    for (int i = 0; i < 40; ++i) {
+        auto name = "f" + std::to_string(i);
+        EXPECT_EQ(test::ReadFile(pair.inbox.Path() / name), test::RandomBytes(6000, i)) << name;
+    }
+}
+
+TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
+    test::TempFolder inbox;
+    ProgramValues values;
+    values.SetReceiveFolder(inbox.WithSeparator());
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    test::FakePeer peer;
+    std::uint16_t port = test::FreeLoopbackPort();
+    std::thread waiter([&] { manager.StartServer(port); });
+    ASSERT_TRUE(peer.Connect(port));
+    waiter.join();
+    FileRecord offer;
+    offer.name = u"last.bin";
+    offer.taskId = 1;
+    offer.fileSize = 4096;
+    auto record = offer.Encode();
+    FrameHeader header;
+    header.code = NET_FILE_OFFER;
+    peer.SendFrame(header, {record.begin(), record.end()});
+    FrameHeader data;
+    data.code = NET_FILE_DATA;
+    data.taskField = 1;
+    data.lengthField = 4095;
+    peer.SendFrame(data, std::vector<std::uint8_t>(4095, 'a'));
+    ASSERT_TRUE(WaitUntil([&] {
+        auto figures = manager.TransferFiguresSnapshot();
+        return figures.size() == 1 && figures[0].transferred == 4095;
+    }));
+    // The refresh has taken its figures and starts writing them when the last byte comes.
+    auto percent = [&] { return window.Transfers().Cell(0, kColumnPercent); };
+    std::atomic<std::thread::id> refresher;
+    std::atomic<bool> armed{true};
+    window.Transfers().SetListener([&] {
+        if (std::this_thread::get_id() != refresher.load() || !armed.exchange(false)) return;
+        data.lengthField = 1;
+        peer.SendFrame(data, {'z'});
+        WaitUntil([&] { return percent() == u"100.00%"; }, std::chrono::milliseconds(300));
+    });
+    std::thread refresh([&] {
+        refresher = std::this_thread::get_id();
+        manager.RefreshTransfers();
+    });
+    refresh.join();
+    EXPECT_TRUE(WaitUntil([&] { return percent() == u"100.00%"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(percent(), u"100.00%");
+    EXPECT_EQ(window.Transfers().Cell(0, kColumnTransferred), u"4 KB");
+    window.Transfers().SetListener(nullptr);
+    manager.DetachWindow(&window);
+}
+
+}  // namespace
+}  // namespace mirka
