@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 
+#include "gui/file_dialogs.h"
 #include "gui/input_dialog.h"
 #include "gui/login_window.h"
 #include "gui/program_files.h"
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     QApplication::setWindowIcon(ProgramIcon());
     LoadQtJapanese(app);
-    QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QString folder =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
     QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("100");
     QDir().mkpath(folder);
     // A fresh working folder: no conf.txt, so the login window shows the built-in values.
@@ -81,5 +83,8 @@ int main(int argc, char** argv) {
         shoot(QStringLiteral("input")));
     test::WithModalDialog([&] { ShowVersionBox(talk.window.get()); },
                           shoot(QStringLiteral("version")));
+    // Qt's own save dialog, to see it speak Japanese.
+    test::WithModalDialog([&] { SaveLogWithDialog(talk.window.get(), talk.window->Log()); },
+                          shoot(QStringLiteral("save")));
     return cutCount == 0 ? 0 : 1;
 }
