@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "gui/font_dialog.h"
 #include "gui/input_box.h"
 #include "gui/input_dialog.h"
 #include "gui/log_view.h"
@@ -213,6 +214,8 @@ TEST(TextFits, EveryWindowAndDialog) {
         },
         check("status"));
     test::WithModalDialog([&] { ShowVersionBox(owner); }, check("version"));
+    test::WithModalDialog([&] { ChooseChatFont(owner, talk.values, work.Path() / "Font.ini"); },
+                          check("font"));
     std::filesystem::current_path(saved);
 }
 

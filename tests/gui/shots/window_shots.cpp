@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include "gui/file_dialogs.h"
+#include "gui/font_dialog.h"
 #include "gui/input_dialog.h"
 #include "gui/login_window.h"
 #include "gui/program_files.h"
@@ -83,6 +84,9 @@ int main(int argc, char** argv) {
         shoot(QStringLiteral("input")));
     test::WithModalDialog([&] { ShowVersionBox(talk.window.get()); },
                           shoot(QStringLiteral("version")));
+    test::WithModalDialog(
+        [&] { ChooseChatFont(talk.window.get(), talk.values, std::filesystem::path("Font.ini")); },
+        shoot(QStringLiteral("font")));
     // Qt's own save dialog, to see it speak Japanese.
     test::WithModalDialog([&] { SaveLogWithDialog(talk.window.get(), talk.window->Log()); },
                           shoot(QStringLiteral("save")));
