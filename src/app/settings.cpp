@@ -43,7 +43,8 @@ bool SaveReceiveFolder(WStringView folder, const std::filesystem::path& configFi
 WString LoadReceiveFolder(const std::filesystem::path& configFile) {
     ConfigFile config(configFile);
     config.Load();
-    return config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit);
+    WString folder = config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit);
+    return folder.empty() ? DefaultReceiveFolder() : folder;
 }
 
 }  // namespace mirka

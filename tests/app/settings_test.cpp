@@ -149,6 +149,23 @@ TEST_F(SettingsTest, CLocaleRoundTripKeepsJapanese) {
     EXPECT_NE(test::ReadFileText(log).find("7行目: start"), std::string::npos);
 }
 
+// An installed program keeps conf.txt in its settings folder and receives into the
+// download folder until the user picks one.
+TEST_F(SettingsTest, SettingsPlaceOfAnInstalledProgram) {
+    SetSettingsPlace(folder.Path(), u"/home/me/Downloads/");
+    EXPECT_EQ(ConfigFilePath(), conf);
+    ProgramValues values;
+    LoadSettings(values);
+    EXPECT_EQ(values.ReceiveFolder(), u"/home/me/Downloads/");
+    ASSERT_TRUE(SaveReceiveFolder(u"", conf));
+    EXPECT_EQ(LoadReceiveFolder(), u"/home/me/Downloads/");
+    ASSERT_TRUE(SaveReceiveFolder(u"/data/", conf));
+    LoadSettings(values);
+    EXPECT_EQ(values.ReceiveFolder(), u"/data/");
+    SetSettingsPlace({}, u"");
+    EXPECT_EQ(ConfigFilePath(), std::filesystem::path("conf.txt"));
+}
+
 TEST_F(SettingsTest, ReceiveFolderIsStoredAtOnce) {
     WriteFile(conf, "[main]\r\nname=me\r\n");
     ASSERT_TRUE(SaveReceiveFolder(u"/data/", conf));
