@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 
@@ -168,6 +169,29 @@ TEST(InputBoxDrop, FileGoesToTheTransferNotIntoTheText) {
     EXPECT_EQ(client.Transfers().Cell(0, kColumnName), u"資料.txt");
     ASSERT_TRUE(test::WaitWithEvents([&] { return server.Transfers().Count() == 1; }));
     EXPECT_TRUE(server.Transfers().Cell(0, kColumnName).starts_with(u"資料.txt"));
+}
+
+// A resize that rewraps the log does not stop it from following new lines; a log the user
+// scrolled up stays where it is.
+TEST(LogFollow, NewLinesStayInViewAfterAResize) {
+    test::SampleTalkWindow talk;
+    talk.window->show();
+    QScrollBar* bar = talk.window->findChild<LogView*>()->verticalScrollBar();
+    auto append = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            talk.window->AppendLog(u"System Message: \r\n" + WString(40, u'長') + u" 行\r\n");
+        QTest::qWait(50);
+    };
+    append(40);
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    talk.window->resize(talk.window->width() / 2, talk.window->height());
+    QTest::qWait(50);
+    append(3);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    bar->setValue(0);
+    append(3);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 void ExpectAllFit(QWidget* window, const char* what) {
