@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "app/settings_place.h"
 #include "toolkit/text.h"
 
 // "conf.txt": an INI-like text file in the locale's code page. A ConfigFile is a short-lived
@@ -24,7 +25,7 @@ public:
     using Sections = std::map<WString, Keys, std::less<>>;
 
     // The default is "conf.txt" in the current directory; tests pass a file elsewhere.
-    explicit ConfigFile(std::filesystem::path fileName = kConfigFileName);
+    explicit ConfigFile(std::filesystem::path fileName = ConfigFilePath());
 
     // Empties the store and reads the file. False, with the store empty, when the file
     // cannot be read.

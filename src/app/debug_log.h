@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/settings_place.h"
 #include "toolkit/format.h"
 
 // The debug log "debug.txt": time-stamped entries in the locale's code page, appended
@@ -46,8 +47,12 @@ private:
 // The debug log's message capacity in bytes.
 inline constexpr std::size_t kDebugMessageCapacity = 2048;
 
-inline void OpenDebugLog() { DebugLog::Instance().Open(); }
-inline void CloseDebugLog() { DebugLog::Instance().Close(); }
+inline void OpenDebugLog() {
+    DebugLog::Instance().Open(SettingsFilePath("debug.txt"));
+}
+inline void CloseDebugLog() {
+    DebugLog::Instance().Close();
+}
 
 template <typename... Args>
 void WriteDebugLog(std::string_view module, int line, std::string_view format,

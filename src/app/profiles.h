@@ -45,18 +45,18 @@ WString ProfileSection(int slot);
 // Rebuilds the list and the combo box from the file and shows the first profile, or the
 // defaults when there is none. A slot whose name repeats an earlier one is skipped.
 void LoadProfiles(ProfileList& profiles, LoginFields& fields,
-                  const std::filesystem::path& configFile = kConfigFileName);
+                  const std::filesystem::path& configFile = ConfigFilePath());
 
 // Updates the profile named in the combo box in place, or appends a new one, then merges
 // all profiles (to the slots of their list positions) and the server port into the file.
 // The callers do not report a failure; the result is for tests.
 bool SaveProfiles(ProfileList& profiles, LoginFields& fields,
-                  const std::filesystem::path& configFile = kConfigFileName);
+                  const std::filesystem::path& configFile = ConfigFilePath());
 
 // A selection in the combo box: shows that profile's name, IP text and port.
 void SelectProfile(const ProfileList& profiles, LoginFields& fields, int index);
 
 // The server port field's starting value ("server" "port", 1225 when missing).
-std::uint32_t LoadServerPort(const std::filesystem::path& configFile = kConfigFileName);
+std::uint32_t LoadServerPort(const std::filesystem::path& configFile = ConfigFilePath());
 
 }  // namespace mirka

@@ -17,7 +17,8 @@ void LoadSettings(ProgramValues& values, const std::filesystem::path& configFile
     auto color = static_cast<std::uint32_t>(config.GetInt(u"font", u"color", kDefaultFontColor));
     values.SetChatFont(MakeChatFont(face, size, color));
     values.SetUserName(config.GetString(u"main", u"name", kDefaultUserName, kUserNameLimit));
-    values.SetReceiveFolder(config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit));
+    WString folder = config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit);
+    values.SetReceiveFolder(folder.empty() ? DefaultReceiveFolder() : folder);
 }
 
 bool SaveSettings(const ProgramValues& values, const std::filesystem::path& configFile) {
@@ -42,7 +43,8 @@ bool SaveReceiveFolder(WStringView folder, const std::filesystem::path& configFi
 WString LoadReceiveFolder(const std::filesystem::path& configFile) {
     ConfigFile config(configFile);
     config.Load();
-    return config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit);
+    WString folder = config.GetString(u"main", u"receive_path", u"", kReceiveFolderLimit);
+    return folder.empty() ? DefaultReceiveFolder() : folder;
 }
 
 }  // namespace mirka

@@ -16,17 +16,18 @@ inline constexpr char16_t kDefaultUserName[] = u"名無しさんだよもん";
 
 // Reads the font, user name and receive folder; missing entries give the built-in values.
 // Nothing is written.
-void LoadSettings(ProgramValues& values, const std::filesystem::path& configFile = kConfigFileName);
+void LoadSettings(ProgramValues& values,
+                  const std::filesystem::path& configFile = ConfigFilePath());
 
 // Merges the font, user name and receive folder into the file. The callers do not report
 // a failure; the result is for tests.
 bool SaveSettings(const ProgramValues& values,
-                  const std::filesystem::path& configFile = kConfigFileName);
+                  const std::filesystem::path& configFile = ConfigFilePath());
 
 // The talk window stores a newly chosen receive folder at once, and reads the stored one
 // back when the folder browser is cancelled.
 bool SaveReceiveFolder(WStringView folder,
-                       const std::filesystem::path& configFile = kConfigFileName);
-WString LoadReceiveFolder(const std::filesystem::path& configFile = kConfigFileName);
+                       const std::filesystem::path& configFile = ConfigFilePath());
+WString LoadReceiveFolder(const std::filesystem::path& configFile = ConfigFilePath());
 
 }  // namespace mirka

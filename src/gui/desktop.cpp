@@ -1,4 +1,5 @@
 #include "gui/desktop.h"
+#include "gui/program_files.h"
 
 #include <map>
 
@@ -22,7 +23,7 @@ void PlayWaveFile(const QString& fileName) {
     // One effect per file, made on the window thread and kept for the next time.
     // The effects belong to the application, so they go before it does.
     static std::map<QString, QSoundEffect*> effects;
-    QString path = QDir::current().absoluteFilePath(fileName);
+    QString path = ProgramFilePath(fileName);
     if (!QFile::exists(path)) return;
     QSoundEffect*& effect = effects[path];
     if (!effect) {

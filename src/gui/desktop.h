@@ -9,7 +9,7 @@ class QWidget;
 namespace mirka {
 
 bool OpenWithDesktop(const QString& pathOrUrl);
-// Plays a wave file named relative to the current folder, without waiting.
+// Plays a shipped wave file (the working folder's copy first), without waiting.
 void PlayWaveFile(const QString& fileName);
 // Caption and taskbar attention.
 void FlashWindow(QWidget* window);

@@ -12,6 +12,8 @@ namespace mirka {
 namespace {
 
 inline constexpr char16_t kSaveLogFailed[] = u"ログを保存できませんでした。\n";
+inline constexpr char16_t kCreatePromptText[] =
+    u"\nこのファイルは存在しません。\nファイルを作成しますか?";
 
 QString ToQ(WStringView text) {
     return QString::fromStdU16String(WString(text));
@@ -29,13 +31,11 @@ QString ExtensionOfPattern(const QString& filter) {
     return extension;
 }
 
-QString FilterForName(const QStringList& filters, const QString& name) {
-    QString extension = QFileInfo(name).suffix();
-    if (extension.isEmpty()) return {};
-    for (const auto& filter : filters) {
-        if (ExtensionOfPattern(filter).compare(extension, Qt::CaseInsensitive) == 0) return filter;
-    }
-    return {};
+// The save dialog's question before a file is created, as the system dialog asks it.
+bool ConfirmCreate(QWidget* parent, const QString& path) {
+    QString text = QDir::toNativeSeparators(path) + ToQ(kCreatePromptText);
+    return QMessageBox::question(parent, ToQ(kCreatePromptCaption), text,
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 }  // namespace
@@ -59,16 +59,13 @@ bool CMyFileDialog::Show() {
     if (!extension.isEmpty()) dialog.setDefaultSuffix(extension);
 
     if (!initialFolder.empty()) dialog.setDirectory(ToQ(initialFolder));
-    if (!initialName.empty()) {
-        QString name = ToQ(initialName);
-        // Start on the filter that lists the proposed name's kind of file.
-        QString matching = FilterForName(filters, name);
-        if (!matching.isEmpty()) dialog.selectNameFilter(matching);
-        dialog.selectFile(name);
-    }
+    // The dialog starts on the first filter, whatever the proposed name's extension.
+    if (!initialName.empty()) dialog.selectFile(ToQ(initialName));
     // A name typed without an extension gets the one of the filter in use, as the user
     // would expect from the list shown.
     if (save && !extension.isEmpty()) {
+        if (!filters.isEmpty() && !ExtensionOfPattern(filters.front()).isEmpty())
+            dialog.setDefaultSuffix(ExtensionOfPattern(filters.front()));
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                          [&dialog, extension](const QString& filter) {
                              QString chosen = ExtensionOfPattern(filter);
@@ -76,9 +73,16 @@ bool CMyFileDialog::Show() {
                          });
     }
 
-    if (dialog.exec() != QDialog::Accepted) return false;
-    QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return false;
+    QStringList files;
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted) return false;
+        files = dialog.selectedFiles();
+        if (files.isEmpty()) return false;
+        // "No" to the question goes back to the dialog, as the system's does.
+        if (!save || !createPrompt || QFileInfo::exists(files.front()) ||
+            ConfirmCreate(&dialog, files.front()))
+            break;
+    }
 
     std::vector<WString> chosen;
     if (files.size() == 1) {
@@ -125,6 +129,7 @@ bool SaveLogWithDialog(QWidget* owner, const LogDocument& log) {
     dialog.defaultExtension = kSaveLogDefaultExtension;
     dialog.initialName = kSaveLogInitialName;
     dialog.overwritePrompt = true;
+    dialog.createPrompt = true;
     if (!dialog.Show()) return false;
 
     return SaveLogOrWarn(owner, log, *dialog.GetFirstPath());

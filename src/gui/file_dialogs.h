@@ -15,6 +15,7 @@ class QWidget;
 namespace mirka {
 
 inline constexpr char16_t kFolderDialogTitle[] = u"フォルダを選択して下さい";
+inline constexpr char16_t kCreatePromptCaption[] = u"保存先を指定してください";
 // A folder path field holds 259 units and the terminator.
 inline constexpr std::size_t kFolderPathUnits = 260;
 
@@ -31,6 +32,7 @@ public:
     WString initialName;
     WString initialFolder;
     bool overwritePrompt = false;
+    bool createPrompt = false;       // save dialog: asks before a new file is made
     bool multipleSelection = false;  // open dialog only
 
     // Runs the dialog modally. True when the user chose a file; the chosen paths are then

@@ -1,14 +1,49 @@
 #include "gui/input_box.h"
 
+#include <QDir>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QSyntaxHighlighter>
+#include <QUrl>
+
+#include "app/link_detection.h"
+#include "gui/left_control.h"
 
 namespace mirka {
 
 namespace {
 constexpr int kEnterReadUnits = 249;
+
+// Shows the web addresses typed into the box as links, as the log does.
+class LinkHighlighter : public QSyntaxHighlighter {
+public:
+    using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+    void highlightBlock(const QString& text) override {
+        QTextCharFormat link;
+        link.setFontUnderline(true);
+        link.setForeground(QColor(0, 0, 255));
+        for (const LinkSpan& span : FindLinks(text.toStdU16String()))
+            setFormat(static_cast<int>(span.start), static_cast<int>(span.length), link);
+    }
+};
+}  // namespace
+
+QStringList DroppedLocalFiles(const QMimeData* mime) {
+    QStringList paths;
+    if (!mime || !mime->hasUrls()) return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
+    return paths;
 }
 
-InputBox::InputBox(QWidget* parent) : QTextEdit(parent) { setAcceptRichText(false); }
+InputBox::InputBox(QWidget* parent) : QTextEdit(parent) {
+    setAcceptRichText(false);
+    new LinkHighlighter(document());
+    LeftControlKey::Instance();  // starts watching before the first key
+}
 
 std::u16string InputBox::Text() const {
     QString text = toPlainText();
@@ -17,28 +52,13 @@ std::u16string InputBox::Text() const {
     return text.toStdU16String();
 }
 
-void InputBox::TrackControl(QKeyEvent* event, bool down) {
-    if (event->key() != Qt::Key_Control) return;
-    quint32 native = event->nativeVirtualKey();
-    if (native == kLeftControlKeysym) {
-        sawNativeControl = true;
-        leftControlDown = down;
-    } else if (native == kRightControlKeysym) {
-        sawNativeControl = true;
-    } else if (!sawNativeControl) {
-        // A platform that does not tell the two keys apart: take Ctrl as the left one.
-        leftControlDown = down;
-    }
-}
-
 void InputBox::keyPressEvent(QKeyEvent* event) {
-    TrackControl(event, true);
-    if (event->key() == Qt::Key_V && (event->modifiers() & Qt::ControlModifier) &&
-        leftControlDown && onPasteScreenshot && onPasteScreenshot()) {
+    bool leftControl = LeftControlKey::Instance().IsDown(event->modifiers());
+    if (event->key() == Qt::Key_V && leftControl && onPasteScreenshot && onPasteScreenshot()) {
         event->accept();
         return;
     }
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !leftControlDown) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !leftControl) {
         std::u16string text = Text().substr(0, kEnterReadUnits);
         if (!text.empty() && text != u"\r\n" && onSend) onSend();
         clear();
@@ -55,7 +75,6 @@ void InputBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void InputBox::keyReleaseEvent(QKeyEvent* event) {
-    TrackControl(event, false);
     if (enterClear) {
         clear();
         enterClear = false;
@@ -65,10 +84,30 @@ void InputBox::keyReleaseEvent(QKeyEvent* event) {
     QTextEdit::keyReleaseEvent(event);
 }
 
-void InputBox::focusOutEvent(QFocusEvent* event) {
-    // A release that happens in another window is never seen here.
-    if (!sawNativeControl) leftControlDown = false;
-    QTextEdit::focusOutEvent(event);
+void InputBox::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedLocalFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+        return;
+    }
+    QTextEdit::dragEnterEvent(event);
+}
+
+void InputBox::dragMoveEvent(QDragMoveEvent* event) {
+    if (!DroppedLocalFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+        return;
+    }
+    QTextEdit::dragMoveEvent(event);
+}
+
+void InputBox::dropEvent(QDropEvent* event) {
+    QStringList paths = DroppedLocalFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        QTextEdit::dropEvent(event);
+        return;
+    }
+    if (onDropFiles) onDropFiles(paths);
+    event->acceptProposedAction();
 }
 
 }  // namespace mirka

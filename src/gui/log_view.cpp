@@ -1,7 +1,6 @@
 #include "gui/log_view.h"
 
 #include <cstdlib>
-#include <regex>
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -10,6 +9,7 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include "app/link_detection.h"
 #include "gui/desktop.h"
 #include "gui/queued_sync.h"
 
@@ -28,11 +28,21 @@ LogView::LogView(LogDocument& document, QWidget* parent)
     connect(this, &QTextBrowser::anchorClicked, this,
             [](const QUrl& url) { OpenWithDesktop(url.toString()); });
     // Called on whatever thread appended; the view catches up on its own thread.
+    // The view follows new lines while it is scrolled to the end. Following is a state of
+    // its own: a resize that rewraps the text moves the end without the user scrolling away.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (following) bar->setValue(maximum);
+    });
     document.SetListener(QueuedSync(this, &LogView::Sync));
     Sync();
 }
 
-LogView::~LogView() { document.SetListener(nullptr); }
+LogView::~LogView() {
+    document.SetListener(nullptr);
+}
 
 void LogView::Sync() {
     LogSlice slice = document.Since(shownRuns, seenClears);
@@ -42,17 +52,19 @@ void LogView::Sync() {
         seenClears = slice.clears;
     }
     if (slice.runs.empty()) return;
-    bool atBottom = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    bool follow = following;
     for (const LogRun& run : slice.runs) AppendRun(run);
     shownRuns += slice.runs.size();
-    if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    following = follow;
+    if (following) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void LogView::AppendRun(const LogRun& run) {
     QTextCursor cursor(QTextEdit::document());
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
-    if (!run.style.face.empty()) format.setFontFamilies({QString::fromStdU16String(run.style.face)});
+    if (!run.style.face.empty())
+        format.setFontFamilies({QString::fromStdU16String(run.style.face)});
     double points = std::abs(run.style.height) / 20.0;
     if (points > 0) format.setFontPointSize(std::min(points, 200.0));
     format.setFontWeight(run.style.bold ? QFont::Bold : QFont::Normal);
@@ -67,26 +79,24 @@ void LogView::AppendRun(const LogRun& run) {
     cursor.setBlockFormat(block);
 
     // Line breaks become paragraphs; web addresses become links.
-    static const std::wregex url(LR"((https?|ftp)://[^\s<>"]+)");
     QString text = QString::fromStdU16String(run.text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         if (i > 0) cursor.insertBlock(block, format);
-        std::wstring line = lines[i].toStdWString();
-        std::size_t done = 0;
-        for (std::wsregex_iterator it(line.begin(), line.end(), url), end; it != end; ++it) {
-            auto position = static_cast<std::size_t>(it->position());
-            cursor.insertText(QString::fromStdWString(line.substr(done, position - done)), format);
+        const QString& line = lines[i];
+        qsizetype done = 0;
+        for (const LinkSpan& span : FindLinks(line.toStdU16String())) {
+            auto start = static_cast<qsizetype>(span.start);
+            cursor.insertText(line.mid(done, start - done), format);
             QTextCharFormat link = format;
-            QString address = QString::fromStdWString(it->str());
             link.setAnchor(true);
-            link.setAnchorHref(address);
+            link.setAnchorHref(QString::fromStdU16String(span.target));
             link.setFontUnderline(true);
-            cursor.insertText(address, link);
-            done = position + static_cast<std::size_t>(it->length());
+            cursor.insertText(line.mid(start, static_cast<qsizetype>(span.length)), link);
+            done = start + static_cast<qsizetype>(span.length);
         }
-        cursor.insertText(QString::fromStdWString(line.substr(done)), format);
+        cursor.insertText(line.mid(done), format);
     }
 }
 

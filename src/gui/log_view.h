@@ -25,6 +25,7 @@ private:
     LogDocument& document;
     std::size_t shownRuns = 0;
     std::uint64_t seenClears = 0;
+    bool following = true;
 };
 
 // Twips to pixels on this screen.

@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +14,7 @@
 
 #include "gui/blocking_call.h"
 #include "gui/dialog_units.h"
+#include "gui/profile_box.h"
 #include "upnp/port_mapping.h"
 
 namespace mirka {
@@ -19,7 +22,9 @@ namespace mirka {
 namespace {
 constexpr std::size_t kHostBytes = 99;
 constexpr std::size_t kProfileTextUnits = 511;
-QString Text(const char16_t* text) { return QString::fromStdU16String(text); }
+QString Text(const char16_t* text) {
+    return QString::fromStdU16String(text);
+}
 }  // namespace
 
 std::uint32_t ReadPortField(const QString& text) {
@@ -34,6 +39,7 @@ LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& 
     setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
+    setWindowTitle(Text(kLoginWindowCaption));
     BuildControls();
     // The server port, the profiles, and client mode on every opening.
     LoginFields fields;
@@ -45,52 +51,80 @@ LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& 
 }
 
 void LoginWindow::BuildControls() {
+    // Rows in a grid rather than fixed places: the Japanese texts take what they need at
+    // any font size, and a field is one more row. The dialog-unit widths are the minimum.
     DialogUnits units(font());
-    setFixedSize(units.X(172), units.Y(172));
     auto* group = new QGroupBox(Text(u"基本動作設定"), this);
-    group->setGeometry(units.Rect(8, 4, 156, 132));
-    serverMode = new QRadioButton(Text(u"サーバとして起動する"), this);
-    serverMode->setGeometry(units.Rect(16, 16, 82, 10));
-    (new QLabel(Text(u"使用ポート"), this))->setGeometry(units.Rect(28, 28, 40, 12));
-    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-    serverPort = new QLineEdit(this);
+    auto* rows = new QGridLayout(group);
+    rows->setColumnMinimumWidth(0, units.X(8));
+    int row = 0;
+    auto addField = [&](const QString& label, QWidget* field, int minimumUnits,
+                        Qt::Alignment alignment = Qt::AlignLeft) {
+        rows->addWidget(new QLabel(label, group), row, 1);
+        field->setMinimumWidth(units.X(minimumUnits));
+        rows->addWidget(field, row++, 2, alignment);
+    };
+    auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+
+    serverMode = new QRadioButton(Text(u"サーバとして起動する"), group);
+    rows->addWidget(serverMode, row++, 0, 1, 3);
+    serverPort = new QLineEdit(group);
     serverPort->setValidator(digits);
-    serverPort->setGeometry(units.Rect(68, 28, 40, 14));
-    clientMode = new QRadioButton(Text(u"サーバに接続する"), this);
-    clientMode->setGeometry(units.Rect(16, 48, 120, 10));
-    (new QLabel(Text(u"ユーザプロファイル"), this))->setGeometry(units.Rect(24, 64, 112, 8));
-    profileBox = new QComboBox(this);
-    profileBox->setEditable(true);
-    profileBox->setInsertPolicy(QComboBox::NoInsert);
-    profileBox->setGeometry(units.Rect(24, 72, 108, 12));
-    auto* deleteButton = new QPushButton(Text(u"削除"), this);
+    addField(Text(u"使用ポート"), serverPort, 40);
+    rows->setRowMinimumHeight(row++, units.Y(4));
+
+    clientMode = new QRadioButton(Text(u"サーバに接続する"), group);
+    rows->addWidget(clientMode, row++, 0, 1, 3);
+    rows->addWidget(new QLabel(Text(u"ユーザプロファイル"), group), row++, 1, 1, 2);
+    auto* profileRow = new QHBoxLayout;
+    profileBox = new ProfileBox(group);
+    profileBox->setMinimumWidth(units.X(108));
+    profileBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* deleteButton = new QPushButton(Text(u"削除"), group);
     deleteButton->setEnabled(false);
-    deleteButton->setGeometry(units.Rect(132, 72, 24, 12));
-    (new QLabel(QStringLiteral("IP"), this))->setGeometry(units.Rect(24, 88, 24, 12));
-    ipField = new QLineEdit(this);
-    ipField->setGeometry(units.Rect(48, 88, 108, 12));
-    (new QLabel(Text(u"ポート"), this))->setGeometry(units.Rect(24, 100, 24, 12));
-    portField = new QLineEdit(this);
+    profileRow->addWidget(profileBox);
+    profileRow->addWidget(deleteButton);
+    rows->addLayout(profileRow, row++, 1, 1, 2);
+    ipField = new QLineEdit(group);
+    addField(QStringLiteral("IP"), ipField, 108, {});
+    portField = new QLineEdit(group);
     portField->setValidator(digits);
-    portField->setGeometry(units.Rect(48, 100, 40, 12));
-    noUpnp = new QCheckBox(Text(u"UPnPを使用しない"), this);
-    noUpnp->setGeometry(units.Rect(16, 120, 144, 10));
+    addField(Text(u"ポート"), portField, 40);
+    rows->setRowMinimumHeight(row++, units.Y(4));
+
+    noUpnp = new QCheckBox(Text(u"UPnPを使用しない"), group);
+    rows->addWidget(noUpnp, row++, 0, 1, 3);
+    rows->setColumnStretch(2, 1);
+
     exitButton = new QPushButton(Text(u"終了"), this);
-    exitButton->setGeometry(units.Rect(8, 144, 48, 16));
     startButton = new QPushButton(Text(u"接続/開始"), this);
-    startButton->setGeometry(units.Rect(112, 144, 52, 16));
     for (QPushButton* button : {deleteButton, exitButton, startButton}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+    exitButton->setMinimumSize(units.X(48), units.Y(16));
+    startButton->setMinimumSize(units.X(52), units.Y(16));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(exitButton);
+    buttons->addStretch(1);
+    buttons->addWidget(startButton);
     statusLine = new QLabel(this);
-    statusLine->setGeometry(units.Rect(0, 164, 168, 8));
+    statusLine->setMinimumHeight(units.Y(8));
 
-    connect(profileBox, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(units.X(8), units.Y(4), units.X(8), units.Y(2));
+    page->addWidget(group);
+    page->addLayout(buttons);
+    page->addWidget(statusLine);
+    setMinimumWidth(units.X(172));
+    page->setSizeConstraint(QLayout::SetFixedSize);
+
+    profileBox->onPicked = [this](int index) {
         LoginFields fields = Fields();
         SelectProfile(profiles, fields, index);
         SetFields(fields);
-    });
+    };
     connect(exitButton, &QPushButton::clicked, this, [this] { done(0); });
     connect(startButton, &QPushButton::clicked, this, [this] { StartLink(); });
 }
@@ -109,7 +143,8 @@ LoginFields LoginWindow::Fields() const {
 
 void LoginWindow::SetFields(const LoginFields& fields) {
     profileBox->clear();
-    for (const WString& item : fields.comboItems) profileBox->addItem(QString::fromStdU16String(item));
+    for (const WString& item : fields.comboItems)
+        profileBox->addItem(QString::fromStdU16String(item));
     if (fields.comboSelection >= 0) profileBox->setCurrentIndex(fields.comboSelection);
     profileBox->setEditText(QString::fromStdU16String(fields.comboText));
     ipField->setText(QString::fromStdU16String(fields.ipText));
@@ -136,7 +171,8 @@ void LoginWindow::keyPressEvent(QKeyEvent* event) {
 void LoginWindow::StartLink() {
     startButton->setEnabled(false);
     bool server = serverMode->isChecked();
-    auto port = static_cast<std::uint16_t>(ReadPortField(server ? serverPort->text() : portField->text()));
+    auto port =
+        static_cast<std::uint16_t>(ReadPortField(server ? serverPort->text() : portField->text()));
     PortMappingContext mapping;
     mapping.linkPort = port;
     mapping.upnpDisabled = noUpnp->isChecked();

@@ -5,11 +5,11 @@
 #include <QDialog>
 
 #include "app/profiles.h"
+#include "gui/profile_box.h"
 #include "link/task_manager.h"
 #include "upnp/login_status_port.h"
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -37,7 +37,7 @@ public:
     QRadioButton* serverMode = nullptr;
     QRadioButton* clientMode = nullptr;
     QLineEdit* serverPort = nullptr;
-    QComboBox* profileBox = nullptr;
+    ProfileBox* profileBox = nullptr;
     QLineEdit* ipField = nullptr;
     QLineEdit* portField = nullptr;
     QCheckBox* noUpnp = nullptr;
@@ -56,6 +56,10 @@ private:
     ProfileList& profiles;
     std::string& ownAddress;
 };
+
+// The caption until the port mapping writes the own address into it: an empty caption
+// would make the desktop show the program file's name.
+inline constexpr char16_t kLoginWindowCaption[] = u"ミルカ";
 
 // A port field's number as GetDlgItemInt reads it: no number, or one too large, gives 0.
 std::uint32_t ReadPortField(const QString& text);

@@ -3,10 +3,13 @@
 
 #include <QApplication>
 
+#include "app/debug_log.h"
+#include "app/send_pace.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "gui/blocking_call.h"
 #include "gui/login_window.h"
+#include "gui/program_files.h"
 #include "gui/qt_message_presenter.h"
 #include "gui/screenshot_paste.h"
 #include "gui/talk_window.h"
@@ -25,7 +28,13 @@ public:
     void SetUserLocale() override { std::setlocale(LC_ALL, ""); }
     void BeginTimerResolution() override { BeginMillisecondTimer(); }
     void EndTimerResolution() override { EndMillisecondTimer(); }
-    void LoadSettings() override { mirka::LoadSettings(values); }
+    void LoadSettings() override {
+        mirka::LoadSettings(values);
+        SendPace pace = LoadSendPace();
+        link.sendWait = pace.wait;
+        link.sendBufSize = pace.bufSize;
+        WriteDebugLog("main", __LINE__, "data .. %s", ProgramDataFolder().toStdU16String());
+    }
     void SaveSettings() override { mirka::SaveSettings(values); }
 
     int RunLoginWindow() override {
@@ -65,6 +74,10 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(ProgramIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.mirka"));
+    LoadQtJapanese(app);
+    ChooseSettingsPlace();
     QtMessagePresenter presenter;
     InstallMessagePresenter(&presenter);
     int result;

@@ -1,5 +1,7 @@
 #include "gui/talk_window.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -21,6 +23,7 @@
 #include "gui/input_box.h"
 #include "gui/input_dialog.h"
 #include "gui/log_view.h"
+#include "gui/send_speed_dialog.h"
 #include "gui/transfer_list_view.h"
 #include "search/search_text.h"
 #include "toolkit/message_box.h"
@@ -36,7 +39,9 @@ constexpr std::size_t kDroppedPathUnits = 259;
 TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress,
                        Hooks hooks, QWidget* parent)
     : QDialog(parent), link(link), values(values), hooks(std::move(hooks)) {
-    DialogUnits units(DialogFont());
+    // The dialog font on every control, not only in the sizes worked out from it.
+    setFont(DialogFont());
+    DialogUnits units(font());
     resize(units.X(361), units.Y(194));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -68,7 +73,6 @@ TalkWindow::~TalkWindow() {
 }
 
 void TalkWindow::BuildControls() {
-    DialogUnits units(DialogFont());
     menuBar = new QMenuBar(this);
     client = new QWidget(this);
     talkButton = new QPushButton(QStringLiteral("TALK"), client);
@@ -76,10 +80,6 @@ void TalkWindow::BuildControls() {
     helpButton = new QPushButton(QStringLiteral("?"), client);
     statusLine = new QLabel(client);
     statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    talkButton->setGeometry(units.Rect(0, 0, 20, 12));
-    fileButton->setGeometry(units.Rect(20, 0, 20, 12));
-    helpButton->setGeometry(units.Rect(40, 0, 20, 12));
-    statusLine->setGeometry(units.Rect(60, 0, 216, 12));
     for (QPushButton* button : {talkButton, fileButton, helpButton}) button->setAutoDefault(false);
 
     logView = new LogView(log, client);
@@ -87,6 +87,7 @@ void TalkWindow::BuildControls() {
     input = new InputBox(client);
     input->setContextMenuPolicy(Qt::CustomContextMenu);
     input->onSend = [this] { SendAction(); };
+    input->onDropFiles = [this](const QStringList& paths) { SendFiles(paths); };
     input->onPasteScreenshot = [this] {
         if (!hooks.pasteScreenshot) return false;
         WString path = hooks.pasteScreenshot(this);
@@ -101,7 +102,8 @@ void TalkWindow::BuildControls() {
     transferList = new TransferListView(rows, client);
     transferList->hide();
     transferList->SetOpenFolder(QString::fromStdU16String(values.ReceiveFolder()));
-    transferList->SetCommandHandler([this](int command, int row) { OnTransferCommand(command, row); });
+    transferList->SetCommandHandler(
+        [this](int command, int row) { OnTransferCommand(command, row); });
 
     connect(talkButton, &QPushButton::clicked, this, [this] { ShowPage(Page::Talk); });
     connect(fileButton, &QPushButton::clicked, this, [this] { ShowPage(Page::File); });
@@ -110,8 +112,15 @@ void TalkWindow::BuildControls() {
     connect(searchButton, &QPushButton::clicked, this, [this] { Search(); });
 }
 
+int TalkWindow::Pixels(int pixelsAt96Dpi) const {
+    // The placement's pixel figures are for a 96-DPI desktop; a larger font setting widens
+    // them alike.
+    return static_cast<int>(pixelsAt96Dpi * std::max(1.0, logicalDpiY() / 96.0) + 0.5);
+}
+
 void TalkWindow::ApplyLayout() {
-    // Placed from the window's outer size, so the controls keep their margins.
+    // Placed from the window's outer size, so the controls keep their margins. Buttons are
+    // never narrower or lower than their texts need.
     QSize outer = frameGeometry().size();
     if (outer.width() < size().width() || outer.height() < size().height()) outer = size();
     int w = outer.width();
@@ -122,11 +131,31 @@ void TalkWindow::ApplyLayout() {
     auto place = [](QWidget* widget, int left, int top, int right, int bottom) {
         widget->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
     };
-    place(logView, 10, 30, w - 20, h - 110);
-    place(transferList, 10, 30, w - 20, h - 60);
-    place(input, 10, h - 110, w - 80, h - 60);
-    place(sendButton, w - 80, h - 110, w - 20, h - 80);
-    place(searchButton, w - 80, h - 80, w - 20, h - 60);
+
+    DialogUnits units(font());
+    int rowHeight = units.Y(12);
+    for (QPushButton* button : {talkButton, fileButton, helpButton})
+        rowHeight = std::max(rowHeight, button->sizeHint().height());
+    int x = 0;
+    for (QPushButton* button : {talkButton, fileButton, helpButton}) {
+        int buttonWidth = std::max(units.X(20), ButtonTextWidth(button));
+        button->setGeometry(x, 0, buttonWidth, rowHeight);
+        x += buttonWidth;
+    }
+    statusLine->setGeometry(x, 0, std::max(units.X(216), w - x - Pixels(20)), rowHeight);
+
+    int top = std::max(Pixels(30), rowHeight + Pixels(10));
+    int right = w - Pixels(20);
+    int bottom = h - Pixels(60);
+    int buttonWidth =
+        std::max({Pixels(60), ButtonTextWidth(sendButton), ButtonTextWidth(searchButton)});
+    int searchTop = bottom - std::max(Pixels(20), searchButton->sizeHint().height());
+    int sendTop = searchTop - std::max(Pixels(30), sendButton->sizeHint().height());
+    place(logView, Pixels(10), top, right, sendTop);
+    place(transferList, Pixels(10), top, right, bottom);
+    place(input, Pixels(10), sendTop, right - buttonWidth, bottom);
+    place(sendButton, right - buttonWidth, sendTop, right, searchTop);
+    place(searchButton, right - buttonWidth, searchTop, right, bottom);
 }
 
 void TalkWindow::resizeEvent(QResizeEvent* event) {
@@ -159,7 +188,9 @@ void TalkWindow::ShowPage(Page newPage) {
     transferList->setVisible(!talk);
 }
 
-void TalkWindow::SendAction() { DispatchInput(input->Text(), *this); }
+void TalkWindow::SendAction() {
+    DispatchInput(input->Text(), *this);
+}
 
 void TalkWindow::Search() {
     RunWebSearch(SearchWordsOfInputBox(input->Text()));
@@ -174,14 +205,11 @@ void TalkWindow::SendFiles(const QStringList& paths) {
 }
 
 void TalkWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (!DroppedLocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void TalkWindow::dropEvent(QDropEvent* event) {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
-    SendFiles(paths);
+    SendFiles(DroppedLocalFiles(event->mimeData()));
     event->acceptProposedAction();
 }
 
@@ -190,17 +218,26 @@ void TalkWindow::OnTransferCommand(int command, int row) {
     if (!shown || !shown->direction) return;  // no selection, or a file never offered
     TaskManager::enumFileSendStatus status = TaskManager::FILE_CANCEL;
     switch (command) {
-        case TransferListView::kResend: status = TaskManager::FILE_RESEND; break;
-        case TransferListView::kPause: status = TaskManager::FILE_PAUSE; break;
-        case TransferListView::kDelete: status = TaskManager::FILE_DELETE; break;
-        default: break;
+        case TransferListView::kResend:
+            status = TaskManager::FILE_RESEND;
+            break;
+        case TransferListView::kPause:
+            status = TaskManager::FILE_PAUSE;
+            break;
+        case TransferListView::kDelete:
+            status = TaskManager::FILE_DELETE;
+            break;
+        default:
+            break;
     }
     link.SetFileStatus(shown->taskId, status, *shown->direction);
 }
 
 // --- TalkWindowPort: queued to this window's thread, in order.
 
-void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) { log.Append(std::move(runs)); }
+void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) {
+    log.Append(std::move(runs));
+}
 
 void TalkWindow::SetPeerStatusText(const WString& text) {
     QMetaObject::invokeMethod(
@@ -215,11 +252,13 @@ void TalkWindow::SetWindowTitle(const WString& title) {
 }
 
 void TalkWindow::ClearInputBox() {
-    QMetaObject::invokeMethod(this, [this] { input->clear(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { input->clear(); }, Qt::QueuedConnection);
 }
 
 void TalkWindow::FlashWindow() {
-    QMetaObject::invokeMethod(this, [this] { mirka::FlashWindow(this); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { mirka::FlashWindow(this); }, Qt::QueuedConnection);
 }
 
 void TalkWindow::PlayWave(const WString& fileName) {
@@ -230,13 +269,27 @@ void TalkWindow::PlayWave(const WString& fileName) {
 
 // --- ChatCommandTarget.
 
-void TalkWindow::AppendLog(const WString& text) { log.Append(BuildLogMessage(nullptr, text)); }
-bool TalkWindow::SoundOn() const { return values.SoundOn(); }
-void TalkWindow::SetSoundOn(bool on) { values.SetSoundOn(on); }
-void TalkWindow::SetStatusText(const WString& text) { values.SetStatusText(text); }
-WString TalkWindow::UserName() const { return values.UserName(); }
-void TalkWindow::ClearLog() { log.Clear(); }
-void TalkWindow::SaveLogWithDialog() { mirka::SaveLogWithDialog(this, log); }
+void TalkWindow::AppendLog(const WString& text) {
+    log.Append(BuildLogMessage(nullptr, text));
+}
+bool TalkWindow::SoundOn() const {
+    return values.SoundOn();
+}
+void TalkWindow::SetSoundOn(bool on) {
+    values.SetSoundOn(on);
+}
+void TalkWindow::SetStatusText(const WString& text) {
+    values.SetStatusText(text);
+}
+WString TalkWindow::UserName() const {
+    return values.UserName();
+}
+void TalkWindow::ClearLog() {
+    log.Clear();
+}
+void TalkWindow::SaveLogWithDialog() {
+    mirka::SaveLogWithDialog(this, log);
+}
 
 void TalkWindow::RunWebSearch(const std::string& words) {
     if (!hooks.search) return;
@@ -244,10 +297,18 @@ void TalkWindow::RunWebSearch(const std::string& words) {
     RunWhileRepainting([&] { hooks.search(words); });
 }
 
-void TalkWindow::QueueStatusMessage(const WString& statusText) { link.QueueStatusMessage(statusText); }
-void TalkWindow::QueueChatLine(const WString& text, const WString& name) { link.QueueChatLine(text, name); }
-void TalkWindow::SetSendWait(std::uint16_t milliseconds) { link.sendWait = milliseconds; }
-void TalkWindow::SetSendBufSize(std::int32_t bytes) { link.sendBufSize = bytes; }
+void TalkWindow::QueueStatusMessage(const WString& statusText) {
+    link.QueueStatusMessage(statusText);
+}
+void TalkWindow::QueueChatLine(const WString& text, const WString& name) {
+    link.QueueChatLine(text, name);
+}
+void TalkWindow::SetSendWait(std::uint16_t milliseconds) {
+    link.sendWait = milliseconds;
+}
+void TalkWindow::SetSendBufSize(std::int32_t bytes) {
+    link.sendBufSize = bytes;
+}
 
 // --- Menu items with dialogs.
 
@@ -277,6 +338,15 @@ void TalkWindow::ChangeReceiveFolder() {
     } else {
         values.SetReceiveFolder(LoadReceiveFolder());
     }
+}
+
+void TalkWindow::ChangeSendSpeed() {
+    // The dialog starts on the stored choice; a typed /sendwait changed only this run.
+    std::optional<SendPace> pace = ChooseSendPace(this, LoadSendPace());
+    if (!pace) return;
+    SaveSendPace(*pace);
+    link.sendWait = pace->wait;
+    link.sendBufSize = pace->bufSize;
 }
 
 void TalkWindow::RunWhileRepaintingDisconnect() {

@@ -90,11 +90,13 @@ private:
     void BuildControls();
     void BuildMenus();
     void ApplyLayout();
+    int Pixels(int pixelsAt96Dpi) const;
     void RunCommand(int id);
     void OnTransferCommand(int command, int row);
     void ChangeName();
     void ChangeStatus();
     void ChangeReceiveFolder();
+    void ChangeSendSpeed();
     void Reconnect();
     void RunWhileRepaintingDisconnect();
     void Search();

@@ -7,11 +7,12 @@
 #include <QTextCursor>
 
 #include "gui/desktop.h"
+#include "gui/font_dialog.h"
 #include "gui/input_box.h"
 #include "gui/log_view.h"
+#include "gui/program_files.h"
 #include "gui/talk_window.h"
 #include "gui/version_box.h"
-#include "gui/font_dialog.h"
 
 namespace mirka {
 
@@ -33,12 +34,15 @@ enum MenuId {
     kChangeStatus = 40052,
     kChangeFont = 40006,
     kChangeFolder = 40002,
+    kSendSpeed = 40060,
     kReadme = 40054,
     kHelp = 40017,
     kVersion = 40018,
 };
 
-QString Text(const char16_t* text) { return QString::fromStdU16String(text); }
+QString Text(const char16_t* text) {
+    return QString::fromStdU16String(text);
+}
 
 }  // namespace
 
@@ -76,6 +80,8 @@ void TalkWindow::BuildMenus() {
     settings->addSeparator();
     add(settings, u"フォントを変更する (&F)", kChangeFont);
     add(settings, u"保存フォルダを変更 (&S)", kChangeFolder);
+    settings->addSeparator();
+    add(settings, u"送信速度... (&W)", kSendSpeed);
 
     QMenu* help = menuBar->addMenu(Text(u"ヘルプ (&H)"));
     add(help, u"readme (&R)", kReadme);
@@ -116,30 +122,66 @@ void TalkWindow::UpdateMenuStates() {
 
 void TalkWindow::RunCommand(int id) {
     switch (id) {
-        case kSaveLog: SaveLogWithDialog(); break;
-        case kReconnect: Reconnect(); break;
+        case kSaveLog:
+            SaveLogWithDialog();
+            break;
+        case kReconnect:
+            Reconnect();
+            break;
         case kDisconnect:
             if (link.LinkState() != LINK_CLOSED) RunWhileRepaintingDisconnect();
             break;
-        case kExit: close(); break;
-        case kLogCopy: logView->copy(); break;
-        case kLogClear: ClearLog(); break;
+        case kExit:
+            close();
+            break;
+        case kLogCopy:
+            logView->copy();
+            break;
+        case kLogClear:
+            ClearLog();
+            break;
         case kInputUndo:
             input->undo();
             input->document()->setModified(false);
             break;
-        case kInputCut: input->cut(); break;
-        case kInputCopy: input->copy(); break;
-        case kInputPaste: input->paste(); break;
-        case kInputDelete: input->clear(); break;
-        case kChangeName: ChangeName(); break;
-        case kChangeStatus: ChangeStatus(); break;
-        case kChangeFont: ChooseChatFont(this, values); break;
-        case kChangeFolder: ChangeReceiveFolder(); break;
-        case kReadme: OpenWithDesktop(QStringLiteral("readme.txt")); break;
-        case kHelp: OpenWithDesktop(QStringLiteral("help.html")); break;
-        case kVersion: ShowVersionBox(this); break;
-        default: break;
+        case kInputCut:
+            input->cut();
+            break;
+        case kInputCopy:
+            input->copy();
+            break;
+        case kInputPaste:
+            input->paste();
+            break;
+        case kInputDelete:
+            input->clear();
+            break;
+        case kChangeName:
+            ChangeName();
+            break;
+        case kChangeStatus:
+            ChangeStatus();
+            break;
+        case kChangeFont:
+            ChooseChatFont(this, values);
+            break;
+        case kChangeFolder:
+            ChangeReceiveFolder();
+            break;
+        case kSendSpeed:
+            ChangeSendSpeed();
+            break;
+        case kReadme:
+            OpenWithDesktop(ProgramFilePath(QStringLiteral("readme.txt")));
+            break;
+        case kHelp:
+            OpenWithDesktop(ProgramFilePath(QStringLiteral("help.html")));
+            break;
+        case kVersion:
+            ShowVersionBox(this);
+            break;
+        default:
+            break;
     }
 }
 

@@ -1,8 +1,11 @@
 #include "gui/transfer_list_view.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QHeaderView>
 #include <QMenu>
+#include <QStyleOptionViewItem>
 
 #include "gui/desktop.h"
 #include "gui/queued_sync.h"
@@ -15,12 +18,15 @@ TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
     const auto& columns = TransferColumns();
     setColumnCount(kColumnCount);
     QStringList headings;
-    for (const auto& column : columns) headings << QString::fromStdU16String(WString(column.heading));
+    for (const auto& column : columns)
+        headings << QString::fromStdU16String(WString(column.heading));
     setHeaderLabels(headings);
     for (int i = 0; i < kColumnCount; ++i) {
-        setColumnWidth(i, columns[i].width);
-        headerItem()->setTextAlignment(
-            i, columns[i].rightAligned ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
+        // The listed widths are for the classic 8-point font; a heading keeps its whole text.
+        setColumnWidth(i, std::max(columns[i].width, header()->sectionSizeHint(i)));
+        headerItem()->setTextAlignment(i, columns[i].rightAligned
+                                              ? Qt::AlignRight | Qt::AlignVCenter
+                                              : Qt::AlignLeft | Qt::AlignVCenter);
     }
     setRootIsDecorated(false);
     setUniformRowHeights(true);
@@ -34,7 +40,9 @@ TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
     Sync();
 }
 
-TransferListView::~TransferListView() { rows.SetListener(nullptr); }
+TransferListView::~TransferListView() {
+    rows.SetListener(nullptr);
+}
 
 void TransferListView::Sync() {
     const auto all = rows.Rows();
@@ -50,9 +58,19 @@ void TransferListView::Sync() {
         QTreeWidgetItem* item = topLevelItem(i);
         for (int c = 0; c < kColumnCount; ++c) {
             QString text = QString::fromStdU16String(all[i].cells[c]);
-            if (item->text(c) != text) item->setText(c, text);
+            if (item->text(c) == text) continue;
+            item->setText(c, text);
+            WidenToFit(item, c);
         }
     }
+}
+
+void TransferListView::WidenToFit(QTreeWidgetItem* item, int column) {
+    // A column grows to its widest text, so no figure or status is cut to "…".
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int needed = itemDelegate()->sizeHint(option, indexFromItem(item, column)).width();
+    if (needed > columnWidth(column)) setColumnWidth(column, needed);
 }
 
 int TransferListView::FirstSelectedRow() const {

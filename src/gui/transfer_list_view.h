@@ -29,6 +29,7 @@ public:
 private:
     void ShowPopup(const QPoint& position);
     void OpenRow(QTreeWidgetItem* item);
+    void WidenToFit(QTreeWidgetItem* item, int column);
 
     TransferRows& rows;
     CommandHandler onCommand;

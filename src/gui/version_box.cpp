@@ -10,6 +10,7 @@
 
 #include "app/version_info.h"
 #include "gui/dialog_units.h"
+#include "gui/program_files.h"
 #include "toolkit/file_system.h"
 
 namespace mirka {
@@ -28,12 +29,8 @@ QLabel* AddLabel(QWidget* parent, const QString& text, const QRect& rect, const 
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(alignment | Qt::AlignVCenter);
     label->setGeometry(rect);
+    GrowToText(label);
     return label;
-}
-
-QIcon ProgramIcon(const QWidget* widget) {
-    QIcon icon = QApplication::windowIcon();
-    return icon.isNull() ? widget->style()->standardIcon(QStyle::SP_MessageBoxInformation) : icon;
 }
 
 }  // namespace
@@ -74,7 +71,7 @@ VersionBox::VersionBox(QWidget* owner, const std::filesystem::path& programFolde
     icon->setObjectName(QStringLiteral("icon"));
     QRect iconRect = du.Rect(7, 7, 20, 20);
     icon->setGeometry(iconRect);
-    icon->setPixmap(ProgramIcon(this).pixmap(iconRect.size()));
+    icon->setPixmap(ProgramIcon().pixmap(iconRect.size()));
 
     AddLabel(this, ToQ(kProgramVersionText), du.Rect(36, 8, 56, 8), "version");
     AddLabel(this, ToQ(BuildStamp()), du.Rect(96, 8, 140, 8), "stamp", Qt::AlignRight);
@@ -84,6 +81,7 @@ VersionBox::VersionBox(QWidget* owner, const std::filesystem::path& programFolde
     link->setObjectName(QStringLiteral("link"));
     link->setGeometry(du.Rect(36, 32, 200, 8));
     link->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    GrowToText(link);
 
     auto* changeLog = new QPlainTextEdit(this);
     changeLog->setObjectName(QStringLiteral("changeLog"));
@@ -120,7 +118,8 @@ void VersionBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void ShowVersionBox(QWidget* owner) {
-    VersionBox box(owner, ToFsPath(QCoreApplication::applicationDirPath().toStdU16String()),
+    // The change log lies beside the program, or in the data folder of an installed one.
+    VersionBox box(owner, ToFsPath(ProgramDataFolder().toStdU16String()),
                    [](const QUrl& url) { QDesktopServices::openUrl(url); });
     box.exec();
 }

@@ -1,10 +1,10 @@
 #include "toolkit/text.h"
 
+#include <langinfo.h>
 #include <cerrno>
 #include <clocale>
 #include <cstdint>
 #include <cwchar>
-#include <langinfo.h>
 
 #include <iconv.h>
 
@@ -13,8 +13,12 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // One iconv descriptor per thread and direction, reopened when the locale's codeset changes.
 class Converter {
@@ -24,7 +28,7 @@ public:
         if (handle != reinterpret_cast<iconv_t>(-1)) iconv_close(handle);
     }
     iconv_t Get() {
-        std::string codeset = LocaleCodeset();
+        std::string codeset = NarrowCodeset();
         if (codeset != openCodeset) {
             if (handle != reinterpret_cast<iconv_t>(-1)) iconv_close(handle);
             handle = toNarrow ? iconv_open(codeset.c_str(), "UTF-16LE")
@@ -58,6 +62,16 @@ std::string LocaleCodeset() {
     return (name && *name) ? name : "ANSI_X3.4-1968";
 }
 
+bool LocaleIsPlainAscii() {
+    std::string codeset = LocaleCodeset();
+    return codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII" ||
+           codeset == "646";
+}
+
+std::string NarrowCodeset() {
+    return LocaleIsPlainAscii() ? "UTF-8" : LocaleCodeset();
+}
+
 std::string ToNarrow(WStringView text) {
     thread_local Converter converter(true);
     iconv_t cd = converter.Get();
@@ -80,10 +94,10 @@ std::string ToNarrow(WStringView text) {
         // A character the code page cannot hold, or a lone surrogate: skip it.
         std::size_t skip = 2;
         if (inLeft >= 4) {
-            char16_t unit = static_cast<unsigned char>(inPtr[0]) |
-                            (static_cast<unsigned char>(inPtr[1]) << 8);
-            char16_t next = static_cast<unsigned char>(inPtr[2]) |
-                            (static_cast<unsigned char>(inPtr[3]) << 8);
+            char16_t unit =
+                static_cast<unsigned char>(inPtr[0]) | (static_cast<unsigned char>(inPtr[1]) << 8);
+            char16_t next =
+                static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
             if (IsHighSurrogate(unit) && IsLowSurrogate(next)) skip = 4;
         }
         if (skip > inLeft) skip = inLeft;
@@ -172,10 +186,15 @@ WString FromUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         auto lead = static_cast<unsigned char>(text[i]);
-        int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-                                   : (lead >> 3) == 30 ? 4 : 0;
-        std::uint32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F
-                                             : length == 3 ? lead & 0x0F : lead & 0x07;
+        int length = lead < 0x80         ? 1
+                     : (lead >> 5) == 6  ? 2
+                     : (lead >> 4) == 14 ? 3
+                     : (lead >> 3) == 30 ? 4
+                                         : 0;
+        std::uint32_t cp = length == 1   ? lead
+                           : length == 2 ? lead & 0x1F
+                           : length == 3 ? lead & 0x0F
+                                         : lead & 0x07;
         bool valid = length > 0 && i + length <= text.size();
         for (int k = 1; valid && k < length; ++k) {
             auto next = static_cast<unsigned char>(text[i + k]);
@@ -204,6 +223,14 @@ WString FromUtf8(std::string_view text) {
 
 void CutNarrow(std::string& text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) return;
+    if (LocaleIsPlainAscii()) {
+        // The text is UTF-8 then (see NarrowCodeset), which the C library's "C" locale
+        // would cut inside a character.
+        std::size_t keep = maxBytes;
+        while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+        text.resize(keep);
+        return;
+    }
     std::mbstate_t state{};
     std::size_t keep = 0;
     while (keep < maxBytes) {

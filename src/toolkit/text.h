@@ -11,14 +11,19 @@ namespace mirka {
 using WString = std::u16string;
 using WStringView = std::u16string_view;
 
-// Narrow text in the current locale's code page. Characters the code page cannot hold
-// become '?'; bytes that are not valid in it become U+FFFD, so the result is always
-// well-formed UTF-16.
+// Narrow text in the current locale's code page, except that a locale whose code page is
+// plain ASCII ("C", "POSIX", or a locale name the C library did not have) reads and writes
+// UTF-8, so Japanese text survives; a Shift_JIS or EUC-JP locale keeps its own code page.
+// Characters the code page cannot hold become '?'; bytes that are not valid in it become U+FFFD, so
+// the result is always well-formed UTF-16.
 std::string ToNarrow(WStringView text);
 WString FromNarrow(std::string_view text);
 
 // The codeset name of the current locale (for example "UTF-8" or "SHIFT_JIS").
 std::string LocaleCodeset();
+// The codeset ToNarrow and FromNarrow use: the locale's, or UTF-8 for a plain-ASCII one.
+std::string NarrowCodeset();
+bool LocaleIsPlainAscii();
 
 // UTF-8 conversions for file names and for the GUI boundary. Ill-formed input becomes U+FFFD.
 std::string ToUtf8(WStringView text);

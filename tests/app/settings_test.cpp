@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/debug_log.h"
 #include "app/profiles.h"
-#include "support/temp_folder.h"
 #include "support/scoped_locale.h"
+#include "support/temp_folder.h"
 
 namespace mirka {
 namespace {
@@ -124,17 +125,45 @@ TEST_F(SettingsTest, JapaneseValuesRoundTrip) {
     EXPECT_EQ(loaded.ChatFont(), saved.ChatFont());
 }
 
-// In the "C" locale the Japanese characters cannot be written and come back as "?".
-TEST_F(SettingsTest, JapaneseValuesInTheCLocaleBecomeQuestionMarks) {
+// LANG naming a locale the machine lacks leaves the C library in "C": the settings file
+// and the debug log then hold UTF-8 and keep every Japanese character.
+TEST_F(SettingsTest, CLocaleRoundTripKeepsJapanese) {
     test::ScopedLocale c({"C"});
     ASSERT_TRUE(c.Active());
     ProgramValues saved;
     saved.SetUserName(u"山田 Taro");
+    saved.SetReceiveFolder(u"/home/山田/受信/");
     ASSERT_TRUE(SaveSettings(saved, conf));
+    std::string bytes = test::ReadFileText(conf);
+    EXPECT_NE(bytes.find("name=\xe5\xb1\xb1\xe7\x94\xb0 Taro\r\n"), std::string::npos) << bytes;
     ProgramValues loaded;
     LoadSettings(loaded, conf);
-    EXPECT_EQ(loaded.UserName(), u"?? Taro");
-    EXPECT_EQ(loaded.ChatFont().Face(), u"?? ?????");
+    EXPECT_EQ(loaded.UserName(), u"山田 Taro");
+    EXPECT_EQ(loaded.ReceiveFolder(), u"/home/山田/受信/");
+    EXPECT_EQ(loaded.ChatFont().Face(), u"ＭＳ Ｐゴシック");
+
+    std::filesystem::path log = folder.Path() / "debug.txt";
+    DebugLog::Instance().Open(log);
+    WriteDebugLog("main", 7, "start");
+    DebugLog::Instance().Close();
+    EXPECT_NE(test::ReadFileText(log).find("7行目: start"), std::string::npos);
+}
+
+// An installed program keeps conf.txt in its settings folder and receives into the
+// download folder until the user picks one.
+TEST_F(SettingsTest, SettingsPlaceOfAnInstalledProgram) {
+    SetSettingsPlace(folder.Path(), u"/home/me/Downloads/");
+    EXPECT_EQ(ConfigFilePath(), conf);
+    ProgramValues values;
+    LoadSettings(values);
+    EXPECT_EQ(values.ReceiveFolder(), u"/home/me/Downloads/");
+    ASSERT_TRUE(SaveReceiveFolder(u"", conf));
+    EXPECT_EQ(LoadReceiveFolder(), u"/home/me/Downloads/");
+    ASSERT_TRUE(SaveReceiveFolder(u"/data/", conf));
+    LoadSettings(values);
+    EXPECT_EQ(values.ReceiveFolder(), u"/data/");
+    SetSettingsPlace({}, u"");
+    EXPECT_EQ(ConfigFilePath(), std::filesystem::path("conf.txt"));
 }
 
 TEST_F(SettingsTest, ReceiveFolderIsStoredAtOnce) {

@@ -172,19 +172,23 @@ TEST(FileDialogsTest, SaveLogOffersBothKindsAndWritesTextForTxt) {
     QString title;
     QStringList filters;
     QString defaultSuffix;
+    QString selectedFilter;
     // The dialog's own texts; choosing a file in Qt's dialog from a test is not reliable
     // offscreen, so the writing step is checked with the path it would return.
     WhenModal<QFileDialog>([&](QFileDialog* dialog) {
         title = dialog->windowTitle();
         filters = dialog->nameFilters();
         defaultSuffix = dialog->defaultSuffix();
+        selectedFilter = dialog->selectedNameFilter();
         dialog->reject();
     });
     EXPECT_FALSE(SaveLogWithDialog(nullptr, log));
     EXPECT_EQ(title, QStringLiteral("保存先を指定してください"));
     EXPECT_EQ(filters, (QStringList{QStringLiteral("テキスト (*.txt)"),
                                     QStringLiteral("リッチテキスト (*.rtf)")}));
-    EXPECT_EQ(defaultSuffix, QStringLiteral("rtf"));
+    // It starts on the first kind, テキスト, while still proposing "log.rtf".
+    EXPECT_EQ(selectedFilter, QStringLiteral("テキスト (*.txt)"));
+    EXPECT_EQ(defaultSuffix, QStringLiteral("txt"));
     fs::path target = folder.Path() / "Log.TXT";
     EXPECT_TRUE(SaveLogOrWarn(nullptr, log, FromFsPath(target)));
     std::ifstream in(target, std::ios::binary);

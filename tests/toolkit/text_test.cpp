@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scoped_locale.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
 #include "toolkit/little_endian.h"
 #include "toolkit/memory_dump.h"
 #include "toolkit/text.h"
-#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {
@@ -20,22 +20,31 @@ TEST(Text, NarrowConversionFollowsTheLocale) {
         EXPECT_EQ(ToNarrow(u"名無しさん"), "名無しさん");
         EXPECT_EQ(FromNarrow("名無しさん"), u"名無しさん");
         // Invalid bytes become U+FFFD; the result stays well-formed.
-        EXPECT_EQ(FromNarrow("a\xff" "b"), u"a\uFFFDb");
+        EXPECT_EQ(FromNarrow("a\xff"
+                             "b"),
+                  u"a\uFFFDb");
         EXPECT_EQ(FromNarrow("\xe3\x81"), u"\uFFFD\uFFFD");
         // A lone surrogate cannot be written.
         EXPECT_EQ(ToNarrow(WString(u"a") + char16_t(0xD800) + u"b"), "a?b");
     }
     {
+        // A plain-ASCII locale reads and writes UTF-8, and cuts between its characters.
         test::ScopedLocale plain({"C"});
-        EXPECT_EQ(ToNarrow(u"aあb"), "a?b");
+        EXPECT_EQ(ToNarrow(u"aあb"),
+                  "a\xe3\x81\x82"
+                  "b");
+        EXPECT_EQ(FromNarrow("a\xe3\x81\x82"), u"aあ");
         EXPECT_EQ(FromNarrow("a\x80"), u"a\uFFFD");
+        std::string cut = ToNarrow(u"aあ");
+        CutNarrow(cut, 3);
+        EXPECT_EQ(cut, "a");
     }
 }
 
 TEST(Text, Utf8RoundTripAndInvalidInput) {
     WString text = u"aé名\U0001F600";
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
-    EXPECT_EQ(FromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");  // overlong form
+    EXPECT_EQ(FromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");            // overlong form
     EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
 }
 

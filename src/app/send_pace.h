@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+
+#include "app/config_file.h"
+
+// The sender's pace as the user chose it in the 送信速度 dialog: the link's sendWait and
+// sendBufSize, kept in "conf.txt" ([send] wait, bufsize) and applied at start-up. The typed
+// /sendwait and /sendbufsize change only the running values and are never saved.
+namespace mirka {
+
+struct SendPace {
+    std::uint16_t wait = 1;       // milliseconds after each sender pass
+    std::int32_t bufSize = 2048;  // bytes per pass and transfer
+    bool operator==(const SendPace&) const = default;
+};
+
+struct SendPaceChoice {
+    WStringView label;
+    SendPace pace;
+};
+
+// The default pace first, then faster ones, then no limit.
+const std::array<SendPaceChoice, 4>& SendPaceChoices();
+
+// The stored pace; the default one when the keys are missing.
+SendPace LoadSendPace(const std::filesystem::path& configFile = ConfigFilePath());
+bool SaveSendPace(const SendPace& pace, const std::filesystem::path& configFile = ConfigFilePath());
+
+}  // namespace mirka

@@ -1,0 +1,94 @@
+// Renders the program's windows to PNG files on the offscreen platform, so anyone can look
+// at them: window_shots <folder> <suffix>. scripts/screenshots.sh runs it at 100 % and 150 %.
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+
+#include <QApplication>
+#include <QDir>
+
+#include "gui/file_dialogs.h"
+#include "gui/font_dialog.h"
+#include "gui/input_dialog.h"
+#include "gui/login_window.h"
+#include "gui/program_files.h"
+#include "gui/send_speed_dialog.h"
+#include "gui/version_box.h"
+#include "sample_windows.h"
+#include "text_fits.h"
+
+namespace {
+
+using namespace mirka;
+
+int cutCount = 0;
+
+void Save(QWidget* window, const QString& folder, const QString& name, const QString& suffix) {
+    QString path = QDir(folder).filePath(name + QLatin1Char('-') + suffix + QStringLiteral(".png"));
+    window->grab().save(path);
+    for (const std::string& cut : test::CutTexts(window)) {
+        std::printf("%s: cut: %s\n", qPrintable(name), cut.c_str());
+        ++cutCount;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "");
+    QApplication::setWindowIcon(ProgramIcon());
+    LoadQtJapanese(app);
+    QString folder =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
+    QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("100");
+    QDir().mkpath(folder);
+    // A fresh working folder: no conf.txt, so the login window shows the built-in values.
+    QString work = QDir(folder).filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    QDir::setCurrent(work);
+
+    {
+        TaskManager link;
+        ProfileList profiles;
+        std::string ownAddress;
+        LoginWindow login(link, profiles, ownAddress);
+        login.show();
+        QApplication::processEvents();
+        Save(&login, folder, QStringLiteral("login"), suffix);
+    }
+    test::SampleTalkWindow talk;
+    talk.window->show();
+    QApplication::processEvents();
+    Save(talk.window.get(), folder, QStringLiteral("talk"), suffix);
+    talk.window->ShowPage(TalkWindow::Page::File);
+    QApplication::processEvents();
+    Save(talk.window.get(), folder, QStringLiteral("talk-file"), suffix);
+
+    auto shoot = [&](const QString& name) {
+        return [&, name](QWidget* dialog) {
+            QApplication::processEvents();
+            Save(dialog, folder, name, suffix);
+        };
+    };
+    test::WithModalDialog([&] { ChooseSendPace(talk.window.get(), SendPace{}); },
+                          shoot(QStringLiteral("send-speed")));
+    test::WithModalDialog(
+        [&] {
+            WString name = u"名無しさんだよもん";
+            ShowInputDialog(talk.window.get(), u"入力", u"使用する名前を入力してください", name,
+                            128);
+        },
+        shoot(QStringLiteral("input")));
+    test::WithModalDialog([&] { ShowVersionBox(talk.window.get()); },
+                          shoot(QStringLiteral("version")));
+    test::WithModalDialog(
+        [&] { ChooseChatFont(talk.window.get(), talk.values, std::filesystem::path("Font.ini")); },
+        shoot(QStringLiteral("font")));
+    // Qt's own save dialog, to see it speak Japanese.
+    test::WithModalDialog([&] { SaveLogWithDialog(talk.window.get(), talk.window->Log()); },
+                          shoot(QStringLiteral("save")));
+    return cutCount == 0 ? 0 : 1;
+}
