@@ -15,7 +15,8 @@
 #   -c         only check that every pattern is found, without building anything
 #
 # The copy lives in build-mutate/tree (the worktree's files, compared by content) and builds
-# in build-mutate/tree/build, so ccache shares the normal build's objects. Each mutant runs
+# in build-mutate/tree/build with a ccache of its own (build-mutate/ccache), so putting a
+# file back after its mutant costs no compile. Each mutant runs
 # the tests of its own folder first (test label = the folder under src/), then the rest.
 # Logs: build-mutate/logs/. Prints one line per mutant and the score.
 set -uo pipefail
@@ -46,6 +47,9 @@ done
 
 export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=1
+# A cache of its own: a shared cache once handed the copy an object built from another
+# worktree's version of a header (stored while that header changed under the compiler).
+export CCACHE_DIR=$work/ccache
 export QT_QPA_PLATFORM=offscreen
 
 # --- the mutant list: "file[#n] ||| pattern ||| replacement ||| reason" ----------------------
@@ -102,12 +106,15 @@ sync_tree() {
         sort | comm -23 - "$wanted" | while IFS= read -r file; do rm -f "$tree/$file"; done
 }
 
+# Builds the given targets (everything without one), appending to the log.
 build_tree() {
+    local log=$1
+    shift
     if [ ! -f "$build/build.ninja" ]; then
         cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DMIRKA_BUILD_BENCH=OFF >"$logs/cmake.log" 2>&1 || return 1
     fi
-    ninja -C "$build" -j "$jobs" >"$1" 2>&1
+    ninja -C "$build" -j "$jobs" "$@" >>"$log" 2>&1
 }
 
 # Runs ctest with the given filter under the time limit; sets `failed` to the first failing
@@ -116,8 +123,9 @@ run_tests() {
     local log=$1
     shift
     rm -f "$build/Testing/Temporary/LastTestsFailed.log"
+    # A test that fails once and then passes is taken as flaky, not as caught.
     timeout -k 10 "$limit" ctest --test-dir "$build" -j "$jobs" --stop-on-failure \
-        --output-on-failure "$@" >>"$log" 2>&1
+        --repeat until-pass:2 --output-on-failure "$@" >>"$log" 2>&1
     local status=$?
     [ $status -eq 0 ] && return 0
     if [ $status -eq 124 ] || [ $status -eq 137 ]; then
@@ -158,11 +166,13 @@ plant() {
                 }
                 print line
             }
-        }' "$from/$file" >"$work/planted"
+        }' "$from/$file" >"$work/planted.$$"
     local status=$?
-    [ $status -ne 0 ] && return $status
-    [ "$from" = "$tree" ] && mv "$work/planted" "$tree/$file"
-    return 0
+    if [ $status -ne 0 ] || [ "$from" != "$tree" ]; then
+        rm -f "$work/planted.$$"
+        return $status
+    fi
+    mv "$work/planted.$$" "$tree/$file"
 }
 
 restore() {
@@ -248,16 +258,29 @@ for ((i = 1; i <= total; i++)); do
         continue
     fi
     start=$SECONDS
-    if ! build_tree "$log"; then
-        restore "$file"
+    # First the test program of the mutant's own folder alone: most mutants die there, and
+    # only the others need the whole build.
+    label=$(label_of "$file")
+    first=()
+    ninja -C "$build" -t query "test_$label" >/dev/null 2>&1 && first=("test_$label")
+    failed=
+    if build_tree "$log" "${first[@]}"; then
+        if run_tests "$log" -L "^${label}\$"; then
+            if [ ${#first[@]} -eq 0 ] || build_tree "$log"; then
+                run_tests "$log" -LE "^${label}\$"
+            else
+                failed=build
+            fi
+        fi
+    else
+        failed=build
+    fi
+    restore "$file"
+    if [ "$failed" = build ]; then
         echo "$tag ERROR does not build  $file: $reason"
         errors=$((errors + 1))
         continue
     fi
-    failed=
-    label=$(label_of "$file")
-    run_tests "$log" -L "^${label}\$" && run_tests "$log" -LE "^${label}\$"
-    restore "$file"
     took=$((SECONDS - start))
     if [ -n "$failed" ]; then
         echo "$tag killed by $failed (${took} s)  $file: $reason"
