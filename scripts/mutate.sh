@@ -4,7 +4,7 @@
 # suite runs against it. A mutant that makes a test fail is killed; one that passes the
 # whole suite survived, which points at a fault no test would notice.
 #
-#   scripts/mutate.sh [-t SECONDS] [-j JOBS] [-n] [-c] [SELECTION...]
+#   scripts/mutate.sh [-t SECONDS] [-j JOBS] [-n] [-c] [-x REGEX] [SELECTION...]
 #
 #   SELECTION  mutant numbers or ranges (3 7-9), or parts of a file name (file_record,
 #              src/app/); every mutant without one
@@ -13,6 +13,7 @@
 #   -j         parallel compile and test jobs (default 2)
 #   -n         skip the unmutated run that checks the copy builds and passes first
 #   -c         only check that every pattern is found, without building anything
+#   -x         leave out the tests whose names match (does anything else catch a mutant?)
 #
 # The copy lives in build-mutate/tree (the worktree's files, compared by content) and builds
 # in build-mutate/tree/build with a ccache of its own (build-mutate/ccache), so putting a
@@ -33,6 +34,7 @@ limit=
 jobs=2
 baseline=1
 check_only=0
+exclude=()
 selection=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -40,7 +42,8 @@ while [ $# -gt 0 ]; do
         -j) jobs=$2; shift 2 ;;
         -n) baseline=0; shift ;;
         -c) check_only=1; shift ;;
-        -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -x) exclude=(-E "$2"); shift 2 ;;
+        -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) selection+=("$1"); shift ;;
     esac
 done
@@ -125,7 +128,7 @@ run_tests() {
     rm -f "$build/Testing/Temporary/LastTestsFailed.log"
     # A test that fails once and then passes is taken as flaky, not as caught.
     timeout -k 10 "$limit" ctest --test-dir "$build" -j "$jobs" --stop-on-failure \
-        --repeat until-pass:2 --output-on-failure "$@" >>"$log" 2>&1
+        --repeat until-pass:2 --output-on-failure "${exclude[@]}" "$@" >>"$log" 2>&1
     local status=$?
     [ $status -eq 0 ] && return 0
     if [ $status -eq 124 ] || [ $status -eq 137 ]; then
