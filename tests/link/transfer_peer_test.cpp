@@ -85,13 +85,9 @@ struct ReceiverWithFakePeer {
 TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
     ReceiverWithFakePeer link;
     ASSERT_TRUE(link.connected);
-    std::vector<WString> names = {u"../x",
-                                  u"/etc/x",
-                                  u"a/b",
-                                  u"C:\\x",
-                                  u"..",
-                                  u"a\x01"
-                                  u"b:c"};
+    // clang-format off
+    std::vector<WString> names = {u"../x", u"/etc/x", u"a/b", u"C:\\x", u"..", u"a\x01" u"b:c"};
+    // clang-format on
     for (std::size_t i = 0; i < names.size(); ++i) {
         link.Offer(names[i], static_cast<std::int32_t>(i), 1);
         FileRecord accept;
