@@ -112,6 +112,28 @@ TEST(TalkWindow, EnterSendsALineThatShowsInBothLogs) {
     EXPECT_EQ(ChatMessages(*windows.serverWindow), 2u);
 }
 
+// Only the left Ctrl key offers the clipboard's picture; right Ctrl+V is an ordinary paste.
+TEST(TalkWindow, OnlyLeftControlVOffersAScreenshot) {
+    InputBox box(nullptr);
+    int offers = 0;
+    box.onPasteScreenshot = [&] {
+        ++offers;
+        return true;
+    };
+    auto pressV = [&] {
+        QKeyEvent v(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QStringLiteral("v"));
+        QCoreApplication::sendEvent(&box, &v);
+    };
+    PressControl(&box, kRightControlKeysym, true);
+    pressV();
+    PressControl(&box, kRightControlKeysym, false);
+    EXPECT_EQ(offers, 0);
+    PressControl(&box, kLeftControlKeysym, true);
+    pressV();
+    PressControl(&box, kLeftControlKeysym, false);
+    EXPECT_EQ(offers, 1);
+}
+
 TEST(TalkWindow, StatusReachesThePeersTitleAndStatusLine) {
     TwoWindows windows;
     ASSERT_TRUE(windows.linked);

@@ -1,9 +1,35 @@
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "support/loopback.h"
 #include "support/wait.h"
+
+// Received lengths must be bounded before anything is allocated for them. In this test
+// program an allocation above 1 GiB fails as if memory ran out and is counted, so a missing
+// bound shows without taking the memory.
+namespace {
+std::atomic<int> refusedAllocations{0};
+constexpr std::size_t kLargestAllocation = std::size_t{1} << 30;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (size > kLargestAllocation) {
+        ++refusedAllocations;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace mirka {
 namespace {
@@ -81,6 +107,24 @@ TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
     EXPECT_EQ(line.size(), WString(u"x の発言 (09:05:07): \r\nabc\r\n").size());
 }
 
+// The interval as shipped, which a peer of the original program expects; the other tests
+// shorten it.
+TEST(LinkFrames, IdleLinkSendsAKeepAliveEveryTwentySeconds) {
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    TaskManager manager;
+    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    auto start = std::chrono::steady_clock::now();
+    FrameHeader header;
+    EXPECT_FALSE(peer.ReadHeader(header, 18500));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes, 5000));
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(48, 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(22500));
+}
+
 TEST(LinkFrames, UnknownCodesAreSkippedAndTheNextFrameIsHandled) {
     ServerWithFakePeer link;
     ASSERT_TRUE(link.connected);
@@ -118,7 +162,8 @@ TEST(LinkFrames, DisconnectEndsReadingAndLaterFramesAreIgnored) {
                         ChatPayload(line));
     ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(link.window.LogText(), u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    EXPECT_EQ(link.window.LogText(),
+              u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
     // The closed side's I/O thread ends and closes the socket.
     EXPECT_TRUE(link.peer.ClosedByPeer());
 }
@@ -168,12 +213,23 @@ TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
 }
 
-TEST(LinkFrames, OversizedTextLengthClosesTheLink) {
-    ServerWithFakePeer link;
-    ASSERT_TRUE(link.connected);
-    link.peer.SendFrame(Header(NET_CHAT, 0xFFFFFFF0u));
-    ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
-    EXPECT_TRUE(link.window.Messages().empty());
+TEST(LinkFrames, OversizedTextLengthsCloseTheLinkWithoutAllocating) {
+    // Both claim about 4 GiB (the chat length leaves room for the terminator's addition).
+    for (auto [code, length] :
+         {std::pair<NETCODE, std::uint32_t>{NET_CHAT, 0xFFFFFFF0u}, {NET_STATUS, 0xFFFFFFFFu}}) {
+        SCOPED_TRACE(code);
+        ServerWithFakePeer link;
+        ASSERT_TRUE(link.connected);
+        int refusedBefore = refusedAllocations;
+        link.peer.SendFrame(Header(code, length));
+        ASSERT_TRUE(WaitUntil([&] {
+            return link.manager.LinkState() == LINK_CLOSED || refusedAllocations > refusedBefore;
+        }));
+        EXPECT_EQ(refusedAllocations, refusedBefore);
+        EXPECT_EQ(link.manager.LinkState(), LINK_CLOSED);
+        EXPECT_TRUE(link.window.Messages().empty());
+        EXPECT_TRUE(link.window.StatusText().empty());
+    }
 }
 
 TEST(LinkFrames, PayloadCutShortClosesTheLinkWhenThePeerGoes) {

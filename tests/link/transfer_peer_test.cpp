@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <limits>
 #include <thread>
 
@@ -5,6 +8,7 @@
 
 #include "link/file_record.h"
 #include "support/wait.h"
+#include "toolkit/little_endian.h"
 #include "transfer_support.h"
 
 namespace mirka {
@@ -14,18 +18,23 @@ using test::FakePeer;
 using test::WaitUntil;
 
 // A TaskManager waiting as server with a receive folder, and a raw peer connected to it.
+// The receive folder is one level down in a folder the test owns, so a name that escapes
+// it by one level still lands in that folder and goes with it.
 struct ReceiverWithFakePeer {
     ReceiverWithFakePeer() : manager(&values) {
-        values.SetReceiveFolder(inbox.WithSeparator());
+        std::filesystem::create_directory(receive);
+        values.SetReceiveFolder(FromFsPath(receive / ""));
         manager.ownerWindow = &window;
         std::uint16_t port = test::FreeLoopbackPort();
         std::thread waiter([&] { manager.StartServer(port); });
         connected = peer.Connect(port);
         waiter.join();
     }
-    void Offer(const WString& name, std::int32_t id, std::int64_t size) {
+    void Offer(const WString& name, std::int32_t id, std::int64_t size,
+               std::uint32_t checksum = 0) {
         FileRecord record;
         record.name = name;
+        record.checksum = checksum;
         record.taskId = id;
         record.fileSize = size;
         auto bytes = record.Encode();
@@ -58,7 +67,7 @@ struct ReceiverWithFakePeer {
     }
     std::vector<std::string> InboxNames() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(inbox.Path()))
+        for (const auto& entry : std::filesystem::directory_iterator(receive))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
@@ -67,6 +76,7 @@ struct ReceiverWithFakePeer {
     ProgramValues values;
     test::WindowRecorder window;
     test::TempFolder inbox;
+    std::filesystem::path receive = inbox.Path() / "in";
     TaskManager manager;
     FakePeer peer;
     bool connected = false;
@@ -75,7 +85,9 @@ struct ReceiverWithFakePeer {
 TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
     ReceiverWithFakePeer link;
     ASSERT_TRUE(link.connected);
+    // clang-format off
     std::vector<WString> names = {u"../x", u"/etc/x", u"a/b", u"C:\\x", u"..", u"a\x01" u"b:c"};
+    // clang-format on
     for (std::size_t i = 0; i < names.size(); ++i) {
         link.Offer(names[i], static_cast<std::int32_t>(i), 1);
         FileRecord accept;
@@ -98,7 +110,9 @@ TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
     EXPECT_EQ(link.InboxNames(),
               (std::vector<std::string>{"a_b_c", "b", "received_file", "received_file_[00]", "x",
                                         "x_[00]", "x_[01]"}));
-    EXPECT_FALSE(std::filesystem::exists(link.inbox.Path().parent_path() / "x"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(link.inbox.Path()),
+                            std::filesystem::directory_iterator()),
+              1);  // nothing beside the receive folder
 }
 
 TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
@@ -117,11 +131,42 @@ TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
     EXPECT_EQ(accept.taskId, 5);
     EXPECT_EQ(accept.offset, 0);
     link.Data(5, {'a', 'b', 'c', 'd', 'e'});
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(link.inbox.Path() / "f.txt"); }));
-    EXPECT_EQ(test::ReadFile(link.inbox.Path() / "f.txt"), (std::vector<char>{'a', 'b', 'c'}));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(link.receive / "f.txt"); }));
+    EXPECT_EQ(test::ReadFile(link.receive / "f.txt"), (std::vector<char>{'a', 'b', 'c'}));
     // The offer of id 5 moves this side's numbering on to 6.
     EXPECT_EQ(link.manager.NextTaskId(), 6);
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
+}
+
+// Partial files of zero bytes: worked out apart from the program, CRC-16/CCITT-FALSE of
+// 2,048 zero bytes is 0xC584.
+TEST(TransferPeer, ResumeOffsetOnTheWireAndALongerPartialIsCutBack) {
+    ReceiverWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    test::WriteFile(link.receive / "p.bin.tmp", std::vector<char>(5000, 0));
+    test::WriteFile(link.receive / "q.bin.tmp", std::vector<char>(9000, 0));
+    link.Offer(u"p.bin", 1, 10000, 0xC584);
+    FileRecord accept;
+    ASSERT_TRUE(link.ReadAccept(accept));
+    EXPECT_EQ(accept.offset, 5000 - 2048);  // the partial's last 2,048 bytes come again
+    std::int64_t pOffset = std::clamp<std::int64_t>(accept.offset, 0, 10000);
+    link.Data(1, std::vector<std::uint8_t>(10000 - pOffset, 'p'));
+    // A partial longer than the file now offered: the received file ends at the new size.
+    link.Offer(u"q.bin", 2, 8000, 0xC584);
+    ASSERT_TRUE(link.ReadAccept(accept));
+    std::int64_t qOffset = std::clamp<std::int64_t>(accept.offset, 0, 8000);
+    link.Data(2, std::vector<std::uint8_t>(8000 - qOffset, 'q'));
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::filesystem::exists(link.receive / "p.bin") &&
+               std::filesystem::exists(link.receive / "q.bin");
+    }));
+    auto expected = [](std::int64_t offset, std::int64_t size, char fill) {
+        std::vector<char> bytes(size, fill);
+        std::fill(bytes.begin(), bytes.begin() + offset, 0);
+        return bytes;
+    };
+    EXPECT_TRUE(test::ReadFile(link.receive / "p.bin") == expected(pOffset, 10000, 'p'));
+    EXPECT_TRUE(test::ReadFile(link.receive / "q.bin") == expected(qOffset, 8000, 'q'));
 }
 
 TEST(TransferPeer, TheLastTaskIdWrapsTheNumbering) {
@@ -179,7 +224,8 @@ TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
 }
 
 TEST(TransferPeer, SenderChunksPerPassFollowTheBudget) {
-    for (auto [budget, expected] : std::vector<std::pair<int, int>>{{2048, 1}, {4096, 1}, {4097, 2}, {8192, 3}}) {
+    for (auto [budget, expected] :
+         std::vector<std::pair<int, int>>{{2048, 1}, {4096, 1}, {4097, 2}, {8192, 3}}) {
         test::TempFolder folder;
         test::WriteFile(folder.Path() / "s.bin", test::RandomBytes(64 * 1024, 3));
         FakePeer peer;
@@ -272,6 +318,133 @@ TEST(TransferPeer, SenderStatusChangesActLocallyOrSendTheirCodes) {
     ASSERT_TRUE(WaitUntil([&] { return window.Transfers().Count() == 2; }));
     EXPECT_EQ(window.Transfers().Cell(0, kColumnTransferred), u"削除しました");
     EXPECT_EQ(window.Transfers().Cell(1, kColumnTransferred), u"キャンセルしました");
+}
+
+}  // namespace
+}  // namespace mirka
+
+namespace mirka {
+namespace {
+
+// A TaskManager connected to a raw peer, sending files from its own folder.
+struct SenderWithFakePeer {
+    SenderWithFakePeer() {
+        manager.ownerWindow = &window;
+        std::uint16_t port = peer.Listen();
+        std::thread accepter([&] { peer.Accept(); });
+        connected = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+    }
+    // Reads the next offer's record as it stands on the wire.
+    bool ReadOffer(std::vector<std::uint8_t>& record) {
+        FrameHeader header;
+        do {
+            if (!peer.ReadHeader(header)) return false;
+        } while (header.code == NET_KEEPALIVE);
+        return header.code == NET_FILE_OFFER && peer.Read(record, FileRecord::kBytes);
+    }
+    void Control(std::uint16_t code, std::int32_t id) {
+        FrameHeader header;
+        header.code = code;
+        header.lengthField = static_cast<std::uint32_t>(id);
+        peer.SendFrame(header);
+    }
+    // Reads data frames until none comes for 300 ms; false when they keep coming or a frame
+    // of another kind comes.
+    bool DrainData(std::size_t& bytes) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        FrameHeader header;
+        std::vector<std::uint8_t> body;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!peer.ReadHeader(header, 300)) return true;
+            if (header.code == NET_KEEPALIVE) continue;
+            if (header.code != NET_FILE_DATA || !peer.Read(body, header.lengthField)) return false;
+            bytes += header.lengthField;
+        }
+        return false;
+    }
+
+    test::TempFolder folder;
+    test::WindowRecorder window;
+    TaskManager manager;
+    FakePeer peer;
+    bool connected = false;
+};
+
+// Worked out apart from the program: CRC-16/CCITT-FALSE of 2,048 zero bytes is 0xC584, of
+// "123456789" followed by 2,039 zero bytes 0x54DE. Only the first 2,048 bytes count.
+TEST(TransferPeer, OfferCarriesTheChecksumOfTheFirst2048Bytes) {
+    SenderWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    test::WriteFile(link.folder.Path() / "empty.bin", {});
+    std::vector<char> digits(3000, 'x');
+    std::fill(digits.begin(), digits.begin() + 2048, 0);
+    std::copy_n("123456789", 9, digits.begin());
+    test::WriteFile(link.folder.Path() / "digits.bin", digits);
+    link.manager.SendFile(FromFsPath(link.folder.Path() / "empty.bin"));
+    link.manager.SendFile(FromFsPath(link.folder.Path() / "digits.bin"));
+    std::vector<std::uint8_t> empty, first;
+    ASSERT_TRUE(link.ReadOffer(empty));
+    ASSERT_TRUE(link.ReadOffer(first));
+    auto field = [](const std::vector<std::uint8_t>& record, std::size_t at, std::size_t n) {
+        return std::vector<std::uint8_t>(record.begin() + at, record.begin() + at + n);
+    };
+    EXPECT_EQ(field(empty, 528, 4), (std::vector<std::uint8_t>{0x84, 0xC5, 0, 0}));
+    EXPECT_EQ(field(first, 528, 4), (std::vector<std::uint8_t>{0xDE, 0x54, 0, 0}));
+    EXPECT_EQ(field(first, 536, 8), (std::vector<std::uint8_t>{0xB8, 0x0B, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(FileRecord::Decode(first.data()).name, u"digits.bin");
+}
+
+// The receiver's pause (code 10) and resume (code 9) act on this side's sending.
+TEST(TransferPeer, PeerPauseAndResumeReachTheSender) {
+    SenderWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    test::WriteFile(link.folder.Path() / "s.bin", test::RandomBytes(4 * 1024 * 1024, 8));
+    link.manager.sendWait = 10;  // about 200 KB/s
+    link.manager.SendFile(FromFsPath(link.folder.Path() / "s.bin"));
+    std::vector<std::uint8_t> record;
+    ASSERT_TRUE(link.ReadOffer(record));
+    FrameHeader accept;
+    accept.code = NET_FILE_ACCEPT;
+    link.peer.SendFrame(accept, record);
+    std::int32_t id = FileRecord::Decode(record.data()).taskId;
+    FrameHeader header;
+    std::vector<std::uint8_t> body;
+    ASSERT_TRUE(link.peer.ReadHeader(header));
+    ASSERT_EQ(header.code, NET_FILE_DATA);
+    ASSERT_TRUE(link.peer.Read(body, header.lengthField));
+
+    link.Control(NET_FILE_PAUSE, id);
+    std::size_t bytes = 0;
+    EXPECT_TRUE(link.DrainData(bytes)) << "data still flows after a pause";
+    link.Control(NET_FILE_RESEND, id);
+    ASSERT_TRUE(link.peer.ReadHeader(header, 3000)) << "no data after a resume";
+    EXPECT_EQ(header.code, NET_FILE_DATA);
+    EXPECT_EQ(header.taskField, static_cast<std::uint32_t>(id));
+}
+
+// A peer may ask for data past the end (an original peer does so for a partial file longer
+// than the offered one plus 2,048 bytes) or, broken, before the start: the sender keeps
+// within the file and the transfer still ends well.
+TEST(TransferPeer, AcceptOffsetsOutsideTheFileAreClamped) {
+    SenderWithFakePeer link;
+    ASSERT_TRUE(link.connected);
+    test::WriteFile(link.folder.Path() / "s.bin", test::RandomBytes(5000, 9));
+    link.manager.sendBufSize = 64 * 1024;
+    for (std::int64_t offset : {std::int64_t{-100}, std::int64_t{1} << 40}) {
+        SCOPED_TRACE(offset);
+        link.manager.SendFile(FromFsPath(link.folder.Path() / "s.bin"));
+        std::vector<std::uint8_t> record;
+        ASSERT_TRUE(link.ReadOffer(record));
+        PutI64(&record[544], offset);
+        FrameHeader accept;
+        accept.code = NET_FILE_ACCEPT;
+        link.peer.SendFrame(accept, record);
+        std::size_t bytes = 0;
+        EXPECT_TRUE(link.DrainData(bytes));
+        EXPECT_EQ(bytes, offset < 0 ? 5000u : 0u);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return test::FinishedRows(link.window.Transfers()) == 2; }));
 }
 
 }  // namespace
