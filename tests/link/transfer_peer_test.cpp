@@ -195,6 +195,7 @@ TEST(TransferPeer, ControlsFromTheSenderSide) {
     EXPECT_EQ(rows.Cell(0, kColumnTransferred), u"キャンセルしました");
     // The partial file keeps the note of the size first offered for it.
     EXPECT_EQ(link.InboxNames(), (std::vector<std::string>{".keep.bin.tmp.size", "keep.bin.tmp"}));
+    EXPECT_EQ(std::filesystem::file_size(link.receive / "keep.bin.tmp"), 10u);  // all it got
 }
 
 TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
@@ -212,8 +213,12 @@ TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
         EXPECT_EQ(header.lengthField, 4u);
         EXPECT_EQ(header.taskField, 0u);
     };
+    link.Data(4, std::vector<std::uint8_t>(30, 'r'));
+    ASSERT_TRUE(WaitUntil([&] { return link.manager.TransferFiguresSnapshot()[0].transferred == 30; }));
     link.manager.SetFileStatus(4, TaskManager::FILE_PAUSE, TransferDirection::Receiving);
     expectCode(NET_FILE_PAUSE);
+    // A pause puts all that was received on disk.
+    EXPECT_EQ(std::filesystem::file_size(link.receive / "r.bin.tmp"), 30u);
     link.manager.SetFileStatus(4, TaskManager::FILE_RESEND, TransferDirection::Receiving);
     expectCode(NET_FILE_RESEND);
     // The receiver's delete reaches the sender as a cancel and removes the temporary file.
