@@ -42,11 +42,13 @@ LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& 
     SetFields(fields);
     clientMode->setChecked(true);
     noUpnp->setChecked(false);
+    // A reconnect offers the passphrase of the link before; it lives in memory only.
+    passphraseField->setText(QString::fromStdU16String(link.Passphrase()));
 }
 
 void LoginWindow::BuildControls() {
     DialogUnits units(font());
-    setFixedSize(units.X(172), units.Y(172));
+    setFixedSize(units.X(172), units.Y(188));
     auto* group = new QGroupBox(Text(u"基本動作設定"), this);
     group->setGeometry(units.Rect(8, 4, 156, 132));
     serverMode = new QRadioButton(Text(u"サーバとして起動する"), this);
@@ -75,16 +77,20 @@ void LoginWindow::BuildControls() {
     portField->setGeometry(units.Rect(48, 100, 40, 12));
     noUpnp = new QCheckBox(Text(u"UPnPを使用しない"), this);
     noUpnp->setGeometry(units.Rect(16, 120, 144, 10));
+    (new QLabel(Text(u"合言葉"), this))->setGeometry(units.Rect(8, 142, 36, 10));
+    passphraseField = new QLineEdit(this);
+    passphraseField->setEchoMode(QLineEdit::Password);
+    passphraseField->setGeometry(units.Rect(44, 140, 120, 12));
     exitButton = new QPushButton(Text(u"終了"), this);
-    exitButton->setGeometry(units.Rect(8, 144, 48, 16));
+    exitButton->setGeometry(units.Rect(8, 160, 48, 16));
     startButton = new QPushButton(Text(u"接続/開始"), this);
-    startButton->setGeometry(units.Rect(112, 144, 52, 16));
+    startButton->setGeometry(units.Rect(112, 160, 52, 16));
     for (QPushButton* button : {deleteButton, exitButton, startButton}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
     statusLine = new QLabel(this);
-    statusLine->setGeometry(units.Rect(0, 164, 168, 8));
+    statusLine->setGeometry(units.Rect(0, 180, 168, 8));
 
     connect(profileBox, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         LoginFields fields = Fields();
@@ -141,6 +147,9 @@ void LoginWindow::StartLink() {
     mapping.linkPort = port;
     mapping.upnpDisabled = noUpnp->isChecked();
     std::string host = ToNarrow(ipField->text().toStdU16String());
+    // Both sides must derive the same bytes from what looks like the same text.
+    link.SetPassphrase(
+        passphraseField->text().normalized(QString::NormalizationForm_C).toStdU16String());
     CutNarrow(host, kHostBytes);
     bool started = RunWhileRepainting([&] {
         MapRouterPort(this, mapping);

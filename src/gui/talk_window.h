@@ -96,6 +96,9 @@ private:
     void ChangeStatus();
     void ChangeReceiveFolder();
     void Reconnect();
+    // What the opening message and the title add on an encrypted link.
+    WString PrivacyLine() const;
+    QString TitleText(const WString& title) const;
     void RunWhileRepaintingDisconnect();
     void Search();
 
@@ -123,5 +126,6 @@ private:
 };
 
 inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";
+inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]";
 
 }  // namespace mirka
