@@ -50,8 +50,11 @@ secure::Outcome PrivateLink::Result() const {
 }
 
 bool PrivateLink::Takes(const std::uint8_t* frame) const {
+    // Asked for every frame: the common cases go without the lock.
+    Mode m = mode.load();
+    if (m == Mode::Sealed || m == Mode::Failed) return false;
+    if (m == Mode::Plain && !secure::IsHandshakeFrame(frame)) return false;
     std::lock_guard<std::mutex> guard(lock);
-    if (mode == Mode::Sealed || mode == Mode::Failed) return false;
     return handshake && handshake->Takes(frame);
 }
 
