@@ -44,6 +44,16 @@ std::optional<secure::Frame> PrivateLink::Begin(secure::Role role) {
     return handshake->Hello();
 }
 
+void PrivateLink::BeginWithoutPeer() {
+    std::lock_guard<std::mutex> guard(lock);
+    handshake.reset();
+    writer.reset();
+    reader.reset();
+    outcome = secure::Outcome::Pending;
+    asked = false;
+    mode = Mode::Plain;
+}
+
 secure::Outcome PrivateLink::Result() const {
     std::lock_guard<std::mutex> guard(lock);
     return outcome;

@@ -33,6 +33,8 @@ public:
     // A new link in the given role; returns the hello to send first when there is a
     // passphrase. Window thread, before the link's threads run.
     std::optional<secure::Frame> Begin(secure::Role role);
+    // A link without a peer (a failed accept): nothing to agree on.
+    void BeginWithoutPeer();
 
     Mode CurrentMode() const { return mode.load(); }
     // This link was begun with a passphrase (and so must end sealed or not at all).

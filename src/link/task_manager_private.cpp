@@ -41,7 +41,7 @@ void TaskManager::StartHandshake(enumLinkState state, tcp::socket& link) {
     handshakeTimer.reset();
     // After a failed accept there is no peer: the first read closes the link as before.
     if (!link.is_open()) {
-        privateLink.Begin(secure::Role::Responder);
+        privateLink.BeginWithoutPeer();
         return;
     }
     // The client is CPace's initiator, the server its responder.
