@@ -100,9 +100,14 @@ std::unique_ptr<secure::RecordReader> PrivateLink::TakeReader() {
     return std::move(reader);
 }
 
-void PrivateLink::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out) {
+void PrivateLink::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
+                       std::size_t& used) {
     std::lock_guard<std::mutex> guard(lock);
-    if (writer) writer->Seal(plain, out);
+    used = 0;
+    if (!writer) return;
+    std::size_t need = writer->SealedSize(plain.size());
+    if (out.size() < need) out.resize(need);
+    used = writer->Seal(plain, out.data());
 }
 
 }  // namespace mirka

@@ -63,7 +63,9 @@ public:
 
     // Appends the records that carry `plain` to `out`. Callers hold the link's send lock,
     // which keeps the records in the order they reach the socket.
-    void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out);
+    // The buffer only grows, so that it is not cleared for every write.
+    void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
+              std::size_t& used);
 
 private:
     void Finish(secure::Outcome outcome);

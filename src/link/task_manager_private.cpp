@@ -116,19 +116,19 @@ void TaskManager::OnRecordFailure() {
 
 void TaskManager::WriteSealed(tcp::socket& link, const std::vector<asio::const_buffer>& parts,
                               boost::system::error_code& error) {
-    sealedBytes.clear();
+    std::size_t used = 0;
     if (parts.size() == 1) {
         privateLink.Seal({static_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()},
-                         sealedBytes);
+                         sealedBytes, used);
     } else {
         sealScratch.clear();
         for (const auto& part : parts) {
             auto* bytes = static_cast<const std::uint8_t*>(part.data());
             sealScratch.insert(sealScratch.end(), bytes, bytes + part.size());
         }
-        privateLink.Seal(sealScratch, sealedBytes);
+        privateLink.Seal(sealScratch, sealedBytes, used);
     }
-    asio::write(link, asio::buffer(sealedBytes), error);
+    asio::write(link, asio::buffer(sealedBytes.data(), used), error);
 }
 
 bool TaskManager::WriteBytes(std::vector<std::uint8_t>& frames) {

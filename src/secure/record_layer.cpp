@@ -1,5 +1,7 @@
 #include "secure/record_layer.h"
 
+#include <algorithm>
+
 #include "secure/sodium_init.h"
 
 namespace mirka::secure {
@@ -23,22 +25,35 @@ RecordWriter::~RecordWriter() {
     sodium_memzero(&state, sizeof state);
 }
 
-void RecordWriter::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out) {
+std::size_t RecordWriter::SealedSize(std::size_t plainBytes) const {
+    std::size_t records = (plainBytes + kMaxRecordPlainBytes - 1) / kMaxRecordPlainBytes;
+    return (headerSent ? 0 : kStreamHeaderBytes) + plainBytes +
+           records * (kRecordLengthBytes + kRecordTagBytes);
+}
+
+std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t* out) {
+    std::uint8_t* at = out;
     if (!headerSent) {
-        out.insert(out.end(), header.begin(), header.end());
+        std::copy(header.begin(), header.end(), at);
+        at += header.size();
         headerSent = true;
     }
     while (!plain.empty()) {
         std::size_t n = plain.size() < kMaxRecordPlainBytes ? plain.size() : kMaxRecordPlainBytes;
-        std::size_t start = out.size();
-        out.resize(start + kRecordLengthBytes + n + kRecordTagBytes);
-        std::uint8_t* length = out.data() + start;
-        PutLength(length, static_cast<std::uint32_t>(n + kRecordTagBytes));
+        PutLength(at, static_cast<std::uint32_t>(n + kRecordTagBytes));
         crypto_secretstream_xchacha20poly1305_push(
-            &state, length + kRecordLengthBytes, nullptr, plain.data(), n, length,
-            kRecordLengthBytes, crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+            &state, at + kRecordLengthBytes, nullptr, plain.data(), n, at, kRecordLengthBytes,
+            crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+        at += kRecordLengthBytes + n + kRecordTagBytes;
         plain = plain.subspan(n);
     }
+    return static_cast<std::size_t>(at - out);
+}
+
+void RecordWriter::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out) {
+    std::size_t start = out.size();
+    out.resize(start + SealedSize(plain.size()));
+    out.resize(start + Seal(plain, out.data() + start));
 }
 
 RecordReader::RecordReader(const StreamKey& streamKey) : state{}, key(streamKey) {

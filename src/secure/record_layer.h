@@ -36,6 +36,10 @@ public:
     // Appends to `out` the stream header (before the first record only), then the plaintext
     // in records of at most kMaxRecordPlainBytes.
     void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out);
+    // The same into `out`, which has room for SealedSize(plain.size()); returns the bytes
+    // written. Lets a caller reuse one buffer without clearing it for every write.
+    std::size_t SealedSize(std::size_t plainBytes) const;
+    std::size_t Seal(std::span<const std::uint8_t> plain, std::uint8_t* out);
 
 private:
     crypto_secretstream_xchacha20poly1305_state state;
