@@ -14,13 +14,22 @@
 // receive folder and its parent holds nothing new, the offered source file is untouched,
 // every receiving row names a file directly inside the receive folder, and no file
 // descriptor is left open.
+//
+// Second mode, the private link: an input that starts with "\xffPLh" is the stream a manager
+// with a passphrase reads from its first byte on (hellos, confirmations, anything else); one
+// that starts with "\xffPLr" first has the peer complete a real handshake, then the rest is
+// sealed into records and sent, except the last n bytes (n = the byte after the prefix),
+// which follow unsealed, so the frame handlers are reached through the records and the
+// record reader meets broken records too.
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -29,6 +38,7 @@
 
 #include "fuzz_window.h"
 #include "link/task_manager.h"
+#include "secure/handshake.h"
 #include "temporary_folder.h"
 #include "toolkit/file_system.h"
 
@@ -41,6 +51,49 @@ using mirka::fuzz::CountingWindow;
 
 constexpr std::size_t kSourceBytes = 5000;
 constexpr auto kLinkEndDeadline = std::chrono::seconds(20);
+constexpr char kPassphrase[] = "fuzz";
+constexpr std::size_t kPrefixBytes = 4;
+
+enum class Mode { Plain, Handshake, Records };
+
+Mode TakeMode(const std::uint8_t*& data, std::size_t& size) {
+    if (size < kPrefixBytes || std::memcmp(data, "\xffPL", 3) != 0) return Mode::Plain;
+    Mode mode = data[3] == 'h' ? Mode::Handshake : data[3] == 'r' ? Mode::Records : Mode::Plain;
+    if (mode != Mode::Plain) {
+        data += kPrefixBytes;
+        size -= kPrefixBytes;
+    }
+    return mode;
+}
+
+// Plays the server's side of a handshake with the same passphrase, then seals `data`
+// (without its last `raw` bytes, which follow as they are). Empty when the handshake fails.
+std::vector<std::uint8_t> HandshakeAndSeal(tcp::socket& peer, const std::uint8_t* data,
+                                           std::size_t size) {
+    std::size_t raw = size > 0 ? std::min<std::size_t>(data[0], size - 1) : 0;
+    if (size > 0) {
+        ++data;
+        --size;
+    }
+    mirka::secure::Handshake server(mirka::secure::Role::Responder,
+                                    mirka::secure::AsBytes(kPassphrase));
+    mirka::secure::Frame frame;
+    boost::system::error_code error;
+    asio::write(peer, asio::buffer(server.Hello()), error);
+    asio::read(peer, asio::buffer(frame), error);
+    if (error) return {};
+    auto step = server.OnPeerFrame(frame.data());
+    if (!step.reply) return {};
+    asio::write(peer, asio::buffer(*step.reply), error);
+    asio::read(peer, asio::buffer(frame), error);
+    if (error || server.OnPeerFrame(frame.data()).outcome != mirka::secure::Outcome::Established)
+        return {};
+    mirka::secure::RecordWriter writer(server.Keys().send);
+    std::vector<std::uint8_t> stream;
+    writer.Seal({data, size - raw}, stream);
+    stream.insert(stream.end(), data + size - raw, data + size);
+    return stream;
+}
 
 int CountOpenFiles() {
     int count = 0;
@@ -162,16 +215,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Workspace& w = Space();
     int openBefore = CountOpenFiles();
     CountingWindow window;
+    Mode mode = TakeMode(data, size);
     {
         mirka::ProgramValues values;
         values.SetReceiveFolder(w.inboxText);
         mirka::TaskManager manager(&values);
         manager.ownerWindow = &window;
-        if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
-        tcp::socket peer(w.io);
-        w.acceptor.accept(peer);
-        manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
-        if (!FeedAndDrain(w, peer, data, size)) CountingWindow::Fail("the link did not end");
+        if (mode == Mode::Plain) {
+            if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
+            tcp::socket peer(w.io);
+            w.acceptor.accept(peer);
+            manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
+            if (!FeedAndDrain(w, peer, data, size)) CountingWindow::Fail("the link did not end");
+        } else {
+            // With a passphrase the connect waits for the handshake, which needs this peer.
+            manager.SetPassphrase(u"fuzz");
+            manager.SetHandshakeTimeout(std::chrono::milliseconds(200));
+            bool linked = false;
+            std::thread connecter([&] { linked = manager.ConnectToServer("127.0.0.1", w.port); });
+            tcp::socket peer(w.io);
+            w.acceptor.accept(peer);
+            std::vector<std::uint8_t> stream(data, data + size);
+            if (mode == Mode::Records) {
+                stream = HandshakeAndSeal(peer, data, size);
+                connecter.join();
+                if (!linked || stream.empty()) CountingWindow::Fail("no private link");
+                manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
+            }
+            if (!FeedAndDrain(w, peer, stream.data(), stream.size()))
+                CountingWindow::Fail("the link did not end");
+            if (connecter.joinable()) connecter.join();
+            // Nothing but a real handshake makes the link private.
+            if (mode == Mode::Handshake && linked) CountingWindow::Fail("a link from noise");
+        }
     }
     CheckFolders(w);
     CheckRows(w, window);

@@ -14,6 +14,7 @@
 #include "app/chat_font.h"
 #include "link/file_record.h"
 #include "link/frame.h"
+#include "secure/handshake.h"
 #include "support/frames.h"
 
 namespace {
@@ -106,6 +107,25 @@ void LinkSeeds(const fs::path& folder) {
     Append(talk, Data(2, Bytes(4100, 'z')));
     Append(talk, mirka::test::EncodeFrame(NET_FILE_DELETE, 0, 0));
     Write(folder, "conversation", talk);
+
+    // The private link's modes (see the target): a peer's hello and confirmation, and a
+    // conversation carried in records with a broken record behind it.
+    using mirka::secure::HandshakeKind;
+    using mirka::secure::MakeHandshakeFrame;
+    mirka::secure::Handshake peer(mirka::secure::Role::Responder, mirka::secure::AsBytes("fuzz"));
+    Bytes handshake = {0xff, 'P', 'L', 'h'};
+    Append(handshake, Bytes(peer.Hello().begin(), peer.Hello().end()));
+    auto confirm = MakeHandshakeFrame(HandshakeKind::Confirm);
+    Append(handshake, Bytes(confirm.begin(), confirm.end()));
+    Write(folder, "private_handshake", handshake);
+    auto none = MakeHandshakeFrame(HandshakeKind::NoPassphrase);
+    Bytes noPassphrase = {0xff, 'P', 'L', 'h'};
+    Append(noPassphrase, Bytes(none.begin(), none.end()));
+    Write(folder, "private_no_passphrase", noPassphrase);
+    Bytes records = {0xff, 'P', 'L', 'r', 8};
+    Append(records, talk);
+    Append(records, {0x20, 0, 0, 0, 1, 2, 3, 4});
+    Write(folder, "private_records", records);
 
     // Inputs that once broke a check, kept so every short run tries them again.
     Write(folder, "regression_empty_status", Status(u""));

@@ -48,6 +48,8 @@ LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& 
     SetFields(fields);
     clientMode->setChecked(true);
     noUpnp->setChecked(false);
+    // A reconnect offers the passphrase of the link before; it lives in memory only.
+    passphraseField->setText(QString::fromStdU16String(link.Passphrase()));
 }
 
 void LoginWindow::BuildControls() {
@@ -95,6 +97,11 @@ void LoginWindow::BuildControls() {
 
     noUpnp = new QCheckBox(Text(u"UPnPを使用しない"), group);
     rows->addWidget(noUpnp, row++, 0, 1, 3);
+    rows->setRowMinimumHeight(row++, units.Y(4));
+    // Never stored anywhere: it lives in this field and in the link while it stands.
+    passphraseField = new QLineEdit(group);
+    passphraseField->setEchoMode(QLineEdit::Password);
+    addField(Text(u"合言葉"), passphraseField, 108, {});
     rows->setColumnStretch(2, 1);
 
     exitButton = new QPushButton(Text(u"終了"), this);
@@ -177,6 +184,9 @@ void LoginWindow::StartLink() {
     mapping.linkPort = port;
     mapping.upnpDisabled = noUpnp->isChecked();
     std::string host = ToNarrow(ipField->text().toStdU16String());
+    // Both sides must derive the same bytes from what looks like the same text.
+    link.SetPassphrase(
+        passphraseField->text().normalized(QString::NormalizationForm_C).toStdU16String());
     CutNarrow(host, kHostBytes);
     bool started = RunWhileRepainting([&] {
         MapRouterPort(this, mapping);

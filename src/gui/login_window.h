@@ -41,6 +41,7 @@ public:
     QLineEdit* ipField = nullptr;
     QLineEdit* portField = nullptr;
     QCheckBox* noUpnp = nullptr;
+    QLineEdit* passphraseField = nullptr;  // masked; never saved
     QPushButton* startButton = nullptr;
     QPushButton* exitButton = nullptr;
     QLabel* statusLine = nullptr;

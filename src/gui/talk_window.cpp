@@ -52,14 +52,14 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
 
     // The opening message, then this window takes the link's output.
     AppendLog(Format(kOpeningMessageCapacity,
-                     u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n"
+                     u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n%s"
                      u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
-                     ownAddress, link.PeerAddressText()));
+                     ownAddress, link.PeerAddressText(), PrivacyLine()));
     link.ownerWindow = this;
     refreshTimer = new QTimer(this);
     connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });
     refreshTimer->start(kRefreshMilliseconds);
-    setWindowTitle(QString::fromStdU16String(kTalkWindowCaption));
+    setWindowTitle(TitleText(kTalkWindowCaption));
     ShowPage(Page::Talk);
     ApplyLayout();
 }
@@ -247,7 +247,7 @@ void TalkWindow::SetPeerStatusText(const WString& text) {
 
 void TalkWindow::SetWindowTitle(const WString& title) {
     QMetaObject::invokeMethod(
-        this, [this, title] { setWindowTitle(QString::fromStdU16String(title)); },
+        this, [this, title] { setWindowTitle(TitleText(title)); },
         Qt::QueuedConnection);
 }
 
@@ -355,7 +355,22 @@ void TalkWindow::RunWhileRepaintingDisconnect() {
 
 void TalkWindow::Reconnect() {
     if (link.LinkState() != LINK_CLOSED || !hooks.reconnect) return;
-    if (hooks.reconnect(this)) link.RestartThreads();
+    if (!hooks.reconnect(this)) return;
+    link.RestartThreads();
+    // The title keeps the peer's name; only the encryption mark follows the new link.
+    QString title = windowTitle();
+    QString mark = QString::fromStdU16String(kPrivateTitleSuffix);
+    if (title.endsWith(mark)) title.chop(mark.size());
+    setWindowTitle(TitleText(title.toStdU16String()));
+    if (link.LinkIsPrivate()) AppendLog(WString(u"System Message: \r\n") + PrivacyLine());
+}
+
+WString TalkWindow::PrivacyLine() const {
+    return link.LinkIsPrivate() ? u"暗号化された接続です\r\n" : u"";
+}
+
+QString TalkWindow::TitleText(const WString& title) const {
+    return QString::fromStdU16String(link.LinkIsPrivate() ? title + kPrivateTitleSuffix : title);
 }
 
 }  // namespace mirka

@@ -98,6 +98,9 @@ private:
     void ChangeReceiveFolder();
     void ChangeSendSpeed();
     void Reconnect();
+    // What the opening message and the title add on an encrypted link.
+    WString PrivacyLine() const;
+    QString TitleText(const WString& title) const;
     void RunWhileRepaintingDisconnect();
     void Search();
 
@@ -125,5 +128,6 @@ private:
 };
 
 inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";
+inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]";
 
 }  // namespace mirka

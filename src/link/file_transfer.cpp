@@ -360,24 +360,6 @@ void TaskManager::SendChunks(std::int32_t taskId) {
     if (readFailed) CancelAfterDiskError(taskId, TransferDirection::Sending, u"読み込み");
 }
 
-bool TaskManager::WriteBytes(const std::vector<std::uint8_t>& frames) {
-    enumLinkState state = linkState;
-    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
-    std::shared_ptr<asio::ip::tcp::socket> current = CurrentSocket();
-    if (!current) return false;
-    boost::system::error_code error;
-    {
-        std::lock_guard<std::mutex> guard(sendLock);
-        asio::write(*current, asio::buffer(frames), error);
-    }
-    if (error) {
-        state = linkState;
-        if (state == LINK_SERVER || state == LINK_CLIENT) SetLinkState(LINK_CLOSED);
-        return false;
-    }
-    return true;
-}
-
 void TaskManager::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
     // The file goes before its reservation does, so no new reception can pick it meanwhile.
     entry->CloseFile();

@@ -3,14 +3,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/system/error_code.hpp>
+
+#include "secure/record_layer.h"
 
 // A read buffer in front of the link's socket. Frames are consumed exactly as written (a
 // header, then the payload its code implies); the buffer only saves system calls, so a
 // stream of small frames costs one read per buffer-full instead of two per frame.
+//
+// On a private link the socket's bytes are records: they gather in a second buffer, and
+// each whole record is opened into the first, so the frames read the same either way.
 namespace mirka {
 
 class ReceiveStream {
@@ -19,56 +26,128 @@ public:
 
     ReceiveStream() : buffer(kCapacity) {}
 
-    void Reset() { begin = end = 0; }
+    void Reset() {
+        begin = end = 0;
+        recordsBegin = recordsEnd = 0;
+        reader.reset();
+        recordFailed = false;
+    }
     std::size_t Available() const { return end - begin; }
     const std::uint8_t* Data() const { return buffer.data() + begin; }
     void Consume(std::size_t n) { begin += n; }
 
+    // From here on the stream carries records; the bytes still buffered are their start.
+    void BeginRecords(std::unique_ptr<secure::RecordReader> recordReader) {
+        records.resize(kCapacity);
+        std::memcpy(records.data(), Data(), Available());
+        recordsBegin = 0;
+        recordsEnd = Available();
+        begin = end = 0;
+        reader = std::move(recordReader);
+    }
+    bool RecordFailed() const { return recordFailed; }
+
+    // Opens the buffered whole records while their plaintext fits; false once one fails
+    // its check (for good: the link must end).
+    bool OpenRecords() {
+        if (!reader) return true;
+        if (recordFailed) return false;
+        Compact();
+        while (buffer.size() - end >= secure::kMaxRecordPlainBytes) {
+            std::size_t used = 0, produced = 0;
+            auto result = reader->Next({records.data() + recordsBegin, recordsEnd - recordsBegin},
+                                       used, buffer.data() + end, produced);
+            if (result == secure::RecordReader::Result::Failed) {
+                recordFailed = true;
+                return false;
+            }
+            if (result == secure::RecordReader::Result::NeedMore) break;
+            recordsBegin += used;
+            end += produced;
+        }
+        return true;
+    }
+
     // Free space for an asynchronous fill; moves the unread bytes to the front first.
     std::uint8_t* PrepareFill(std::size_t& room) {
+        if (reader) {
+            if (recordsBegin > 0) {
+                std::memmove(records.data(), records.data() + recordsBegin,
+                             recordsEnd - recordsBegin);
+                recordsEnd -= recordsBegin;
+                recordsBegin = 0;
+            }
+            room = records.size() - recordsEnd;
+            return records.data() + recordsEnd;
+        }
+        Compact();
+        room = buffer.size() - end;
+        return buffer.data() + end;
+    }
+    // False when a record failed its check.
+    bool CommitFill(std::size_t n) {
+        if (!reader) {
+            end += n;
+            return true;
+        }
+        recordsEnd += n;
+        return OpenRecords();
+    }
+
+    // Blocking read of exactly n bytes: first what is buffered, then from the socket.
+    // Large reads on a plain link go straight to the destination.
+    template <typename Socket>
+    bool ReadExact(Socket& socket, std::uint8_t* destination, std::size_t n,
+                   boost::system::error_code& error) {
+        while (n > 0) {
+            if (Available() == 0) {
+                if (!OpenRecords()) {
+                    error = boost::asio::error::connection_aborted;
+                    return false;
+                }
+            }
+            if (Available() == 0 && !reader && n >= kCapacity / 4) {
+                boost::asio::read(socket, boost::asio::buffer(destination, n), error);
+                return !error;
+            }
+            if (Available() == 0) {
+                std::size_t room = 0;
+                std::uint8_t* space = PrepareFill(room);
+                std::size_t got = socket.read_some(boost::asio::buffer(space, room), error);
+                if (error) return false;
+                if (!CommitFill(got)) {
+                    error = boost::asio::error::connection_aborted;
+                    return false;
+                }
+                continue;
+            }
+            std::size_t take = n < Available() ? n : Available();
+            std::memcpy(destination, Data(), take);
+            Consume(take);
+            destination += take;
+            n -= take;
+        }
+        return true;
+    }
+
+private:
+    void Compact() {
         if (begin > 0) {
             std::memmove(buffer.data(), buffer.data() + begin, end - begin);
             end -= begin;
             begin = 0;
         }
-        room = buffer.size() - end;
-        return buffer.data() + end;
-    }
-    void CommitFill(std::size_t n) { end += n; }
-
-    // Blocking read of exactly n bytes: first what is buffered, then from the socket.
-    // Large reads go straight to the destination.
-    template <typename Socket>
-    bool ReadExact(Socket& socket, std::uint8_t* destination, std::size_t n,
-                   boost::system::error_code& error) {
-        // An empty payload may come with no storage at all (an empty vector's data()).
-        if (n == 0) return true;
-        std::size_t fromBuffer = n < Available() ? n : Available();
-        std::memcpy(destination, Data(), fromBuffer);
-        Consume(fromBuffer);
-        destination += fromBuffer;
-        n -= fromBuffer;
-        if (n == 0) return true;
-        if (n >= kCapacity / 4) {
-            boost::asio::read(socket, boost::asio::buffer(destination, n), error);
-            return !error;
-        }
-        while (Available() < n) {
-            std::size_t room = 0;
-            std::uint8_t* space = PrepareFill(room);
-            std::size_t got = socket.read_some(boost::asio::buffer(space, room), error);
-            if (error) return false;
-            CommitFill(got);
-        }
-        std::memcpy(destination, Data(), n);
-        Consume(n);
-        return true;
     }
 
-private:
     std::vector<std::uint8_t> buffer;
     std::size_t begin = 0;
     std::size_t end = 0;
+    // Private link only: received record bytes not yet opened.
+    std::vector<std::uint8_t> records;
+    std::size_t recordsBegin = 0;
+    std::size_t recordsEnd = 0;
+    std::unique_ptr<secure::RecordReader> reader;
+    bool recordFailed = false;
 };
 
 }  // namespace mirka

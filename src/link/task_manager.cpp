@@ -1,5 +1,6 @@
 #include "link/task_manager.h"
 
+#include <cstring>
 #include <regex>
 
 #include <boost/asio/connect.hpp>
@@ -91,13 +92,15 @@ void TaskManager::SetLinkState(enumLinkState state) {
         // chain does. The generation keeps a late cancel from touching a newer link.
         std::uint64_t generation = linkGeneration;
         asio::post(ioService, [this, generation] {
-            if (generation == linkGeneration && keepAliveTimer) keepAliveTimer->cancel();
+            if (generation != linkGeneration) return;
+            if (keepAliveTimer) keepAliveTimer->cancel();
+            if (handshakeTimer) handshakeTimer->cancel();
         });
     }
     Wake();
 }
 
-std::shared_ptr<tcp::socket> TaskManager::CurrentSocket() {
+std::shared_ptr<tcp::socket> TaskManager::LinkSocket() {
     std::lock_guard<std::recursive_mutex> guard(globalLock);
     return socket;
 }
@@ -136,8 +139,7 @@ bool TaskManager::StartServer(std::uint16_t port) {
         acceptor->close(ignored);
         acceptor.reset();
     }
-    BeginLink(LINK_SERVER);
-    return true;
+    return BeginLink(LINK_SERVER);
 }
 
 void TaskManager::CancelServerWait() {
@@ -194,8 +196,7 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
                          host, static_cast<int>(port));
         return false;
     }
-    BeginLink(LINK_CLIENT);
-    return true;
+    return BeginLink(LINK_CLIENT);
 }
 
 bool TaskManager::IsDottedIPv4(const std::string& text) {
@@ -208,18 +209,20 @@ std::string TaskManager::PeerAddressText() const {
     return peerEndpoint.address().to_string();
 }
 
-void TaskManager::BeginLink(enumLinkState state) {
+bool TaskManager::BeginLink(enumLinkState state) {
     // The I/O thread does not run the service yet: it waits for the state below.
-    std::shared_ptr<tcp::socket> current = CurrentSocket();
+    std::shared_ptr<tcp::socket> current = LinkSocket();
     boost::system::error_code ignored;
     // Set once here, so the first asynchronous read does not change the socket's mode
     // while the pump thread writes.
     if (current->is_open()) current->native_non_blocking(true, ignored);
     receiver.Reset();
     ++linkGeneration;
+    StartHandshake(state, *current);
     ReadFrames();
     SetLinkState(state);
     StartWorkers();
+    return WaitForHandshake();
 }
 
 void TaskManager::IoThreadMain() {
@@ -285,10 +288,14 @@ void TaskManager::OnKeepAliveTimer(const boost::system::error_code& error) {
 
 void TaskManager::ReadFrames() {
     for (int handled = 0; handled < kFramesPerTurn; ++handled) {
+        if (receiver.Available() < FrameHeader::kBytes && !receiver.OpenRecords()) {
+            OnRecordFailure();
+            return;
+        }
         if (receiver.Available() < FrameHeader::kBytes) {
             std::size_t room = 0;
             std::uint8_t* space = receiver.PrepareFill(room);
-            std::shared_ptr<tcp::socket> current = CurrentSocket();
+            std::shared_ptr<tcp::socket> current = LinkSocket();
             current->async_read_some(
                 asio::buffer(space, room),
                 [this, current](const boost::system::error_code& error, std::size_t got) {
@@ -296,10 +303,20 @@ void TaskManager::ReadFrames() {
                         SetLinkState(LINK_CLOSED);
                         return;
                     }
-                    receiver.CommitFill(got);
+                    if (!receiver.CommitFill(got)) {
+                        OnRecordFailure();
+                        return;
+                    }
                     ReadFrames();
                 });
             return;
+        }
+        if (privateLink.Takes(receiver.Data())) {
+            std::array<std::uint8_t, FrameHeader::kBytes> frame;
+            std::memcpy(frame.data(), receiver.Data(), frame.size());
+            receiver.Consume(frame.size());
+            if (!OnHandshakeFrame(frame.data())) return;
+            continue;
         }
         FrameHeader header = FrameHeader::Decode(receiver.Data());
         receiver.Consume(FrameHeader::kBytes);
@@ -337,27 +354,43 @@ bool TaskManager::Dispatch(const FrameHeader& header) {
 }
 
 bool TaskManager::ReadPayload(void* destination, std::size_t n) {
-    std::shared_ptr<tcp::socket> current = CurrentSocket();
+    std::shared_ptr<tcp::socket> current = LinkSocket();
     boost::system::error_code error;
-    return current && receiver.ReadExact(*current, static_cast<std::uint8_t*>(destination), n,
-                                         error);
+    if (current && receiver.ReadExact(*current, static_cast<std::uint8_t*>(destination), n, error))
+        return true;
+    if (receiver.RecordFailed()) OnRecordFailure();
+    return false;
 }
 
 bool TaskManager::WriteFrame(const FrameHeader& header,
                              std::initializer_list<asio::const_buffer> payload) {
-    enumLinkState state = linkState;
-    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
-    std::shared_ptr<tcp::socket> current = CurrentSocket();
-    if (!current) return false;
     auto headerBytes = header.Encode();
     std::vector<asio::const_buffer> parts;
     parts.reserve(payload.size() + 1);
     parts.push_back(asio::buffer(headerBytes));
     parts.insert(parts.end(), payload.begin(), payload.end());
+    return WriteParts(parts);
+}
+
+bool TaskManager::WriteBytes(const std::vector<std::uint8_t>& frames) {
+    return WriteParts({asio::buffer(frames)});
+}
+
+bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
+    enumLinkState state = linkState;
+    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
+    std::shared_ptr<tcp::socket> current = LinkSocket();
+    if (!current) return false;
     boost::system::error_code error;
     {
         std::lock_guard<std::mutex> guard(sendLock);
-        asio::write(*current, parts, error);
+        if (privateLink.Private()) {
+            // Nothing goes out in plain text, nor before the handshake has ended well.
+            if (!privateLink.Sealing()) return false;
+            WriteSealed(*current, parts, error);
+        } else {
+            asio::write(*current, parts, error);
+        }
     }
     if (error) {
         state = linkState;
@@ -397,6 +430,14 @@ bool TaskManager::RunPendingCommands() {
 
 void TaskManager::PumpThreadMain() {
     while (linkState != LINK_CLOSED && !stopping) {
+        if (!privateLink.ReadyToSend()) {
+            // Nothing leaves before the private link stands.
+            std::unique_lock<std::mutex> lock(wakeLock);
+            wake.wait(lock, [this] {
+                return privateLink.ReadyToSend() || stopping || linkState == LINK_CLOSED;
+            });
+            continue;
+        }
         {
             std::lock_guard<std::mutex> guard(wakeLock);
             wakePending = false;

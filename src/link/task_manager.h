@@ -25,6 +25,7 @@
 #include "link/file_record.h"
 #include "link/frame.h"
 #include "app/program_values.h"
+#include "link/private_link.h"
 #include "link/receive_stream.h"
 #include "link/window_port.h"
 
@@ -110,6 +111,16 @@ public:
     void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
     std::int32_t NextTaskId();
 
+    // The private link: with a passphrase, the peer must show the same one, and everything
+    // after the handshake travels in encrypted records. Empty: the original plain wire.
+    // Kept in memory only. Window thread, before StartServer or ConnectToServer.
+    void SetPassphrase(const WString& passphrase) { privateLink.SetPassphrase(passphrase); }
+    WString Passphrase() const { return privateLink.Passphrase(); }
+    // Whether the current link stands encrypted.
+    bool LinkIsPrivate() const { return privateLink.Sealing(); }
+    // How long a copy with a passphrase waits for the peer's first frame (tests shorten it).
+    void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
+
     enumLinkState LinkState() const { return linkState.load(); }
     void SetLinkState(enumLinkState state);
 
@@ -144,13 +155,27 @@ private:
     // One pass over the task table; returns whether a transfer still has data to send.
     bool SenderPass();
 
-    void BeginLink(enumLinkState state);
+    // Starts reading and, with a passphrase, the handshake; false when the private link
+    // could not be made (the link is closed then, and the user has been told why).
+    bool BeginLink(enumLinkState state);
     void ReadFrames();
     // Handles one frame; false when the link must stop reading.
     bool Dispatch(const FrameHeader& header);
     void ArmKeepAlive();
     void OnKeepAliveTimer(const boost::system::error_code& error);
-    std::shared_ptr<boost::asio::ip::tcp::socket> CurrentSocket();
+    std::shared_ptr<boost::asio::ip::tcp::socket> LinkSocket();
+
+    // The private link's side of the link (task_manager_private.cpp).
+    void StartHandshake(enumLinkState state, boost::asio::ip::tcp::socket& link);
+    bool WaitForHandshake();
+    bool OnHandshakeFrame(const std::uint8_t* frame);
+    void OnHandshakeTimer(const boost::system::error_code& error, std::uint64_t generation);
+    void OnRecordFailure();
+    bool WriteRaw(boost::asio::ip::tcp::socket& link, const void* bytes, std::size_t n);
+    // Under sendLock: seals the parts into records and writes them.
+    void WriteSealed(boost::asio::ip::tcp::socket& link,
+                     const std::vector<boost::asio::const_buffer>& parts,
+                     boost::system::error_code& error);
 
     bool OnChatLine(const FrameHeader& header);
     bool OnStatusMessage(const FrameHeader& header);
@@ -171,7 +196,11 @@ private:
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
     void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
     void SendChunks(std::int32_t taskId);
+    // Whole frames gathered by the file senders; sealed into records on a private link.
     bool WriteBytes(const std::vector<std::uint8_t>& frames);
+    // Every write to the peer: one unit under the send lock, sealed on a private link. A
+    // failed write closes the link.
+    bool WriteParts(const std::vector<boost::asio::const_buffer>& parts);
     void SendControl(NETCODE code, std::int32_t taskId);
     // `finalPath`: where a received file ended; empty for a sent one.
     void FinishTransfer(TransferDirection direction, std::int32_t taskId,
@@ -196,6 +225,12 @@ private:
     boost::asio::io_context ioService;
     std::optional<boost::asio::steady_timer> keepAliveTimer;
     ReceiveStream receiver;
+    PrivateLink privateLink;
+    std::optional<boost::asio::steady_timer> handshakeTimer;
+    std::chrono::milliseconds handshakeTimeout{5000};
+    std::atomic<bool> recordFailureReported{false};
+    std::vector<std::uint8_t> sealScratch;  // under sendLock
+    std::vector<std::uint8_t> sealedBytes;  // under sendLock
     std::atomic<std::uint64_t> linkGeneration{0};
 
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};

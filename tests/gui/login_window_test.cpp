@@ -1,5 +1,7 @@
 #include <fstream>
+#include <thread>
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -89,6 +91,39 @@ TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
     EXPECT_EQ(link.LinkState(), LINK_SERVER);
     EXPECT_FALSE(ownAddress.empty());
     EXPECT_NE(Conf().find("[server]\r\nport=" + std::to_string(port)), std::string::npos);
+}
+
+TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
+    LoginWindow window(link, profiles, ownAddress);
+    EXPECT_EQ(window.passphraseField->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(window.passphraseField->text().isEmpty());
+    window.noUpnp->setChecked(true);
+    window.serverMode->setChecked(true);
+    std::uint16_t port = test::FreeLoopbackPort();
+    window.serverPort->setText(QString::number(port));
+    window.passphraseField->setText(QStringLiteral("ひらけごま"));
+    TaskManager peer;
+    peer.SetPassphrase(u"ひらけごま");
+    bool connected = false;
+    std::thread connector([&] {
+        for (int i = 0; i < 200 && !connected; ++i) {
+            test::MessageRecorder quiet;
+            connected = peer.ConnectToServer("127.0.0.1", port);
+            if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    window.StartLink();
+    connector.join();
+    EXPECT_EQ(window.result(), 1);
+    EXPECT_TRUE(link.LinkIsPrivate());
+    // The reconnect's login window offers it again; no file holds it.
+    LoginWindow again(link, profiles, ownAddress);
+    EXPECT_EQ(again.passphraseField->text(), QStringLiteral("ひらけごま"));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
+        std::string text = test::ReadFileText(entry.path());
+        EXPECT_EQ(text.find("ひらけごま"), std::string::npos) << entry.path();
+        EXPECT_EQ(text.find("\x82\xd0\x82\xe7"), std::string::npos) << entry.path();  // Shift-JIS
+    }
 }
 
 }  // namespace

@@ -79,6 +79,24 @@ TEST(TalkWindow, OpeningMessageAndCaption) {
     EXPECT_EQ(windows.serverWindow->windowTitle(), QStringLiteral("ミルカ Ver.T100a"));
 }
 
+TEST(TalkWindow, EncryptedLinkSaysSoInOpeningAndTitle) {
+    test::LinkedPair pair;
+    pair.server->SetPassphrase(u"合言葉");
+    pair.client->SetPassphrase(u"合言葉");
+    ASSERT_TRUE(pair.Link());
+    TalkWindow window(*pair.server, pair.serverValues, "10.0.0.1", TalkWindow::Hooks{});
+    EXPECT_EQ(window.Log().PlainText(),
+              u"System Message: \r\n接続確立 [my10.0.0.1 <-> "
+              u"connect127.0.0.1]\r\n暗号化された接続です\r\n"
+              u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n");
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("ミルカ Ver.T100a [暗号化された接続]"));
+    // The peer's name replaces the title, and the mark stays.
+    pair.client->QueueStatusMessage(u"オンライン");
+    EXPECT_TRUE(
+        WaitWithEvents([&] { return window.windowTitle().contains(QStringLiteral("client")); }));
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("[暗号化された接続]")));
+}
+
 TEST(TalkWindow, EnterSendsALineThatShowsInBothLogs) {
     TwoWindows windows;
     ASSERT_TRUE(windows.linked);

@@ -1,0 +1,113 @@
+#include "link/private_link.h"
+
+#include <sodium.h>
+
+namespace mirka {
+
+namespace {
+void Wipe(std::u16string& text) {
+    if (!text.empty()) sodium_memzero(text.data(), text.size() * sizeof(char16_t));
+    text.clear();
+}
+}  // namespace
+
+PrivateLink::~PrivateLink() {
+    Wipe(passphrase);
+}
+
+void PrivateLink::SetPassphrase(const WString& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    Wipe(passphrase);
+    passphrase = text;
+}
+
+WString PrivateLink::Passphrase() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return passphrase;
+}
+
+std::optional<secure::Frame> PrivateLink::Begin(secure::Role role) {
+    std::lock_guard<std::mutex> guard(lock);
+    std::string prs = ToUtf8(passphrase);
+    handshake = std::make_unique<secure::Handshake>(
+        role, secure::ByteSpan(reinterpret_cast<const std::uint8_t*>(prs.data()), prs.size()));
+    if (!prs.empty()) sodium_memzero(prs.data(), prs.size());
+    writer.reset();
+    reader.reset();
+    outcome = secure::Outcome::Pending;
+    asked = handshake->HasPassphrase();
+    if (!asked) {
+        mode = Mode::Plain;
+        return std::nullopt;
+    }
+    mode = Mode::Handshaking;
+    return handshake->Hello();
+}
+
+void PrivateLink::BeginWithoutPeer() {
+    std::lock_guard<std::mutex> guard(lock);
+    handshake.reset();
+    writer.reset();
+    reader.reset();
+    outcome = secure::Outcome::Pending;
+    asked = false;
+    mode = Mode::Plain;
+}
+
+secure::Outcome PrivateLink::Result() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return outcome;
+}
+
+bool PrivateLink::Takes(const std::uint8_t* frame) const {
+    // Asked for every frame: the common cases go without the lock.
+    Mode m = mode.load();
+    if (m == Mode::Sealed || m == Mode::Failed) return false;
+    if (m == Mode::Plain && !secure::IsHandshakeFrame(frame)) return false;
+    std::lock_guard<std::mutex> guard(lock);
+    return handshake && handshake->Takes(frame);
+}
+
+void PrivateLink::Finish(secure::Outcome result) {
+    outcome = result;
+    if (result == secure::Outcome::Established) {
+        writer = std::make_unique<secure::RecordWriter>(handshake->Keys().send);
+        reader = std::make_unique<secure::RecordReader>(handshake->Keys().receive);
+        handshake.reset();  // wipes the keys it held
+        mode = Mode::Sealed;
+    } else if (result != secure::Outcome::Pending) {
+        mode = Mode::Failed;
+    }
+}
+
+secure::HandshakeStep PrivateLink::OnPeerFrame(const std::uint8_t* frame) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!handshake) return {};
+    secure::HandshakeStep step = handshake->OnPeerFrame(frame);
+    Finish(step.outcome);
+    return step;
+}
+
+secure::Outcome PrivateLink::OnTimeout() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (mode != Mode::Handshaking || !handshake) return outcome;
+    Finish(handshake->OnTimeout());
+    return outcome;
+}
+
+std::unique_ptr<secure::RecordReader> PrivateLink::TakeReader() {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::move(reader);
+}
+
+void PrivateLink::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
+                       std::size_t& used) {
+    std::lock_guard<std::mutex> guard(lock);
+    used = 0;
+    if (!writer) return;
+    std::size_t need = writer->SealedSize(plain.size());
+    if (out.size() < need) out.resize(need);
+    used = writer->Seal(plain, out.data());
+}
+
+}  // namespace mirka

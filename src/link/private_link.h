@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "secure/handshake.h"
+#include "secure/record_layer.h"
+#include "toolkit/text.h"
+
+// The link's stream layer when a passphrase is set: the handshake state of the current link
+// and, once it stands, the sealing side of the records. Without a passphrase it only
+// recognises a peer's hello, so that the user hears why the link ends.
+namespace mirka {
+
+class PrivateLink {
+public:
+    enum class Mode { Plain, Handshaking, Sealed, Failed };
+
+    PrivateLink() = default;
+    ~PrivateLink();
+    PrivateLink(const PrivateLink&) = delete;
+    PrivateLink& operator=(const PrivateLink&) = delete;
+
+    // For the links to come; empty for the original plain wire. Held in memory only.
+    void SetPassphrase(const WString& passphrase);
+    WString Passphrase() const;
+
+    // A new link in the given role; returns the hello to send first when there is a
+    // passphrase. Window thread, before the link's threads run.
+    std::optional<secure::Frame> Begin(secure::Role role);
+    // A link without a peer (a failed accept): nothing to agree on.
+    void BeginWithoutPeer();
+
+    Mode CurrentMode() const { return mode.load(); }
+    // This link was begun with a passphrase (and so must end sealed or not at all).
+    bool Asked() const { return asked.load(); }
+    // With a passphrase for this link: nothing may go out in plain text.
+    bool Private() const { return CurrentMode() != Mode::Plain; }
+    bool Sealing() const { return CurrentMode() == Mode::Sealed; }
+    // Sends may go out: no passphrase, or the handshake has ended well.
+    bool ReadyToSend() const {
+        Mode m = CurrentMode();
+        return m == Mode::Plain || m == Mode::Sealed;
+    }
+    // The handshake has ended, well or not.
+    bool Decided() const {
+        Mode m = CurrentMode();
+        return m == Mode::Sealed || m == Mode::Failed;
+    }
+    secure::Outcome Result() const;
+
+    // I/O thread: whether a received frame header is the handshake's, and its handling. On
+    // Established the reader of the peer's records is ready in TakeReader.
+    bool Takes(const std::uint8_t* frame) const;
+    secure::HandshakeStep OnPeerFrame(const std::uint8_t* frame);
+    secure::Outcome OnTimeout();
+    std::unique_ptr<secure::RecordReader> TakeReader();
+
+    // Appends the records that carry `plain` to `out`. Callers hold the link's send lock,
+    // which keeps the records in the order they reach the socket.
+    // The buffer only grows, so that it is not cleared for every write.
+    void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
+              std::size_t& used);
+
+private:
+    void Finish(secure::Outcome outcome);
+
+    mutable std::mutex lock;
+    std::u16string passphrase;
+    std::unique_ptr<secure::Handshake> handshake;
+    std::unique_ptr<secure::RecordWriter> writer;
+    std::unique_ptr<secure::RecordReader> reader;
+    secure::Outcome outcome = secure::Outcome::Pending;
+    std::atomic<Mode> mode{Mode::Plain};
+    std::atomic<bool> asked{false};
+};
+
+}  // namespace mirka

@@ -1,0 +1,264 @@
+// The private link between two managers (through a recording relay) and against raw peers.
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "link/recording_proxy.h"
+#include "link/transfer_support.h"
+#include "secure/handshake.h"
+#include "support/frames.h"
+#include "support/wait.h"
+
+namespace mirka {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Contains;
+using test::FakePeer;
+using test::MessageRecorder;
+using test::RecordingProxy;
+using test::Utf16LeBytes;
+using test::WaitUntil;
+
+constexpr char16_t kNoMatch[] = u"合言葉が一致しません";
+constexpr char16_t kPeerHasNone[] = u"相手は合言葉を使っていません";
+constexpr char16_t kPeerWantsOne[] = u"相手は合言葉を求めています";
+
+// A transfer pair linked through a recording relay, each side with its own passphrase.
+struct PrivatePair : test::TransferPair {
+    void Link(const WString& serverPassphrase, const WString& clientPassphrase,
+              RecordingProxy::Tamper tamper = RecordingProxy::Tamper::None) {
+        server->SetPassphrase(serverPassphrase);
+        client->SetPassphrase(clientPassphrase);
+        server->SetHandshakeTimeout(3s);
+        client->SetHandshakeTimeout(3s);
+        port = test::FreeLoopbackPort();
+        proxy = std::make_unique<RecordingProxy>(port, tamper);
+        std::thread waiter([this] { serverStarted = server->StartServer(port); });
+        clientStarted = client->ConnectToServer("127.0.0.1", proxy->Port());
+        waiter.join();
+    }
+    bool BothClosed() {
+        return WaitUntil([this] {
+            return server->LinkState() == LINK_CLOSED && client->LinkState() == LINK_CLOSED;
+        });
+    }
+    std::unique_ptr<RecordingProxy> proxy;
+    bool serverStarted = false;
+    bool clientStarted = false;
+};
+
+int CountBoxes(const MessageRecorder& boxes, const WString& text) {
+    int count = 0;
+    for (const auto& box : boxes.Boxes()) count += box.text == text;
+    return count;
+}
+
+bool InboxEmpty(const test::TempFolder& folder) {
+    return std::filesystem::is_empty(folder.Path());
+}
+
+std::vector<std::uint8_t> Slice(const std::vector<char>& bytes, std::size_t at, std::size_t n) {
+    return std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + n);
+}
+
+TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
+    MessageRecorder boxes;
+    PrivatePair pair;
+    auto content = test::RandomBytes(300 * 1024, 18);
+    auto path = pair.outbox.Path() / "naisho.bin";
+    test::WriteFile(path, content);
+    pair.Link(u"同じ合言葉", u"同じ合言葉");
+    ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+    EXPECT_TRUE(pair.server->LinkIsPrivate());
+    EXPECT_TRUE(pair.client->LinkIsPrivate());
+
+    pair.client->QueueStatusMessage(u"ないしょの状態");
+    pair.client->QueueChatLine(u"ないしょの話", u"client");
+    pair.server->QueueChatLine(u"こちらも秘密", u"server");
+    pair.Send(path);
+    ASSERT_TRUE(WaitUntil([&] { return test::FinishedRows(pair.serverWindow.rows) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos &&
+               pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos;
+    }));
+    EXPECT_EQ(pair.serverWindow.StatusText(), u"ないしょの状態");
+    EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "naisho.bin"), content);
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    auto up = pair.proxy->ClientToServer();
+    auto down = pair.proxy->ServerToClient();
+    ASSERT_GT(up.size(), content.size());
+    EXPECT_TRUE(secure::IsHandshakeFrame(up.data()));
+    for (const auto* bytes : {&up, &down}) {
+        for (const WString& text :
+             {WString(u"ないしょの状態"), WString(u"ないしょの話"), WString(u"こちらも秘密"),
+              WString(u"client"), WString(u"server"), WString(u"naisho.bin")}) {
+            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << test::Utf8(text);
+        }
+    }
+    for (std::size_t at : {std::size_t{0}, std::size_t{4096}, std::size_t{200000}})
+        EXPECT_FALSE(Contains(up, Slice(content, at, 32))) << "file bytes at " << at;
+}
+
+TEST(PrivateLink, TamperedRecordsCloseTheLinkBeforeAnythingIsWritten) {
+    for (auto tamper : {RecordingProxy::Tamper::FlipByte, RecordingProxy::Tamper::DropRecord,
+                        RecordingProxy::Tamper::ReplayRecord}) {
+        SCOPED_TRACE(static_cast<int>(tamper));
+        MessageRecorder boxes;
+        PrivatePair pair;
+        auto path = pair.outbox.Path() / "data.bin";
+        test::WriteFile(path, test::RandomBytes(100 * 1024, 7));
+        pair.Link(u"pass", u"pass", tamper);
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        // The chat line is the client's first record, the offer its second.
+        pair.client->QueueChatLine(u"最初の行", u"client");
+        pair.Send(path);
+        ASSERT_TRUE(WaitUntil([&] { return pair.server->LinkState() == LINK_CLOSED; }));
+        EXPECT_TRUE(pair.proxy->Tampered());
+        EXPECT_TRUE(pair.BothClosed());
+        EXPECT_NE(pair.serverWindow.LogText().find(u"受信したデータの検証に失敗"), WString::npos);
+        EXPECT_TRUE(InboxEmpty(pair.inbox));
+        EXPECT_TRUE(pair.serverWindow.rows.Rows().empty());
+        if (tamper != RecordingProxy::Tamper::ReplayRecord)
+            EXPECT_EQ(pair.serverWindow.LogText().find(u"最初の行"), WString::npos);
+    }
+}
+
+TEST(PrivateLink, MismatchedPassphrasesEndWithABoxAndNothingSent) {
+    {
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.Link(u"one", u"two");
+        EXPECT_FALSE(pair.serverStarted);
+        EXPECT_FALSE(pair.clientStarted);
+        EXPECT_TRUE(pair.BothClosed());
+        EXPECT_EQ(CountBoxes(boxes, kNoMatch), 2);
+    }
+    for (bool clientHasOne : {true, false}) {
+        SCOPED_TRACE(clientHasOne);
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.Link(clientHasOne ? u"" : u"pass", clientHasOne ? u"pass" : u"");
+        EXPECT_EQ(clientHasOne ? pair.clientStarted : pair.serverStarted, false);
+        EXPECT_TRUE(pair.BothClosed());
+        EXPECT_TRUE(WaitUntil([&] { return boxes.Boxes().size() >= 2; }));
+        EXPECT_EQ(CountBoxes(boxes, kPeerHasNone), 1);
+        EXPECT_EQ(CountBoxes(boxes, kPeerWantsOne), 1);
+        // The side without a passphrase sent its answer and nothing else.
+        auto answer = clientHasOne ? pair.proxy->ServerToClient() : pair.proxy->ClientToServer();
+        auto expected = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
+        EXPECT_EQ(answer, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    }
+}
+
+TEST(PrivateLink, HandshakeBytesAreAllThatPassBeforeAMatch) {
+    MessageRecorder boxes;
+    PrivatePair pair;
+    pair.client->QueueChatLine(u"早すぎる行", u"client");
+    pair.Link(u"one", u"two");
+    ASSERT_TRUE(pair.BothClosed());
+    EXPECT_EQ(pair.proxy->ClientToServer().size(), 2 * secure::kFrameBytes);
+    EXPECT_EQ(pair.proxy->ServerToClient().size(), 2 * secure::kFrameBytes);
+}
+
+TEST(PrivateLink, OriginalPeers) {
+    {
+        // A silent original server: the hello, then nothing, and a box on this side.
+        MessageRecorder boxes;
+        FakePeer peer;
+        std::uint16_t port = peer.Listen();
+        TaskManager manager;
+        manager.SetPassphrase(u"pass");
+        manager.SetHandshakeTimeout(300ms);
+        bool started = true;
+        std::thread connecter([&] { started = manager.ConnectToServer("127.0.0.1", port); });
+        ASSERT_TRUE(peer.Accept());
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(peer.Read(bytes, secure::kFrameBytes));
+        EXPECT_TRUE(secure::IsHandshakeFrame(bytes.data()));
+        connecter.join();
+        EXPECT_FALSE(started);
+        EXPECT_EQ(CountBoxes(boxes, kPeerHasNone), 1);
+        EXPECT_FALSE(peer.Read(bytes, 1, 1000));
+    }
+    {
+        // An original client that speaks first: its chat line is not processed.
+        MessageRecorder boxes;
+        ProgramValues values;
+        test::WindowRecorder window;
+        TaskManager manager(&values);
+        manager.ownerWindow = &window;
+        manager.SetPassphrase(u"pass");
+        std::uint16_t port = test::FreeLoopbackPort();
+        bool started = true;
+        std::thread waiter([&] { started = manager.StartServer(port); });
+        FakePeer peer;
+        ASSERT_TRUE(peer.Connect(port));
+        auto style = ProgramValues().ChatFont().Encode();
+        std::vector<std::uint8_t> payload(style.begin(), style.end());
+        auto text = Utf16LeBytes(u"x\r\nplain\r\n");
+        payload.insert(payload.end(), text.begin(), text.end());
+        peer.Send(test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload));
+        waiter.join();
+        EXPECT_FALSE(started);
+        EXPECT_EQ(CountBoxes(boxes, kPeerHasNone), 1);
+        EXPECT_TRUE(window.Messages().empty());
+    }
+}
+
+TEST(PrivateLink, CopyWithoutPassphrase) {
+    {
+        // A hello from a peer with a passphrase: the answer, a box, and nothing else read.
+        MessageRecorder boxes;
+        ProgramValues values;
+        test::WindowRecorder window;
+        TaskManager manager(&values);
+        manager.ownerWindow = &window;
+        std::uint16_t port = test::FreeLoopbackPort();
+        std::thread waiter([&] { EXPECT_TRUE(manager.StartServer(port)); });
+        FakePeer peer;
+        ASSERT_TRUE(peer.Connect(port));
+        waiter.join();
+        secure::Handshake other(secure::Role::Initiator, secure::AsBytes("pass"));
+        std::vector<std::uint8_t> bytes(other.Hello().begin(), other.Hello().end());
+        auto chat =
+            test::EncodeFrame(NET_CHAT, 0, 0, std::vector<std::uint8_t>(CharFormat::kBytes));
+        bytes.insert(bytes.end(), chat.begin(), chat.end());
+        peer.Send(bytes);
+        ASSERT_TRUE(peer.Read(bytes, secure::kFrameBytes));
+        auto expected = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
+        EXPECT_EQ(bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+        ASSERT_TRUE(WaitUntil([&] { return manager.LinkState() == LINK_CLOSED; }));
+        EXPECT_TRUE(WaitUntil([&] { return CountBoxes(boxes, kPeerWantsOne) == 1; }));
+        EXPECT_TRUE(window.Messages().empty());
+    }
+    {
+        // Against an original peer: today's bytes, with nothing before them.
+        MessageRecorder boxes;
+        FakePeer peer;
+        std::uint16_t port = peer.Listen();
+        ProgramValues values;
+        values.SetUserName(u"name");
+        TaskManager manager(&values);
+        std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+        ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+        accepter.join();
+        EXPECT_FALSE(manager.LinkIsPrivate());
+        manager.QueueStatusMessage(u"オンライン");
+        auto text = Utf16LeBytes(u"オンライン");
+        std::vector<std::uint8_t> payload = text;
+        auto name = Utf16LeBytes(u"name");
+        name.resize(256, 0);
+        payload.insert(payload.end(), name.begin(), name.end());
+        auto expected =
+            test::EncodeFrame(NET_STATUS, 0, static_cast<std::uint32_t>(text.size()), payload);
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(peer.Read(bytes, expected.size()));
+        EXPECT_EQ(bytes, expected);
+        EXPECT_TRUE(boxes.Boxes().empty());
+    }
+}
+
+}  // namespace
+}  // namespace mirka
