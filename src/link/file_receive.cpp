@@ -148,8 +148,18 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
     bool unknown = false;
     do {
         std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
-        if (!ReadPayload(recvBuffer.data(), piece)) return false;
+        // Bytes already in the receive buffer go to the file from there, without a copy.
+        bool buffered = receiver.Available() >= piece;
+        const std::uint8_t* bytes = buffered ? receiver.Data() : recvBuffer.data();
+        if (!buffered && !ReadPayload(recvBuffer.data(), piece)) return false;
         remaining -= static_cast<std::uint32_t>(piece);
+        struct ConsumeAfter {
+            ReceiveStream* stream;
+            std::size_t n;
+            ~ConsumeAfter() {
+                if (stream) stream->Consume(n);
+            }
+        } consume{buffered ? &receiver : nullptr, piece};
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it == receiveTasks.end()) {
@@ -162,7 +172,7 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
         std::int64_t room = entry.fileSize - entry.transferred;
         std::size_t accepted = static_cast<std::size_t>(
             std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
-        if (!entry.WriteChunk(recvBuffer.data(), accepted)) {
+        if (!entry.WriteChunk(bytes, accepted)) {
             entry.failed = true;
             diskError = true;
         }

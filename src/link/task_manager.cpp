@@ -171,8 +171,8 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
         }
     } else {
         tcp::resolver resolver(ioService);
-        auto results = resolver.resolve(host, std::to_string(port),
-                                        tcp::resolver::address_configured, error);
+        auto results =
+            resolver.resolve(host, std::to_string(port), tcp::resolver::address_configured, error);
         if (error) {
             ShowTypedMessage(kMbIconError, kErrorCaption, u"名前の解決に失敗しました");
             return false;
@@ -267,9 +267,8 @@ void TaskManager::IoThreadMain() {
 void TaskManager::ArmKeepAlive() {
     keepAliveTimer.emplace(ioService);
     keepAliveTimer->expires_after(keepAliveInterval);
-    keepAliveTimer->async_wait([this](const boost::system::error_code& error) {
-        OnKeepAliveTimer(error);
-    });
+    keepAliveTimer->async_wait(
+        [this](const boost::system::error_code& error) { OnKeepAliveTimer(error); });
 }
 
 void TaskManager::OnKeepAliveTimer(const boost::system::error_code& error) {
@@ -442,11 +441,14 @@ void TaskManager::PumpThreadMain() {
             std::lock_guard<std::mutex> guard(wakeLock);
             wakePending = false;
         }
+        auto passStart = std::chrono::steady_clock::now();
         RunPendingCommands();
         bool sending = SenderPass();
         if (sending) {
-            // While a transfer sends, the pace is one pass, then sendWait milliseconds.
-            std::this_thread::sleep_for(std::chrono::milliseconds(sendWait.load()));
+            // While a transfer sends, a pass starts every sendWait milliseconds: the pause is
+            // what the pass left of that time, so a large budget is not slowed down by a full
+            // pause after every long pass, and the default pace stays one pass a millisecond.
+            std::this_thread::sleep_until(passStart + std::chrono::milliseconds(sendWait.load()));
         } else {
             // Nothing to send: sleep until a command, a transfer or a state change comes.
             std::unique_lock<std::mutex> lock(wakeLock);
