@@ -1,5 +1,7 @@
 #include "transfer_list/transfer_rows.h"
 
+#include <algorithm>
+
 #include "toolkit/format.h"
 
 namespace mirka {
@@ -107,16 +109,18 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
         rows.SetCell(*row, kColumnTransferred, Format(64, u"%lld KB", f.transferred / 1000));
         rows.SetCell(*row, kColumnSize, Format(64, u"%lld KB", f.fileSize / 1000));
         if (f.fileSize != 0) {
-            double percent = static_cast<double>(f.transferred) * 100.0 /
-                             static_cast<double>(f.fileSize);
+            double percent =
+                static_cast<double>(f.transferred) * 100.0 / static_cast<double>(f.fileSize);
             rows.SetCell(*row, kColumnPercent, Format(64, u"%.2f%%", percent));
         }
         rows.SetCell(*row, kColumnSpeed, Format(64, u"%d KB", f.rate / 1000u));
         if (f.rate != 0) {
-            auto seconds = static_cast<std::int32_t>((f.fileSize - f.transferred) /
-                                                     static_cast<std::int64_t>(f.rate));
+            // In 64 bits: a large file at the first, unsampled rate of 1 B/s would overflow a
+            // 32-bit count of seconds into negative hours.
+            std::int64_t seconds = std::max<std::int64_t>(f.fileSize - f.transferred, 0) /
+                                   static_cast<std::int64_t>(f.rate);
             rows.SetCell(*row, kColumnRemaining,
-                         Format(64, u"%dh%02dm%02ds", seconds / 3600, (seconds / 60) % 60,
+                         Format(64, u"%lldh%02lldm%02llds", seconds / 3600, (seconds / 60) % 60,
                                 seconds % 60));
         } else {
             rows.SetCell(*row, kColumnRemaining, u"-h--m--s");

@@ -40,6 +40,9 @@ TEST(TransferRows, ProgressFigures) {
     EXPECT_EQ(rows.Cell(1, kColumnRemaining), u"0h00m05s");
     RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 7322, 1}});
     EXPECT_EQ(rows.Cell(1, kColumnRemaining), u"2h02m02s");
+    // 10 GiB at the first rate of 1 B/s: hours past the 32-bit range, never negative.
+    RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, std::int64_t{10} << 30, 1}});
+    EXPECT_EQ(rows.Cell(1, kColumnRemaining), u"2982616h10m40s");
     // An empty file keeps its previous percentage text.
     RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 0, 1}});
     EXPECT_EQ(rows.Cell(1, kColumnPercent), u"0.00%");
