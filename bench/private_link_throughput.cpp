@@ -13,12 +13,16 @@
 #include <fstream>
 #include <thread>
 
+#include "bench_support.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
 #include "toolkit/file_system.h"
 
 namespace {
+
+using mirka::bench::CpuSeconds;
+using mirka::bench::MakeFile;
 
 using Clock = std::chrono::steady_clock;
 
@@ -27,25 +31,6 @@ struct Figures {
     double senderCpu = 0;
     double receiverCpu = 0;
 };
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void MakeFile(const std::filesystem::path& path, std::size_t bytes) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
-    for (std::size_t left = bytes; left > 0;) {
-        std::size_t n = std::min(left, block.size());
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        left -= n;
-        block[0]++;
-    }
-}
 
 bool Finished(const mirka::TransferRows& rows) {
     return mirka::test::FinishedRows(rows) == 1;

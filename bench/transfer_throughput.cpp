@@ -16,26 +16,17 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 
+#include "bench_support.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
 
 namespace {
 
+using mirka::bench::MakeFile;
+
 using Clock = std::chrono::steady_clock;
 namespace asio = boost::asio;
-
-void MakeFile(const std::filesystem::path& path, std::size_t bytes) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
-    for (std::size_t left = bytes; left > 0;) {
-        std::size_t n = std::min(left, block.size());
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        left -= n;
-        block[0]++;
-    }
-}
 
 // Raw copy: file -> socket -> file over 127.0.0.1, 256 KiB blocks.
 double RawCopySeconds(const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -97,7 +88,8 @@ double TransferSeconds(const std::filesystem::path& file, std::uint16_t sendWait
                    Clock::now() - sent < std::chrono::seconds(5)) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
-            worst = std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            worst = std::max(
+                worst, std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
             ++chats;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         } else {

@@ -21,34 +21,19 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "bench_support.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
 
 namespace {
 
+using mirka::bench::CpuSeconds;
+using mirka::bench::MakeFile;
+
 using Clock = std::chrono::steady_clock;
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void MakeFile(const std::filesystem::path& path, std::size_t bytes) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
-    for (std::size_t left = bytes; left > 0;) {
-        std::size_t n = std::min(left, block.size());
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        left -= n;
-        block[0]++;
-    }
-}
 
 template <typename T>
 void Put(int fd, T value) {

@@ -206,10 +206,10 @@ if [ $check_only -eq 1 ]; then
     for ((i = 1; i <= total; i++)); do
         selected "$i" || continue
         checked=$((checked + 1))
-        spec=${files[i - 1]}
+        entry=${files[i - 1]}
         nth=0
-        [[ $spec == *"#"* ]] && nth=${spec##*#}
-        check_mutant "$(printf '[%2d/%d]' "$i" "$total")" "${spec%%#*}" "$nth" \
+        [[ $entry == *"#"* ]] && nth=${entry##*#}
+        check_mutant "$(printf '[%2d/%d]' "$i" "$total")" "${entry%%#*}" "$nth" \
             "${patterns[i - 1]}" "${replacements[i - 1]}" "$root" || errors=$((errors + 1))
     done
     echo "Checked $checked mutants: $errors with errors"
@@ -246,10 +246,10 @@ killed=0 survived=0 errors=0
 survivors=()
 for ((i = 1; i <= total; i++)); do
     selected "$i" || continue
-    spec=${files[i - 1]}
-    file=${spec%%#*}
+    entry=${files[i - 1]}
+    file=${entry%%#*}
     nth=0
-    [[ $spec == *"#"* ]] && nth=${spec##*#}
+    [[ $entry == *"#"* ]] && nth=${entry##*#}
     pattern=${patterns[i - 1]}
     reason=${reasons[i - 1]}
     tag=$(printf '[%2d/%d]' "$i" "$total")
