@@ -232,12 +232,13 @@ void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString 
         }
         SilenceReceiveId(taskId);
     }
-    if (auto window = ownerWindow.Borrow())
-        SetRowStatusText(window->Transfers(), TransferDirection::Receiving, taskId, kRowCancelled);
     AppendLog(nullptr, Format(kFormatCapacity,
                               u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
                               u"ファイル名 > %s\r\n",
                               what, name));
+    // The row changes last: once it shows the cancel, the reason is in the log.
+    if (auto window = ownerWindow.Borrow())
+        SetRowStatusText(window->Transfers(), TransferDirection::Receiving, taskId, kRowCancelled);
     SendControl(NET_FILE_CANCEL, taskId);
 }
 
