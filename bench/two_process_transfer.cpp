@@ -228,23 +228,17 @@ int main(int argc, char** argv) {
         if (link.seconds < bestLink.seconds) bestLink = link;
     }
     double bytes = static_cast<double>(mib << 20);
-    std::printf(
-        "raw TCP copy, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive "
-        "%.2f s\n",
-        runs, bestRaw.seconds, bytes / bestRaw.seconds / 1e6, bestRaw.senderCpu / gib,
-        bestRaw.receiverCpu / gib);
-    std::printf(
-        "link transfer, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive "
-        "%.2f s\n",
-        runs, bestLink.seconds, bytes / bestLink.seconds / 1e6, bestLink.senderCpu / gib,
-        bestLink.receiverCpu / gib);
+    auto print = [&](const char* what, const Figures& best) {
+        std::printf(
+            "%s, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive %.2f s\n", what,
+            runs, best.seconds, bytes / best.seconds / 1e6, best.senderCpu / gib,
+            best.receiverCpu / gib);
+    };
+    print("raw TCP copy", bestRaw);
+    print("link transfer", bestLink);
     std::printf("ratio (raw time / link time): %.2f\n", bestRaw.seconds / bestLink.seconds);
     if (bestSocat.seconds < 1e9) {
-        std::printf(
-            "socat copy, best of %d: %.2f s (%.0f MB/s); CPU per GiB: send %.2f s, receive "
-            "%.2f s\n",
-            runs, bestSocat.seconds, bytes / bestSocat.seconds / 1e6, bestSocat.senderCpu / gib,
-            bestSocat.receiverCpu / gib);
+        print("socat copy", bestSocat);
         std::printf("ratio (socat time / link time): %.2f\n", bestSocat.seconds / bestLink.seconds);
     }
     return 0;

@@ -19,6 +19,7 @@
 #include "gui/send_speed_dialog.h"
 #include "gui/version_box.h"
 #include "gui_wait.h"
+#include "login_fixture.h"
 #include "sample_windows.h"
 #include "support/loopback.h"
 #include "support/recorders.h"
@@ -28,25 +29,14 @@
 namespace mirka {
 namespace {
 
-class ProfileBoxTest : public ::testing::Test {
+class ProfileBoxTest : public test::LoginFixture {
 protected:
     void SetUp() override {
-        saved = std::filesystem::current_path();
-        std::filesystem::current_path(folder.Path());
+        LoginFixture::SetUp();
         std::ofstream(folder.Path() / "conf.txt", std::ios::binary)
             << "[profile000]\r\nip=10.0.0.2\r\nname=home2\r\nport=2002\r\n"
             << "[profile001]\r\nip=10.0.0.3\r\nname=Office\r\nport=2003\r\n";
     }
-    void TearDown() override { std::filesystem::current_path(saved); }
-    std::string Conf() {
-        std::ifstream in(folder.Path() / "conf.txt", std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    test::TempFolder folder;
-    std::filesystem::path saved;
-    TaskManager link;
-    ProfileList profiles;
-    std::string ownAddress;
 };
 
 void TypeName(LoginWindow& window, const QString& name) {

@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <gtest/gtest.h>
 
 #include "gui/login_window.h"
+#include "login_fixture.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 
@@ -18,23 +18,7 @@ namespace mirka {
 namespace {
 
 // The login window reads and writes "conf.txt" in the current folder.
-class LoginWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved = std::filesystem::current_path();
-        std::filesystem::current_path(folder.Path());
-    }
-    void TearDown() override { std::filesystem::current_path(saved); }
-    std::string Conf() {
-        std::ifstream in(folder.Path() / "conf.txt", std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    test::TempFolder folder;
-    std::filesystem::path saved;
-    TaskManager link;
-    ProfileList profiles;
-    std::string ownAddress;
-};
+class LoginWindowTest : public test::LoginFixture {};
 
 TEST_F(LoginWindowTest, FirstStartShowsTheBuiltInValues) {
     LoginWindow window(link, profiles, ownAddress);
@@ -72,8 +56,10 @@ TEST_F(LoginWindowTest, FailedClientStartSavesTheProfileAndStaysOpen) {
     EXPECT_EQ(window.statusLine->text(), QStringLiteral("サーバに接続しています"));
     EXPECT_EQ(boxes.Boxes().size(), 2u);  // the system's text, then the connection failure
     std::string conf = Conf();
-    EXPECT_NE(conf.find("[profile000]\r\nip=127.0.0.1\r\nname=office\r\nport=" + std::to_string(port)),
-              std::string::npos) << conf;
+    EXPECT_NE(
+        conf.find("[profile000]\r\nip=127.0.0.1\r\nname=office\r\nport=" + std::to_string(port)),
+        std::string::npos)
+        << conf;
     EXPECT_NE(conf.find("[server]\r\nport=1225\r\n"), std::string::npos);
 }
 

@@ -91,14 +91,7 @@ TEST(Reception, AnOfferFloodStaysBoundedInFilesRowsAndLog) {
     auto filesBefore = openFiles();
 
     auto offer = [&](const WString& name, std::int32_t id, std::int64_t size) {
-        FileRecord record;
-        record.name = name;
-        record.taskId = id;
-        record.fileSize = size;
-        auto bytes = record.Encode();
-        FrameHeader header;
-        header.code = NET_FILE_OFFER;
-        peer.SendFrame(header, {bytes.begin(), bytes.end()});
+        test::SendOffer(peer, name, id, size);
     };
     constexpr int kOffers = 1000;
     // Larger than any disk: refused for want of room before anything is created.

@@ -32,15 +32,7 @@ struct ReceiverWithFakePeer {
     }
     void Offer(const WString& name, std::int32_t id, std::int64_t size,
                std::uint32_t checksum = 0) {
-        FileRecord record;
-        record.name = name;
-        record.checksum = checksum;
-        record.taskId = id;
-        record.fileSize = size;
-        auto bytes = record.Encode();
-        FrameHeader header;
-        header.code = NET_FILE_OFFER;
-        peer.SendFrame(header, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        test::SendOffer(peer, name, id, size, checksum);
     }
     bool ReadAccept(FileRecord& record) {
         FrameHeader header;
@@ -214,7 +206,8 @@ TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
         EXPECT_EQ(header.taskField, 0u);
     };
     link.Data(4, std::vector<std::uint8_t>(30, 'r'));
-    ASSERT_TRUE(WaitUntil([&] { return link.manager.TransferFiguresSnapshot()[0].transferred == 30; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return link.manager.TransferFiguresSnapshot()[0].transferred == 30; }));
     link.manager.SetFileStatus(4, TaskManager::FILE_PAUSE, TransferDirection::Receiving);
     expectCode(NET_FILE_PAUSE);
     // A pause puts all that was received on disk.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/file_record.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
@@ -20,12 +21,28 @@ inline std::vector<char> RandomBytes(std::size_t size, unsigned seed) {
 }
 
 inline void WriteFile(const std::filesystem::path& path, const std::vector<char>& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<char> ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<char>((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+}
+
+// A raw peer's offer of a file, as the program would send it.
+inline void SendOffer(FakePeer& peer, const WString& name, std::int32_t id, std::int64_t size,
+                      std::uint32_t checksum = 0) {
+    FileRecord record;
+    record.name = name;
+    record.checksum = checksum;
+    record.taskId = id;
+    record.fileSize = size;
+    auto bytes = record.Encode();
+    FrameHeader header;
+    header.code = NET_FILE_OFFER;
+    peer.SendFrame(header, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
 // A linked pair where the client sends from one folder and the server receives in another.

@@ -93,14 +93,7 @@ TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
     std::thread waiter([&] { manager.StartServer(port); });
     ASSERT_TRUE(peer.Connect(port));
     waiter.join();
-    FileRecord offer;
-    offer.name = u"last.bin";
-    offer.taskId = 1;
-    offer.fileSize = 4096;
-    auto record = offer.Encode();
-    FrameHeader header;
-    header.code = NET_FILE_OFFER;
-    peer.SendFrame(header, {record.begin(), record.end()});
+    test::SendOffer(peer, u"last.bin", 1, 4096);
     FrameHeader data;
     data.code = NET_FILE_DATA;
     data.taskField = 1;
