@@ -89,10 +89,9 @@ bool TaskManager::OnFileOffer() {
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
     }
-    auto window = ownerWindow.Borrow();
-    TransferRows* rows = window ? &window->Transfers() : nullptr;
-    if (rows)
-        rows->BindTask(rows->AddTransferRow(path), TransferDirection::Receiving, record.taskId);
+    WithRows([&](TransferRows& rows) {
+        rows.BindTask(rows.AddTransferRow(path), TransferDirection::Receiving, record.taskId);
+    });
     if (!opened) {
         AbortReception(record.taskId, u"作成");
         return true;
@@ -237,8 +236,9 @@ void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString 
                               u"ファイル名 > %s\r\n",
                               what, name));
     // The row changes last: once it shows the cancel, the reason is in the log.
-    if (auto window = ownerWindow.Borrow())
-        SetRowStatusText(window->Transfers(), TransferDirection::Receiving, taskId, kRowCancelled);
+    WithRows([&](TransferRows& rows) {
+        SetRowStatusText(rows, TransferDirection::Receiving, taskId, kRowCancelled);
+    });
     SendControl(NET_FILE_CANCEL, taskId);
 }
 

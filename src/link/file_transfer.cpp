@@ -41,9 +41,7 @@ std::int32_t TaskManager::NextTaskId() {
 }
 
 void TaskManager::OfferFile(int, const WString& path, int row) {
-    auto window = ownerWindow.Borrow();
-    TransferRows* rows = window ? &window->Transfers() : nullptr;
-    if (rows && row < 0) row = rows->AddTransferRow(path);
+    if (row < 0) WithRows([&](TransferRows& rows) { row = rows.AddTransferRow(path); });
     std::error_code error;
     std::filesystem::path source = ToFsPath(path);
     std::ifstream in;
@@ -54,7 +52,7 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
                                   u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
                                   u"ファイル名 > %s\r\n",
                                   path));
-        if (rows) rows->SetCell(row, kColumnTransferred, kRowCancelled);
+        WithRows([&](TransferRows& rows) { rows.SetCell(row, kColumnTransferred, kRowCancelled); });
         return;
     }
     std::array<std::uint8_t, kChecksumBytes> head{};
@@ -80,7 +78,8 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         entry->ownerWindow = &ownerWindow;
         sendTasks.emplace(record.taskId, std::move(entry));
     }
-    if (rows) rows->BindTask(row, TransferDirection::Sending, record.taskId);
+    WithRows(
+        [&](TransferRows& rows) { rows.BindTask(row, TransferDirection::Sending, record.taskId); });
     FrameHeader header;
     header.code = NET_FILE_OFFER;
     auto bytes = record.Encode();
@@ -90,7 +89,9 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         std::lock_guard<std::mutex> guard(tasksLock);
         sendTasks.erase(record.taskId);
     }
-    if (rows) SetRowStatusText(*rows, TransferDirection::Sending, record.taskId, kRowCancelled);
+    WithRows([&](TransferRows& rows) {
+        SetRowStatusText(rows, TransferDirection::Sending, record.taskId, kRowCancelled);
+    });
 }
 
 bool TaskManager::OnFileAccept() {
@@ -251,15 +252,17 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
             table.erase(it);
         }
     }
-    auto window = ownerWindow.Borrow();
-    TransferRows* rows = window ? &window->Transfers() : nullptr;
+    if (status == FILE_CANCEL || status == FILE_DELETE) {
+        WithRows([&](TransferRows& rows) {
+            SetRowStatusText(rows, direction, taskId,
+                             status == FILE_CANCEL ? kRowCancelled : kRowDeleted);
+        });
+    }
     switch (status) {
         case FILE_CANCEL:
-            if (rows) SetRowStatusText(*rows, direction, taskId, kRowCancelled);
             SendControl(NET_FILE_CANCEL, taskId);
             break;
         case FILE_DELETE:
-            if (rows) SetRowStatusText(*rows, direction, taskId, kRowDeleted);
             if (sendingSide) {
                 SendControl(NET_FILE_DELETE, taskId);
             } else {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,10 +21,10 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "app/chat_font.h"
+#include "app/program_values.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
-#include "app/program_values.h"
 #include "link/private_link.h"
 #include "link/receive_stream.h"
 #include "link/window_port.h"
@@ -99,8 +99,7 @@ public:
         FILE_PAUSE = 10,
     };
     void SendFile(const WString& path, int row = -1);
-    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
-                       TransferDirection direction);
+    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction);
     void OfferFile(int, const WString& path, int row);
     void ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus status,
                          TransferDirection direction);
@@ -191,6 +190,12 @@ private:
     // Later data for this id is dropped without an answer; tasksLock held.
     void SilenceReceiveId(std::int32_t taskId);
     std::vector<TransferFigures> FiguresLocked() const;  // tasksLock held
+    // Runs `use` on the window's transfer rows when a window is attached. The window is held
+    // for that call only, never across a write to the peer, which may block.
+    template <typename Use>
+    void WithRows(Use&& use) {
+        if (auto window = ownerWindow.Borrow()) use(window->Transfers());
+    }
     void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
     // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
