@@ -32,7 +32,7 @@ struct Figures {
     double receiverCpu = 0;
 };
 
-bool Finished(const mirka::TransferRows& rows) {
+bool Finished(const mirka::test::RecordedRows& rows) {
     return mirka::test::FinishedRows(rows) == 1;
 }
 
@@ -50,7 +50,7 @@ bool Finished(const mirka::TransferRows& rows) {
         server.SetPassphrase(passphrase);
         if (server.StartServer(port)) {
             double start = CpuSeconds();
-            mirka::test::WaitUntil([&] { return Finished(window.rows); }, std::chrono::hours(1));
+            mirka::test::WaitUntil([&] { return Finished(window.Transfers()); }, std::chrono::hours(1));
             cpu = CpuSeconds() - start;
         }
         if (write(report, &cpu, sizeof cpu) != sizeof cpu) _exit(1);
@@ -96,7 +96,7 @@ Figures Run(const std::filesystem::path& file, const mirka::WString& passphrase)
             double receiverCpu = -1;
             if (read(fds[0], &receiverCpu, sizeof receiverCpu) == sizeof receiverCpu) {
                 figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-                mirka::test::WaitUntil([&] { return Finished(window.rows); });
+                mirka::test::WaitUntil([&] { return Finished(window.Transfers()); });
                 figures.senderCpu = CpuSeconds() - cpuStart;
                 figures.receiverCpu = receiverCpu;
             }

@@ -3,35 +3,23 @@
 namespace mirka {
 
 void LogDocument::Append(std::vector<LogRun> newRuns) {
-    Listener notify;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        for (auto& run : newRuns) runs.push_back(std::move(run));
-        ++version;
-        notify = listener;
-    }
-    if (notify) notify();
+    for (auto& run : newRuns) runs.push_back(std::move(run));
+    ++version;
+    if (listener) listener();
 }
 
 void LogDocument::Clear() {
-    Listener notify;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        runs.clear();
-        ++version;
-        ++clears;
-        notify = listener;
-    }
-    if (notify) notify();
+    runs.clear();
+    ++version;
+    ++clears;
+    if (listener) listener();
 }
 
 std::vector<LogRun> LogDocument::Runs() const {
-    std::lock_guard<std::mutex> guard(lock);
     return runs;
 }
 
 LogSlice LogDocument::Since(std::size_t shown, std::uint64_t seenClears) const {
-    std::lock_guard<std::mutex> guard(lock);
     LogSlice slice;
     slice.clears = clears;
     slice.restart = seenClears != clears;
@@ -41,19 +29,16 @@ LogSlice LogDocument::Since(std::size_t shown, std::uint64_t seenClears) const {
 }
 
 WString LogDocument::PlainText() const {
-    std::lock_guard<std::mutex> guard(lock);
     WString text;
     for (const auto& run : runs) text += run.text;
     return text;
 }
 
 std::uint64_t LogDocument::Version() const {
-    std::lock_guard<std::mutex> guard(lock);
     return version;
 }
 
 void LogDocument::SetListener(Listener newListener) {
-    std::lock_guard<std::mutex> guard(lock);
     listener = std::move(newListener);
 }
 

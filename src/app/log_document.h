@@ -2,15 +2,14 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "toolkit/text.h"
 
 // The conversation log as a document: runs of text, each with its character and paragraph
-// style. The talk window renders it; saving writes it as RTF or plain text. Every message
-// is appended as one unit, so messages from different threads never mix.
+// style. The talk window renders it; saving writes it as RTF or plain text. It lives on the
+// window thread alone: workers post whole messages there, so messages never mix.
 namespace mirka {
 
 struct LogStyle {
@@ -53,11 +52,10 @@ public:
     // Increases with every change, so a viewer can tell what it has not shown yet.
     std::uint64_t Version() const;
 
-    // Called after every change, on the thread that made it.
+    // Called after every change.
     void SetListener(Listener listener);
 
 private:
-    mutable std::mutex lock;
     std::vector<LogRun> runs;
     std::uint64_t version = 0;
     std::uint64_t clears = 0;

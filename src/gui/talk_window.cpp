@@ -236,7 +236,15 @@ void TalkWindow::OnTransferCommand(int command, int row) {
 // --- TalkWindowPort: queued to this window's thread, in order.
 
 void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) {
-    log.Append(std::move(runs));
+    QMetaObject::invokeMethod(
+        this, [this, runs = std::move(runs)]() mutable { log.Append(std::move(runs)); },
+        Qt::QueuedConnection);
+}
+
+void TalkWindow::PostTransferFact(TransferFact fact) {
+    QMetaObject::invokeMethod(
+        this, [this, fact = std::move(fact)] { ApplyTransferFact(rows, fact); },
+        Qt::QueuedConnection);
 }
 
 void TalkWindow::SetPeerStatusText(const WString& text) {

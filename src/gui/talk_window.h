@@ -56,14 +56,17 @@ public:
     QAction* Action(int id) const;
     void UpdateMenuStates();
 
-    // TalkWindowPort, called from any thread.
+    // The transfer list; window thread only.
+    TransferRows& Transfers() { return rows; }
+
+    // TalkWindowPort, called from any thread; each call is queued to this window's thread.
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
     void SetWindowTitle(const WString& title) override;
     void ClearInputBox() override;
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
-    TransferRows& Transfers() override { return rows; }
+    void PostTransferFact(TransferFact fact) override;
 
     // ChatCommandTarget, on this window's thread.
     void AppendLog(const WString& text) override;

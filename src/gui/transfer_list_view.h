@@ -10,7 +10,7 @@ namespace mirka {
 
 // The transfer list in report style: the eight columns, full-row selection, the popup menu
 // of status changes and opening a row's file on double-click. The rows' texts come from
-// the TransferRows model, which any thread may change.
+// the TransferRows model, which the window thread changes.
 class TransferListView : public QTreeWidget {
 public:
     // Menu command ids of the popup, as the talk window routes them.

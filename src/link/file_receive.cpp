@@ -88,10 +88,12 @@ bool TaskManager::OnFileOffer() {
         std::lock_guard<std::mutex> guard(tasksLock);
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
+        // Under the lock, so no fact about this transfer can come before its row.
+        PostFact({.kind = TransferFact::Kind::Shown,
+                  .direction = TransferDirection::Receiving,
+                  .taskId = record.taskId,
+                  .path = path});
     }
-    WithRows([&](TransferRows& rows) {
-        rows.BindTask(rows.AddTransferRow(path), TransferDirection::Receiving, record.taskId);
-    });
     if (!opened) {
         AbortReception(record.taskId, u"作成");
         return true;
@@ -218,7 +220,7 @@ void TaskManager::FinishReception(std::int32_t taskId, std::unique_ptr<FileManag
     }
     TransferFigures figures = finished->FiguresAs(TransferDirection::Receiving, taskId);
     finished.reset();  // the reservation goes only once the file has its final name
-    FinishTransfer(TransferDirection::Receiving, taskId, figures, *finalPath);
+    FinishTransfer(figures, *finalPath);
 }
 
 void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString name) {
@@ -236,9 +238,10 @@ void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString 
                               u"ファイル名 > %s\r\n",
                               what, name));
     // The row changes last: once it shows the cancel, the reason is in the log.
-    WithRows([&](TransferRows& rows) {
-        SetRowStatusText(rows, TransferDirection::Receiving, taskId, kRowCancelled);
-    });
+    PostFact({.kind = TransferFact::Kind::Status,
+              .direction = TransferDirection::Receiving,
+              .taskId = taskId,
+              .text = WString(kRowCancelled)});
     SendControl(NET_FILE_CANCEL, taskId);
 }
 

@@ -5,6 +5,7 @@
 #include <boost/asio/write.hpp>
 
 #include "app/debug_log.h"
+#include "app/log_message.h"
 #include "link/task_manager.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"
@@ -41,7 +42,6 @@ std::int32_t TaskManager::NextTaskId() {
 }
 
 void TaskManager::OfferFile(int, const WString& path, int row) {
-    if (row < 0) WithRows([&](TransferRows& rows) { row = rows.AddTransferRow(path); });
     std::error_code error;
     std::filesystem::path source = ToFsPath(path);
     std::ifstream in;
@@ -52,7 +52,10 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
                                   u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
                                   u"ファイル名 > %s\r\n",
                                   path));
-        WithRows([&](TransferRows& rows) { rows.SetCell(row, kColumnTransferred, kRowCancelled); });
+        PostFact({.kind = TransferFact::Kind::Shown,
+                  .row = row,
+                  .path = path,
+                  .text = WString(kRowCancelled)});
         return;
     }
     std::array<std::uint8_t, kChecksumBytes> head{};
@@ -77,9 +80,13 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         entry->fileSize = size;
         entry->ownerWindow = &ownerWindow;
         sendTasks.emplace(record.taskId, std::move(entry));
+        // Under the lock, so no fact about this transfer can come before its row.
+        PostFact({.kind = TransferFact::Kind::Shown,
+                  .direction = TransferDirection::Sending,
+                  .taskId = record.taskId,
+                  .row = row,
+                  .path = path});
     }
-    WithRows(
-        [&](TransferRows& rows) { rows.BindTask(row, TransferDirection::Sending, record.taskId); });
     FrameHeader header;
     header.code = NET_FILE_OFFER;
     auto bytes = record.Encode();
@@ -89,9 +96,10 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         std::lock_guard<std::mutex> guard(tasksLock);
         sendTasks.erase(record.taskId);
     }
-    WithRows([&](TransferRows& rows) {
-        SetRowStatusText(rows, TransferDirection::Sending, record.taskId, kRowCancelled);
-    });
+    PostFact({.kind = TransferFact::Kind::Status,
+              .direction = TransferDirection::Sending,
+              .taskId = record.taskId,
+              .text = WString(kRowCancelled)});
 }
 
 bool TaskManager::OnFileAccept() {
@@ -174,10 +182,11 @@ void TaskManager::EndTransfersWithLink() {
         refusalsLogged.clear();
     }
     if (stopping) return;  // at exit the window may be gone already
-    auto window = ownerWindow.Borrow();
-    TransferRows* rows = window ? &window->Transfers() : nullptr;
     for (const auto& [direction, id, name] : ended) {
-        if (rows) SetRowStatusText(*rows, direction, id, kRowCancelled);
+        PostFact({.kind = TransferFact::Kind::Status,
+                  .direction = direction,
+                  .taskId = id,
+                  .text = WString(kRowCancelled)});
         AppendLog(nullptr, Format(kFormatCapacity,
                                   u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
                                   u"ファイル名 > %s\r\n",
@@ -187,8 +196,6 @@ void TaskManager::EndTransfersWithLink() {
 
 void TaskManager::OnFileControl(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.lengthField);
-    auto window = ownerWindow.Borrow();
-    TransferRows* rows = window ? &window->Transfers() : nullptr;
     std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -225,7 +232,10 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
     Wake();
     for (auto& [direction, entry] : removed) {
         bool deleting = header.code == NET_FILE_DELETE;
-        if (rows) SetRowStatusText(*rows, direction, id, deleting ? kRowDeleted : kRowCancelled);
+        PostFact({.kind = TransferFact::Kind::Status,
+                  .direction = direction,
+                  .taskId = id,
+                  .text = WString(deleting ? kRowDeleted : kRowCancelled)});
         if (deleting) DeleteReceivedFile(std::move(entry));
     }
 }
@@ -253,10 +263,10 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
         }
     }
     if (status == FILE_CANCEL || status == FILE_DELETE) {
-        WithRows([&](TransferRows& rows) {
-            SetRowStatusText(rows, direction, taskId,
-                             status == FILE_CANCEL ? kRowCancelled : kRowDeleted);
-        });
+        PostFact({.kind = TransferFact::Kind::Status,
+                  .direction = direction,
+                  .taskId = taskId,
+                  .text = WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted)});
     }
     switch (status) {
         case FILE_CANCEL:
@@ -306,8 +316,7 @@ bool TaskManager::SenderPass() {
             }
         }
         if (finished) {
-            FinishTransfer(TransferDirection::Sending, id,
-                           finished->FiguresAs(TransferDirection::Sending, id), WString());
+            FinishTransfer(finished->FiguresAs(TransferDirection::Sending, id), finished->path);
             continue;
         }
         SendChunks(id);
@@ -369,15 +378,17 @@ void TaskManager::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
     ReceivePaths::Discard(entry->path, true);
 }
 
-void TaskManager::FinishTransfer(TransferDirection direction, std::int32_t taskId,
-                                 const TransferFigures& figures, const WString& finalPath) {
+void TaskManager::FinishTransfer(const TransferFigures& figures, const WString& path) {
     auto window = ownerWindow.Borrow();
     if (!window) return;
-    // Final figures first, so the row shows the size even for a transfer under a second.
-    RefreshTransferRows(window->Transfers(), {figures});
-    WString message = FinishTransferRow(window->Transfers(), direction, taskId, finalPath);
+    TransferDirection direction = figures.direction;
+    window->PostTransferFact({.kind = TransferFact::Kind::Finished,
+                              .direction = direction,
+                              .taskId = figures.taskId,
+                              .path = path,
+                              .figures = {figures}});
     if (values->SoundOn()) window->PlayWave(u"file_receive.wav");
-    if (!message.empty()) AppendLog(nullptr, message);
+    window->AppendLogMessage(BuildLogMessage(nullptr, TransferCompleteMessage(direction, path)));
     window->FlashWindow();
 }
 
@@ -396,12 +407,15 @@ std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
 }
 
 void TaskManager::RefreshTransfers() {
-    auto window = ownerWindow.Borrow();
-    if (!window) return;
-    // The figures are written under the task lock: a transfer that ends meanwhile writes its
-    // final cells only after these, never to be overwritten by older figures.
+    // Posted under the task lock: a transfer that ends meanwhile posts its final figures only
+    // after these, so they are never overwritten by older ones (and an ended row takes no
+    // figures at all).
     std::lock_guard<std::mutex> guard(tasksLock);
-    RefreshTransferRows(window->Transfers(), FiguresLocked());
+    PostFact({.kind = TransferFact::Kind::Figures, .figures = FiguresLocked()});
+}
+
+void TaskManager::PostFact(TransferFact fact) {
+    if (auto window = ownerWindow.Borrow()) window->PostTransferFact(std::move(fact));
 }
 
 bool TaskManager::OnFileFrame(const FrameHeader& header) {

@@ -190,12 +190,8 @@ private:
     // Later data for this id is dropped without an answer; tasksLock held.
     void SilenceReceiveId(std::int32_t taskId);
     std::vector<TransferFigures> FiguresLocked() const;  // tasksLock held
-    // Runs `use` on the window's transfer rows when a window is attached. The window is held
-    // for that call only, never across a write to the peer, which may block.
-    template <typename Use>
-    void WithRows(Use&& use) {
-        if (auto window = ownerWindow.Borrow()) use(window->Transfers());
-    }
+    // Tells the attached window (if any) a fact about a transfer.
+    void PostFact(TransferFact fact);
     void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
     // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
@@ -208,8 +204,7 @@ private:
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts);
     void SendControl(NETCODE code, std::int32_t taskId);
     // `finalPath`: where a received file ended; empty for a sent one.
-    void FinishTransfer(TransferDirection direction, std::int32_t taskId,
-                        const TransferFigures& figures, const WString& finalPath);
+    void FinishTransfer(const TransferFigures& figures, const WString& path);
     void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
     // Bytes in flight when a link ends are lost, so no transfer can go on in step over the
     // next link: each one ends here, and a new offer resumes the kept partial file.

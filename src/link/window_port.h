@@ -11,9 +11,9 @@
 
 namespace mirka {
 
-// What the link and the transfers need of the talk window. Worker threads call these; the
+// What the link and the transfers need of the talk window. Any thread calls these; the
 // GUI's implementation queues each call to the window thread in order, so none of them
-// blocks on the window.
+// blocks on the window and only the window thread changes what the user sees.
 class TalkWindowPort {
 public:
     virtual ~TalkWindowPort() = default;
@@ -27,8 +27,8 @@ public:
     virtual void FlashWindow() = 0;
     // Plays a wave file by its relative name, without waiting.
     virtual void PlayWave(const WString& fileName) = 0;
-    // The transfer list's rows; thread-safe, the window redraws on its change listener.
-    virtual TransferRows& Transfers() = 0;
+    // A fact about a transfer, for the window's transfer list.
+    virtual void PostTransferFact(TransferFact fact) = 0;
 };
 
 // The talk window as the link's worker threads see it. The window thread attaches and

@@ -25,29 +25,22 @@ const std::array<TransferColumnInfo, kColumnCount>& TransferColumns() {
 }
 
 int TransferRows::AddTransferRow(WStringView path) {
-    int index;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        TransferRow row;
-        row.cells[kColumnName] = WString(PathNamePart(path));
-        row.cells[kColumnExtension] = WString(PathExtensionPart(path));
-        row.cells[kColumnPath] = WString(path);
-        rows.push_back(std::move(row));
-        index = static_cast<int>(rows.size()) - 1;
-    }
+    TransferRow row;
+    row.cells[kColumnName] = WString(PathNamePart(path));
+    row.cells[kColumnExtension] = WString(PathExtensionPart(path));
+    row.cells[kColumnPath] = WString(path);
+    rows.push_back(std::move(row));
     Changed();
-    return index;
+    return static_cast<int>(rows.size()) - 1;
 }
 
 void TransferRows::BindTask(int row, TransferDirection direction, std::int32_t taskId) {
-    std::lock_guard<std::mutex> guard(lock);
     if (row < 0 || row >= static_cast<int>(rows.size())) return;
     rows[row].direction = direction;
     rows[row].taskId = taskId;
 }
 
 std::optional<int> TransferRows::FindRow(TransferDirection direction, std::int32_t taskId) const {
-    std::lock_guard<std::mutex> guard(lock);
     // The newest row wins: an id can come again after the peer restarted its numbering.
     for (int i = static_cast<int>(rows.size()) - 1; i >= 0; --i) {
         if (rows[i].direction == direction && rows[i].taskId == taskId) return i;
@@ -56,56 +49,51 @@ std::optional<int> TransferRows::FindRow(TransferDirection direction, std::int32
 }
 
 void TransferRows::SetCell(int row, int column, WString text) {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        if (row < 0 || row >= static_cast<int>(rows.size())) return;
-        if (column < 0 || column >= kColumnCount) return;
-        rows[row].cells[column] = std::move(text);
-    }
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    if (column < 0 || column >= kColumnCount) return;
+    rows[row].cells[column] = std::move(text);
     Changed();
 }
 
 WString TransferRows::Cell(int row, int column) const {
-    std::lock_guard<std::mutex> guard(lock);
     if (row < 0 || row >= static_cast<int>(rows.size())) return WString();
     if (column < 0 || column >= kColumnCount) return WString();
     return rows[row].cells[column];
 }
 
 std::optional<TransferRow> TransferRows::Row(int row) const {
-    std::lock_guard<std::mutex> guard(lock);
     if (row < 0 || row >= static_cast<int>(rows.size())) return std::nullopt;
     return rows[row];
 }
 
 std::vector<TransferRow> TransferRows::Rows() const {
-    std::lock_guard<std::mutex> guard(lock);
     return rows;
 }
 
 int TransferRows::Count() const {
-    std::lock_guard<std::mutex> guard(lock);
     return static_cast<int>(rows.size());
 }
 
+void TransferRows::EndRow(int row) {
+    if (row >= 0 && row < static_cast<int>(rows.size())) rows[row].ended = true;
+}
+
+bool TransferRows::Ended(int row) const {
+    return row >= 0 && row < static_cast<int>(rows.size()) && rows[row].ended;
+}
+
 void TransferRows::SetListener(Listener newListener) {
-    std::lock_guard<std::mutex> guard(lock);
     listener = std::move(newListener);
 }
 
 void TransferRows::Changed() {
-    Listener notify;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        notify = listener;
-    }
-    if (notify) notify();
+    if (listener) listener();
 }
 
 void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>& figures) {
     for (const TransferFigures& f : figures) {
         std::optional<int> row = rows.FindRow(f.direction, f.taskId);
-        if (!row) continue;
+        if (!row || rows.Ended(*row)) continue;
         rows.SetCell(*row, kColumnTransferred, Format(64, u"%lld KB", f.transferred / 1000));
         rows.SetCell(*row, kColumnSize, Format(64, u"%lld KB", f.fileSize / 1000));
         if (f.fileSize != 0) {
@@ -130,34 +118,61 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
 
 void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
                       const WString& text) {
-    if (std::optional<int> row = rows.FindRow(direction, taskId))
+    if (std::optional<int> row = rows.FindRow(direction, taskId)) {
         rows.SetCell(*row, kColumnTransferred, text);
+        rows.EndRow(*row);
+    }
 }
 
-WString FinishTransferRow(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
-                          const WString& finalPath) {
-    std::optional<int> row = rows.FindRow(direction, taskId);
-    if (!row) return WString();
-    WString path = FitField(rows.Cell(*row, kColumnPath), kCellCapacity - 1);
-    WString message;
-    if (direction == TransferDirection::Receiving) {
-        if (!finalPath.empty()) path = FitField(finalPath, kCellCapacity - 1);
+void FinishTransferRow(TransferRows& rows, const TransferFigures& figures,
+                       const WString& finalPath) {
+    std::optional<int> row = rows.FindRow(figures.direction, figures.taskId);
+    if (!row) return;
+    // Final figures first, so the row shows the size even for a transfer under a second.
+    RefreshTransferRows(rows, {figures});
+    rows.EndRow(*row);
+    if (figures.direction == TransferDirection::Receiving && !finalPath.empty()) {
+        WString path = FitField(finalPath, kCellCapacity - 1);
         rows.SetCell(*row, kColumnPath, path);
         rows.SetCell(*row, kColumnName, WString(PathNamePart(path)));
         rows.SetCell(*row, kColumnExtension, WString(PathExtensionPart(path)));
-        message = Format(kFormatCapacity,
-                         u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > %s\r\n",
-                         PathNamePart(path));
-    } else {
-        message = Format(kFormatCapacity,
-                         u"SystemMessage: \r\nファイルの送信が完了しました\r\nファイル名 > %s\r\n",
-                         PathNamePart(path));
     }
     rows.SetCell(*row, kColumnPercent, u"100.00%");
     rows.SetCell(*row, kColumnSpeed, u"0");
     rows.SetCell(*row, kColumnRemaining, u"0h00m00s");
     rows.SetCell(*row, kColumnTransferred, rows.Cell(*row, kColumnSize));
-    return message;
+}
+
+WString TransferCompleteMessage(TransferDirection direction, WStringView path) {
+    WString name(PathNamePart(FitField(WString(path), kCellCapacity - 1)));
+    return Format(kFormatCapacity,
+                  direction == TransferDirection::Receiving
+                      ? u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > %s\r\n"
+                      : u"SystemMessage: \r\nファイルの送信が完了しました\r\nファイル名 > %s\r\n",
+                  name);
+}
+
+void ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
+    switch (fact.kind) {
+        case TransferFact::Kind::Shown: {
+            int row = fact.row >= 0 ? fact.row : rows.AddTransferRow(fact.path);
+            if (fact.taskId >= 0) rows.BindTask(row, fact.direction, fact.taskId);
+            if (!fact.text.empty()) {
+                rows.SetCell(row, kColumnTransferred, fact.text);
+                rows.EndRow(row);
+            }
+            break;
+        }
+        case TransferFact::Kind::Figures:
+            RefreshTransferRows(rows, fact.figures);
+            break;
+        case TransferFact::Kind::Status:
+            SetRowStatusText(rows, fact.direction, fact.taskId, fact.text);
+            break;
+        case TransferFact::Kind::Finished:
+            if (!fact.figures.empty()) FinishTransferRow(rows, fact.figures.front(), fact.path);
+            break;
+    }
 }
 
 }  // namespace mirka

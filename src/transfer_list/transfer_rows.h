@@ -3,16 +3,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "toolkit/text.h"
 
 // The transfer list as a model: one row per transfer, eight text cells, rows only ever
-// appended. The talk window draws it; the engine and the refresh fill it. A row is found by
-// the direction and task id of its transfer, so ids that both peers picked at once cannot
-// mix up two rows.
+// appended. It lives on the window thread alone: the engine never writes it, it posts
+// transfer facts that the window applies in order. A row is found by the direction and task
+// id of its transfer, so ids that both peers picked at once cannot mix up two rows.
 namespace mirka {
 
 enum class TransferDirection { Sending, Receiving };
@@ -42,6 +41,8 @@ struct TransferRow {
     std::array<WString, kColumnCount> cells;
     std::optional<TransferDirection> direction;
     std::int32_t taskId = -1;
+    // Finished, cancelled or deleted: progress figures no longer change it.
+    bool ended = false;
 };
 
 class TransferRows {
@@ -60,13 +61,16 @@ public:
     std::vector<TransferRow> Rows() const;
     int Count() const;
 
-    // Called after every change, on the thread that made it.
+    // Marks the row ended: later progress figures leave it as it is.
+    void EndRow(int row);
+    bool Ended(int row) const;
+
+    // Called after every change.
     void SetListener(Listener listener);
 
 private:
     void Changed();
 
-    mutable std::mutex lock;
     std::vector<TransferRow> rows;
     Listener listener;
 };
@@ -80,15 +84,41 @@ struct TransferFigures {
     std::uint32_t rate;
 };
 
-// Once a second: the progress cells of every running transfer.
+// Once a second: the progress cells of every running transfer whose row has not ended.
 void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>& figures);
+// A cancelled or deleted transfer: the status text in its transferred cell; the row ends.
 void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
                       const WString& text);
-// The completion cells; returns the completion message for the log (empty when the row is
-// unknown). A receiving row shows the received file's final path in the path, name and
-// extension cells.
-WString FinishTransferRow(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
-                          const WString& finalPath = WString());
+// The completion cells, after the final figures; the row ends. A receiving row shows the
+// received file's final path in the path, name and extension cells.
+void FinishTransferRow(TransferRows& rows, const TransferFigures& figures,
+                       const WString& finalPath = WString());
+// The log line that tells a transfer is complete; `path` is the sent file's path or the
+// received file's final path.
+WString TransferCompleteMessage(TransferDirection direction, WStringView path);
+
+// What the engine tells the window about a transfer. The window applies facts in the order
+// they were posted, on its own thread.
+struct TransferFact {
+    enum class Kind {
+        // A row for `path`: a new one when `row` is -1, else the one the window added before
+        // asking for the send. Tied to (direction, taskId) unless taskId is -1; `text`, when
+        // not empty, ends it at once with that status.
+        Shown,
+        Figures,   // `figures`: the progress of every running transfer
+        Status,    // `text` for (direction, taskId): cancelled or deleted
+        Finished,  // final `figures[0]`; `path`: a received file's final path
+    };
+    Kind kind = Kind::Figures;
+    TransferDirection direction = TransferDirection::Sending;
+    std::int32_t taskId = -1;
+    int row = -1;
+    WString path;
+    WString text;
+    std::vector<TransferFigures> figures;
+};
+
+void ApplyTransferFact(TransferRows& rows, const TransferFact& fact);
 
 inline constexpr char16_t kRowCancelled[] = u"キャンセルしました";
 inline constexpr char16_t kRowDeleted[] = u"削除しました";

@@ -44,8 +44,8 @@ inline void FillTransferRows(TransferRows& rows) {
     RefreshTransferRows(rows, figures);
     SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
     SetRowStatusText(rows, TransferDirection::Receiving, 4, kRowDeleted);
-    FinishTransferRow(rows, TransferDirection::Sending, 5);
-    FinishTransferRow(rows, TransferDirection::Receiving, 6);
+    FinishTransferRow(rows, figures[5]);
+    FinishTransferRow(rows, figures[6], u"/home/山田/受信/受信完了.iso");
 }
 
 // A talk window on an unlinked manager with a few lines in its log and the sample rows.

@@ -77,7 +77,7 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
     pair.client->QueueChatLine(u"ないしょの話", u"client");
     pair.server->QueueChatLine(u"こちらも秘密", u"server");
     pair.Send(path);
-    ASSERT_TRUE(WaitUntil([&] { return test::FinishedRows(pair.serverWindow.rows) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
     ASSERT_TRUE(WaitUntil([&] {
         return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos &&
                pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos;
@@ -119,7 +119,7 @@ TEST(PrivateLink, TamperedRecordsCloseTheLinkBeforeAnythingIsWritten) {
         EXPECT_TRUE(pair.BothClosed());
         EXPECT_NE(pair.serverWindow.LogText().find(u"受信したデータの検証に失敗"), WString::npos);
         EXPECT_TRUE(InboxEmpty(pair.inbox));
-        EXPECT_TRUE(pair.serverWindow.rows.Rows().empty());
+        EXPECT_TRUE(pair.serverWindow.Transfers().Rows().empty());
         if (tamper != RecordingProxy::Tamper::ReplayRecord)
             EXPECT_EQ(pair.serverWindow.LogText().find(u"最初の行"), WString::npos);
     }

@@ -22,8 +22,10 @@ using test::WaitUntil;
 class SlowWindow : public test::WindowRecorder {
 public:
     explicit SlowWindow(std::chrono::microseconds delay = std::chrono::microseconds(300))
-        : delay(delay) {
-        rows.SetListener([this] { Visit(); });
+        : delay(delay) {}
+    void PostTransferFact(TransferFact fact) override {
+        Visit();
+        WindowRecorder::PostTransferFact(std::move(fact));
     }
     void AppendLogMessage(std::vector<LogRun> runs) override {
         Visit();
@@ -81,11 +83,36 @@ TEST(WindowCrossing, AWindowDetachedDuringATransferIsNeverCalledAgain) {
     }
 }
 
+// A window that holds back the refresh's figures until it is told to apply them, as a busy
+// window thread would: they arrive after the transfer's end.
+class LateFiguresWindow : public test::WindowRecorder {
+public:
+    void PostTransferFact(TransferFact fact) override {
+        std::lock_guard<std::mutex> guard(heldLock);
+        if (fact.kind == TransferFact::Kind::Figures && holding) {
+            held.push_back(std::move(fact));
+            return;
+        }
+        WindowRecorder::PostTransferFact(std::move(fact));
+    }
+    void ApplyHeld() {
+        std::lock_guard<std::mutex> guard(heldLock);
+        holding = false;
+        for (auto& fact : held) WindowRecorder::PostTransferFact(std::move(fact));
+        held.clear();
+    }
+
+private:
+    std::mutex heldLock;
+    bool holding = true;
+    std::vector<TransferFact> held;
+};
+
 TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
     test::TempFolder inbox;
     ProgramValues values;
     values.SetReceiveFolder(inbox.WithSeparator());
-    test::WindowRecorder window;
+    LateFiguresWindow window;
     TaskManager manager(&values);
     manager.ownerWindow = &window;
     test::FakePeer peer;
@@ -103,26 +130,16 @@ TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
         auto figures = manager.TransferFiguresSnapshot();
         return figures.size() == 1 && figures[0].transferred == 4095;
     }));
-    // The refresh has taken its figures and starts writing them when the last byte comes.
+    // The refresh takes its figures one byte before the end; they reach the row only after
+    // the transfer has finished.
+    manager.RefreshTransfers();
+    data.lengthField = 1;
+    peer.SendFrame(data, {'z'});
     auto percent = [&] { return window.Transfers().Cell(0, kColumnPercent); };
-    std::atomic<std::thread::id> refresher;
-    std::atomic<bool> armed{true};
-    window.Transfers().SetListener([&] {
-        if (std::this_thread::get_id() != refresher.load() || !armed.exchange(false)) return;
-        data.lengthField = 1;
-        peer.SendFrame(data, {'z'});
-        WaitUntil([&] { return percent() == u"100.00%"; }, std::chrono::milliseconds(300));
-    });
-    std::thread refresh([&] {
-        refresher = std::this_thread::get_id();
-        manager.RefreshTransfers();
-    });
-    refresh.join();
-    EXPECT_TRUE(WaitUntil([&] { return percent() == u"100.00%"; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntil([&] { return percent() == u"100.00%"; }));
+    window.ApplyHeld();
     EXPECT_EQ(percent(), u"100.00%");
     EXPECT_EQ(window.Transfers().Cell(0, kColumnTransferred), u"4 KB");
-    window.Transfers().SetListener(nullptr);
     manager.DetachWindow(&window);
 }
 

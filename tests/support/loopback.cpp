@@ -54,7 +54,7 @@ bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedP
            client.LinkState() == LINK_CLIENT;
 }
 
-int FinishedRows(const TransferRows& rows) {
+int FinishedRows(const RecordedRows& rows) {
     int count = 0;
     for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
     return count;

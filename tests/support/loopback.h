@@ -22,7 +22,7 @@ std::uint16_t FreeLoopbackPort();
 bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* port = nullptr);
 
 // How many transfer rows show a finished transfer.
-int FinishedRows(const TransferRows& rows);
+int FinishedRows(const RecordedRows& rows);
 
 // Two link managers linked over loopback in one process, each with its window recorder.
 struct LinkedPair {

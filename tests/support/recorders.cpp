@@ -2,12 +2,45 @@
 
 namespace mirka::test {
 
+void RecordedRows::Apply(const TransferFact& fact) {
+    std::lock_guard<std::mutex> guard(lock);
+    ApplyTransferFact(rows, fact);
+}
+
+int RecordedRows::AddTransferRow(WStringView path) {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows.AddTransferRow(path);
+}
+
+WString RecordedRows::Cell(int row, int column) const {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows.Cell(row, column);
+}
+
+int RecordedRows::Count() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows.Count();
+}
+
+std::optional<TransferRow> RecordedRows::Row(int row) const {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows.Row(row);
+}
+
+std::vector<TransferRow> RecordedRows::Rows() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return rows.Rows();
+}
+
 void WindowRecorder::AppendLogMessage(std::vector<LogRun> runs) {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        messages.push_back(runs);
-    }
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back(runs);
     log.Append(std::move(runs));
+}
+
+WString WindowRecorder::LogText() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return log.PlainText();
 }
 
 void WindowRecorder::SetPeerStatusText(const WString& text) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,23 @@
 #include "toolkit/message_box.h"
 
 namespace mirka::test {
+
+// The transfer list as the window keeps it; facts are applied as they come, from any
+// thread, and the test thread reads it at any time.
+class RecordedRows {
+public:
+    void Apply(const TransferFact& fact);
+    // The window thread's own row, added before it asks for a send.
+    int AddTransferRow(WStringView path);
+    WString Cell(int row, int column) const;
+    int Count() const;
+    std::optional<TransferRow> Row(int row) const;
+    std::vector<TransferRow> Rows() const;
+
+private:
+    mutable std::mutex lock;
+    TransferRows rows;
+};
 
 // Records every call a worker thread makes on the talk window.
 class WindowRecorder : public TalkWindowPort {
@@ -20,11 +38,10 @@ public:
     void ClearInputBox() override;
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
-    TransferRows& Transfers() override { return rows; }
+    void PostTransferFact(TransferFact fact) override { rows.Apply(fact); }
 
-    LogDocument log;
-    TransferRows rows;
-    WString LogText() const { return log.PlainText(); }
+    RecordedRows& Transfers() { return rows; }
+    WString LogText() const;
     std::vector<std::vector<LogRun>> Messages() const;
     WString StatusText() const;
     WString Title() const;
@@ -33,7 +50,9 @@ public:
     int inputClears() const { return clearCount; }
 
 private:
+    RecordedRows rows;
     mutable std::mutex lock;
+    LogDocument log;
     std::vector<std::vector<LogRun>> messages;
     WString statusText;
     WString title;

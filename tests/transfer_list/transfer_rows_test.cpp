@@ -48,13 +48,27 @@ TEST(TransferRows, ProgressFigures) {
     EXPECT_EQ(rows.Cell(1, kColumnPercent), u"0.00%");
 }
 
-TEST(TransferRows, FinishAndStatusTexts) {
+TEST(TransferRows, FactsFinishAndEndRows) {
     TransferRows rows;
-    rows.BindTask(rows.AddTransferRow(u"/in/a_[00].txt.tmp"), TransferDirection::Receiving, 3);
-    rows.BindTask(rows.AddTransferRow(u"/out/a.txt"), TransferDirection::Sending, 3);
-    RefreshTransferRows(rows, {{TransferDirection::Receiving, 3, 5000, 5000, 1}});
-    WString message = FinishTransferRow(rows, TransferDirection::Receiving, 3, u"/in/a_[00].txt");
-    EXPECT_EQ(message, u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a_[00].txt\r\n");
+    using Kind = TransferFact::Kind;
+    auto receiving = TransferDirection::Receiving;
+    ApplyTransferFact(rows, {.kind = Kind::Shown,
+                             .direction = receiving,
+                             .taskId = 3,
+                             .path = u"/in/a_[00].txt.tmp"});
+    int sendRow = rows.AddTransferRow(u"/out/a.txt");
+    ApplyTransferFact(rows, {.kind = Kind::Shown,
+                             .direction = TransferDirection::Sending,
+                             .taskId = 3,
+                             .row = sendRow,
+                             .path = u"/out/a.txt"});
+    ApplyTransferFact(rows, {.kind = Kind::Finished,
+                             .direction = receiving,
+                             .taskId = 3,
+                             .path = u"/in/a_[00].txt",
+                             .figures = {{receiving, 3, 5000, 5000, 1}}});
+    EXPECT_EQ(TransferCompleteMessage(receiving, u"/in/a_[00].txt"),
+              u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a_[00].txt\r\n");
     EXPECT_EQ(rows.Cell(0, kColumnPath), u"/in/a_[00].txt");
     EXPECT_EQ(rows.Cell(0, kColumnName), u"a_[00].txt");
     EXPECT_EQ(rows.Cell(0, kColumnExtension), u".txt");
@@ -63,9 +77,20 @@ TEST(TransferRows, FinishAndStatusTexts) {
     EXPECT_EQ(rows.Cell(0, kColumnSpeed), u"0");
     EXPECT_EQ(rows.Cell(0, kColumnRemaining), u"0h00m00s");
     // The same id in the other direction is another row.
-    SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
+    ApplyTransferFact(rows, {.kind = Kind::Status,
+                             .direction = TransferDirection::Sending,
+                             .taskId = 3,
+                             .text = kRowCancelled});
     EXPECT_EQ(rows.Cell(1, kColumnTransferred), u"キャンセルしました");
-    EXPECT_EQ(FinishTransferRow(rows, TransferDirection::Sending, 9), u"");  // unknown: nothing
+    // Figures taken before the end and applied after it change neither row.
+    ApplyTransferFact(rows, {.kind = Kind::Figures,
+                             .figures = {{receiving, 3, 4000, 5000, 7},
+                                         {TransferDirection::Sending, 3, 10, 90, 7}}});
+    EXPECT_EQ(rows.Cell(0, kColumnPercent), u"100.00%");
+    EXPECT_EQ(rows.Cell(1, kColumnTransferred), u"キャンセルしました");
+    // A row shown as cancelled at once (a file that cannot be read) is ended too.
+    ApplyTransferFact(rows, {.kind = Kind::Shown, .path = u"/out/gone.txt", .text = kRowCancelled});
+    EXPECT_EQ(rows.Cell(2, kColumnTransferred), u"キャンセルしました");
 }
 
 }  // namespace
