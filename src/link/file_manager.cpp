@@ -40,7 +40,8 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
                 Format(kFormatCapacity,
                        u"SystemMessage: \r\nファイルの受信を開始します\r\nファイル名 > %s (%s)\r\n",
                        PathNamePart(path), FormatByteCount(fileSize)));
-    sampleTick = MillisecondTick();
+    rate.Start(MillisecondTick());
+    state = TransferState::Running;
     std::filesystem::path target = ToFsPath(path);
     if (offset != 0) {
         // Bytes behind the offset are received again; cutting them off keeps a partial file
@@ -52,7 +53,6 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
         if (!file.is_open()) return false;
         file.seekp(offset);
         transferred = offset;
-        sending = false;
         return static_cast<bool>(file);
     }
     OpenBlocked(std::ios::binary | std::ios::out | std::ios::trunc);
@@ -60,7 +60,7 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
 }
 
 bool FileManager::OpenForSend(std::int64_t offset) {
-    sampleTick = MillisecondTick();
+    rate.Start(MillisecondTick());
     OpenBlocked(std::ios::binary | std::ios::in);
     if (!file.is_open()) return false;
     file.seekg(offset);
@@ -69,7 +69,8 @@ bool FileManager::OpenForSend(std::int64_t offset) {
                 Format(kFormatCapacity,
                        u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
                        PathNamePart(path), FormatByteCount(fileSize)));
-    sending = true;
+    // A send paused while it waited for the accept stays paused.
+    if (state == TransferState::Waiting) state = TransferState::Running;
     return true;
 }
 
@@ -89,10 +90,9 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
         bool written = WriteOutBlock() && file.flush();
         file.close();
         if (!written || file.fail()) return false;
-        complete = true;
-        eof = true;
+        state = TransferState::Done;
     }
-    TakeRateSample();
+    rate.Sample(transferred, MillisecondTick());
     return true;
 }
 
@@ -119,31 +119,21 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     }
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
-        complete = true;
-        eof = true;
+        state = TransferState::Done;
         file.close();
     }
-    TakeRateSample();
+    rate.Sample(transferred, MillisecondTick());
     return length;
 }
 
 void FileManager::Flush() {
-    if (file.is_open() && !sending && WriteOutBlock()) file.flush();
+    if (file.is_open() && Receiving() && WriteOutBlock()) file.flush();
 }
 
 void FileManager::CloseFile() {
     // A reception's gathered bytes reach the disk first, so a resume finds all of them.
-    if (file.is_open() && !sending) WriteOutBlock();
+    if (file.is_open() && Receiving()) WriteOutBlock();
     if (file.is_open()) file.close();
-}
-
-void FileManager::TakeRateSample() {
-    std::uint32_t now = MillisecondTick();
-    if (now - sampleTick > 1000) {
-        sampleTick = now;
-        rate = static_cast<std::uint32_t>(transferred - sampleBase);
-        sampleBase = transferred;
-    }
 }
 
 }  // namespace mirka

@@ -6,16 +6,27 @@
 #include <vector>
 
 #include "app/chat_font.h"
+#include "link/rate_sampler.h"
 #include "link/receive_paths.h"
 #include "link/window_port.h"
 #include "toolkit/text.h"
 
 namespace mirka {
 
+// Where a transfer stands.
+enum class TransferState {
+    Waiting,  // a send offered, not yet accepted by the peer
+    Running,
+    Paused,   // a send the user paused (before or after the accept)
+    Done,     // every byte read or written
+    Stopped,  // cancelled, deleted or failed on the disk: nothing more is sent or written
+};
+
 // One transfer's state: the open source or target file and its progress figures. Every
 // access happens under the task table's lock.
 class FileManager {
 public:
+    explicit FileManager(TransferDirection direction) : direction(direction) {}
     virtual ~FileManager() { CloseFile(); }
 
     // Opens the temporary file: at offset 0 created or truncated, otherwise an existing
@@ -31,26 +42,22 @@ public:
     // had, so no wrong data goes out.
     std::size_t ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed);
     void CloseFile();
-    TransferFigures FiguresAs(TransferDirection direction, std::int32_t taskId) const {
-        return {direction, taskId, transferred, fileSize, rate};
+    TransferFigures Figures(std::int32_t taskId) const {
+        return {direction, taskId, transferred, fileSize, rate.Rate()};
     }
+    // A send goes on: running once accepted, else waiting for the accept.
+    void Resume() { state = file.is_open() ? TransferState::Running : TransferState::Waiting; }
+    bool Ended() const { return state == TransferState::Done || state == TransferState::Stopped; }
 
     // The link's window slot (never the window itself): the start messages go there.
     WindowSlot* ownerWindow = nullptr;
+    const TransferDirection direction;
+    TransferState state = TransferState::Waiting;
     std::fstream file;
     std::int64_t fileSize = 0;
     std::int64_t transferred = 0;
-    std::int64_t sampleBase = 1;
-    std::uint32_t sampleTick = 0;
-    std::uint32_t rate = 1;
-    bool complete = false;
-    bool eof = false;
-    bool active = false;
+    RateSampler rate;
     WString path;
-    bool paused = false;
-    bool sending = false;
-    // A disk error ended this transfer: its later data is dropped without a word.
-    bool failed = false;
     // A reception's hold on its temporary path, released after the file is closed.
     PathReservation reservation;
 
@@ -62,7 +69,7 @@ private:
 
     void OpenBlocked(std::ios::openmode mode);
     bool WriteOutBlock();
-    void TakeRateSample();
+    bool Receiving() const { return direction == TransferDirection::Receiving; }
 };
 
 void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text);

@@ -59,7 +59,7 @@ bool TaskManager::OnFileOffer() {
         return true;
     }
     WString folder = values->ReceiveFolder();
-    auto entry = std::make_unique<FileManager>();
+    auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
     entry->fileSize = size;
     entry->ownerWindow = &ownerWindow;
     std::int64_t offset = 0;
@@ -168,13 +168,13 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
             continue;
         }
         FileManager& entry = *it->second;
-        if (entry.complete || entry.failed) continue;
+        if (entry.Ended()) continue;
         // Never more than the offered size reaches the disk.
         std::int64_t room = entry.fileSize - entry.transferred;
         std::size_t accepted = static_cast<std::size_t>(
             std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
         if (!entry.WriteChunk(bytes, accepted)) {
-            entry.failed = true;
+            entry.state = TransferState::Stopped;
             diskError = true;
         }
     } while (remaining > 0);
@@ -199,7 +199,7 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
-        if (it != receiveTasks.end() && it->second->complete) {
+        if (it != receiveTasks.end() && it->second->state == TransferState::Done) {
             finished = std::move(it->second);
             receiveTasks.erase(it);
             SilenceReceiveId(id);
@@ -218,7 +218,7 @@ void TaskManager::FinishReception(std::int32_t taskId, std::unique_ptr<FileManag
         AbortReception(taskId, u"保存", name);
         return;
     }
-    TransferFigures figures = finished->FiguresAs(TransferDirection::Receiving, taskId);
+    TransferFigures figures = finished->Figures(taskId);
     finished.reset();  // the reservation goes only once the file has its final name
     FinishTransfer(figures, *finalPath);
 }

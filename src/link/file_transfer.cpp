@@ -25,6 +25,20 @@ constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 std::int32_t FollowingId(std::int32_t id) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
 }
+
+// A send paused before its accept stays paused once accepted; one whose bytes have all gone
+// finishes whatever the user asks.
+// Running, or done and still to be finished by the next pass.
+bool Moving(const FileManager& entry) {
+    return entry.state == TransferState::Running || entry.state == TransferState::Done;
+}
+
+void PauseOrResume(FileManager& entry, bool pause) {
+    if (pause && (entry.state == TransferState::Waiting || entry.state == TransferState::Running))
+        entry.state = TransferState::Paused;
+    else if (!pause && entry.state == TransferState::Paused)
+        entry.Resume();
+}
 }  // namespace
 
 void TaskManager::SendFile(const WString& path, int row) {
@@ -75,7 +89,7 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         while (sendTasks.count(record.taskId) || receiveTasks.count(record.taskId))
             record.taskId = FollowingId(record.taskId);
         nextTaskId = FollowingId(record.taskId);
-        auto entry = std::make_unique<FileManager>();
+        auto entry = std::make_unique<FileManager>(TransferDirection::Sending);
         entry->path = path;
         entry->fileSize = size;
         entry->ownerWindow = &ownerWindow;
@@ -133,7 +147,6 @@ bool TaskManager::OnFileAccept() {
         FileManager& entry = *it->second;
         std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
         opened = entry.OpenForSend(offset);
-        entry.active = opened;
         path = entry.path;
     }
     if (opened) {
@@ -155,7 +168,7 @@ void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection di
         auto& table = direction == TransferDirection::Sending ? sendTasks : receiveTasks;
         auto it = table.find(taskId);
         if (it == table.end()) return;
-        it->second->paused = true;
+        it->second->state = TransferState::Stopped;
         name = WString(PathNamePart(it->second->path));
     }
     AppendLog(nullptr, Format(kFormatCapacity,
@@ -203,7 +216,7 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
             auto& table = direction == TransferDirection::Sending ? sendTasks : receiveTasks;
             auto it = table.find(id);
             if (it == table.end()) return;
-            it->second->paused = true;
+            it->second->state = TransferState::Stopped;
             // The sender knows: data still on the way for this id is dropped silently.
             if (direction == TransferDirection::Receiving) SilenceReceiveId(id);
             removed.emplace_back(direction, std::move(it->second));
@@ -222,7 +235,7 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
             case NET_FILE_RESEND:
             case NET_FILE_PAUSE: {
                 auto it = sendTasks.find(id);
-                if (it != sendTasks.end()) it->second->paused = header.code == NET_FILE_PAUSE;
+                if (it != sendTasks.end()) PauseOrResume(*it->second, header.code == NET_FILE_PAUSE);
                 break;
             }
             default:
@@ -253,10 +266,10 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
         if (status == FILE_RESEND || status == FILE_PAUSE) {
             // The sender pauses itself; the receiver asks the sender, and keeps on disk all
             // it has, so a resume after a pause finds every byte.
-            if (sendingSide) entry.paused = status == FILE_PAUSE;
+            if (sendingSide) PauseOrResume(entry, status == FILE_PAUSE);
             if (!sendingSide && status == FILE_PAUSE) entry.Flush();
         } else {
-            entry.paused = true;
+            entry.state = TransferState::Stopped;
             if (!sendingSide) SilenceReceiveId(taskId);
             removed = std::move(it->second);
             table.erase(it);
@@ -302,28 +315,28 @@ bool TaskManager::SenderPass() {
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         for (const auto& [id, entry] : sendTasks)
-            if (entry->active && !entry->paused) ids.push_back(id);
+            if (Moving(*entry)) ids.push_back(id);
     }
     for (std::int32_t id : ids) {
         std::unique_ptr<FileManager> finished;
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(id);
-            if (it == sendTasks.end() || !it->second->active || it->second->paused) continue;
-            if (it->second->eof && it->second->complete) {
+            if (it == sendTasks.end()) continue;
+            if (it->second->state == TransferState::Done) {
                 finished = std::move(it->second);
                 sendTasks.erase(it);
             }
         }
         if (finished) {
-            FinishTransfer(finished->FiguresAs(TransferDirection::Sending, id), finished->path);
+            FinishTransfer(finished->Figures(id), finished->path);
             continue;
         }
         SendChunks(id);
     }
     std::lock_guard<std::mutex> guard(tasksLock);
     return std::any_of(sendTasks.begin(), sendTasks.end(), [](const auto& task) {
-        return task.second->active && !task.second->paused;
+        return Moving(*task.second);
     });
 }
 
@@ -343,13 +356,13 @@ void TaskManager::SendChunks(std::int32_t taskId) {
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(taskId);
-            if (it == sendTasks.end() || it->second->paused) {
+            if (it == sendTasks.end() || it->second->state != TransferState::Running) {
                 frames.resize(start);
                 break;
             }
             count = it->second->ReadChunk(chunk, frames.data() + start + FrameHeader::kBytes,
                                           readFailed);
-            eof = it->second->eof;
+            eof = it->second->state == TransferState::Done;
         }
         if (readFailed) {
             frames.resize(start);
@@ -395,9 +408,9 @@ void TaskManager::FinishTransfer(const TransferFigures& figures, const WString& 
 std::vector<TransferFigures> TaskManager::FiguresLocked() const {
     std::vector<TransferFigures> figures;
     for (const auto& [id, entry] : sendTasks)
-        figures.push_back(entry->FiguresAs(TransferDirection::Sending, id));
+        figures.push_back(entry->Figures(id));
     for (const auto& [id, entry] : receiveTasks)
-        figures.push_back(entry->FiguresAs(TransferDirection::Receiving, id));
+        figures.push_back(entry->Figures(id));
     return figures;
 }
 
