@@ -5,7 +5,7 @@
 
 #include <boost/asio/buffer.hpp>
 
-#include "link/task_manager.h"
+#include "link/transfer_engine.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"
 
@@ -22,7 +22,7 @@ std::int32_t FollowingId(std::int32_t id) {
 }
 }  // namespace
 
-void TaskManager::SilenceReceiveId(std::int32_t taskId) {
+void TransferEngine::SilenceReceiveId(std::int32_t taskId) {
     if (!silencedReceiveIds.insert(taskId).second) return;
     silencedOrder.push_back(taskId);
     if (silencedOrder.size() > kSilencedIdsKept) {
@@ -31,9 +31,9 @@ void TaskManager::SilenceReceiveId(std::int32_t taskId) {
     }
 }
 
-bool TaskManager::OnFileOffer() {
+bool TransferEngine::OnFileOffer() {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
-    if (!ReadPayload(bytes.data(), bytes.size())) return false;
+    if (!link.ReadPayload(bytes.data(), bytes.size())) return false;
     FileRecord record = FileRecord::Decode(bytes.data());
     WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
     std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
@@ -45,8 +45,7 @@ bool TaskManager::OnFileOffer() {
         if (receiveTasks.count(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.
-            AppendLog(nullptr,
-                      u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
+            AppendLog(u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
             return true;
         }
         full = receiveTasks.size() >= kMaxReceptions;
@@ -58,10 +57,10 @@ bool TaskManager::OnFileOffer() {
         RefuseOffer(record, OfferRefusal::TooMany, name);
         return true;
     }
-    WString folder = values->ReceiveFolder();
+    WString folder = values.ReceiveFolder();
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
     entry->fileSize = size;
-    entry->ownerWindow = &ownerWindow;
+    entry->ownerWindow = &window;
     std::int64_t offset = 0;
     if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
         entry->reservation = std::move(resume->reservation);
@@ -106,7 +105,7 @@ bool TaskManager::OnFileOffer() {
     return true;
 }
 
-void TaskManager::RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name) {
+void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name) {
     bool firstOfBurst;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -117,21 +116,19 @@ void TaskManager::RefuseOffer(const FileRecord& record, OfferRefusal reason, WSt
     if (firstOfBurst) {
         switch (reason) {
             case OfferRefusal::TooMany:
-                AppendLog(nullptr,
-                          Format(kFormatCapacity,
+                AppendLog(Format(kFormatCapacity,
                                  u"SystemError:: \r\n受信中の転送が上限の%d件に達したため、"
                                  u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
                                  static_cast<int>(kMaxReceptions), name));
                 break;
             case OfferRefusal::NoSpace:
-                AppendLog(nullptr,
-                          Format(kFormatCapacity,
+                AppendLog(Format(kFormatCapacity,
                                  u"SystemError:: \r\n受信フォルダの空き容量が足りないため、"
                                  u"ファイルの申し出を断りました\r\nファイル名 > %s (%s)\r\n",
                                  name, FormatByteCount(record.fileSize)));
                 break;
             case OfferRefusal::NoFreeName:
-                AppendLog(nullptr, Format(kFormatCapacity,
+                AppendLog(Format(kFormatCapacity,
                                           u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
                                           u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
                                           name));
@@ -142,7 +139,7 @@ void TaskManager::RefuseOffer(const FileRecord& record, OfferRefusal reason, WSt
     SendControl(NET_FILE_CANCEL, record.taskId);
 }
 
-bool TaskManager::OnFileData(const FrameHeader& header) {
+bool TransferEngine::OnFileData(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.taskField);
     std::uint32_t remaining = header.lengthField;
     bool diskError = false;
@@ -150,17 +147,20 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
     do {
         std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
         // Bytes already in the receive buffer go to the file from there, without a copy.
-        bool buffered = receiver.Available() >= piece;
-        const std::uint8_t* bytes = buffered ? receiver.Data() : recvBuffer.data();
-        if (!buffered && !ReadPayload(recvBuffer.data(), piece)) return false;
+        const std::uint8_t* bytes = link.BufferedPayload(piece);
+        bool buffered = bytes != nullptr;
+        if (!buffered) {
+            if (!link.ReadPayload(recvBuffer.data(), piece)) return false;
+            bytes = recvBuffer.data();
+        }
         remaining -= static_cast<std::uint32_t>(piece);
         struct ConsumeAfter {
-            ReceiveStream* stream;
+            TransferLink* link;
             std::size_t n;
             ~ConsumeAfter() {
-                if (stream) stream->Consume(n);
+                if (link) link->ConsumePayload(n);
             }
-        } consume{buffered ? &receiver : nullptr, piece};
+        } consume{buffered ? &link : nullptr, piece};
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it == receiveTasks.end()) {
@@ -209,7 +209,7 @@ bool TaskManager::OnFileData(const FrameHeader& header) {
     return true;
 }
 
-void TaskManager::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
+void TransferEngine::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
     std::optional<WString> finalPath = receivePaths.PlaceFinishedFile(finished->path);
     if (!finalPath) {
         // The file vanished under us (its folder was removed or renamed): not received.
@@ -223,7 +223,7 @@ void TaskManager::FinishReception(std::int32_t taskId, std::unique_ptr<FileManag
     FinishTransfer(figures, *finalPath);
 }
 
-void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString name) {
+void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WString name) {
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(taskId);
@@ -233,7 +233,7 @@ void TaskManager::AbortReception(std::int32_t taskId, WStringView what, WString 
         }
         SilenceReceiveId(taskId);
     }
-    AppendLog(nullptr, Format(kFormatCapacity,
+    AppendLog(Format(kFormatCapacity,
                               u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
                               u"ファイル名 > %s\r\n",
                               what, name));

@@ -6,7 +6,7 @@
 
 #include "app/debug_log.h"
 #include "app/log_message.h"
-#include "link/task_manager.h"
+#include "link/transfer_engine.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"
 #include "toolkit/message_box.h"
@@ -41,28 +41,28 @@ void PauseOrResume(FileManager& entry, bool pause) {
 }
 }  // namespace
 
-void TaskManager::SendFile(const WString& path, int row) {
-    PostCommand([this, path, row](int arg) { OfferFile(arg, path, row); });
+void TransferEngine::SendFile(const WString& path, int row) {
+    link.PostCommand([this, path, row](int) { OfferFile(path, row); });
 }
 
-void TaskManager::SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
+void TransferEngine::SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
                                 TransferDirection direction) {
-    PostCommand([=, this](int arg) { ApplyFileStatus(arg, taskId, status, direction); });
+    link.PostCommand([=, this](int) { ApplyFileStatus(taskId, status, direction); });
 }
 
-std::int32_t TaskManager::NextTaskId() {
+std::int32_t TransferEngine::NextTaskId() {
     std::lock_guard<std::mutex> guard(tasksLock);
     return nextTaskId;
 }
 
-void TaskManager::OfferFile(int, const WString& path, int row) {
+void TransferEngine::OfferFile(const WString& path, int row) {
     std::error_code error;
     std::filesystem::path source = ToFsPath(path);
     std::ifstream in;
     if (std::filesystem::is_regular_file(source, error)) in.open(source, std::ios::binary);
     if (!in.is_open()) {
         // A folder, or a file that vanished or cannot be read: nothing is offered.
-        AppendLog(nullptr, Format(kFormatCapacity,
+        AppendLog(Format(kFormatCapacity,
                                   u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
                                   u"ファイル名 > %s\r\n",
                                   path));
@@ -92,7 +92,7 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
         auto entry = std::make_unique<FileManager>(TransferDirection::Sending);
         entry->path = path;
         entry->fileSize = size;
-        entry->ownerWindow = &ownerWindow;
+        entry->ownerWindow = &window;
         sendTasks.emplace(record.taskId, std::move(entry));
         // Under the lock, so no fact about this transfer can come before its row.
         PostFact({.kind = TransferFact::Kind::Shown,
@@ -116,9 +116,9 @@ void TaskManager::OfferFile(int, const WString& path, int row) {
               .text = WString(kRowCancelled)});
 }
 
-bool TaskManager::OnFileAccept() {
+bool TransferEngine::OnFileAccept() {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
-    if (!ReadPayload(bytes.data(), bytes.size())) return false;
+    if (!link.ReadPayload(bytes.data(), bytes.size())) return false;
     FileRecord record = FileRecord::Decode(bytes.data());
     std::int64_t localSize;
     {
@@ -150,17 +150,17 @@ bool TaskManager::OnFileAccept() {
         path = entry.path;
     }
     if (opened) {
-        Wake();
+        link.Wake();
         return true;
     }
     DebugLog::Instance().Write("NetManager", __LINE__, "send_failed<>",
                                ToNarrow(Format(kFormatCapacity, u"send file%s", path)));
-    AppendLog(nullptr, u"SystemError:: \r\nファイル送信に失敗しました\r\n");
+    AppendLog(u"SystemError:: \r\nファイル送信に失敗しました\r\n");
     SetFileStatus(record.taskId, FILE_CANCEL, TransferDirection::Sending);
     return true;
 }
 
-void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection direction,
+void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection direction,
                                        WStringView what) {
     WString name;
     {
@@ -171,14 +171,14 @@ void TaskManager::CancelAfterDiskError(std::int32_t taskId, TransferDirection di
         it->second->state = TransferState::Stopped;
         name = WString(PathNamePart(it->second->path));
     }
-    AppendLog(nullptr, Format(kFormatCapacity,
+    AppendLog(Format(kFormatCapacity,
                               u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
                               u"ファイル名 > %s\r\n",
                               what, name));
     SetFileStatus(taskId, FILE_CANCEL, direction);
 }
 
-void TaskManager::EndTransfersWithLink() {
+void TransferEngine::EndTransfersWithLink() {
     std::vector<std::tuple<TransferDirection, std::int32_t, WString>> ended;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -194,20 +194,20 @@ void TaskManager::EndTransfersWithLink() {
         silencedOrder.clear();
         refusalsLogged.clear();
     }
-    if (stopping) return;  // at exit the window may be gone already
+    if (link.Stopping()) return;  // at exit the window may be gone already
     for (const auto& [direction, id, name] : ended) {
         PostFact({.kind = TransferFact::Kind::Status,
                   .direction = direction,
                   .taskId = id,
                   .text = WString(kRowCancelled)});
-        AppendLog(nullptr, Format(kFormatCapacity,
+        AppendLog(Format(kFormatCapacity,
                                   u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
                                   u"ファイル名 > %s\r\n",
                                   name));
     }
 }
 
-void TaskManager::OnFileControl(const FrameHeader& header) {
+void TransferEngine::OnFileControl(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.lengthField);
     std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
     {
@@ -242,7 +242,7 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
                 break;
         }
     }
-    Wake();
+    link.Wake();
     for (auto& [direction, entry] : removed) {
         bool deleting = header.code == NET_FILE_DELETE;
         PostFact({.kind = TransferFact::Kind::Status,
@@ -253,8 +253,8 @@ void TaskManager::OnFileControl(const FrameHeader& header) {
     }
 }
 
-void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus status,
-                                  TransferDirection direction) {
+void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus status,
+                                     TransferDirection direction) {
     bool sendingSide = direction == TransferDirection::Sending;
     std::unique_ptr<FileManager> removed;
     {
@@ -303,14 +303,28 @@ void TaskManager::ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus s
     }
 }
 
-void TaskManager::SendControl(NETCODE code, std::int32_t taskId) {
+bool TransferEngine::WriteFrame(const FrameHeader& header,
+                                std::initializer_list<asio::const_buffer> payload) {
+    auto headerBytes = header.Encode();
+    std::vector<asio::const_buffer> parts;
+    parts.reserve(payload.size() + 1);
+    parts.push_back(asio::buffer(headerBytes));
+    parts.insert(parts.end(), payload.begin(), payload.end());
+    return link.WriteParts(parts);
+}
+
+void TransferEngine::AppendLog(WStringView text) {
+    AppendLogTo(&window, nullptr, text);
+}
+
+void TransferEngine::SendControl(NETCODE code, std::int32_t taskId) {
     FrameHeader header;
     header.code = code;
     header.lengthField = static_cast<std::uint32_t>(taskId);
     WriteFrame(header);
 }
 
-bool TaskManager::SenderPass() {
+bool TransferEngine::SenderPass() {
     std::vector<std::int32_t> ids;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -340,8 +354,8 @@ bool TaskManager::SenderPass() {
     });
 }
 
-void TaskManager::SendChunks(std::int32_t taskId) {
-    std::int32_t budget = sendBufSize.load();
+void TransferEngine::SendChunks(std::int32_t taskId) {
+    std::int32_t budget = link.SendBudget();
     // A budget below 1 would send empty chunks for ever; it counts as the default instead.
     if (budget < 1) budget = kDefaultBudget;
     std::size_t chunk = static_cast<std::size_t>(std::min<std::int32_t>(budget, kChunkBytes));
@@ -376,36 +390,36 @@ void TaskManager::SendChunks(std::int32_t taskId) {
         std::copy(headerBytes.begin(), headerBytes.end(), frames.begin() + start);
         frames.resize(start + FrameHeader::kBytes + count);
         if (frames.size() >= kWriteBatchBytes) {
-            if (!WriteBytes(frames)) return;
+            if (!link.WriteParts({asio::buffer(frames)})) return;
             frames.clear();
         }
         budget -= static_cast<std::int32_t>(kChunkBytes);
     } while (!eof && budget > static_cast<std::int32_t>(kChunkBytes));
-    if (!frames.empty()) WriteBytes(frames);
+    if (!frames.empty()) link.WriteParts({asio::buffer(frames)});
     if (readFailed) CancelAfterDiskError(taskId, TransferDirection::Sending, u"読み込み");
 }
 
-void TaskManager::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
+void TransferEngine::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
     // The file goes before its reservation does, so no new reception can pick it meanwhile.
     entry->CloseFile();
     ReceivePaths::Discard(entry->path, true);
 }
 
-void TaskManager::FinishTransfer(const TransferFigures& figures, const WString& path) {
-    auto window = ownerWindow.Borrow();
-    if (!window) return;
+void TransferEngine::FinishTransfer(const TransferFigures& figures, const WString& path) {
+    auto shown = window.Borrow();
+    if (!shown) return;
     TransferDirection direction = figures.direction;
-    window->PostTransferFact({.kind = TransferFact::Kind::Finished,
+    shown->PostTransferFact({.kind = TransferFact::Kind::Finished,
                               .direction = direction,
                               .taskId = figures.taskId,
                               .path = path,
                               .figures = {figures}});
-    if (values->SoundOn()) window->PlayWave(u"file_receive.wav");
-    window->AppendLogMessage(BuildLogMessage(nullptr, TransferCompleteMessage(direction, path)));
-    window->FlashWindow();
+    if (values.SoundOn()) shown->PlayWave(u"file_receive.wav");
+    shown->AppendLogMessage(BuildLogMessage(nullptr, TransferCompleteMessage(direction, path)));
+    shown->FlashWindow();
 }
 
-std::vector<TransferFigures> TaskManager::FiguresLocked() const {
+std::vector<TransferFigures> TransferEngine::FiguresLocked() const {
     std::vector<TransferFigures> figures;
     for (const auto& [id, entry] : sendTasks)
         figures.push_back(entry->Figures(id));
@@ -414,12 +428,12 @@ std::vector<TransferFigures> TaskManager::FiguresLocked() const {
     return figures;
 }
 
-std::vector<TransferFigures> TaskManager::TransferFiguresSnapshot() {
+std::vector<TransferFigures> TransferEngine::TransferFiguresSnapshot() {
     std::lock_guard<std::mutex> guard(tasksLock);
     return FiguresLocked();
 }
 
-void TaskManager::RefreshTransfers() {
+void TransferEngine::RefreshTransfers() {
     // Posted under the task lock: a transfer that ends meanwhile posts its final figures only
     // after these, so they are never overwritten by older ones (and an ended row takes no
     // figures at all).
@@ -427,11 +441,11 @@ void TaskManager::RefreshTransfers() {
     PostFact({.kind = TransferFact::Kind::Figures, .figures = FiguresLocked()});
 }
 
-void TaskManager::PostFact(TransferFact fact) {
-    if (auto window = ownerWindow.Borrow()) window->PostTransferFact(std::move(fact));
+void TransferEngine::PostFact(TransferFact fact) {
+    if (auto shown = window.Borrow()) shown->PostTransferFact(std::move(fact));
 }
 
-bool TaskManager::OnFileFrame(const FrameHeader& header) {
+bool TransferEngine::OnFileFrame(const FrameHeader& header) {
     switch (header.code) {
         case NET_FILE_OFFER:
             return OnFileOffer();

@@ -255,7 +255,7 @@ void TaskManager::IoThreadMain() {
         boost::system::error_code ignored;
         if (socket) socket->close(ignored);
     }
-    EndTransfersWithLink();
+    transfers.EndTransfersWithLink();
     ioService.restart();
     {
         std::lock_guard<std::mutex> guard(wakeLock);
@@ -343,7 +343,7 @@ bool TaskManager::Dispatch(const FrameHeader& header) {
         case NET_FILE_DELETE:
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
-            ok = OnFileFrame(header);
+            ok = transfers.OnFileFrame(header);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
@@ -371,8 +371,16 @@ bool TaskManager::WriteFrame(const FrameHeader& header,
     return WriteParts(parts);
 }
 
-bool TaskManager::WriteBytes(const std::vector<std::uint8_t>& frames) {
-    return WriteParts({asio::buffer(frames)});
+const std::uint8_t* TaskManager::BufferedPayload(std::size_t n) {
+    return receiver.Available() >= n ? receiver.Data() : nullptr;
+}
+
+void TaskManager::ConsumePayload(std::size_t n) {
+    receiver.Consume(n);
+}
+
+std::int32_t TaskManager::SendBudget() const {
+    return sendBufSize.load();
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
@@ -443,7 +451,7 @@ void TaskManager::PumpThreadMain() {
         }
         auto passStart = std::chrono::steady_clock::now();
         RunPendingCommands();
-        bool sending = SenderPass();
+        bool sending = transfers.SenderPass();
         if (sending) {
             // While a transfer sends, a pass starts every sendWait milliseconds: the pause is
             // what the pass left of that time, so a large budget is not slowed down by a full

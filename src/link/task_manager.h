@@ -27,14 +27,13 @@
 #include "link/frame.h"
 #include "link/private_link.h"
 #include "link/receive_stream.h"
+#include "link/transfer_engine.h"
 #include "link/window_port.h"
 
 namespace mirka {
 
 // Received chat and status texts above this are taken for a broken stream: the link closes.
 inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
-// Receptions that may run at once (each holds an open file); further offers are refused.
-inline constexpr std::size_t kMaxReceptions = 64;
 
 enum enumLinkState : std::int32_t {
     LINK_IDLE = 0,
@@ -52,8 +51,9 @@ public:
 
 // The link manager: the TCP connection to the peer, the I/O thread that receives frames and
 // runs the keep-alive, the pump thread that runs queued sends and drives the file senders,
-// and the command queue through which the window thread asks for anything to be sent.
-class TaskManager : public TMWindowHandle {
+// and the command queue through which the window thread asks for anything to be sent. The
+// file transfers are its TransferEngine's.
+class TaskManager : public TMWindowHandle, private TransferLink {
 public:
     using Command = std::function<void(int)>;
 
@@ -75,7 +75,7 @@ public:
     std::string PeerAddressText() const;
     void RestartThreads();
 
-    void PostCommand(Command command);
+    void PostCommand(Command command) override;
     void QueueKeepAlive();
     void SendCode(int, NETCODE code);
 
@@ -92,23 +92,25 @@ public:
     // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
     // let the engine add it). Status changes name the transfer's direction, since both
     // peers may pick the same id at once.
-    enum enumFileSendStatus : int {
-        FILE_CANCEL = 7,
-        FILE_DELETE = 8,
-        FILE_RESEND = 9,
-        FILE_PAUSE = 10,
-    };
-    void SendFile(const WString& path, int row = -1);
-    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction);
-    void OfferFile(int, const WString& path, int row);
-    void ApplyFileStatus(int, std::int32_t taskId, enumFileSendStatus status,
-                         TransferDirection direction);
+    using enumFileSendStatus = mirka::enumFileSendStatus;
+    static constexpr enumFileSendStatus FILE_CANCEL = mirka::FILE_CANCEL;
+    static constexpr enumFileSendStatus FILE_DELETE = mirka::FILE_DELETE;
+    static constexpr enumFileSendStatus FILE_RESEND = mirka::FILE_RESEND;
+    static constexpr enumFileSendStatus FILE_PAUSE = mirka::FILE_PAUSE;
+    void SendFile(const WString& path, int row = -1) { transfers.SendFile(path, row); }
+    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction) {
+        transfers.SetFileStatus(taskId, status, direction);
+    }
     // The window's once-a-second refresh of the transfer rows.
-    void RefreshTransfers();
-    std::vector<TransferFigures> TransferFiguresSnapshot();
+    void RefreshTransfers() { transfers.RefreshTransfers(); }
+    std::vector<TransferFigures> TransferFiguresSnapshot() {
+        return transfers.TransferFiguresSnapshot();
+    }
     // Window thread: detaches the window, waiting until no worker is inside a call on it.
     void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
-    std::int32_t NextTaskId();
+    std::int32_t NextTaskId() { return transfers.NextTaskId(); }
+    // Pump thread: offers the file at once (the command a SendFile queues).
+    void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }
 
     // The private link: with a passphrase, the peer must show the same one, and everything
     // after the handshake travels in encrypted records. Empty: the original plain wire.
@@ -140,19 +142,26 @@ protected:
     bool WriteFrame(const FrameHeader& header,
                     std::initializer_list<boost::asio::const_buffer> payload = {});
     // Blocking read of exactly n payload bytes on the I/O thread.
-    bool ReadPayload(void* destination, std::size_t n);
+    bool ReadPayload(void* destination, std::size_t n) override;
     void AppendLog(const CharFormat* style, WStringView text);
 
 private:
-    void Wake();
+    // TransferLink.
+    const std::uint8_t* BufferedPayload(std::size_t n) override;
+    void ConsumePayload(std::size_t n) override;
+    // Every write to the peer: one unit under the send lock, sealed on a private link. A
+    // failed write closes the link.
+    bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
+    void Wake() override;
+    std::int32_t SendBudget() const override;
+    bool Stopping() const override { return stopping; }
+
     void StartWorkers();
     void JoinWorkers();
     void WaitForClosedLinkToEnd();
     void IoThreadMain();
     void PumpThreadMain();
     bool RunPendingCommands();
-    // One pass over the task table; returns whether a transfer still has data to send.
-    bool SenderPass();
 
     // Starts reading and, with a passphrase, the handshake; false when the private link
     // could not be made (the link is closed then, and the user has been told why).
@@ -179,36 +188,6 @@ private:
     bool OnChatLine(const FrameHeader& header);
     bool OnStatusMessage(const FrameHeader& header);
     void OnDisconnectReceived();
-    bool OnFileFrame(const FrameHeader& header);
-    bool OnFileOffer();
-    bool OnFileAccept();
-    bool OnFileData(const FrameHeader& header);
-    void OnFileControl(const FrameHeader& header);
-    enum class OfferRefusal { TooMany, NoSpace, NoFreeName };
-    // Answers an offer with a cancel.
-    void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
-    // Later data for this id is dropped without an answer; tasksLock held.
-    void SilenceReceiveId(std::int32_t taskId);
-    std::vector<TransferFigures> FiguresLocked() const;  // tasksLock held
-    // Tells the attached window (if any) a fact about a transfer.
-    void PostFact(TransferFact fact);
-    void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
-    // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
-    void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
-    void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
-    void SendChunks(std::int32_t taskId);
-    // Whole frames gathered by the file senders; sealed into records on a private link.
-    bool WriteBytes(const std::vector<std::uint8_t>& frames);
-    // Every write to the peer: one unit under the send lock, sealed on a private link. A
-    // failed write closes the link.
-    bool WriteParts(const std::vector<boost::asio::const_buffer>& parts);
-    void SendControl(NETCODE code, std::int32_t taskId);
-    // `finalPath`: where a received file ended; empty for a sent one.
-    void FinishTransfer(const TransferFigures& figures, const WString& path);
-    void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
-    // Bytes in flight when a link ends are lost, so no transfer can go on in step over the
-    // next link: each one ends here, and a new offer resumes the kept partial file.
-    void EndTransfersWithLink();
 
     ProgramValues ownValues;
     ProgramValues* values;
@@ -249,20 +228,8 @@ private:
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
 
-    // The temporary paths that running receptions hold; outlives the task table.
-    ReceivePaths receivePaths;
-
-    // The task table, one map per direction: data frames always address a file this side
-    // receives and accepts one it sends, so a clash of ids cannot mix two files.
-    std::mutex tasksLock;
-    std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
-    std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
-    std::int32_t nextTaskId = 0;
-    // Receive ids answered already (cancelled, refused, finished): their data is dropped.
-    std::set<std::int32_t> silencedReceiveIds;
-    std::deque<std::int32_t> silencedOrder;
-    std::set<OfferRefusal> refusalsLogged;
-    std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
+    // The file transfers; after the values and the window slot it uses.
+    TransferEngine transfers{*this, ownerWindow, *values};
 
     std::thread ioThread;
     std::thread pumpThread;

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include <boost/asio/buffer.hpp>
+
+#include "app/chat_font.h"
+#include "app/program_values.h"
+#include "link/file_manager.h"
+#include "link/file_record.h"
+#include "link/frame.h"
+#include "link/receive_paths.h"
+#include "link/window_port.h"
+
+namespace mirka {
+
+// Receptions that may run at once (each holds an open file); further offers are refused.
+inline constexpr std::size_t kMaxReceptions = 64;
+
+// What the user or the peer asks of a transfer; the values are the frame codes.
+enum enumFileSendStatus : int {
+    FILE_CANCEL = 7,
+    FILE_DELETE = 8,
+    FILE_RESEND = 9,
+    FILE_PAUSE = 10,
+};
+
+// What the transfer engine needs of the link it runs on.
+class TransferLink {
+public:
+    using Command = std::function<void(int)>;
+    virtual ~TransferLink() = default;
+
+    // I/O thread: the next n payload bytes of the frame being read; false ends the link.
+    virtual bool ReadPayload(void* destination, std::size_t n) = 0;
+    // I/O thread: the next n payload bytes where they already lie in the receive buffer, or
+    // null when fewer have come; the caller consumes them once it is done with them.
+    virtual const std::uint8_t* BufferedPayload(std::size_t n) = 0;
+    virtual void ConsumePayload(std::size_t n) = 0;
+    // Any thread: one unit of whole frames to the peer; false when the link is gone.
+    virtual bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) = 0;
+    // Any thread: runs the command on the pump thread.
+    virtual void PostCommand(Command command) = 0;
+    // Any thread: the pump looks at the senders again.
+    virtual void Wake() = 0;
+    // Bytes a sender may put out in one pass.
+    virtual std::int32_t SendBudget() const = 0;
+    // True once the program is closing: the window may be gone.
+    virtual bool Stopping() const = 0;
+};
+
+// The file transfers of one link manager: the task tables (one per direction), offers,
+// accepts, data, pause, resume, cancel and delete, the names received files get, and what
+// the window is told about each transfer. It writes to the peer only through its link.
+class TransferEngine {
+public:
+    TransferEngine(TransferLink& link, WindowSlot& window, ProgramValues& values)
+        : link(link), window(window), values(values) {}
+
+    TransferEngine(const TransferEngine&) = delete;
+    TransferEngine& operator=(const TransferEngine&) = delete;
+
+    // Any thread: queue a send (with the row the window added for it, or -1) or a status
+    // change; both run on the pump thread.
+    void SendFile(const WString& path, int row);
+    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction);
+    std::int32_t NextTaskId();
+
+    // Pump thread.
+    void OfferFile(const WString& path, int row);
+    void ApplyFileStatus(std::int32_t taskId, enumFileSendStatus status,
+                         TransferDirection direction);
+    // One pass over the senders; returns whether a transfer still has data to send.
+    bool SenderPass();
+
+    // I/O thread: one file frame from the peer; false when the link must stop reading.
+    bool OnFileFrame(const FrameHeader& header);
+    // I/O thread, when a link ends: bytes in flight are lost, so no transfer can go on in
+    // step over the next link; each one ends, and a new offer resumes the kept partial file.
+    void EndTransfersWithLink();
+
+    // Window thread: the once-a-second refresh of the transfer rows.
+    void RefreshTransfers();
+    // Any thread.
+    std::vector<TransferFigures> TransferFiguresSnapshot();
+
+private:
+    bool OnFileOffer();
+    bool OnFileAccept();
+    bool OnFileData(const FrameHeader& header);
+    void OnFileControl(const FrameHeader& header);
+    enum class OfferRefusal { TooMany, NoSpace, NoFreeName };
+    // Answers an offer with a cancel.
+    void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
+    // Later data for this id is dropped without an answer; tasksLock held.
+    void SilenceReceiveId(std::int32_t taskId);
+    std::vector<TransferFigures> FiguresLocked() const;  // tasksLock held
+    // Tells the attached window (if any) a fact about a transfer.
+    void PostFact(TransferFact fact);
+    void AppendLog(WStringView text);
+    void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
+    // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
+    void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
+    void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
+    void SendChunks(std::int32_t taskId);
+    bool WriteFrame(const FrameHeader& header,
+                    std::initializer_list<boost::asio::const_buffer> payload = {});
+    void SendControl(NETCODE code, std::int32_t taskId);
+    // `path`: the sent file's path, or where a received file ended.
+    void FinishTransfer(const TransferFigures& figures, const WString& path);
+    void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
+
+    TransferLink& link;
+    WindowSlot& window;
+    ProgramValues& values;
+
+    // The temporary paths that running receptions hold; outlives the task table.
+    ReceivePaths receivePaths;
+
+    // The task table, one map per direction: data frames always address a file this side
+    // receives and accepts one it sends, so a clash of ids cannot mix two files.
+    std::mutex tasksLock;
+    std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
+    std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
+    std::int32_t nextTaskId = 0;
+    // Receive ids answered already (cancelled, refused, finished): their data is dropped.
+    std::set<std::int32_t> silencedReceiveIds;
+    std::deque<std::int32_t> silencedOrder;
+    std::set<OfferRefusal> refusalsLogged;
+    // I/O thread: data that is not yet in the receive buffer is read here.
+    std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
+};
+
+}  // namespace mirka
