@@ -314,7 +314,7 @@ void TalkWindow::SetSendBufSize(std::int32_t bytes) {
 
 void TalkWindow::ChangeName() {
     WString name = values.UserName();
-    ShowInputDialog(this, u"入力", u"使用する名前を入力してください", name, kUserNameUnits);
+    ShowInputDialog(this, u"入力", u"使用する名前を入力してください", name, kUserNameLimit + 1);
     values.SetUserName(name);
     link.QueueStatusMessage(values.StatusText());
 }
