@@ -1,8 +1,8 @@
 #include "app/setting_table.h"
 
 #include <cassert>
-#include <cstdio>
-#include <string>
+
+#include "toolkit/format.h"
 
 namespace mirka {
 namespace {
@@ -16,9 +16,7 @@ std::int32_t KeepBits(std::int32_t value, std::size_t bits) {
 }  // namespace
 
 WString ProfileSection(int slot) {
-    char name[32];
-    std::snprintf(name, sizeof name, "profile%03d", slot);
-    return WString(name, name + std::char_traits<char>::length(name));
+    return Format(kFormatCapacity, kProfileSectionFormat, slot);
 }
 
 SettingsFile::SettingsFile(std::filesystem::path fileName) : config(std::move(fileName)) {
