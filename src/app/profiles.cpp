@@ -1,40 +1,33 @@
 #include "app/profiles.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace mirka {
 namespace {
 
-constexpr std::size_t kProfileTextLimit = 511;
+WString CutToLimit(WStringView text, SettingId id) {
+    return FitField(text, SettingOf(id).limit + 1);
+}
 
 }  // namespace
-
-WString ProfileSection(int slot) {
-    char name[32];
-    std::snprintf(name, sizeof name, "profile%03d", slot);
-    return WString(name, name + std::char_traits<char>::length(name));
-}
 
 void LoadProfiles(ProfileList& profiles, LoginFields& fields,
                   const std::filesystem::path& configFile) {
     profiles.clear();
     fields.comboItems.clear();
     fields.comboSelection = -1;
-    ConfigFile config(configFile);
-    config.Load();
+    SettingsFile file(configFile);
     for (int slot = 0; slot < kProfileSlots; ++slot) {
-        WString section = ProfileSection(slot);
         ConnectionProfile profile;
-        profile.name = config.GetString(section, u"name", u"", kProfileTextLimit);
+        profile.name = file.Text(SettingId::kProfileName, slot);
         if (profile.name.empty()) continue;
         // Saving moves profiles to the slots of their list positions and leaves a slot
         // behind a gap as it was; reading that copy again would add the profile once more
         // on every start.
         auto sameName = [&](const ConnectionProfile& p) { return p.name == profile.name; };
         if (std::any_of(profiles.begin(), profiles.end(), sameName)) continue;
-        profile.ipText = config.GetString(section, u"ip", u"", kProfileTextLimit);
-        profile.port = static_cast<std::uint16_t>(config.GetInt(section, u"port", kDefaultPort));
+        profile.ipText = file.Text(SettingId::kProfileIp, slot);
+        profile.port = static_cast<std::uint16_t>(file.Number(SettingId::kProfilePort, slot));
         fields.comboItems.push_back(profile.name);
         profiles.push_back(std::move(profile));
     }
@@ -49,8 +42,9 @@ void LoadProfiles(ProfileList& profiles, LoginFields& fields,
 
 bool SaveProfiles(ProfileList& profiles, LoginFields& fields,
                   const std::filesystem::path& configFile) {
-    WString name = FitField(fields.comboText, kProfileTextLimit + 1);
-    WString ip = FitField(fields.ipText, kProfileTextLimit + 1);
+    // The fields are cut the way the file is read, so the list matches the next load.
+    WString name = CutToLimit(fields.comboText, SettingId::kProfileName);
+    WString ip = CutToLimit(fields.ipText, SettingId::kProfileIp);
     auto port = static_cast<std::uint16_t>(fields.port);
     auto known = std::find_if(profiles.begin(), profiles.end(),
                               [&](const ConnectionProfile& p) { return p.name == name; });
@@ -62,16 +56,15 @@ bool SaveProfiles(ProfileList& profiles, LoginFields& fields,
         fields.comboItems.push_back(name);
     }
 
-    ConfigFile config(configFile);
-    config.Load();
+    SettingsFile file(configFile);
     for (std::size_t i = 0; i < profiles.size(); ++i) {
-        WString section = ProfileSection(static_cast<int>(i));
-        config.SetString(section, u"name", profiles[i].name);
-        config.SetString(section, u"ip", profiles[i].ipText);
-        config.SetInt(section, u"port", profiles[i].port);
+        int slot = static_cast<int>(i);
+        file.SetText(SettingId::kProfileName, profiles[i].name, slot);
+        file.SetText(SettingId::kProfileIp, profiles[i].ipText, slot);
+        file.SetNumber(SettingId::kProfilePort, profiles[i].port, slot);
     }
-    config.SetInt(u"server", u"port", static_cast<std::int32_t>(fields.serverPort));
-    return config.Save();
+    file.SetNumber(SettingId::kServerPort, static_cast<std::int32_t>(fields.serverPort));
+    return file.Save();
 }
 
 void SelectProfile(const ProfileList& profiles, LoginFields& fields, int index) {
@@ -84,9 +77,7 @@ void SelectProfile(const ProfileList& profiles, LoginFields& fields, int index) 
 }
 
 std::uint32_t LoadServerPort(const std::filesystem::path& configFile) {
-    ConfigFile config(configFile);
-    config.Load();
-    return static_cast<std::uint32_t>(config.GetInt(u"server", u"port", kDefaultPort));
+    return static_cast<std::uint32_t>(SettingsFile(configFile).Number(SettingId::kServerPort));
 }
 
 }  // namespace mirka

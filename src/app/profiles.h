@@ -4,16 +4,16 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/config_file.h"
+#include "app/setting_table.h"
 
 // Saved connection targets ("profile000" to "profile998" in "conf.txt") and the server port,
 // worked on a plain model of the login window's fields so the logic needs no widgets.
 namespace mirka {
 
-inline constexpr std::uint16_t kDefaultPort = 1225;
+inline constexpr auto kDefaultPort =
+    static_cast<std::uint16_t>(SettingOf(SettingId::kServerPort).defaultNumber);
 inline constexpr char16_t kDefaultProfileName[] = u"default";
 inline constexpr char16_t kDefaultProfileIp[] = u"127.0.0.1";
-inline constexpr int kProfileSlots = 999;
 
 struct ConnectionProfile {
     WString name;
@@ -38,9 +38,6 @@ struct LoginFields {
     std::uint32_t port = 0;
     std::uint32_t serverPort = 0;
 };
-
-// "profile%03d".
-WString ProfileSection(int slot);
 
 // Rebuilds the list and the combo box from the file and shows the first profile, or the
 // defaults when there is none. A slot whose name repeats an earlier one is skipped.

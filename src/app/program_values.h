@@ -10,17 +10,18 @@
 // Read by the worker threads while the window thread changes them, so each access locks.
 namespace mirka {
 
-inline constexpr std::size_t kUserNameUnits = 128;
-inline constexpr std::size_t kReceiveFolderUnits = 260;
+// Limits count characters, never the terminator, as in the settings table.
+inline constexpr std::size_t kUserNameLimit = 127;
+inline constexpr std::size_t kReceiveFolderLimit = 259;
 inline constexpr char16_t kInitialStatusText[] = u"オンライン";
 
 class ProgramValues {
 public:
+    // The settings table's built-in values until LoadSettings runs (a test keeps them equal).
     ProgramValues() : chatFont(MakeChatFont(u"ＭＳ Ｐゴシック", -210, 0)) {}
 
     WString UserName() const { return Get(userName); }
-    // Cut to 127 units.
-    void SetUserName(WStringView name) { Set(userName, FitField(name, kUserNameUnits)); }
+    void SetUserName(WStringView name) { Set(userName, FitField(name, kUserNameLimit + 1)); }
 
     CharFormat ChatFont() const {
         std::lock_guard<std::mutex> guard(lock);
@@ -33,7 +34,7 @@ public:
 
     WString ReceiveFolder() const { return Get(receiveFolder); }
     void SetReceiveFolder(WStringView folder) {
-        Set(receiveFolder, FitField(folder, kReceiveFolderUnits));
+        Set(receiveFolder, FitField(folder, kReceiveFolderLimit + 1));
     }
 
     WString StatusText() const { return Get(statusText); }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "app/config_file.h"
+#include "app/setting_table.h"
 
 // The sender's pace as the user chose it in the 送信速度 dialog: the link's sendWait and
 // sendBufSize, kept in "conf.txt" ([send] wait, bufsize) and applied at start-up. The typed
@@ -12,8 +12,10 @@
 namespace mirka {
 
 struct SendPace {
-    std::uint16_t wait = 1;       // milliseconds after each sender pass
-    std::int32_t bufSize = 2048;  // bytes per pass and transfer
+    // milliseconds after each sender pass
+    std::uint16_t wait = static_cast<std::uint16_t>(SettingOf(SettingId::kSendWait).defaultNumber);
+    // bytes per pass and transfer
+    std::int32_t bufSize = SettingOf(SettingId::kSendBufSize).defaultNumber;
     bool operator==(const SendPace&) const = default;
 };
 

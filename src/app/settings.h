@@ -9,11 +9,6 @@
 // read from "conf.txt" at start-up and written back at shutdown.
 namespace mirka {
 
-inline constexpr char16_t kDefaultFontFace[] = u"ＭＳ Ｐゴシック";
-inline constexpr std::int32_t kDefaultFontSize = -210;
-inline constexpr std::int32_t kDefaultFontColor = 0;
-inline constexpr char16_t kDefaultUserName[] = u"名無しさんだよもん";
-
 // Reads the font, user name and receive folder; missing entries give the built-in values.
 // Nothing is written.
 void LoadSettings(ProgramValues& values,

@@ -25,6 +25,7 @@
 #include "gui/log_view.h"
 #include "gui/send_speed_dialog.h"
 #include "gui/transfer_list_view.h"
+#include "gui/window_thread.h"
 #include "search/search_text.h"
 #include "toolkit/message_box.h"
 
@@ -179,6 +180,7 @@ void TalkWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void TalkWindow::ShowPage(Page newPage) {
+    AssertWindowThread("TalkWindow::ShowPage");
     page = newPage;
     bool talk = page == Page::Talk;
     logView->setVisible(talk);
@@ -189,6 +191,7 @@ void TalkWindow::ShowPage(Page newPage) {
 }
 
 void TalkWindow::SendAction() {
+    AssertWindowThread("TalkWindow::SendAction");
     DispatchInput(input->Text(), *this);
 }
 
@@ -197,6 +200,7 @@ void TalkWindow::Search() {
 }
 
 void TalkWindow::SendFiles(const QStringList& paths) {
+    AssertWindowThread("TalkWindow::SendFiles");
     for (const QString& path : paths) {
         WString wide = FitField(path.toStdU16String(), kDroppedPathUnits + 1);
         int row = rows.AddTransferRow(wide);
@@ -278,6 +282,7 @@ void TalkWindow::PlayWave(const WString& fileName) {
 // --- ChatCommandTarget.
 
 void TalkWindow::AppendLog(const WString& text) {
+    AssertWindowThread("TalkWindow::AppendLog");
     log.Append(BuildLogMessage(nullptr, text));
 }
 bool TalkWindow::SoundOn() const {
@@ -293,6 +298,7 @@ WString TalkWindow::UserName() const {
     return values.UserName();
 }
 void TalkWindow::ClearLog() {
+    AssertWindowThread("TalkWindow::ClearLog");
     log.Clear();
 }
 void TalkWindow::SaveLogWithDialog() {
@@ -322,7 +328,7 @@ void TalkWindow::SetSendBufSize(std::int32_t bytes) {
 
 void TalkWindow::ChangeName() {
     WString name = values.UserName();
-    ShowInputDialog(this, u"入力", u"使用する名前を入力してください", name, kUserNameUnits);
+    ShowInputDialog(this, u"入力", u"使用する名前を入力してください", name, kUserNameLimit + 1);
     values.SetUserName(name);
     link.QueueStatusMessage(values.StatusText());
 }

@@ -29,6 +29,8 @@ class TransferListView;
 // TALK page, the transfer list on the FILE page, and the menus. It is the link's window:
 // worker threads report through the TalkWindowPort calls, each queued to this thread.
 class TalkWindow : public QDialog, public TalkWindowPort, public ChatCommandTarget {
+    Q_OBJECT
+
 public:
     struct Hooks {
         // Runs the login window for a reconnect; true when it started a link.
@@ -39,10 +41,12 @@ public:
         std::function<WString(QWidget* owner)> pasteScreenshot;
     };
 
+    // Window thread only, like every widget.
     TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress, Hooks hooks,
                QWidget* parent = nullptr);
     ~TalkWindow() override;
 
+    // Window thread only; the ones that change what the user sees assert it in debug builds.
     enum class Page { Talk, File };
     Page CurrentPage() const { return page; }
     void ShowPage(Page newPage);
@@ -52,8 +56,9 @@ public:
     void SendFiles(const QStringList& paths);
     LogDocument& Log() { return log; }
     InputBox* Input() { return input; }
-    // The menu action with the given command id (for the enabling rules and tests).
+    // The menu action with the given command id, which each action keeps as its data.
     QAction* Action(int id) const;
+    // The enabling rules, applied whenever a menu opens.
     void UpdateMenuStates();
 
     // The transfer list; window thread only.
@@ -68,7 +73,7 @@ public:
     void PlayWave(const WString& fileName) override;
     void PostTransferFact(TransferFact fact) override;
 
-    // ChatCommandTarget, on this window's thread.
+    // ChatCommandTarget: window thread only (the log's writers assert it in debug builds).
     void AppendLog(const WString& text) override;
     bool SoundOn() const override;
     void SetSoundOn(bool on) override;
@@ -92,21 +97,31 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void ConnectMenus();
     void ApplyLayout();
     int Pixels(int pixelsAt96Dpi) const;
-    void RunCommand(int id);
     void OnTransferCommand(int command, int row);
-    void ChangeName();
-    void ChangeStatus();
-    void ChangeReceiveFolder();
-    void ChangeSendSpeed();
-    void Reconnect();
     // What the opening message and the title add on an encrypted link.
     WString PrivacyLine() const;
     QString TitleText(const WString& title) const;
     void RunWhileRepaintingDisconnect();
     void Search();
 
+private slots:
+    // The menu commands; the ones a widget does alone connect to the widget instead.
+    void Reconnect();
+    void DisconnectLink();
+    void UndoInput();
+    void ChangeName();
+    void ChangeStatus();
+    void ChangeChatFont();
+    void ChangeReceiveFolder();
+    void ChangeSendSpeed();
+    void OpenReadme();
+    void OpenHelp();
+    void ShowVersion();
+
+private:
     TaskManager& link;
     ProgramValues& values;
     Hooks hooks;
@@ -128,6 +143,27 @@ private:
     QTimer* refreshTimer = nullptr;
     QMenu* logMenu = nullptr;
     QMenu* inputMenu = nullptr;
+
+    // The menu commands, in menu order.
+    QAction* saveLogAction = nullptr;
+    QAction* reconnectAction = nullptr;
+    QAction* disconnectAction = nullptr;
+    QAction* exitAction = nullptr;
+    QAction* logCopyAction = nullptr;
+    QAction* logClearAction = nullptr;
+    QAction* inputUndoAction = nullptr;
+    QAction* inputCutAction = nullptr;
+    QAction* inputCopyAction = nullptr;
+    QAction* inputPasteAction = nullptr;
+    QAction* inputDeleteAction = nullptr;
+    QAction* changeNameAction = nullptr;
+    QAction* changeStatusAction = nullptr;
+    QAction* changeFontAction = nullptr;
+    QAction* changeFolderAction = nullptr;
+    QAction* sendSpeedAction = nullptr;
+    QAction* readmeAction = nullptr;
+    QAction* helpAction = nullptr;
+    QAction* versionAction = nullptr;
 };
 
 inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";

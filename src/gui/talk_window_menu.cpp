@@ -13,11 +13,13 @@
 #include "gui/program_files.h"
 #include "gui/talk_window.h"
 #include "gui/version_box.h"
+#include "gui/window_thread.h"
 
 namespace mirka {
 
 namespace {
 
+// The command ids of the menu resource, kept as each action's data.
 enum MenuId {
     kSaveLog = 40011,
     kReconnect = 40046,
@@ -44,53 +46,55 @@ QString Text(const char16_t* text) {
     return QString::fromStdU16String(text);
 }
 
+QAction* AddCommand(QMenu* menu, const char16_t* text, int id) {
+    QAction* action = menu->addAction(Text(text));
+    action->setData(id);
+    return action;
+}
+
 }  // namespace
 
 void TalkWindow::BuildMenus() {
-    auto add = [this](QMenu* menu, const char16_t* text, int id) {
-        QAction* action = menu->addAction(Text(text));
-        action->setData(id);
-        connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
-    };
     QMenu* file = menuBar->addMenu(Text(u"ファイル (&F)"));
-    add(file, u"ログを保存 (&S)", kSaveLog);
+    saveLogAction = AddCommand(file, u"ログを保存 (&S)", kSaveLog);
     file->addSeparator();
-    add(file, u"接続先変更/再接続 (&C)", kReconnect);
-    add(file, u"切断 (&C)", kDisconnect);
+    reconnectAction = AddCommand(file, u"接続先変更/再接続 (&C)", kReconnect);
+    disconnectAction = AddCommand(file, u"切断 (&C)", kDisconnect);
     file->addSeparator();
-    add(file, u"終了 (&E)", kExit);
+    exitAction = AddCommand(file, u"終了 (&E)", kExit);
 
     QMenu* edit = menuBar->addMenu(Text(u"編集 (&E)"));
     logMenu = edit->addMenu(Text(u"ログ枠 (&L)"));
-    add(logMenu, u"コピー (&C)", kLogCopy);
+    logCopyAction = AddCommand(logMenu, u"コピー (&C)", kLogCopy);
     logMenu->addSeparator();
-    add(logMenu, u"ログをクリア (&D)", kLogClear);
+    logClearAction = AddCommand(logMenu, u"ログをクリア (&D)", kLogClear);
     inputMenu = edit->addMenu(Text(u"文字入力枠 (&I)"));
-    add(inputMenu, u"元に戻す (&U)", kInputUndo);
+    inputUndoAction = AddCommand(inputMenu, u"元に戻す (&U)", kInputUndo);
     inputMenu->addSeparator();
-    add(inputMenu, u"切り取り (&T)", kInputCut);
-    add(inputMenu, u"コピー (&C)", kInputCopy);
-    add(inputMenu, u"貼り付け (&P)", kInputPaste);
+    inputCutAction = AddCommand(inputMenu, u"切り取り (&T)", kInputCut);
+    inputCopyAction = AddCommand(inputMenu, u"コピー (&C)", kInputCopy);
+    inputPasteAction = AddCommand(inputMenu, u"貼り付け (&P)", kInputPaste);
     inputMenu->addSeparator();
-    add(inputMenu, u"削除 (&D)", kInputDelete);
+    inputDeleteAction = AddCommand(inputMenu, u"削除 (&D)", kInputDelete);
 
     QMenu* settings = menuBar->addMenu(Text(u"設定 (&P)"));
-    add(settings, u"名前を変更する (&N)", kChangeName);
-    add(settings, u"ステータスを変更する (&S)", kChangeStatus);
+    changeNameAction = AddCommand(settings, u"名前を変更する (&N)", kChangeName);
+    changeStatusAction = AddCommand(settings, u"ステータスを変更する (&S)", kChangeStatus);
     settings->addSeparator();
-    add(settings, u"フォントを変更する (&F)", kChangeFont);
-    add(settings, u"保存フォルダを変更 (&S)", kChangeFolder);
+    changeFontAction = AddCommand(settings, u"フォントを変更する (&F)", kChangeFont);
+    changeFolderAction = AddCommand(settings, u"保存フォルダを変更 (&S)", kChangeFolder);
     settings->addSeparator();
-    add(settings, u"送信速度... (&W)", kSendSpeed);
+    sendSpeedAction = AddCommand(settings, u"送信速度... (&W)", kSendSpeed);
 
     QMenu* help = menuBar->addMenu(Text(u"ヘルプ (&H)"));
-    add(help, u"readme (&R)", kReadme);
-    add(help, u"ヘルプ (&H)", kHelp);
-    add(help, u"バージョン情報 (&V)", kVersion);
+    readmeAction = AddCommand(help, u"readme (&R)", kReadme);
+    helpAction = AddCommand(help, u"ヘルプ (&H)", kHelp);
+    versionAction = AddCommand(help, u"バージョン情報 (&V)", kVersion);
 
-    // The enabling rules are applied whenever a menu opens.
+    ConnectMenus();
     for (QMenu* menu : {file, edit, logMenu, inputMenu, settings, help})
         connect(menu, &QMenu::aboutToShow, this, &TalkWindow::UpdateMenuStates);
+    // The two frames' right-click menus are the edit menu's submenus.
     connect(logView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         UpdateMenuStates();
         logMenu->exec(logView->viewport()->mapToGlobal(at));
@@ -101,6 +105,28 @@ void TalkWindow::BuildMenus() {
     });
 }
 
+void TalkWindow::ConnectMenus() {
+    connect(saveLogAction, &QAction::triggered, this, &TalkWindow::SaveLogWithDialog);
+    connect(reconnectAction, &QAction::triggered, this, &TalkWindow::Reconnect);
+    connect(disconnectAction, &QAction::triggered, this, &TalkWindow::DisconnectLink);
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(logCopyAction, &QAction::triggered, logView, &QTextEdit::copy);
+    connect(logClearAction, &QAction::triggered, this, &TalkWindow::ClearLog);
+    connect(inputUndoAction, &QAction::triggered, this, &TalkWindow::UndoInput);
+    connect(inputCutAction, &QAction::triggered, input, &QTextEdit::cut);
+    connect(inputCopyAction, &QAction::triggered, input, &QTextEdit::copy);
+    connect(inputPasteAction, &QAction::triggered, input, &QTextEdit::paste);
+    connect(inputDeleteAction, &QAction::triggered, input, &QTextEdit::clear);
+    connect(changeNameAction, &QAction::triggered, this, &TalkWindow::ChangeName);
+    connect(changeStatusAction, &QAction::triggered, this, &TalkWindow::ChangeStatus);
+    connect(changeFontAction, &QAction::triggered, this, &TalkWindow::ChangeChatFont);
+    connect(changeFolderAction, &QAction::triggered, this, &TalkWindow::ChangeReceiveFolder);
+    connect(sendSpeedAction, &QAction::triggered, this, &TalkWindow::ChangeSendSpeed);
+    connect(readmeAction, &QAction::triggered, this, &TalkWindow::OpenReadme);
+    connect(helpAction, &QAction::triggered, this, &TalkWindow::OpenHelp);
+    connect(versionAction, &QAction::triggered, this, &TalkWindow::ShowVersion);
+}
+
 QAction* TalkWindow::Action(int id) const {
     for (QAction* action : menuBar->findChildren<QAction*>())
         if (action->data().toInt() == id && !action->menu()) return action;
@@ -108,81 +134,42 @@ QAction* TalkWindow::Action(int id) const {
 }
 
 void TalkWindow::UpdateMenuStates() {
+    AssertWindowThread("TalkWindow::UpdateMenuStates");
     bool inputSelection = input->textCursor().hasSelection();
     bool closed = link.LinkState() == LINK_CLOSED;
     const QMimeData* clipboard = QApplication::clipboard()->mimeData();
-    Action(kInputCut)->setEnabled(inputSelection);
-    Action(kInputCopy)->setEnabled(inputSelection);
-    Action(kInputUndo)->setEnabled(input->document()->isModified());
-    Action(kInputPaste)->setEnabled(clipboard && !clipboard->formats().isEmpty());
-    Action(kLogCopy)->setEnabled(logView->textCursor().hasSelection());
-    Action(kReconnect)->setEnabled(closed);
-    Action(kDisconnect)->setEnabled(!closed);
+    inputCutAction->setEnabled(inputSelection);
+    inputCopyAction->setEnabled(inputSelection);
+    inputUndoAction->setEnabled(input->document()->isModified());
+    inputPasteAction->setEnabled(clipboard && !clipboard->formats().isEmpty());
+    logCopyAction->setEnabled(logView->textCursor().hasSelection());
+    reconnectAction->setEnabled(closed);
+    disconnectAction->setEnabled(!closed);
 }
 
-void TalkWindow::RunCommand(int id) {
-    switch (id) {
-        case kSaveLog:
-            SaveLogWithDialog();
-            break;
-        case kReconnect:
-            Reconnect();
-            break;
-        case kDisconnect:
-            if (link.LinkState() != LINK_CLOSED) RunWhileRepaintingDisconnect();
-            break;
-        case kExit:
-            close();
-            break;
-        case kLogCopy:
-            logView->copy();
-            break;
-        case kLogClear:
-            ClearLog();
-            break;
-        case kInputUndo:
-            input->undo();
-            input->document()->setModified(false);
-            break;
-        case kInputCut:
-            input->cut();
-            break;
-        case kInputCopy:
-            input->copy();
-            break;
-        case kInputPaste:
-            input->paste();
-            break;
-        case kInputDelete:
-            input->clear();
-            break;
-        case kChangeName:
-            ChangeName();
-            break;
-        case kChangeStatus:
-            ChangeStatus();
-            break;
-        case kChangeFont:
-            ChooseChatFont(this, values);
-            break;
-        case kChangeFolder:
-            ChangeReceiveFolder();
-            break;
-        case kSendSpeed:
-            ChangeSendSpeed();
-            break;
-        case kReadme:
-            OpenWithDesktop(ProgramFilePath(QStringLiteral("readme.txt")));
-            break;
-        case kHelp:
-            OpenWithDesktop(ProgramFilePath(QStringLiteral("help.html")));
-            break;
-        case kVersion:
-            ShowVersionBox(this);
-            break;
-        default:
-            break;
-    }
+void TalkWindow::DisconnectLink() {
+    if (link.LinkState() != LINK_CLOSED) RunWhileRepaintingDisconnect();
+}
+
+void TalkWindow::UndoInput() {
+    input->undo();
+    input->document()->setModified(false);
+}
+
+void TalkWindow::ChangeChatFont() {
+    ChooseChatFont(this, values);
+}
+
+void TalkWindow::OpenReadme() {
+    OpenWithDesktop(ProgramFilePath(QStringLiteral("readme.txt")));
+}
+
+void TalkWindow::OpenHelp() {
+    OpenWithDesktop(ProgramFilePath(QStringLiteral("help.html")));
+}
+
+void TalkWindow::ShowVersion() {
+    ShowVersionBox(this);
 }
 
 }  // namespace mirka
