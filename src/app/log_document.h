@@ -17,7 +17,7 @@ struct LogStyle {
     std::int32_t height = -200;          // twips, kept as stored (negative as in the record)
     std::optional<std::uint32_t> color;  // COLORREF; none keeps the colour at the insertion
     bool bold = false;
-    std::int32_t indentTwips = 0;        // paragraph start indent; 0 means not set
+    std::int32_t indentTwips = 0;  // paragraph start indent; 0 means not set
 
     bool operator==(const LogStyle&) const = default;
 };

@@ -88,10 +88,7 @@ bool TransferEngine::OnFileOffer() {
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
         // Under the lock, so no fact about this transfer can come before its row.
-        PostFact({.kind = TransferFact::Kind::Shown,
-                  .direction = TransferDirection::Receiving,
-                  .taskId = record.taskId,
-                  .path = path});
+        PostFact(TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path));
     }
     if (!opened) {
         AbortReception(record.taskId, u"作成");
@@ -129,9 +126,9 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
                 break;
             case OfferRefusal::NoFreeName:
                 AppendLog(Format(kFormatCapacity,
-                                          u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
-                                          u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
-                                          name));
+                                 u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
+                                 u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                 name));
                 break;
         }
     }
@@ -234,14 +231,11 @@ void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WStri
         SilenceReceiveId(taskId);
     }
     AppendLog(Format(kFormatCapacity,
-                              u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
-                              u"ファイル名 > %s\r\n",
-                              what, name));
+                     u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
+                     u"ファイル名 > %s\r\n",
+                     what, name));
     // The row changes last: once it shows the cancel, the reason is in the log.
-    PostFact({.kind = TransferFact::Kind::Status,
-              .direction = TransferDirection::Receiving,
-              .taskId = taskId,
-              .text = WString(kRowCancelled)});
+    PostFact(TransferFact::Status(TransferDirection::Receiving, taskId, WString(kRowCancelled)));
     SendControl(NET_FILE_CANCEL, taskId);
 }
 

@@ -46,7 +46,7 @@ void TransferEngine::SendFile(const WString& path, int row) {
 }
 
 void TransferEngine::SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
-                                TransferDirection direction) {
+                                   TransferDirection direction) {
     link.PostCommand([=, this](int) { ApplyFileStatus(taskId, status, direction); });
 }
 
@@ -63,13 +63,11 @@ void TransferEngine::OfferFile(const WString& path, int row) {
     if (!in.is_open()) {
         // A folder, or a file that vanished or cannot be read: nothing is offered.
         AppendLog(Format(kFormatCapacity,
-                                  u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
-                                  u"ファイル名 > %s\r\n",
-                                  path));
-        PostFact({.kind = TransferFact::Kind::Shown,
-                  .row = row,
-                  .path = path,
-                  .text = WString(kRowCancelled)});
+                         u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
+                         u"ファイル名 > %s\r\n",
+                         path));
+        PostFact(
+            TransferFact::Shown(TransferDirection::Sending, -1, row, path, WString(kRowCancelled)));
         return;
     }
     std::array<std::uint8_t, kChecksumBytes> head{};
@@ -95,11 +93,7 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         entry->ownerWindow = &window;
         sendTasks.emplace(record.taskId, std::move(entry));
         // Under the lock, so no fact about this transfer can come before its row.
-        PostFact({.kind = TransferFact::Kind::Shown,
-                  .direction = TransferDirection::Sending,
-                  .taskId = record.taskId,
-                  .row = row,
-                  .path = path});
+        PostFact(TransferFact::Shown(TransferDirection::Sending, record.taskId, row, path));
     }
     FrameHeader header;
     header.code = NET_FILE_OFFER;
@@ -110,10 +104,8 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         std::lock_guard<std::mutex> guard(tasksLock);
         sendTasks.erase(record.taskId);
     }
-    PostFact({.kind = TransferFact::Kind::Status,
-              .direction = TransferDirection::Sending,
-              .taskId = record.taskId,
-              .text = WString(kRowCancelled)});
+    PostFact(
+        TransferFact::Status(TransferDirection::Sending, record.taskId, WString(kRowCancelled)));
 }
 
 bool TransferEngine::OnFileAccept() {
@@ -161,7 +153,7 @@ bool TransferEngine::OnFileAccept() {
 }
 
 void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection direction,
-                                       WStringView what) {
+                                          WStringView what) {
     WString name;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -172,9 +164,9 @@ void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection
         name = WString(PathNamePart(it->second->path));
     }
     AppendLog(Format(kFormatCapacity,
-                              u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
-                              u"ファイル名 > %s\r\n",
-                              what, name));
+                     u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
+                     u"ファイル名 > %s\r\n",
+                     what, name));
     SetFileStatus(taskId, FILE_CANCEL, direction);
 }
 
@@ -196,14 +188,11 @@ void TransferEngine::EndTransfersWithLink() {
     }
     if (link.Stopping()) return;  // at exit the window may be gone already
     for (const auto& [direction, id, name] : ended) {
-        PostFact({.kind = TransferFact::Kind::Status,
-                  .direction = direction,
-                  .taskId = id,
-                  .text = WString(kRowCancelled)});
+        PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
         AppendLog(Format(kFormatCapacity,
-                                  u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
-                                  u"ファイル名 > %s\r\n",
-                                  name));
+                         u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
+                         u"ファイル名 > %s\r\n",
+                         name));
     }
 }
 
@@ -235,7 +224,8 @@ void TransferEngine::OnFileControl(const FrameHeader& header) {
             case NET_FILE_RESEND:
             case NET_FILE_PAUSE: {
                 auto it = sendTasks.find(id);
-                if (it != sendTasks.end()) PauseOrResume(*it->second, header.code == NET_FILE_PAUSE);
+                if (it != sendTasks.end())
+                    PauseOrResume(*it->second, header.code == NET_FILE_PAUSE);
                 break;
             }
             default:
@@ -245,10 +235,8 @@ void TransferEngine::OnFileControl(const FrameHeader& header) {
     link.Wake();
     for (auto& [direction, entry] : removed) {
         bool deleting = header.code == NET_FILE_DELETE;
-        PostFact({.kind = TransferFact::Kind::Status,
-                  .direction = direction,
-                  .taskId = id,
-                  .text = WString(deleting ? kRowDeleted : kRowCancelled)});
+        PostFact(
+            TransferFact::Status(direction, id, WString(deleting ? kRowDeleted : kRowCancelled)));
         if (deleting) DeleteReceivedFile(std::move(entry));
     }
 }
@@ -276,10 +264,8 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
         }
     }
     if (status == FILE_CANCEL || status == FILE_DELETE) {
-        PostFact({.kind = TransferFact::Kind::Status,
-                  .direction = direction,
-                  .taskId = taskId,
-                  .text = WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted)});
+        PostFact(TransferFact::Status(
+            direction, taskId, WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted)));
     }
     switch (status) {
         case FILE_CANCEL:
@@ -349,9 +335,8 @@ bool TransferEngine::SenderPass() {
         SendChunks(id);
     }
     std::lock_guard<std::mutex> guard(tasksLock);
-    return std::any_of(sendTasks.begin(), sendTasks.end(), [](const auto& task) {
-        return Moving(*task.second);
-    });
+    return std::any_of(sendTasks.begin(), sendTasks.end(),
+                       [](const auto& task) { return Moving(*task.second); });
 }
 
 void TransferEngine::SendChunks(std::int32_t taskId) {
@@ -409,11 +394,7 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
     auto shown = window.Borrow();
     if (!shown) return;
     TransferDirection direction = figures.direction;
-    shown->PostTransferFact({.kind = TransferFact::Kind::Finished,
-                              .direction = direction,
-                              .taskId = figures.taskId,
-                              .path = path,
-                              .figures = {figures}});
+    shown->PostTransferFact(TransferFact::Finished(figures, path));
     if (values.SoundOn()) shown->PlayWave(u"file_receive.wav");
     shown->AppendLogMessage(BuildLogMessage(nullptr, TransferCompleteMessage(direction, path)));
     shown->FlashWindow();
@@ -421,10 +402,8 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
 
 std::vector<TransferFigures> TransferEngine::FiguresLocked() const {
     std::vector<TransferFigures> figures;
-    for (const auto& [id, entry] : sendTasks)
-        figures.push_back(entry->Figures(id));
-    for (const auto& [id, entry] : receiveTasks)
-        figures.push_back(entry->Figures(id));
+    for (const auto& [id, entry] : sendTasks) figures.push_back(entry->Figures(id));
+    for (const auto& [id, entry] : receiveTasks) figures.push_back(entry->Figures(id));
     return figures;
 }
 
@@ -438,7 +417,7 @@ void TransferEngine::RefreshTransfers() {
     // after these, so they are never overwritten by older ones (and an ended row takes no
     // figures at all).
     std::lock_guard<std::mutex> guard(tasksLock);
-    PostFact({.kind = TransferFact::Kind::Figures, .figures = FiguresLocked()});
+    PostFact(TransferFact::Progress(FiguresLocked()));
 }
 
 void TransferEngine::PostFact(TransferFact fact) {

@@ -116,6 +116,21 @@ struct TransferFact {
     WString path;
     WString text;
     std::vector<TransferFigures> figures;
+
+    static TransferFact Shown(TransferDirection direction, std::int32_t taskId, int row,
+                              WString path, WString text = WString()) {
+        return {Kind::Shown, direction, taskId, row, std::move(path), std::move(text), {}};
+    }
+    static TransferFact Progress(std::vector<TransferFigures> figures) {
+        return {Kind::Figures, TransferDirection::Sending, -1, -1, {}, {}, std::move(figures)};
+    }
+    static TransferFact Status(TransferDirection direction, std::int32_t taskId, WString text) {
+        return {Kind::Status, direction, taskId, -1, {}, std::move(text), {}};
+    }
+    static TransferFact Finished(const TransferFigures& figures, WString path) {
+        return {Kind::Finished, figures.direction, figures.taskId, -1, std::move(path), {},
+                {figures}};
+    }
 };
 
 void ApplyTransferFact(TransferRows& rows, const TransferFact& fact);

@@ -24,6 +24,9 @@ void* operator new(std::size_t size) {
     if (void* memory = std::malloc(size ? size : 1)) return memory;
     throw std::bad_alloc();
 }
+// The replaced operator new takes its memory from malloc, so free is the matching release;
+// gcc cannot see that through the replacement and warns.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }

@@ -120,8 +120,9 @@ TEST(PrivateLink, TamperedRecordsCloseTheLinkBeforeAnythingIsWritten) {
         EXPECT_NE(pair.serverWindow.LogText().find(u"受信したデータの検証に失敗"), WString::npos);
         EXPECT_TRUE(InboxEmpty(pair.inbox));
         EXPECT_TRUE(pair.serverWindow.Transfers().Rows().empty());
-        if (tamper != RecordingProxy::Tamper::ReplayRecord)
+        if (tamper != RecordingProxy::Tamper::ReplayRecord) {
             EXPECT_EQ(pair.serverWindow.LogText().find(u"最初の行"), WString::npos);
+        }
     }
 }
 

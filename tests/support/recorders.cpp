@@ -53,8 +53,12 @@ void WindowRecorder::SetWindowTitle(const WString& newTitle) {
     title = newTitle;
 }
 
-void WindowRecorder::ClearInputBox() { ++clearCount; }
-void WindowRecorder::FlashWindow() { ++flashCount; }
+void WindowRecorder::ClearInputBox() {
+    ++clearCount;
+}
+void WindowRecorder::FlashWindow() {
+    ++flashCount;
+}
 
 void WindowRecorder::PlayWave(const WString& fileName) {
     std::lock_guard<std::mutex> guard(lock);
@@ -81,11 +85,14 @@ std::vector<WString> WindowRecorder::Sounds() const {
     return sounds;
 }
 
-MessageRecorder::MessageRecorder(int answer) : answer(answer), previous(InstalledMessagePresenter()) {
+MessageRecorder::MessageRecorder(int answer)
+    : answer(answer), previous(InstalledMessagePresenter()) {
     InstallMessagePresenter(this);
 }
 
-MessageRecorder::~MessageRecorder() { InstallMessagePresenter(previous); }
+MessageRecorder::~MessageRecorder() {
+    InstallMessagePresenter(previous);
+}
 
 int MessageRecorder::Present(unsigned type, const WString& caption, const WString& text) {
     std::lock_guard<std::mutex> guard(lock);
@@ -98,6 +105,8 @@ std::vector<RecordedBox> MessageRecorder::Boxes() const {
     return boxes;
 }
 
-std::string Utf8(const WString& text) { return ToUtf8(text); }
+std::string Utf8(const WString& text) {
+    return ToUtf8(text);
+}
 
 }  // namespace mirka::test

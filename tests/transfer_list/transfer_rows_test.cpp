@@ -50,23 +50,13 @@ TEST(TransferRows, ProgressFigures) {
 
 TEST(TransferRows, FactsFinishAndEndRows) {
     TransferRows rows;
-    using Kind = TransferFact::Kind;
     auto receiving = TransferDirection::Receiving;
-    ApplyTransferFact(rows, {.kind = Kind::Shown,
-                             .direction = receiving,
-                             .taskId = 3,
-                             .path = u"/in/a_[00].txt.tmp"});
+    ApplyTransferFact(rows, TransferFact::Shown(receiving, 3, -1, u"/in/a_[00].txt.tmp"));
     int sendRow = rows.AddTransferRow(u"/out/a.txt");
-    ApplyTransferFact(rows, {.kind = Kind::Shown,
-                             .direction = TransferDirection::Sending,
-                             .taskId = 3,
-                             .row = sendRow,
-                             .path = u"/out/a.txt"});
-    ApplyTransferFact(rows, {.kind = Kind::Finished,
-                             .direction = receiving,
-                             .taskId = 3,
-                             .path = u"/in/a_[00].txt",
-                             .figures = {{receiving, 3, 5000, 5000, 1}}});
+    ApplyTransferFact(rows,
+                      TransferFact::Shown(TransferDirection::Sending, 3, sendRow, u"/out/a.txt"));
+    ApplyTransferFact(rows,
+                      TransferFact::Finished({receiving, 3, 5000, 5000, 1}, u"/in/a_[00].txt"));
     EXPECT_EQ(TransferCompleteMessage(receiving, u"/in/a_[00].txt"),
               u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a_[00].txt\r\n");
     EXPECT_EQ(rows.Cell(0, kColumnPath), u"/in/a_[00].txt");
@@ -77,19 +67,16 @@ TEST(TransferRows, FactsFinishAndEndRows) {
     EXPECT_EQ(rows.Cell(0, kColumnSpeed), u"0");
     EXPECT_EQ(rows.Cell(0, kColumnRemaining), u"0h00m00s");
     // The same id in the other direction is another row.
-    ApplyTransferFact(rows, {.kind = Kind::Status,
-                             .direction = TransferDirection::Sending,
-                             .taskId = 3,
-                             .text = kRowCancelled});
+    ApplyTransferFact(rows, TransferFact::Status(TransferDirection::Sending, 3, kRowCancelled));
     EXPECT_EQ(rows.Cell(1, kColumnTransferred), u"キャンセルしました");
     // Figures taken before the end and applied after it change neither row.
-    ApplyTransferFact(rows, {.kind = Kind::Figures,
-                             .figures = {{receiving, 3, 4000, 5000, 7},
-                                         {TransferDirection::Sending, 3, 10, 90, 7}}});
+    ApplyTransferFact(rows, TransferFact::Progress({{receiving, 3, 4000, 5000, 7},
+                                                    {TransferDirection::Sending, 3, 10, 90, 7}}));
     EXPECT_EQ(rows.Cell(0, kColumnPercent), u"100.00%");
     EXPECT_EQ(rows.Cell(1, kColumnTransferred), u"キャンセルしました");
     // A row shown as cancelled at once (a file that cannot be read) is ended too.
-    ApplyTransferFact(rows, {.kind = Kind::Shown, .path = u"/out/gone.txt", .text = kRowCancelled});
+    ApplyTransferFact(rows, TransferFact::Shown(TransferDirection::Sending, -1, -1,
+                                                u"/out/gone.txt", kRowCancelled));
     EXPECT_EQ(rows.Cell(2, kColumnTransferred), u"キャンセルしました");
 }
 
