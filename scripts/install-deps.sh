@@ -7,7 +7,7 @@ packages=(
     libboost-dev libpng-dev libjpeg62-turbo-dev
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    clang-14 libclang-rt-14-dev
+    clang-14 libclang-rt-14-dev clang-format-14
     fonts-ipafont-gothic unrtf locales
     libsodium-dev libminiupnpc-dev qt6-translations-l10n
     desktop-file-utils appstream

@@ -14,11 +14,15 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
+# CI sets MIRKA_WERROR=1: every warning of the three builds is an error there.
+werror=()
+[ "${MIRKA_WERROR:-0}" = 1 ] && werror=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+
 run_suite() {
     local name=$1
     shift
     echo "=== $name build"
-    cmake -S . -B "build-$name" -G Ninja "$@" >"build-$name.cmake.log" 2>&1 ||
+    cmake -S . -B "build-$name" -G Ninja "${werror[@]}" "$@" >"build-$name.cmake.log" 2>&1 ||
         { cat "build-$name.cmake.log"; return 1; }
     ninja -C "build-$name" -j "$jobs" || return 1
     echo "=== $name tests"
