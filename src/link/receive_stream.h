@@ -26,12 +26,6 @@ public:
 
     ReceiveStream() : buffer(kCapacity) {}
 
-    void Reset() {
-        begin = end = 0;
-        recordsBegin = recordsEnd = 0;
-        reader.reset();
-        recordFailed = false;
-    }
     std::size_t Available() const { return end - begin; }
     const std::uint8_t* Data() const { return buffer.data() + begin; }
     void Consume(std::size_t n) { begin += n; }
@@ -148,6 +142,20 @@ private:
     std::size_t recordsEnd = 0;
     std::unique_ptr<secure::RecordReader> reader;
     bool recordFailed = false;
+};
+
+// Stands for the receive stream of the link whose frame the I/O thread is handling, so that
+// frame handlers use it as they would that stream, its address included.
+class CurrentReceiveStream {
+public:
+    void Attach(ReceiveStream* current) { stream = current; }
+    std::size_t Available() const { return stream->Available(); }
+    const std::uint8_t* Data() const { return stream->Data(); }
+    void Consume(std::size_t n) { stream->Consume(n); }
+    ReceiveStream* operator&() const { return stream; }
+
+private:
+    ReceiveStream* stream = nullptr;
 };
 
 }  // namespace mirka
