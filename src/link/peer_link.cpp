@@ -43,7 +43,7 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase) {
     auto hello = privateLink.Begin(role, passphrase);
     if (!hello) return;
     // The hello goes first, alone; then the peer's first frame decides.
-    std::lock_guard<std::timed_mutex> writing(writeLock);
+    WriteTurn turn(*this);
     asio::write(socket, asio::buffer(*hello), error);
 }
 
@@ -159,15 +159,15 @@ void PeerLink::Finish() {
     {
         // This link's last frames (an answer to the peer's hello, say) go out first, as far
         // as the socket takes them now.
-        std::unique_lock<std::timed_mutex> writing(writeLock, kLastWriteGrace);
-        if (writing.owns_lock()) WriteQueuedLocked(false);
+        WriteTurn turn(*this, kLastWriteGrace);
+        if (turn) WriteQueuedInTurn(false);
     }
     // A write stuck on a peer that reads no more ends with the shutdown; the close waits for
     // it, so no write ever reaches a descriptor number that the system has meanwhile handed
     // to another file or socket.
     Shutdown();
     {
-        std::lock_guard<std::timed_mutex> writing(writeLock);
+        WriteTurn turn(*this);
         std::lock_guard<std::mutex> guard(lock);
         boost::system::error_code ignored;
         socket.close(ignored);
@@ -205,16 +205,16 @@ PeerLink::WriteResult PeerLink::WriteQueuedNow() {
     WriteResult result = WriteResult::Done;
     {
         // Another writer has the socket: it, or the pump, takes the queue next.
-        std::unique_lock<std::timed_mutex> writing(writeLock, std::try_to_lock);
-        if (writing.owns_lock()) result = WriteQueuedLocked(false);
+        WriteTurn turn(*this, std::chrono::milliseconds(0));
+        if (turn) result = WriteQueuedInTurn(false);
     }
     if (HasQueued()) owner.OnFramesQueued();
     return result;
 }
 
 PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& parts) {
-    std::lock_guard<std::timed_mutex> writing(writeLock);
-    if (WriteQueuedLocked(true) == WriteResult::Failed) return WriteResult::Failed;
+    WriteTurn turn(*this);
+    if (WriteQueuedInTurn(true) == WriteResult::Failed) return WriteResult::Failed;
     asio::const_buffer sealed;
     Wire wire = Seal(parts, false, sealed);
     if (wire == Wire::Refused) return WriteResult::Refused;
@@ -229,11 +229,11 @@ PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& par
 
 PeerLink::WriteResult PeerLink::WriteQueued() {
     if (!HasQueued()) return WriteResult::Done;
-    std::lock_guard<std::timed_mutex> writing(writeLock);
-    return WriteQueuedLocked(true);
+    WriteTurn turn(*this);
+    return WriteQueuedInTurn(true);
 }
 
-PeerLink::WriteResult PeerLink::WriteQueuedLocked(bool wait) {
+PeerLink::WriteResult PeerLink::WriteQueuedInTurn(bool wait) {
     for (;;) {
         Outgoing next;
         {
@@ -287,6 +287,28 @@ PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts, bool
     }
     sealed = asio::buffer(sealedBytes.data(), used);
     return Wire::Sealed;
+}
+
+PeerLink::WriteTurn::WriteTurn(PeerLink& link, std::optional<std::chrono::milliseconds> patience)
+    : link(link) {
+    std::unique_lock<std::mutex> guard(link.lock);
+    auto free = [&link] { return !link.writing; };
+    if (patience) {
+        held = link.turnFree.wait_for(guard, *patience, free);
+    } else {
+        link.turnFree.wait(guard, free);
+        held = true;
+    }
+    if (held) link.writing = true;
+}
+
+PeerLink::WriteTurn::~WriteTurn() {
+    if (!held) return;
+    {
+        std::lock_guard<std::mutex> guard(link.lock);
+        link.writing = false;
+    }
+    link.turnFree.notify_all();
 }
 
 void PeerLink::Enqueue(Outgoing outgoing, bool first) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <boost/asio/buffer.hpp>
@@ -48,8 +50,8 @@ protected:
 // private-link state and write path. Made by std::make_shared; its asynchronous handlers
 // hold it, so it lives until the last of them has run, and a reconnect makes a new one.
 //
-// Writes: whole frames, never interleaved, under the write lock. The I/O thread never waits
-// on the socket: its frames go out at once when the socket takes them and nobody else is
+// Writes: whole frames, never interleaved, one writer's turn at a time. The I/O thread never
+// waits on the socket: its frames go out at once when the socket takes them and nobody else is
 // writing, else they wait in a queue that the next writer (the pump) empties first.
 class PeerLink : public std::enable_shared_from_this<PeerLink> {
 public:
@@ -108,13 +110,29 @@ private:
 
     enum class Wire { Plain, Sealed, Refused };
 
+    // One writer's turn on the socket; `patience` is how long to wait for it (none: as long
+    // as it takes, zero: only if free now).
+    class WriteTurn {
+    public:
+        explicit WriteTurn(PeerLink& link,
+                           std::optional<std::chrono::milliseconds> patience = std::nullopt);
+        ~WriteTurn();
+        WriteTurn(const WriteTurn&) = delete;
+        WriteTurn& operator=(const WriteTurn&) = delete;
+        explicit operator bool() const { return held; }
+
+    private:
+        PeerLink& link;
+        bool held = false;
+    };
+
     // Writes the queued frames if no other writer has the socket, without waiting on it;
     // tells the owner when frames are left for the pump.
     WriteResult WriteQueuedNow();
-    // Under writeLock. Takes the queued frames in order; with `wait` false only what the
+    // During a write turn. Takes the queued frames in order; with `wait` false only what the
     // socket takes now, the rest staying first in the queue.
-    WriteResult WriteQueuedLocked(bool wait);
-    // Under writeLock: how these bytes go out; on a private link `sealed` holds the records
+    WriteResult WriteQueuedInTurn(bool wait);
+    // During a write turn: how these bytes go out; on a private link `sealed` holds the records
     // that carry them.
     Wire Seal(const std::vector<boost::asio::const_buffer>& parts, bool wireReady,
               boost::asio::const_buffer& sealed);
@@ -136,15 +154,14 @@ private:
     bool recordFailureReported = false;
     bool ended = false;
 
-    // Held by whoever writes to the socket, and by the close.
-    std::timed_mutex writeLock;
-    std::vector<std::uint8_t> sealScratch;  // under writeLock
-    std::vector<std::uint8_t> sealedBytes;  // under writeLock
-
-    // Guards the queue and the socket's shutdown against its close; never held across a
-    // wait on the socket.
+    // Guards the queue, the write turn and the socket's shutdown against its close; never
+    // held across a wait on the socket.
     std::mutex lock;
     std::deque<Outgoing> queued;
+    bool writing = false;  // a writer has the turn; the close takes it too
+    std::condition_variable turnFree;
+    std::vector<std::uint8_t> sealScratch;  // during a write turn
+    std::vector<std::uint8_t> sealedBytes;  // during a write turn
 };
 
 }  // namespace mirka

@@ -61,7 +61,7 @@ public:
     secure::Outcome OnTimeout();
     std::unique_ptr<secure::RecordReader> TakeReader();
 
-    // Appends the records that carry `plain` to `out`. Callers hold the link's write lock,
+    // Appends the records that carry `plain` to `out`. Callers have the link's write turn,
     // which keeps the records in the order they reach the socket.
     // The buffer only grows, so that it is not cleared for every write.
     void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
