@@ -59,7 +59,8 @@ class TaskManager : public TMWindowHandle, private PeerLinkOwner {
 public:
     using Command = std::function<void(int)>;
 
-    // The values the chat and status messages use; the program passes its settings.
+    // Window thread. The values the chat and status messages use; the program passes its
+    // settings.
     explicit TaskManager(ProgramValues* values = nullptr);
     ~TaskManager() override;
 
