@@ -29,7 +29,13 @@ void TaskManager::QueueStatusMessage(const WString& statusText) {
 }
 
 void TaskManager::Disconnect() {
-    PostCommand([this](int arg) { SendDisconnectRequest(arg); });
+    // The request is this link's: should the pump not get to it before the link closes, it
+    // must not end the next link instead.
+    std::weak_ptr<PeerLink> closing = CurrentLink();
+    PostCommand([this, closing](int arg) {
+        auto link = closing.lock();
+        if (link && IsCurrent(*link)) SendDisconnectRequest(arg);
+    });
     std::this_thread::sleep_for(disconnectPause);
     SetLinkState(LINK_CLOSED);
 }
@@ -98,8 +104,8 @@ bool TaskManager::OnStatusMessage(const FrameHeader& header) {
     text.resize(std::min(text.size(), text.find(u'\0')));
     std::uint8_t name[kSenderNameBytes];
     if (!ReadPayload(name, sizeof name)) return false;
-    WString title = Format(kFormatCapacity, u"%s - ", kProgramTitle) +
-                    GetUtf16Field(name, sizeof name);
+    WString title =
+        Format(kFormatCapacity, u"%s - ", kProgramTitle) + GetUtf16Field(name, sizeof name);
     if (auto window = ownerWindow.Borrow()) {
         window->SetPeerStatusText(text);
         window->SetWindowTitle(title);

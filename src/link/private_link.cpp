@@ -4,42 +4,19 @@
 
 namespace mirka {
 
-namespace {
-void Wipe(std::u16string& text) {
+void WipeText(std::u16string& text) {
     if (!text.empty()) sodium_memzero(text.data(), text.size() * sizeof(char16_t));
     text.clear();
 }
-}  // namespace
 
-PrivateLink::~PrivateLink() {
-    Wipe(passphrase);
-}
-
-void PrivateLink::SetPassphrase(const WString& text) {
-    std::lock_guard<std::mutex> guard(lock);
-    Wipe(passphrase);
-    passphrase = text;
-}
-
-WString PrivateLink::Passphrase() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return passphrase;
-}
-
-std::optional<secure::Frame> PrivateLink::Begin(secure::Role role) {
+std::optional<secure::Frame> PrivateLink::Begin(secure::Role role, const WString& passphrase) {
     std::lock_guard<std::mutex> guard(lock);
     std::string prs = ToUtf8(passphrase);
     handshake = std::make_unique<secure::Handshake>(
         role, secure::ByteSpan(reinterpret_cast<const std::uint8_t*>(prs.data()), prs.size()));
     if (!prs.empty()) sodium_memzero(prs.data(), prs.size());
-    writer.reset();
-    reader.reset();
-    outcome = secure::Outcome::Pending;
     asked = handshake->HasPassphrase();
-    if (!asked) {
-        mode = Mode::Plain;
-        return std::nullopt;
-    }
+    if (!asked) return std::nullopt;
     mode = Mode::Handshaking;
     return handshake->Hello();
 }
@@ -47,11 +24,6 @@ std::optional<secure::Frame> PrivateLink::Begin(secure::Role role) {
 void PrivateLink::BeginWithoutPeer() {
     std::lock_guard<std::mutex> guard(lock);
     handshake.reset();
-    writer.reset();
-    reader.reset();
-    outcome = secure::Outcome::Pending;
-    asked = false;
-    mode = Mode::Plain;
 }
 
 secure::Outcome PrivateLink::Result() const {

@@ -12,33 +12,33 @@
 #include "secure/record_layer.h"
 #include "toolkit/text.h"
 
-// The link's stream layer when a passphrase is set: the handshake state of the current link
-// and, once it stands, the sealing side of the records. Without a passphrase it only
-// recognises a peer's hello, so that the user hears why the link ends.
+// The stream layer of one link when a passphrase is set: the handshake state and, once it
+// stands, the sealing side of the records. Without a passphrase it only recognises a peer's
+// hello, so that the user hears why the link ends.
 namespace mirka {
+
+// Overwrites a secret text before it is let go.
+void WipeText(std::u16string& text);
 
 class PrivateLink {
 public:
     enum class Mode { Plain, Handshaking, Sealed, Failed };
 
     PrivateLink() = default;
-    ~PrivateLink();
     PrivateLink(const PrivateLink&) = delete;
     PrivateLink& operator=(const PrivateLink&) = delete;
 
-    // For the links to come; empty for the original plain wire. Held in memory only.
-    void SetPassphrase(const WString& passphrase);
-    WString Passphrase() const;
-
-    // A new link in the given role; returns the hello to send first when there is a
-    // passphrase. Window thread, before the link's threads run.
-    std::optional<secure::Frame> Begin(secure::Role role);
+    // Window thread, once, before the link is read: the link in the given role; returns the
+    // hello to send first when there is a passphrase (empty: the original plain wire).
+    std::optional<secure::Frame> Begin(secure::Role role, const WString& passphrase);
     // A link without a peer (a failed accept): nothing to agree on.
     void BeginWithoutPeer();
 
+    // Any thread from here on.
     Mode CurrentMode() const { return mode.load(); }
-    // This link was begun with a passphrase (and so must end sealed or not at all).
-    bool Asked() const { return asked.load(); }
+    // This link was begun with a passphrase (and so must end sealed or not at all); fixed
+    // before the link is read.
+    bool Asked() const { return asked; }
     // With a passphrase for this link: nothing may go out in plain text.
     bool Private() const { return CurrentMode() != Mode::Plain; }
     bool Sealing() const { return CurrentMode() == Mode::Sealed; }
@@ -61,7 +61,7 @@ public:
     secure::Outcome OnTimeout();
     std::unique_ptr<secure::RecordReader> TakeReader();
 
-    // Appends the records that carry `plain` to `out`. Callers hold the link's send lock,
+    // Appends the records that carry `plain` to `out`. Callers have the link's write turn,
     // which keeps the records in the order they reach the socket.
     // The buffer only grows, so that it is not cleared for every write.
     void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
@@ -71,13 +71,12 @@ private:
     void Finish(secure::Outcome outcome);
 
     mutable std::mutex lock;
-    std::u16string passphrase;
     std::unique_ptr<secure::Handshake> handshake;
     std::unique_ptr<secure::RecordWriter> writer;
     std::unique_ptr<secure::RecordReader> reader;
     secure::Outcome outcome = secure::Outcome::Pending;
     std::atomic<Mode> mode{Mode::Plain};
-    std::atomic<bool> asked{false};
+    bool asked = false;
 };
 
 }  // namespace mirka

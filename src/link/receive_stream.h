@@ -26,12 +26,6 @@ public:
 
     ReceiveStream() : buffer(kCapacity) {}
 
-    void Reset() {
-        begin = end = 0;
-        recordsBegin = recordsEnd = 0;
-        reader.reset();
-        recordFailed = false;
-    }
     std::size_t Available() const { return end - begin; }
     const std::uint8_t* Data() const { return buffer.data() + begin; }
     void Consume(std::size_t n) { begin += n; }

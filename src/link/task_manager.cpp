@@ -1,12 +1,8 @@
 #include "link/task_manager.h"
 
-#include <cstring>
 #include <regex>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/asio/post.hpp>
-#include <boost/asio/write.hpp>
 
 #include "app/log_message.h"
 #include "toolkit/message_box.h"
@@ -17,27 +13,33 @@ namespace mirka {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
-namespace {
-// Frames handled in one go before the I/O thread lets its timer run.
-constexpr int kFramesPerTurn = 64;
-}  // namespace
-
 TaskManager::TaskManager(ProgramValues* programValues)
-    : values(programValues ? programValues : &ownValues) {
-    StartWorkers();
+    : values(programValues ? programValues : &ownValues), ioWork(asio::make_work_guard(ioService)) {
+    // The workers wait for this lock before they look at the thread checks.
+    std::lock_guard<std::mutex> guard(wakeLock);
+    ioThread = std::thread(&TaskManager::IoThreadMain, this);
+    pumpThread = std::thread(&TaskManager::PumpThreadMain, this);
+    ioThreadCheck.Bind(ioThread.get_id());
+    pumpThreadCheck.Bind(pumpThread.get_id());
 }
 
 TaskManager::~TaskManager() {
-    stopping = true;
-    linkState = LINK_CLOSED;
     {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
-        if (socket && socket->is_open()) ShutdownSocketHandle(socket->native_handle());
-        if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
+        std::lock_guard<std::mutex> guard(wakeLock);
+        stopping = true;
     }
+    linkState = LINK_CLOSED;
+    std::shared_ptr<PeerLink> link;
+    {
+        std::lock_guard<std::mutex> guard(linkLock);
+        if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
+        link = currentLink;
+    }
+    if (link) link->Shutdown();
     ioService.stop();
-    Wake();
+    wake.notify_all();
     JoinWorkers();
+    WipeText(passphrase);
 }
 
 void TaskManager::Wake() {
@@ -48,112 +50,100 @@ void TaskManager::Wake() {
     wake.notify_all();
 }
 
-void TaskManager::StartWorkers() {
-    std::lock_guard<std::mutex> guard(wakeLock);
-    if (!ioThread.joinable()) {
-        ioRunning = true;
-        ioThread = std::thread(&TaskManager::IoThreadMain, this);
-    }
-    if (!pumpThread.joinable()) {
-        pumpRunning = true;
-        pumpThread = std::thread(&TaskManager::PumpThreadMain, this);
-    }
-}
-
 void TaskManager::JoinWorkers() {
     if (ioThread.joinable()) ioThread.join();
     if (pumpThread.joinable()) pumpThread.join();
 }
 
-void TaskManager::WaitForClosedLinkToEnd() {
-    if (linkState != LINK_CLOSED) return;  // the first link: the workers wait for it
-    {
-        // A peer that never closes its end, or never reads, must not hold us up for long.
-        std::unique_lock<std::mutex> lock(wakeLock);
-        if (!wake.wait_for(lock, closeLinger, [this] { return !ioRunning && !pumpRunning; })) {
-            lock.unlock();
-            std::lock_guard<std::recursive_mutex> guard(globalLock);
-            if (socket && socket->is_open()) ShutdownSocketHandle(socket->native_handle());
-        }
-    }
-    JoinWorkers();
-    ioService.restart();
+void TaskManager::EndPreviousLink() {
+    std::shared_ptr<PeerLink> previous = CurrentLink();
+    if (!previous) return;
+    // Two links never read at once: one still up is closed first.
+    if (linkState != LINK_CLOSED) SetLinkState(LINK_CLOSED);
+    std::unique_lock<std::mutex> lock(wakeLock);
+    auto ended = [this] { return !linkReading && !pumpInPass; };
+    // A peer that never closes its end, or never reads, must not hold us up for long.
+    if (wake.wait_for(lock, closeLinger, ended)) return;
+    lock.unlock();
+    previous->Shutdown();
+    lock.lock();
+    wake.wait(lock, ended);
 }
 
 void TaskManager::RestartThreads() {
-    WaitForClosedLinkToEnd();
-    StartWorkers();
+    if (linkState == LINK_CLOSED) EndPreviousLink();
 }
 
 void TaskManager::SetLinkState(enumLinkState state) {
     linkState = state;
-    if (state == LINK_CLOSED) {
-        // Ends the keep-alive chain at once, so the I/O thread finishes as soon as the read
-        // chain does. The generation keeps a late cancel from touching a newer link.
-        std::uint64_t generation = linkGeneration;
-        asio::post(ioService, [this, generation] {
-            if (generation != linkGeneration) return;
-            if (keepAliveTimer) keepAliveTimer->cancel();
-            if (handshakeTimer) handshakeTimer->cancel();
-        });
-    }
     Wake();
 }
 
-std::shared_ptr<tcp::socket> TaskManager::LinkSocket() {
-    std::lock_guard<std::recursive_mutex> guard(globalLock);
-    return socket;
+std::shared_ptr<PeerLink> TaskManager::NewLink() {
+    PeerLinkOwner& owner = *this;
+    return std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
+}
+
+std::shared_ptr<PeerLink> TaskManager::CurrentLink() const {
+    std::lock_guard<std::mutex> guard(linkLock);
+    return currentLink;
+}
+
+bool TaskManager::IsCurrent(const PeerLink& link) const {
+    std::lock_guard<std::mutex> guard(linkLock);
+    return currentLink.get() == &link;
+}
+
+void TaskManager::CloseIfCurrent(const PeerLink& link) {
+    enumLinkState state = linkState;
+    if ((state == LINK_SERVER || state == LINK_CLIENT) && IsCurrent(link))
+        SetLinkState(LINK_CLOSED);
 }
 
 bool TaskManager::StartServer(std::uint16_t port) {
-    WaitForClosedLinkToEnd();
-    auto newSocket = std::make_shared<tcp::socket>(ioService);
+    EndPreviousLink();
+    auto link = NewLink();
     boost::system::error_code error;
     {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
+        std::lock_guard<std::mutex> guard(linkLock);
         acceptor = std::make_unique<tcp::acceptor>(ioService);
         acceptor->open(tcp::v4(), error);
         if (!error) acceptor->set_option(tcp::acceptor::reuse_address(true), error);
         if (!error) acceptor->bind(tcp::endpoint(tcp::v4(), port), error);
         if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
-        socket = newSocket;
+        if (error) acceptor.reset();
     }
     if (error) {
         ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
-        acceptor.reset();
         SetLinkState(LINK_CLOSED);
         return false;
     }
     tcp::endpoint peer;
-    acceptor->accept(*newSocket, peer, error);
-    if (error) {
-        ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
-    } else {
-        std::lock_guard<std::mutex> guard(peerLock);
-        peerEndpoint = peer;
-    }
+    acceptor->accept(link->Socket(), peer, error);
+    if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
     {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
+        std::lock_guard<std::mutex> guard(linkLock);
+        if (!error) peerEndpoint = peer;
         boost::system::error_code ignored;
         acceptor->close(ignored);
         acceptor.reset();
     }
-    return BeginLink(LINK_SERVER);
+    return BeginLink(link, LINK_SERVER);
 }
 
 void TaskManager::CancelServerWait() {
-    std::lock_guard<std::recursive_mutex> guard(globalLock);
+    std::lock_guard<std::mutex> guard(linkLock);
     if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
 }
 
 bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
-    WaitForClosedLinkToEnd();
-    auto newSocket = std::make_shared<tcp::socket>(ioService);
-    {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
-        socket = newSocket;
-    }
+    EndPreviousLink();
+    auto link = NewLink();
+    tcp::socket& socket = link->Socket();
+    auto setPeer = [this](const tcp::endpoint& endpoint) {
+        std::lock_guard<std::mutex> guard(linkLock);
+        peerEndpoint = endpoint;
+    };
     boost::system::error_code error;
     if (IsDottedIPv4(host)) {
         boost::system::error_code parseError;
@@ -163,11 +153,9 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             error = asio::error::host_not_found;
         } else {
             tcp::endpoint endpoint(address, port);
-            newSocket->close(error);
-            newSocket->connect(endpoint, error);
+            socket.connect(endpoint, error);
             if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
-            std::lock_guard<std::mutex> guard(peerLock);
-            peerEndpoint = endpoint;
+            setPeer(endpoint);
         }
     } else {
         tcp::resolver resolver(ioService);
@@ -181,12 +169,9 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
         for (const auto& result : results) {
             if (!error) break;
             boost::system::error_code ignored;
-            newSocket->close(ignored);
-            {
-                std::lock_guard<std::mutex> guard(peerLock);
-                peerEndpoint = result.endpoint();
-            }
-            newSocket->connect(result.endpoint(), error);
+            socket.close(ignored);
+            setPeer(result.endpoint());
+            socket.connect(result.endpoint(), error);
         }
     }
     if (error) {
@@ -196,7 +181,7 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
                          host, static_cast<int>(port));
         return false;
     }
-    return BeginLink(LINK_CLIENT);
+    return BeginLink(link, LINK_CLIENT);
 }
 
 bool TaskManager::IsDottedIPv4(const std::string& text) {
@@ -205,123 +190,99 @@ bool TaskManager::IsDottedIPv4(const std::string& text) {
 }
 
 std::string TaskManager::PeerAddressText() const {
-    std::lock_guard<std::mutex> guard(peerLock);
+    std::lock_guard<std::mutex> guard(linkLock);
     return peerEndpoint.address().to_string();
 }
 
-bool TaskManager::BeginLink(enumLinkState state) {
-    // The I/O thread does not run the service yet: it waits for the state below.
-    std::shared_ptr<tcp::socket> current = LinkSocket();
-    boost::system::error_code ignored;
-    // Set once here, so the first asynchronous read does not change the socket's mode
-    // while the pump thread writes.
-    if (current->is_open()) current->native_non_blocking(true, ignored);
-    receiver.Reset();
-    ++linkGeneration;
-    StartHandshake(state, *current);
-    ReadFrames();
+bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
+    // The client is CPace's initiator, the server its responder.
+    link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,
+                passphrase);
+    {
+        std::lock_guard<std::mutex> guard(wakeLock);
+        linkReading = true;
+    }
+    {
+        std::lock_guard<std::mutex> guard(linkLock);
+        currentLink = link;
+    }
+    // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
-    StartWorkers();
-    return WaitForHandshake();
+    link->Start(keepAliveInterval, handshakeTimeout);
+    return WaitForHandshake(*link);
 }
 
 void TaskManager::IoThreadMain() {
     for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(wakeLock);
-            wake.wait(lock, [this] { return stopping || linkState != LINK_IDLE; });
-        }
-        if (stopping || linkState == LINK_CLOSED) break;
-        ArmKeepAlive();
         try {
             ioService.run();
+            return;
         } catch (const std::exception&) {
+            // A link's own handlers end that link; this is anything else.
             AppendLog(nullptr, u"System Message: \r\nio_service Error timeout\r\n");
+        }
+    }
+}
+
+bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& error) {
+    ioThreadCheck.Assert();
+    if (!IsCurrent(link)) return false;
+    if (error) {
+        // Cancelled because the link closed: the chain just ends.
+        if (linkState == LINK_CLOSED) return false;
+        AppendLog(nullptr, u"System Message: \r\nHandler Error timeout\r\n");
+        SetLinkState(LINK_CLOSED);
+        return false;
+    }
+    if (linkState == LINK_CLOSED) return false;
+    QueueKeepAlive();
+    return true;
+}
+
+bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header) {
+    ioThreadCheck.Assert();
+    ioLink = &link;
+    struct Detach {
+        TaskManager* manager;
+        ~Detach() { manager->ioLink = nullptr; }
+    } detach{this};
+    return Dispatch(header);
+}
+
+void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
+    ioThreadCheck.Assert();
+    switch (failure) {
+        case Failure::ReadFailed:
+            CloseIfCurrent(link);
             break;
-        }
-        keepAliveTimer.reset();
+        case Failure::RecordFailed:
+            OnRecordFailure(link);
+            break;
+        case Failure::HandlerFailed:
+            if (IsCurrent(link))
+                AppendLog(nullptr, u"System Message: \r\nio_service Error timeout\r\n");
+            CloseIfCurrent(link);
+            break;
     }
-    keepAliveTimer.reset();
-    {
-        // The pump thread may be inside a write on this socket: the shutdown ends that write,
-        // and the close waits for it, so no write ever reaches a descriptor number that the
-        // system has meanwhile handed to another file or socket.
-        {
-            std::lock_guard<std::recursive_mutex> guard(globalLock);
-            if (socket && socket->is_open()) ShutdownSocketHandle(socket->native_handle());
-        }
-        std::lock_guard<std::mutex> writes(sendLock);
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
-        boost::system::error_code ignored;
-        if (socket) socket->close(ignored);
-    }
+}
+
+void TaskManager::OnLinkEnded(PeerLink& link) {
+    ioThreadCheck.Assert();
+    if (!IsCurrent(link)) return;
     transfers.EndTransfersWithLink();
-    ioService.restart();
     {
         std::lock_guard<std::mutex> guard(wakeLock);
-        ioRunning = false;
+        linkReading = false;
     }
     wake.notify_all();
 }
 
-void TaskManager::ArmKeepAlive() {
-    keepAliveTimer.emplace(ioService);
-    keepAliveTimer->expires_after(keepAliveInterval);
-    keepAliveTimer->async_wait(
-        [this](const boost::system::error_code& error) { OnKeepAliveTimer(error); });
-}
-
-void TaskManager::OnKeepAliveTimer(const boost::system::error_code& error) {
-    if (error) {
-        // Cancelled because the link closed: the chain just ends.
-        if (linkState == LINK_CLOSED) return;
-        AppendLog(nullptr, u"System Message: \r\nHandler Error timeout\r\n");
-        SetLinkState(LINK_CLOSED);
-        return;
+void TaskManager::OnFramesQueued() {
+    {
+        std::lock_guard<std::mutex> guard(wakeLock);
+        framesQueued = true;
     }
-    if (linkState == LINK_CLOSED) return;
-    QueueKeepAlive();
-    keepAliveTimer->expires_after(keepAliveInterval);
-    keepAliveTimer->async_wait([this](const boost::system::error_code& e) { OnKeepAliveTimer(e); });
-}
-
-void TaskManager::ReadFrames() {
-    for (int handled = 0; handled < kFramesPerTurn; ++handled) {
-        if (receiver.Available() < FrameHeader::kBytes && !receiver.OpenRecords()) {
-            OnRecordFailure();
-            return;
-        }
-        if (receiver.Available() < FrameHeader::kBytes) {
-            std::size_t room = 0;
-            std::uint8_t* space = receiver.PrepareFill(room);
-            std::shared_ptr<tcp::socket> current = LinkSocket();
-            current->async_read_some(
-                asio::buffer(space, room),
-                [this, current](const boost::system::error_code& error, std::size_t got) {
-                    if (error) {
-                        SetLinkState(LINK_CLOSED);
-                        return;
-                    }
-                    if (!receiver.CommitFill(got)) {
-                        OnRecordFailure();
-                        return;
-                    }
-                    ReadFrames();
-                });
-            return;
-        }
-        if (privateLink.Takes(receiver.Data())) {
-            std::array<std::uint8_t, FrameHeader::kBytes> frame;
-            std::memcpy(frame.data(), receiver.Data(), frame.size());
-            receiver.Consume(frame.size());
-            if (!OnHandshakeFrame(frame.data())) return;
-            continue;
-        }
-        FrameHeader header = FrameHeader::Decode(receiver.Data());
-        receiver.Consume(FrameHeader::kBytes);
-        if (!Dispatch(header)) return;
-    }
-    asio::post(ioService, [this] { ReadFrames(); });
+    wake.notify_all();
 }
 
 bool TaskManager::Dispatch(const FrameHeader& header) {
@@ -353,11 +314,10 @@ bool TaskManager::Dispatch(const FrameHeader& header) {
 }
 
 bool TaskManager::ReadPayload(void* destination, std::size_t n) {
-    std::shared_ptr<tcp::socket> current = LinkSocket();
-    boost::system::error_code error;
-    if (current && receiver.ReadExact(*current, static_cast<std::uint8_t*>(destination), n, error))
-        return true;
-    if (receiver.RecordFailed()) OnRecordFailure();
+    ioThreadCheck.Assert();
+    if (!ioLink) return false;
+    if (ioLink->ReadPayload(destination, n)) return true;
+    if (ioLink->Stream().RecordFailed()) OnRecordFailure(*ioLink);
     return false;
 }
 
@@ -372,47 +332,48 @@ bool TaskManager::WriteFrame(const FrameHeader& header,
 }
 
 const std::uint8_t* TaskManager::BufferedPayload(std::size_t n) {
-    return receiver.Available() >= n ? receiver.Data() : nullptr;
+    ioThreadCheck.Assert();
+    if (!ioLink || ioLink->Stream().Available() < n) return nullptr;
+    return ioLink->Stream().Data();
 }
 
 void TaskManager::ConsumePayload(std::size_t n) {
-    receiver.Consume(n);
-}
-
-std::int32_t TaskManager::SendBudget() const {
-    return sendBufSize.load();
+    ioThreadCheck.Assert();
+    if (ioLink) ioLink->Stream().Consume(n);
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
     enumLinkState state = linkState;
     if (state != LINK_SERVER && state != LINK_CLIENT) return false;
-    std::shared_ptr<tcp::socket> current = LinkSocket();
-    if (!current) return false;
-    boost::system::error_code error;
-    {
-        std::lock_guard<std::mutex> guard(sendLock);
-        if (privateLink.Private()) {
-            // Nothing goes out in plain text, nor before the handshake has ended well.
-            if (!privateLink.Sealing()) return false;
-            WriteSealed(*current, parts, error);
-        } else {
-            asio::write(*current, parts, error);
-        }
+    PeerLink::WriteResult result;
+    if (ioThreadCheck.OnThread()) {
+        // The I/O thread answers the frame it handles, and never waits on the socket.
+        if (!ioLink) return false;
+        result = ioLink->Send(parts);
+        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*ioLink);
+    } else {
+        // The copy keeps the link for the write, even if a new link replaces it meanwhile.
+        std::shared_ptr<PeerLink> link = CurrentLink();
+        if (!link) return false;
+        result = link->Write(parts);
+        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
     }
-    if (error) {
-        state = linkState;
-        if (state == LINK_SERVER || state == LINK_CLIENT) SetLinkState(LINK_CLOSED);
-        return false;
-    }
-    return true;
+    return result == PeerLink::WriteResult::Done;
+}
+
+void TaskManager::WriteQueuedFrames() {
+    pumpThreadCheck.Assert();
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    if (link && link->WriteQueued() == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
 }
 
 void TaskManager::PostCommand(Command command) {
     {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
+        std::lock_guard<std::mutex> guard(wakeLock);
         commands.push_back(std::move(command));
+        wakePending = true;
     }
-    Wake();
+    wake.notify_all();
 }
 
 void TaskManager::QueueKeepAlive() {
@@ -426,9 +387,10 @@ void TaskManager::SendCode(int, NETCODE code) {
 }
 
 bool TaskManager::RunPendingCommands() {
+    pumpThreadCheck.Assert();
     std::vector<Command> taken;
     {
-        std::lock_guard<std::recursive_mutex> guard(globalLock);
+        std::lock_guard<std::mutex> guard(wakeLock);
         taken.swap(commands);
     }
     for (auto& command : taken) command(0);
@@ -436,38 +398,47 @@ bool TaskManager::RunPendingCommands() {
 }
 
 void TaskManager::PumpThreadMain() {
-    while (linkState != LINK_CLOSED && !stopping) {
-        if (!privateLink.ReadyToSend()) {
-            // Nothing leaves before the private link stands.
-            std::unique_lock<std::mutex> lock(wakeLock);
-            wake.wait(lock, [this] {
-                return privateLink.ReadyToSend() || stopping || linkState == LINK_CLOSED;
-            });
-            continue;
-        }
-        {
-            std::lock_guard<std::mutex> guard(wakeLock);
-            wakePending = false;
-        }
+    std::unique_lock<std::mutex> lock(wakeLock);
+    while (!stopping) {
+        wakePending = false;
+        framesQueued = false;
+        // A closed link's commands wait for the next link; a private link's wait until its
+        // handshake has ended well. What the I/O thread queued goes out either way.
+        std::shared_ptr<PeerLink> link = CurrentLink();
+        pumpInPass = linkState != LINK_CLOSED && (!link || link->Private().ReadyToSend());
+        bool pass = pumpInPass;
+        link.reset();
+        lock.unlock();
+        WriteQueuedFrames();
         auto passStart = std::chrono::steady_clock::now();
-        RunPendingCommands();
-        bool sending = transfers.SenderPass();
+        bool sending = false;
+        if (pass) {
+            RunPendingCommands();
+            sending = transfers.SenderPass();
+        }
+        lock.lock();
+        if (pass) {
+            pumpInPass = false;
+            wake.notify_all();
+        }
         if (sending) {
             // While a transfer sends, a pass starts every sendWait milliseconds: the pause is
             // what the pass left of that time, so a large budget is not slowed down by a full
             // pause after every long pass, and the default pace stays one pass a millisecond.
-            std::this_thread::sleep_until(passStart + std::chrono::milliseconds(sendWait.load()));
+            // Frames the I/O thread leaves meanwhile go out at once.
+            auto next = passStart + std::chrono::milliseconds(sendWait.load());
+            while (wake.wait_until(lock, next, [this] { return stopping || framesQueued; }) &&
+                   !stopping) {
+                framesQueued = false;
+                lock.unlock();
+                WriteQueuedFrames();
+                lock.lock();
+            }
         } else {
             // Nothing to send: sleep until a command, a transfer or a state change comes.
-            std::unique_lock<std::mutex> lock(wakeLock);
-            wake.wait(lock, [this] { return wakePending || stopping || linkState == LINK_CLOSED; });
+            wake.wait(lock, [this] { return wakePending || framesQueued || stopping; });
         }
     }
-    {
-        std::lock_guard<std::mutex> guard(wakeLock);
-        pumpRunning = false;
-    }
-    wake.notify_all();
 }
 
 void TaskManager::AppendLog(const CharFormat* style, WStringView text) {

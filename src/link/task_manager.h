@@ -16,17 +16,18 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "app/chat_font.h"
 #include "app/program_values.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
-#include "link/private_link.h"
+#include "link/peer_link.h"
 #include "link/receive_stream.h"
+#include "link/thread_check.h"
 #include "link/transfer_engine.h"
 #include "link/window_port.h"
 
@@ -49,37 +50,43 @@ public:
     WindowSlot ownerWindow;
 };
 
-// The link manager: the TCP connection to the peer, the I/O thread that receives frames and
-// runs the keep-alive, the pump thread that runs queued sends and drives the file senders,
-// and the command queue through which the window thread asks for anything to be sent. The
-// file transfers are its TransferEngine's.
-class TaskManager : public TMWindowHandle, private TransferLink {
+// The link manager: the current link to the peer (a PeerLink, new for each connection), the
+// I/O thread that reads frames and runs the timers for the manager's whole life, the pump
+// thread that runs queued sends and drives the file senders, and the command queue through
+// which the window thread asks for anything to be sent. The file transfers are its
+// TransferEngine's.
+class TaskManager : public TMWindowHandle, private PeerLinkOwner, private TransferLink {
 public:
     using Command = std::function<void(int)>;
 
-    // The values the chat and status messages use; the program passes its settings.
+    // Window thread. The values the chat and status messages use; the program passes its
+    // settings.
     explicit TaskManager(ProgramValues* values = nullptr);
     ~TaskManager() override;
 
     TaskManager(const TaskManager&) = delete;
     TaskManager& operator=(const TaskManager&) = delete;
 
-    // Listens on the port and waits for one peer. Returns false, with the link closed, when
-    // the port cannot be opened; a failed accept still leaves LINK_SERVER, whose first read
-    // then fails and closes the link.
+    // Window thread (or one thread standing in for it). Listens on the port and waits for
+    // one peer. Returns false, with the link closed, when the port cannot be opened; a failed
+    // accept still leaves LINK_SERVER, whose first read then fails and closes the link.
     bool StartServer(std::uint16_t port);
-    // Ends a StartServer that is still waiting for its peer (from another thread).
+    // Any thread: ends a StartServer that is still waiting for its peer.
     void CancelServerWait();
     bool ConnectToServer(const std::string& host, std::uint16_t port);
     static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;
+    // A closed link that the peer keeps open is given up after the linger; the next link
+    // then starts at once.
     void RestartThreads();
 
+    // Any thread: commands run on the pump, in order.
     void PostCommand(Command command) override;
     void QueueKeepAlive();
     void SendCode(int, NETCODE code);
 
-    // Chat, status and disconnect.
+    // Chat, status and disconnect: the Queue ones and Disconnect from the window thread, the
+    // Send ones are commands (pump thread).
     void QueueChatLine(const WString& text, const WString& name);
     void QueueTextLine(const WString& text);
     void QueueStatusMessage(const WString& statusText);
@@ -89,6 +96,7 @@ public:
     void SendStatusMessage(int, const WString& statusText);
     void SendDisconnectRequest(int);
 
+    // Window thread; OfferFile and ApplyFileStatus are commands (pump thread).
     // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
     // let the engine add it). Status changes name the transfer's direction, since both
     // peers may pick the same id at once.
@@ -101,89 +109,96 @@ public:
     void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction) {
         transfers.SetFileStatus(taskId, status, direction);
     }
+    void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }
     // The window's once-a-second refresh of the transfer rows.
     void RefreshTransfers() { transfers.RefreshTransfers(); }
+    // Any thread.
     std::vector<TransferFigures> TransferFiguresSnapshot() {
         return transfers.TransferFiguresSnapshot();
     }
+    std::int32_t NextTaskId() { return transfers.NextTaskId(); }
     // Window thread: detaches the window, waiting until no worker is inside a call on it.
     void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
-    std::int32_t NextTaskId() { return transfers.NextTaskId(); }
-    // Pump thread: offers the file at once (the command a SendFile queues).
-    void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }
 
     // The private link: with a passphrase, the peer must show the same one, and everything
     // after the handshake travels in encrypted records. Empty: the original plain wire.
     // Kept in memory only. Window thread, before StartServer or ConnectToServer.
-    void SetPassphrase(const WString& passphrase) { privateLink.SetPassphrase(passphrase); }
-    WString Passphrase() const { return privateLink.Passphrase(); }
-    // Whether the current link stands encrypted.
-    bool LinkIsPrivate() const { return privateLink.Sealing(); }
+    void SetPassphrase(const WString& passphrase);
+    WString Passphrase() const { return passphrase; }
+    // Any thread: whether the current link stands encrypted.
+    bool LinkIsPrivate() const;
     // How long a copy with a passphrase waits for the peer's first frame (tests shorten it).
     void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
 
+    // Any thread.
     enumLinkState LinkState() const { return linkState.load(); }
     void SetLinkState(enumLinkState state);
 
-    // Tests shorten these.
+    // Window thread, before a link starts; tests shorten these.
     void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
     void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
     // How long a closed link waits for the peer to close its end before closing its own.
     void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
 
+    // Any thread; the pump reads them for each pass.
     std::atomic<std::uint16_t> sendWait{1};
     std::atomic<std::int32_t> sendBufSize{2048};
 
     ProgramValues& Values() { return *values; }
 
 protected:
-    // Writes one frame (header and payload parts) as a unit with respect to other frames.
-    // A failed write closes the link.
+    // Any thread: writes one frame (header and payload parts) as a unit with respect to other
+    // frames. A failed write closes the link.
     bool WriteFrame(const FrameHeader& header,
                     std::initializer_list<boost::asio::const_buffer> payload = {});
-    // Blocking read of exactly n payload bytes on the I/O thread.
+    // I/O thread: blocking read of exactly n payload bytes of the frame being handled.
     bool ReadPayload(void* destination, std::size_t n) override;
     void AppendLog(const CharFormat* style, WStringView text);
 
 private:
-    // TransferLink.
+    // TransferLink: the engine's way to the peer. I/O thread: the frame being handled.
     const std::uint8_t* BufferedPayload(std::size_t n) override;
     void ConsumePayload(std::size_t n) override;
-    // Every write to the peer: one unit under the send lock, sealed on a private link. A
-    // failed write closes the link.
+    // Any thread: every write to the peer, one unit, sealed on a private link. A failed
+    // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
     void Wake() override;
-    std::int32_t SendBudget() const override;
+    std::int32_t SendBudget() const override { return sendBufSize.load(); }
     bool Stopping() const override { return stopping; }
 
-    void StartWorkers();
     void JoinWorkers();
-    void WaitForClosedLinkToEnd();
+    // Window thread: the link before this one gets the linger to end by itself, then is cut
+    // off; the next link starts once it has ended and the pump has left it.
+    void EndPreviousLink();
     void IoThreadMain();
     void PumpThreadMain();
+    // Pump thread.
     bool RunPendingCommands();
+    void WriteQueuedFrames();
 
-    // Starts reading and, with a passphrase, the handshake; false when the private link
-    // could not be made (the link is closed then, and the user has been told why).
-    bool BeginLink(enumLinkState state);
-    void ReadFrames();
+    // Window thread: makes the link current and starts it and, with a passphrase, the
+    // handshake; false when the private link could not be made (the link is closed then,
+    // and the user has been told why).
+    bool BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state);
+    std::shared_ptr<PeerLink> NewLink();
+    std::shared_ptr<PeerLink> CurrentLink() const;
+    bool IsCurrent(const PeerLink& link) const;
+    // A link's failure closes the manager's link only while it is the current one.
+    void CloseIfCurrent(const PeerLink& link);
+
+    // I/O thread: what the current link reports.
+    bool OnFrame(PeerLink& link, const FrameHeader& header) override;
+    bool OnKeepAlive(PeerLink& link, const boost::system::error_code& error) override;
+    void OnLinkFailure(PeerLink& link, Failure failure) override;
+    void OnLinkEnded(PeerLink& link) override;
+    void OnFramesQueued() override;
     // Handles one frame; false when the link must stop reading.
     bool Dispatch(const FrameHeader& header);
-    void ArmKeepAlive();
-    void OnKeepAliveTimer(const boost::system::error_code& error);
-    std::shared_ptr<boost::asio::ip::tcp::socket> LinkSocket();
 
     // The private link's side of the link (task_manager_private.cpp).
-    void StartHandshake(enumLinkState state, boost::asio::ip::tcp::socket& link);
-    bool WaitForHandshake();
-    bool OnHandshakeFrame(const std::uint8_t* frame);
-    void OnHandshakeTimer(const boost::system::error_code& error, std::uint64_t generation);
-    void OnRecordFailure();
-    bool WriteRaw(boost::asio::ip::tcp::socket& link, const void* bytes, std::size_t n);
-    // Under sendLock: seals the parts into records and writes them.
-    void WriteSealed(boost::asio::ip::tcp::socket& link,
-                     const std::vector<boost::asio::const_buffer>& parts,
-                     boost::system::error_code& error);
+    bool WaitForHandshake(PeerLink& link);
+    bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override;
+    void OnRecordFailure(PeerLink& link);
 
     bool OnChatLine(const FrameHeader& header);
     bool OnStatusMessage(const FrameHeader& header);
@@ -192,37 +207,36 @@ private:
     ProgramValues ownValues;
     ProgramValues* values;
 
-    // The global lock: guards the command queue and the replacement of socket and acceptor.
-    std::recursive_mutex globalLock;
-    std::vector<Command> commands;
-    std::shared_ptr<boost::asio::ip::tcp::socket> socket;
-    std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
-
-    // One frame at a time on the socket, from either worker thread.
-    std::mutex sendLock;
-
+    // Runs for the manager's whole life; each link's handlers hold their link.
     boost::asio::io_context ioService;
-    std::optional<boost::asio::steady_timer> keepAliveTimer;
-    ReceiveStream receiver;
-    PrivateLink privateLink;
-    std::optional<boost::asio::steady_timer> handshakeTimer;
-    std::chrono::milliseconds handshakeTimeout{5000};
-    std::atomic<bool> recordFailureReported{false};
-    std::vector<std::uint8_t> sealScratch;  // under sendLock
-    std::vector<std::uint8_t> sealedBytes;  // under sendLock
-    std::atomic<std::uint64_t> linkGeneration{0};
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> ioWork;
+    ThreadCheck ioThreadCheck;
+    ThreadCheck pumpThreadCheck;
 
+    // Guards the current link, the acceptor and the peer's address; held briefly, never
+    // across a wait on the network.
+    mutable std::mutex linkLock;
+    std::shared_ptr<PeerLink> currentLink;
+    std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
-    mutable std::mutex peerLock;
+
+    // I/O thread: the link whose frame is being handled.
+    PeerLink* ioLink = nullptr;
+
+    std::u16string passphrase;  // window thread
+    std::chrono::milliseconds handshakeTimeout{5000};
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};
     std::atomic<bool> stopping{false};
-    // Wakes the idle worker threads on a state change or a new command.
+    // Guards the command queue and what wakes the workers: a state change, a new command,
+    // frames the I/O thread left for the pump, the end of a link or of a pump pass.
     std::mutex wakeLock;
     std::condition_variable wake;
+    std::vector<Command> commands;
     bool wakePending = false;
-    bool ioRunning = false;
-    bool pumpRunning = false;
+    bool framesQueued = false;
+    bool linkReading = false;  // the current link has not ended yet
+    bool pumpInPass = false;
 
     std::chrono::milliseconds keepAliveInterval{20000};
     std::chrono::milliseconds disconnectPause{1000};

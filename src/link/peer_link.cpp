@@ -1,0 +1,328 @@
+#include "link/peer_link.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include "toolkit/platform.h"
+
+namespace mirka {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+// Frames handled in one go before the I/O thread lets its timers run.
+constexpr int kFramesPerTurn = 64;
+// How long the end of a link waits for a write under way before it cuts it off, so that the
+// link's last frames still go out behind it.
+constexpr std::chrono::milliseconds kLastWriteGrace{200};
+}  // namespace
+
+PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck& ioThread)
+    : io(io),
+      owner(owner),
+      ioThread(ioThread),
+      socket(io),
+      keepAliveTimer(io),
+      handshakeTimer(io) {}
+
+void PeerLink::Begin(secure::Role role, const WString& passphrase) {
+    // After a failed accept there is no peer: the first read closes the link.
+    if (!socket.is_open()) {
+        privateLink.BeginWithoutPeer();
+        return;
+    }
+    // Set once here, so the first asynchronous read does not change the socket's mode while
+    // another thread writes.
+    boost::system::error_code error;
+    socket.native_non_blocking(true, error);
+    auto hello = privateLink.Begin(role, passphrase);
+    if (!hello) return;
+    // The hello goes first, alone; then the peer's first frame decides.
+    WriteTurn turn(*this);
+    asio::write(socket, asio::buffer(*hello), error);
+}
+
+void PeerLink::Start(std::chrono::milliseconds interval,
+                     std::chrono::milliseconds handshakeTimeout) {
+    keepAliveInterval = interval;
+    asio::post(io,
+               [self = shared_from_this(), handshakeTimeout] { self->OnStart(handshakeTimeout); });
+}
+
+void PeerLink::OnStart(std::chrono::milliseconds handshakeTimeout) {
+    ioThread.Assert();
+    ArmKeepAlive();
+    if (privateLink.Asked()) {
+        handshakeTimer.expires_after(handshakeTimeout);
+        handshakeTimer.async_wait([self = shared_from_this()](const boost::system::error_code& e) {
+            self->OnHandshakeTimer(e);
+        });
+    }
+    ContinueReading();
+}
+
+void PeerLink::Shutdown() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (socket.is_open()) ShutdownSocketHandle(socket.native_handle());
+}
+
+void PeerLink::ContinueReading() {
+    try {
+        ReadFrames();
+    } catch (const std::exception&) {
+        Fail(PeerLinkOwner::Failure::HandlerFailed);
+    }
+}
+
+void PeerLink::ReadFrames() {
+    ioThread.Assert();
+    for (int handled = 0; handled < kFramesPerTurn; ++handled) {
+        if (stream.Available() < FrameHeader::kBytes && !stream.OpenRecords())
+            return Fail(PeerLinkOwner::Failure::RecordFailed);
+        if (stream.Available() < FrameHeader::kBytes) {
+            std::size_t room = 0;
+            std::uint8_t* space = stream.PrepareFill(room);
+            socket.async_read_some(
+                asio::buffer(space, room),
+                [self = shared_from_this()](const boost::system::error_code& error,
+                                            std::size_t got) { self->OnRead(error, got); });
+            return;
+        }
+        if (privateLink.Takes(stream.Data())) {
+            std::array<std::uint8_t, FrameHeader::kBytes> frame;
+            std::memcpy(frame.data(), stream.Data(), frame.size());
+            stream.Consume(frame.size());
+            if (!OnHandshakeFrame(frame.data())) return Finish();
+            continue;
+        }
+        FrameHeader header = FrameHeader::Decode(stream.Data());
+        stream.Consume(FrameHeader::kBytes);
+        if (!owner.OnFrame(*this, header)) return Finish();
+    }
+    asio::post(io, [self = shared_from_this()] { self->ContinueReading(); });
+}
+
+void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
+    if (error) return Fail(PeerLinkOwner::Failure::ReadFailed);
+    if (!stream.CommitFill(got)) return Fail(PeerLinkOwner::Failure::RecordFailed);
+    ContinueReading();
+}
+
+bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
+    secure::HandshakeStep step = privateLink.OnPeerFrame(frame);
+    if (step.reply) {
+        Enqueue({std::vector<std::uint8_t>(step.reply->begin(), step.reply->end()), true}, false);
+        WriteQueuedNow();
+    }
+    if (step.outcome == secure::Outcome::Established) {
+        // The rest of the peer's bytes are records.
+        stream.BeginRecords(privateLink.TakeReader());
+        handshakeTimer.cancel();
+    }
+    return owner.OnHandshakeStep(*this, step.outcome);
+}
+
+void PeerLink::OnHandshakeTimer(const boost::system::error_code& error) {
+    if (error || ended || privateLink.Decided()) return;
+    // An original peer sends nothing until its first keep-alive; a silent peer gets no
+    // plain text either.
+    owner.OnHandshakeStep(*this, privateLink.OnTimeout());
+}
+
+void PeerLink::ArmKeepAlive() {
+    keepAliveTimer.expires_after(keepAliveInterval);
+    keepAliveTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+        self->OnKeepAliveTimer(error);
+    });
+}
+
+void PeerLink::OnKeepAliveTimer(const boost::system::error_code& error) {
+    if (ended) return;
+    if (owner.OnKeepAlive(*this, error)) ArmKeepAlive();
+}
+
+void PeerLink::Fail(PeerLinkOwner::Failure failure) {
+    owner.OnLinkFailure(*this, failure);
+    Finish();
+}
+
+void PeerLink::Finish() {
+    if (ended) return;
+    ended = true;
+    keepAliveTimer.cancel();
+    handshakeTimer.cancel();
+    {
+        // This link's last frames (an answer to the peer's hello, say) go out first, as far
+        // as the socket takes them now.
+        WriteTurn turn(*this, kLastWriteGrace);
+        if (turn) WriteQueuedInTurn(false);
+    }
+    // A write stuck on a peer that reads no more ends with the shutdown; the close waits for
+    // it, so no write ever reaches a descriptor number that the system has meanwhile handed
+    // to another file or socket.
+    Shutdown();
+    {
+        WriteTurn turn(*this);
+        std::lock_guard<std::mutex> guard(lock);
+        boost::system::error_code ignored;
+        socket.close(ignored);
+    }
+    owner.OnLinkEnded(*this);
+}
+
+ReceiveStream& PeerLink::Stream() {
+    ioThread.Assert();
+    return stream;
+}
+
+bool PeerLink::ReadPayload(void* destination, std::size_t n) {
+    ioThread.Assert();
+    boost::system::error_code error;
+    return stream.ReadExact(socket, static_cast<std::uint8_t*>(destination), n, error);
+}
+
+bool PeerLink::FirstRecordFailure() {
+    ioThread.Assert();
+    return !std::exchange(recordFailureReported, true);
+}
+
+PeerLink::WriteResult PeerLink::Send(const std::vector<asio::const_buffer>& parts) {
+    ioThread.Assert();
+    if (privateLink.Private() && !privateLink.Sealing()) return WriteResult::Refused;
+    Outgoing frame;
+    frame.bytes.resize(asio::buffer_size(parts));
+    asio::buffer_copy(asio::buffer(frame.bytes), parts);
+    Enqueue(std::move(frame), false);
+    return WriteQueuedNow();
+}
+
+PeerLink::WriteResult PeerLink::WriteQueuedNow() {
+    WriteResult result = WriteResult::Done;
+    {
+        // Another writer has the socket: it, or the pump, takes the queue next.
+        WriteTurn turn(*this, std::chrono::milliseconds(0));
+        if (turn) result = WriteQueuedInTurn(false);
+    }
+    if (HasQueued()) owner.OnFramesQueued();
+    return result;
+}
+
+PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& parts) {
+    WriteTurn turn(*this);
+    if (WriteQueuedInTurn(true) == WriteResult::Failed) return WriteResult::Failed;
+    asio::const_buffer sealed;
+    Wire wire = Seal(parts, false, sealed);
+    if (wire == Wire::Refused) return WriteResult::Refused;
+    boost::system::error_code error;
+    if (wire == Wire::Sealed) {
+        asio::write(socket, sealed, error);
+    } else {
+        asio::write(socket, parts, error);
+    }
+    return error ? WriteResult::Failed : WriteResult::Done;
+}
+
+PeerLink::WriteResult PeerLink::WriteQueued() {
+    if (!HasQueued()) return WriteResult::Done;
+    WriteTurn turn(*this);
+    return WriteQueuedInTurn(true);
+}
+
+PeerLink::WriteResult PeerLink::WriteQueuedInTurn(bool wait) {
+    for (;;) {
+        Outgoing next;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (queued.empty()) return WriteResult::Done;
+            next = std::move(queued.front());
+            queued.pop_front();
+        }
+        asio::const_buffer wire = asio::buffer(next.bytes);
+        asio::const_buffer sealed;
+        Wire form = Seal({wire}, next.wireReady, sealed);
+        if (form == Wire::Refused) continue;  // may not go out any more
+        if (form == Wire::Sealed) wire = sealed;
+        boost::system::error_code error;
+        if (wait) {
+            asio::write(socket, wire, error);
+            if (error) return WriteResult::Failed;
+            continue;
+        }
+        // Only what the socket takes now: this thread must not wait on the peer.
+        socket.non_blocking(true, error);
+        std::size_t written = error ? 0 : asio::write(socket, wire, error);
+        // Back as Begin left it, so that no later read changes the mode while another
+        // thread writes.
+        boost::system::error_code ignored;
+        socket.non_blocking(false, ignored);
+        socket.native_non_blocking(true, ignored);
+        if (error && error != asio::error::would_block) return WriteResult::Failed;
+        if (written < wire.size()) {
+            // The rest goes first with the next writer that may wait.
+            const auto* rest = static_cast<const std::uint8_t*>(wire.data()) + written;
+            Enqueue({std::vector<std::uint8_t>(rest, rest + (wire.size() - written)), true}, true);
+            return WriteResult::Done;
+        }
+    }
+}
+
+PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts, bool wireReady,
+                              asio::const_buffer& sealed) {
+    if (wireReady || !privateLink.Private()) return Wire::Plain;
+    // Nothing goes out in plain text, nor before the handshake has ended well.
+    if (!privateLink.Sealing()) return Wire::Refused;
+    std::size_t used = 0;
+    if (parts.size() == 1) {
+        privateLink.Seal({static_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()},
+                         sealedBytes, used);
+    } else {
+        sealScratch.resize(asio::buffer_size(parts));
+        asio::buffer_copy(asio::buffer(sealScratch), parts);
+        privateLink.Seal(sealScratch, sealedBytes, used);
+    }
+    sealed = asio::buffer(sealedBytes.data(), used);
+    return Wire::Sealed;
+}
+
+PeerLink::WriteTurn::WriteTurn(PeerLink& link, std::optional<std::chrono::milliseconds> patience)
+    : link(link) {
+    std::unique_lock<std::mutex> guard(link.lock);
+    auto free = [&link] { return !link.writing; };
+    if (patience) {
+        held = link.turnFree.wait_for(guard, *patience, free);
+    } else {
+        link.turnFree.wait(guard, free);
+        held = true;
+    }
+    if (held) link.writing = true;
+}
+
+PeerLink::WriteTurn::~WriteTurn() {
+    if (!held) return;
+    {
+        std::lock_guard<std::mutex> guard(link.lock);
+        link.writing = false;
+    }
+    link.turnFree.notify_all();
+}
+
+void PeerLink::Enqueue(Outgoing outgoing, bool first) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (first) {
+        queued.push_front(std::move(outgoing));
+    } else {
+        queued.push_back(std::move(outgoing));
+    }
+}
+
+bool PeerLink::HasQueued() {
+    std::lock_guard<std::mutex> guard(lock);
+    return !queued.empty();
+}
+
+}  // namespace mirka

@@ -1,0 +1,86 @@
+// The link's write path: the I/O thread's frames never wait behind the pump's writes, and
+// every frame still goes out whole and in order.
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "link/file_record.h"
+#include "support/frames.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+using test::WaitUntil;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kFileBytes = 32 * 1024 * 1024;
+
+TEST(PeerLinkWrites, ThePeerIsHeardWhileThePumpIsStuckInAWrite) {
+    test::TempFolder outbox;
+    test::TempFolder inbox;
+    ProgramValues values;
+    values.SetReceiveFolder(inbox.WithSeparator());
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    test::FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+
+    auto content = test::RandomBytes(kFileBytes, 11);
+    test::WriteFile(outbox.Path() / "big.bin", content);
+    manager.sendBufSize = 1024 * 1024;
+    manager.SendFile(FromFsPath(outbox.Path() / "big.bin"));
+    FrameHeader header;
+    ASSERT_TRUE(peer.ReadHeader(header));
+    ASSERT_EQ(header.code, NET_FILE_OFFER);
+    Bytes record;
+    ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+    peer.SendFrame(FrameHeader{NET_FILE_ACCEPT}, record);
+    // The peer reads nothing now: the socket buffers fill and the pump waits in a write.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    // An offer, which the I/O thread answers, then a chat line behind it.
+    test::SendOffer(peer, u"small.bin", 7, 3);
+    Bytes style(CharFormat::kBytes, 0);
+    Bytes text = test::Utf16LeBytes(u"peer の発言 (00:00:00): \r\nheard\r\n");
+    Bytes chat = style;
+    chat.insert(chat.end(), text.begin(), text.end());
+    peer.Send(test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), chat));
+    EXPECT_TRUE(WaitUntil([&] { return window.LogText().find(u"heard") != WString::npos; },
+                          std::chrono::seconds(5)));
+
+    // Reading again: the file's frames come whole and in order, and the accept between them.
+    std::size_t offset = 0;
+    bool accepted = false;
+    while (!accepted) {
+        ASSERT_TRUE(peer.ReadHeader(header)) << "at file offset " << offset;
+        Bytes payload;
+        if (header.code == NET_FILE_DATA) {
+            ASSERT_EQ(header.taskField, 0u);
+            ASSERT_LE(offset + header.lengthField, content.size());
+            ASSERT_TRUE(peer.Read(payload, header.lengthField));
+            ASSERT_EQ(std::memcmp(payload.data(), content.data() + offset, payload.size()), 0)
+                << "at file offset " << offset;
+            offset += payload.size();
+        } else if (header.code == NET_FILE_ACCEPT) {
+            ASSERT_TRUE(peer.Read(payload, FileRecord::kBytes));
+            FileRecord accept = FileRecord::Decode(payload.data());
+            EXPECT_EQ(accept.taskId, 7);
+            EXPECT_EQ(accept.fileSize, 3);
+            accepted = true;
+        } else {
+            ASSERT_EQ(header.code, NET_KEEPALIVE) << "at file offset " << offset;
+        }
+    }
+    // It came behind the block under way, not after the whole file.
+    EXPECT_LT(offset, content.size());
+}
+
+}  // namespace
+}  // namespace mirka
