@@ -235,9 +235,10 @@ void TransferEngine::OnFileControl(const FrameHeader& header) {
     link.Wake();
     for (auto& [direction, entry] : removed) {
         bool deleting = header.code == NET_FILE_DELETE;
+        // The file goes first: a row that reads deleted never stands beside its file.
+        if (deleting) DeleteReceivedFile(std::move(entry));
         PostFact(
             TransferFact::Status(direction, id, WString(deleting ? kRowDeleted : kRowCancelled)));
-        if (deleting) DeleteReceivedFile(std::move(entry));
     }
 }
 
@@ -263,6 +264,8 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
             table.erase(it);
         }
     }
+    // The receiver deletes its own temporary file, before its row reads deleted.
+    if (removed && !sendingSide && status == FILE_DELETE) DeleteReceivedFile(std::move(removed));
     if (status == FILE_CANCEL || status == FILE_DELETE) {
         PostFact(TransferFact::Status(
             direction, taskId, WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted)));
@@ -275,9 +278,7 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
             if (sendingSide) {
                 SendControl(NET_FILE_DELETE, taskId);
             } else {
-                // The receiver deletes its own temporary file; the sender hears a cancel.
-                SendControl(NET_FILE_CANCEL, taskId);
-                DeleteReceivedFile(std::move(removed));
+                SendControl(NET_FILE_CANCEL, taskId);  // the sender hears a cancel
             }
             break;
         case FILE_RESEND:
