@@ -77,11 +77,12 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
     pair.client->QueueChatLine(u"ないしょの話", u"client");
     pair.server->QueueChatLine(u"こちらも秘密", u"server");
     pair.Send(path);
-    ASSERT_TRUE(WaitUntil([&] { return test::FinishedRows(pair.serverWindow.rows) == 1; }));
-    ASSERT_TRUE(WaitUntil([&] {
-        return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos &&
-               pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos;
-    }));
+    ASSERT_TRUE(
+        pair.serverWindow.WaitFor([&] { return test::FinishedRows(pair.serverWindow.rows) == 1; }));
+    ASSERT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos; }));
     EXPECT_EQ(pair.serverWindow.StatusText(), u"ないしょの状態");
     EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "naisho.bin"), content);
     EXPECT_TRUE(boxes.Boxes().empty());
@@ -94,7 +95,7 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
         for (const WString& text :
              {WString(u"ないしょの状態"), WString(u"ないしょの話"), WString(u"こちらも秘密"),
               WString(u"client"), WString(u"server"), WString(u"naisho.bin")}) {
-            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << test::Utf8(text);
+            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << testing::PrintToString(text);
         }
     }
     for (std::size_t at : {std::size_t{0}, std::size_t{4096}, std::size_t{200000}})

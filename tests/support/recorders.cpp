@@ -2,30 +2,78 @@
 
 namespace mirka::test {
 
-void WindowRecorder::AppendLogMessage(std::vector<LogRun> runs) {
+bool CallRecorder::WaitFor(const std::function<bool()>& condition,
+                           std::chrono::milliseconds timeout) const {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        // Taken before the test, so a call that lands while it runs is not missed.
+        std::uint64_t seen = calls;
+        guard.unlock();
+        if (condition()) return true;
+        guard.lock();
+        if (!changed.wait_until(guard, deadline, [&] { return calls != seen; })) {
+            guard.unlock();
+            return condition();
+        }
+    }
+}
+
+void CallRecorder::Recorded() {
     {
         std::lock_guard<std::mutex> guard(lock);
-        messages.push_back(runs);
+        ++calls;
     }
-    log.Append(std::move(runs));
+    changed.notify_all();
+}
+
+void WindowRecorder::AppendLogMessage(std::vector<LogRun> runs) {
+    {
+        // Both under the lock, so a waiter never sees the message in one and not the other.
+        std::lock_guard<std::mutex> guard(lock);
+        messages.push_back(runs);
+        log.Append(std::move(runs));
+    }
+    Recorded();
+}
+
+WString WindowRecorder::LogText() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return log.PlainText();
 }
 
 void WindowRecorder::SetPeerStatusText(const WString& text) {
-    std::lock_guard<std::mutex> guard(lock);
-    statusText = text;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        statusText = text;
+    }
+    Recorded();
 }
 
 void WindowRecorder::SetWindowTitle(const WString& newTitle) {
-    std::lock_guard<std::mutex> guard(lock);
-    title = newTitle;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        title = newTitle;
+    }
+    Recorded();
 }
 
-void WindowRecorder::ClearInputBox() { ++clearCount; }
-void WindowRecorder::FlashWindow() { ++flashCount; }
+void WindowRecorder::ClearInputBox() {
+    ++clearCount;
+    Recorded();
+}
+
+void WindowRecorder::FlashWindow() {
+    ++flashCount;
+    Recorded();
+}
 
 void WindowRecorder::PlayWave(const WString& fileName) {
-    std::lock_guard<std::mutex> guard(lock);
-    sounds.push_back(fileName);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        sounds.push_back(fileName);
+    }
+    Recorded();
 }
 
 std::vector<std::vector<LogRun>> WindowRecorder::Messages() const {
@@ -48,15 +96,21 @@ std::vector<WString> WindowRecorder::Sounds() const {
     return sounds;
 }
 
-MessageRecorder::MessageRecorder(int answer) : answer(answer), previous(InstalledMessagePresenter()) {
+MessageRecorder::MessageRecorder(int answer)
+    : answer(answer), previous(InstalledMessagePresenter()) {
     InstallMessagePresenter(this);
 }
 
-MessageRecorder::~MessageRecorder() { InstallMessagePresenter(previous); }
+MessageRecorder::~MessageRecorder() {
+    InstallMessagePresenter(previous);
+}
 
 int MessageRecorder::Present(unsigned type, const WString& caption, const WString& text) {
-    std::lock_guard<std::mutex> guard(lock);
-    boxes.push_back({type, caption, text});
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        boxes.push_back({type, caption, text});
+    }
+    Recorded();
     return answer;
 }
 
@@ -65,6 +119,8 @@ std::vector<RecordedBox> MessageRecorder::Boxes() const {
     return boxes;
 }
 
-std::string Utf8(const WString& text) { return ToUtf8(text); }
+std::string Utf8(const WString& text) {
+    return ToUtf8(text);
+}
 
 }  // namespace mirka::test

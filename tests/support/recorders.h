@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,9 +15,35 @@
 
 namespace mirka::test {
 
-// Records every call a worker thread makes on the talk window.
-class WindowRecorder : public TalkWindowPort {
+// Records calls made from other threads and wakes whoever waits for one: a test waits for
+// what it expects to see, never for a fixed time.
+class CallRecorder {
 public:
+    // Waits until the condition holds, testing it again after every recorded call; returns
+    // its last value. The condition runs without the recorder's lock held.
+    bool WaitFor(const std::function<bool()>& condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+protected:
+    // After each call has been recorded (outside the lock).
+    void Recorded();
+
+    mutable std::mutex lock;  // the records of the derived class, and calls
+
+private:
+    mutable std::condition_variable changed;
+    std::uint64_t calls = 0;
+};
+
+// Records every call a worker thread makes on the talk window, the transfer rows' changes
+// included.
+class WindowRecorder : public TalkWindowPort, public CallRecorder {
+public:
+    // The rows are changed through the reference Transfers() hands out, so their own change
+    // listener is the call to wait on. (Here, so that only programs with rows link them.)
+    WindowRecorder() {
+        rows.SetListener([this] { Recorded(); });
+    }
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
     void SetWindowTitle(const WString& title) override;
@@ -24,7 +54,7 @@ public:
 
     LogDocument log;
     TransferRows rows;
-    WString LogText() const { return log.PlainText(); }
+    WString LogText() const;
     std::vector<std::vector<LogRun>> Messages() const;
     WString StatusText() const;
     WString Title() const;
@@ -33,7 +63,6 @@ public:
     int inputClears() const { return clearCount; }
 
 private:
-    mutable std::mutex lock;
     std::vector<std::vector<LogRun>> messages;
     WString statusText;
     WString title;
@@ -50,7 +79,7 @@ struct RecordedBox {
 
 // Installed for its lifetime as the process's message presenter (the one before comes back
 // after it); answers every box.
-class MessageRecorder : public MessagePresenter {
+class MessageRecorder : public MessagePresenter, public CallRecorder {
 public:
     explicit MessageRecorder(int answer = kIdOk);
     ~MessageRecorder() override;
@@ -60,11 +89,10 @@ public:
 private:
     int answer;
     MessagePresenter* previous;  // put back when the recorder goes
-    mutable std::mutex lock;
     std::vector<RecordedBox> boxes;
 };
 
-// Readable output of UTF-16 text in assertion messages.
+// UTF-16 text as UTF-8, for records kept as narrow text.
 std::string Utf8(const WString& text);
 
 }  // namespace mirka::test
