@@ -143,7 +143,7 @@ TEST(PrivateLink, MismatchedPassphrasesEndWithABoxAndNothingSent) {
         pair.Link(clientHasOne ? u"" : u"pass", clientHasOne ? u"pass" : u"");
         EXPECT_EQ(clientHasOne ? pair.clientStarted : pair.serverStarted, false);
         EXPECT_TRUE(pair.BothClosed());
-        EXPECT_TRUE(WaitUntil([&] { return boxes.Boxes().size() >= 2; }));
+        EXPECT_TRUE(boxes.WaitFor([&] { return boxes.Boxes().size() >= 2; }));
         EXPECT_EQ(CountBoxes(boxes, kPeerHasNone), 1);
         EXPECT_EQ(CountBoxes(boxes, kPeerWantsOne), 1);
         // The side without a passphrase sent its answer and nothing else.
@@ -231,7 +231,7 @@ TEST(PrivateLink, CopyWithoutPassphrase) {
         auto expected = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
         EXPECT_EQ(bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()));
         ASSERT_TRUE(WaitUntil([&] { return manager.LinkState() == LINK_CLOSED; }));
-        EXPECT_TRUE(WaitUntil([&] { return CountBoxes(boxes, kPeerWantsOne) == 1; }));
+        EXPECT_TRUE(boxes.WaitFor([&] { return CountBoxes(boxes, kPeerWantsOne) == 1; }));
         EXPECT_TRUE(window.Messages().empty());
     }
     {
