@@ -72,6 +72,9 @@ TEST(FaultDisk, FullDiskCancelsThatTransferOnceAndOthersGoOn) {
     WriteFile(pair.outbox.Path() / "full.bin", test::RandomBytes(2 * 1024 * 1024, 2));
     WriteFile(pair.outbox.Path() / "ok.bin", good);
     pair.client->sendBufSize = 256 * 1024;  // many data frames still arrive after the error
+    // Eight passes for the whole file: the receiver's cancel comes back before the sender has
+    // written it all (and called it sent), even on a loaded machine.
+    pair.client->sendWait = 20;
     {
         FileSizeLimit limit(128 * 1024);
         pair.Send(pair.outbox.Path() / "full.bin");
