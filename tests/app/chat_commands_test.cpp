@@ -49,7 +49,8 @@ using Calls = std::vector<std::string>;
 
 Calls Command(WStringView input, CommandRecorder& recorder) {
     recorder.calls.clear();
-    EXPECT_EQ(DispatchInput(input, recorder), InputOutcome::kCommand) << Utf8(WString(input));
+    EXPECT_EQ(DispatchInput(input, recorder), InputOutcome::kCommand)
+        << testing::PrintToString(input);
     return recorder.calls;
 }
 
@@ -196,7 +197,7 @@ TEST(ChatCommandsTest, CommandListText) {
     };
     WString expected;
     for (const auto& line : lines) expected += line + u"\r\n";
-    EXPECT_EQ(Utf8(WString(CommandListText())), Utf8(expected));
+    EXPECT_EQ(CommandListText(), expected);
 
     CommandRecorder recorder;
     ShowCommandList(recorder);

@@ -18,7 +18,6 @@ namespace mirka {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Utf8;
 
 constexpr std::uint32_t kSenderColor = 0x563412;  // red 0x12, green 0x34, blue 0x56
 
@@ -155,7 +154,7 @@ TEST(LogExportTest, RtfReadsBackInAnRtfReader) {
         u"x の発言 (09:05:07): \nabc {x} \\y\\ 日本語\n二行目\n"
         u"y の発言 (10:00:00): \n\U0001F600 絵文字\n"
         u"SystemMessage:: \n切断要求命令を受信したため、切断しました\n";
-    EXPECT_EQ(Utf8(DocumentText(RunUnrtf(folder.Path(), file))), Utf8(expected));
+    EXPECT_EQ(DocumentText(RunUnrtf(folder.Path(), file)), expected);
 }
 
 TEST(LogExportTest, SaveWritesTheFormatOfTheName) {

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <thread>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QClipboard>
@@ -123,8 +123,7 @@ TEST_F(ScreenshotPreviewTest, SendSavesThePictureTopUpAndRemembersTheFormat) {
         EXPECT_EQ(preview.PictureRect(), QRect(preview.width() / 2 - 20, 0, 40, 30));
         Click(preview, "send");
     });
-    EXPECT_TRUE(std::regex_match(ToUtf8(png), std::regex(R"(Screenshot/\d{8}_\d{6}\.png)")))
-        << test::Utf8(png);
+    EXPECT_THAT(ToUtf8(png), testing::MatchesRegex(R"(Screenshot/[0-9]{8}_[0-9]{6}\.png)"));
     QImage written = Decode(png);
     ASSERT_EQ(written.size(), QSize(40, 30));
     EXPECT_EQ(written.pixel(0, 0), qRgb(255, 0, 0));

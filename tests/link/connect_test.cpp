@@ -1,7 +1,7 @@
 #include <thread>
 
-#include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "support/loopback.h"
 #include "support/wait.h"
@@ -23,10 +23,11 @@ TEST(Connect, RefusedDottedAddressShowsTwoBoxesInOrder) {
     EXPECT_EQ(shown[0].caption, u"エラー");
     EXPECT_EQ(shown[0].type, unsigned{kMbIconError});
     EXPECT_FALSE(shown[0].text.empty());  // the system's description
-    EXPECT_EQ(shown[1].text, Format(2048,
-                                    u"127.0.0.1:%d に接続できませんでした。\r\nIPとポートを確認すると同時に\r\n"
-                                    u"相手がサーバとして待機しているかを確認してください。",
-                                    port));
+    EXPECT_EQ(shown[1].text,
+              Format(2048,
+                     u"127.0.0.1:%d に接続できませんでした。\r\nIPとポートを確認すると同時に\r\n"
+                     u"相手がサーバとして待機しているかを確認してください。",
+                     port));
     EXPECT_EQ(manager.LinkState(), LINK_IDLE);
 }
 
@@ -87,10 +88,12 @@ TEST(Link, ChatAndStatusBetweenTwoManagers) {
     LinkedPair pair;
     ASSERT_TRUE(pair.Link());
     pair.client->QueueChatLine(u"abc", u"x");
-    ASSERT_TRUE(WaitUntil([&] { return pair.serverWindow.Messages().size() == 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return pair.clientWindow.Messages().size() == 1; }));
+    ASSERT_TRUE(
+        pair.serverWindow.WaitFor([&] { return pair.serverWindow.Messages().size() == 1; }));
+    // The sender clears its input box after showing its own line.
+    ASSERT_TRUE(pair.clientWindow.WaitFor([&] { return pair.clientWindow.inputClears() == 1; }));
+    ASSERT_EQ(pair.clientWindow.Messages().size(), 1u);
     EXPECT_EQ(pair.serverWindow.Messages()[0], pair.clientWindow.Messages()[0]);
-    EXPECT_EQ(pair.clientWindow.inputClears(), 1);
     auto body = pair.serverWindow.Messages()[0][1];
     EXPECT_EQ(body.text, u"abc\r\n");
     EXPECT_EQ(body.style.face, u"ＭＳ Ｐゴシック");
@@ -98,7 +101,7 @@ TEST(Link, ChatAndStatusBetweenTwoManagers) {
     EXPECT_EQ(body.style.color, 0u);
 
     pair.server->QueueStatusMessage(u"取り込み中");
-    ASSERT_TRUE(WaitUntil([&] { return !pair.clientWindow.Title().empty(); }));
+    ASSERT_TRUE(pair.clientWindow.WaitFor([&] { return !pair.clientWindow.Title().empty(); }));
     EXPECT_EQ(pair.clientWindow.StatusText(), u"取り込み中");
     EXPECT_EQ(pair.clientWindow.Title(), u"ミルカ Ver.T100a - server");
     EXPECT_TRUE(pair.serverWindow.Title().empty());  // nothing shown on the sending side
@@ -121,10 +124,10 @@ TEST(Link, DisconnectThenReconnectWithoutRestarting) {
     pair.server->RestartThreads();
     pair.client->RestartThreads();
     pair.server->QueueChatLine(u"again", u"server");
-    ASSERT_TRUE(WaitUntil([&] {
-        return pair.clientWindow.LogText().find(u"again") != WString::npos &&
-               pair.serverWindow.LogText().find(u"queued") != WString::npos;
-    }));
+    EXPECT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return pair.clientWindow.LogText().find(u"again") != WString::npos; }));
+    EXPECT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return pair.serverWindow.LogText().find(u"queued") != WString::npos; }));
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ struct ResumeCase : TransferPair {
         client->sendWait = 50;  // slow enough that the starting point shows
         int row = clientWindow.Transfers().Count();
         Send(source);
+        // Tying the row to its task is no change the window sees: polled.
         ASSERT_TRUE(WaitUntil([&] { return clientWindow.Transfers().Row(row)->taskId >= 0; }));
         std::int32_t id = clientWindow.Transfers().Row(row)->taskId;
         ASSERT_TRUE(WaitUntil(
@@ -142,15 +143,17 @@ struct ResumeCase : TransferPair {
             std::chrono::seconds(5)));
         client->sendWait = 1;
         client->sendBufSize = 64 * 1024;
-        ASSERT_TRUE(WaitUntil([&] { return FinishedRows(serverWindow.Transfers()) == 1; },
-                              std::chrono::seconds(30)));
+        ASSERT_TRUE(serverWindow.WaitFor(
+            [&] { return FinishedRows(serverWindow.Transfers()) == 1; }, std::chrono::seconds(30)));
     }
     void ExpectIdenticalAndNothingLeft() {
         EXPECT_TRUE(ReadFile(inbox.Path() / "big.bin") == content);
         EXPECT_FALSE(std::filesystem::exists(partial));
-        // Only the resumed transfer counts as sent; the broken one is not reported done.
+        // Only the resumed transfer counts as sent; the broken one is not reported done (it
+        // would have been long before the resumed one's message).
         ASSERT_TRUE(WaitUntil([&] { return client->TransferFiguresSnapshot().empty(); }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(clientWindow.WaitFor(
+            [&] { return Count(clientWindow.LogText(), u"ファイルの送信が完了しました") > 0; }));
         EXPECT_EQ(Count(clientWindow.LogText(), u"ファイルの送信が完了しました"), 1u);
         EXPECT_EQ(FinishedRows(clientWindow.Transfers()), 1);
         EXPECT_EQ(clientWindow.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
@@ -191,7 +194,7 @@ TEST(FaultResume, LinkCutWhileBothProgramsRunAndANewOfferResumes) {
         return pair.client->LinkState() == LINK_CLOSED && pair.server->LinkState() == LINK_CLOSED;
     }));
     // The receiving side lets go of its partial file, which a new offer then resumes.
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
         return pair.serverWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
     }));
     EXPECT_TRUE(pair.server->TransferFiguresSnapshot().empty());

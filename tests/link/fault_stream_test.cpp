@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "link/file_record.h"
+#include "support/frames.h"
+#include "support/text_matchers.h"
 #include "support/wait.h"
 #include "transfer_support.h"
-#include "support/frames.h"
 
 // A connection that breaks in the middle of a frame, in either direction: the link closes
 // on its own, nothing waits for ever, and the same TaskManager links again afterwards.
@@ -95,12 +96,12 @@ struct ServerSide {
     void ExpectChatFlows(FakePeer& peer) {
         std::size_t before = window.Messages().size();
         peer.Send(ChatFrame(u"peer の発言 (00:00:00): \r\nagain\r\n"));
-        ASSERT_TRUE(WaitUntil([&] { return window.Messages().size() > before; }));
+        ASSERT_TRUE(window.WaitFor([&] { return window.Messages().size() > before; }));
         EXPECT_NE(window.LogText().find(u"again\r\n"), WString::npos);
         manager.QueueChatLine(u"back", u"me");
         WString text;
         ASSERT_TRUE(ReadChat(peer, text));
-        EXPECT_TRUE(text.ends_with(u"\r\nback\r\n")) << test::Utf8(text);
+        EXPECT_THAT(text, test::TextEndsWith(u"\r\nback\r\n"));
     }
 
     ProgramValues values;
@@ -115,7 +116,7 @@ TEST(FaultStream, EmptyStatusTextIsShownAndTheLinkStaysInStep) {
     auto peer = side.Link();
     ASSERT_TRUE(peer);
     peer->Send(StatusFrame(u""));
-    ASSERT_TRUE(WaitUntil([&] { return !side.window.Title().empty(); }));
+    ASSERT_TRUE(side.window.WaitFor([&] { return !side.window.Title().empty(); }));
     EXPECT_EQ(side.window.StatusText(), u"");
     side.ExpectChatFlows(*peer);
 }
@@ -154,7 +155,7 @@ TEST(FaultStream, FrameCutOffByThePeerClosesTheLinkAndALaterLinkWorks) {
         EXPECT_EQ(side.window.StatusText(), u"");
         if (std::string(c.name) == "data") {
             // The transfer it started ends with the link; its partial file stays.
-            EXPECT_TRUE(WaitUntil([&] {
+            EXPECT_TRUE(side.window.WaitFor([&] {
                 return side.window.LogText().find(u"接続が切れたため、転送を中止しました") !=
                        WString::npos;
             }));
@@ -242,12 +243,12 @@ TEST(FaultStream, PeerGoneWhileThisSideWritesAFrame) {
     ASSERT_TRUE(peer);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     peer->Send(ChatFrame(u"peer の発言 (00:00:00): \r\nhello\r\n"));
-    ASSERT_TRUE(
-        WaitUntil([&] { return side.window.LogText().find(u"hello\r\n") != WString::npos; }));
+    ASSERT_TRUE(side.window.WaitFor(
+        [&] { return side.window.LogText().find(u"hello\r\n") != WString::npos; }));
     side.manager.QueueChatLine(u"after", u"me");
     WString text;
     ASSERT_TRUE(ReadChat(*peer, text));
-    EXPECT_TRUE(text.ends_with(u"\r\nafter\r\n")) << test::Utf8(text);
+    EXPECT_THAT(text, test::TextEndsWith(u"\r\nafter\r\n"));
 }
 
 TEST(FaultStream, PeerThatStopsReadingAndSaysGoodbyeDoesNotStrandAWrite) {
@@ -278,7 +279,7 @@ TEST(FaultStream, PeerThatStopsReadingAndSaysGoodbyeDoesNotStrandAWrite) {
     side.manager.QueueChatLine(u"after", u"me");
     WString text;
     ASSERT_TRUE(ReadChat(*next, text));
-    EXPECT_TRUE(text.ends_with(u"\r\nafter\r\n")) << test::Utf8(text);
+    EXPECT_THAT(text, test::TextEndsWith(u"\r\nafter\r\n"));
 }
 
 TEST(FaultStream, OfferThatCannotGoOutIsNotLeftWaiting) {
@@ -287,7 +288,7 @@ TEST(FaultStream, OfferThatCannotGoOutIsNotLeftWaiting) {
     test::WriteFile(side.outbox.Path() / "a.bin", {'a'});
     int row = side.window.Transfers().AddTransferRow(FromFsPath(side.outbox.Path() / "a.bin"));
     side.manager.SendFile(FromFsPath(side.outbox.Path() / "a.bin"), row);
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(side.window.WaitFor(
         [&] { return side.window.Transfers().Cell(row, kColumnTransferred) == kRowCancelled; }));
     EXPECT_TRUE(side.manager.TransferFiguresSnapshot().empty());
 }

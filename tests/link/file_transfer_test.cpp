@@ -23,10 +23,13 @@ TEST(FileTransfer, FilesOfEdgeSizesArriveIdentical) {
     }
     for (std::size_t i = 0; i < sizes.size(); ++i)
         pair.Send(pair.outbox.Path() / ("f" + std::to_string(i) + ".bin"));
-    ASSERT_TRUE(WaitUntil([&] {
-        return FinishedRows(pair.serverWindow.Transfers()) == static_cast<int>(sizes.size()) &&
-               FinishedRows(pair.clientWindow.Transfers()) == static_cast<int>(sizes.size());
-    }, std::chrono::seconds(60)));
+    // The flash is the last call a finished transfer makes, after its row and message.
+    const int count = static_cast<int>(sizes.size());
+    for (test::WindowRecorder* window : {&pair.serverWindow, &pair.clientWindow}) {
+        ASSERT_TRUE(
+            window->WaitFor([&] { return window->flashes() == count; }, std::chrono::seconds(60)));
+        EXPECT_EQ(FinishedRows(window->Transfers()), count);
+    }
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         std::string name = "f" + std::to_string(i) + ".bin";
         EXPECT_EQ(ReadFile(pair.inbox.Path() / name), ReadFile(pair.outbox.Path() / name)) << name;
@@ -41,8 +44,9 @@ TEST(FileTransfer, FilesOfEdgeSizesArriveIdentical) {
     EXPECT_NE(log.find(u"ファイルの受信を開始します\r\nファイル名 > f5.bin.tmp (3,145,745 B)"),
               WString::npos);
     EXPECT_NE(log.find(u"ファイルの受信が完了しました\r\nファイル名 > f5.bin\r\n"), WString::npos);
-    EXPECT_NE(pair.clientWindow.LogText().find(u"ファイルの送信が完了しました\r\nファイル名 > f0.bin"),
-              WString::npos);
+    EXPECT_NE(
+        pair.clientWindow.LogText().find(u"ファイルの送信が完了しました\r\nファイル名 > f0.bin"),
+        WString::npos);
     EXPECT_EQ(pair.serverWindow.Sounds().back(), u"file_receive.wav");
 }
 
@@ -54,10 +58,12 @@ TEST(FileTransfer, NameClashesGetSuffixes) {
     WriteFile(pair.outbox.Path() / "a.txt", {'n', 'e', 'w'});
     WriteFile(pair.outbox.Path() / "a", {'n'});
     pair.Send(pair.outbox.Path() / "a.txt");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
     pair.Send(pair.outbox.Path() / "a.txt");
     pair.Send(pair.outbox.Path() / "a");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 3; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 3; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "a.txt"), (std::vector<char>{'o', 'l', 'd'}));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "a_[00].txt"), (std::vector<char>{'n', 'e', 'w'}));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "a_[01].txt"), (std::vector<char>{'n', 'e', 'w'}));
@@ -74,7 +80,8 @@ TEST(FileTransfer, PartialTemporaryFileIsResumed) {
     for (std::size_t i = 8000; i < partial.size(); ++i) partial[i] = 'x';
     WriteFile(pair.inbox.Path() / "big_[03].bin.tmp", partial);
     pair.Send(pair.outbox.Path() / "big.bin");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "big_[03].bin"), content);
     EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "big.bin"));
 }
@@ -86,12 +93,15 @@ TEST(FileTransfer, ShortOrForeignPartialFilesAreNotResumed) {
     WriteFile(pair.outbox.Path() / "c.bin", content);
     WriteFile(pair.outbox.Path() / "d.bin", content);
     // Under 4,096 bytes: not resumed, and kept; the new file takes the next free name.
-    WriteFile(pair.inbox.Path() / "c.bin.tmp", std::vector<char>(content.begin(), content.begin() + 4095));
+    WriteFile(pair.inbox.Path() / "c.bin.tmp",
+              std::vector<char>(content.begin(), content.begin() + 4095));
     // Same first bytes, but another file's partial: not taken for this one.
-    WriteFile(pair.inbox.Path() / "other.bin.tmp", std::vector<char>(content.begin(), content.begin() + 6000));
+    WriteFile(pair.inbox.Path() / "other.bin.tmp",
+              std::vector<char>(content.begin(), content.begin() + 6000));
     pair.Send(pair.outbox.Path() / "c.bin");
     pair.Send(pair.outbox.Path() / "d.bin");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "c_[00].bin"), content);
     EXPECT_EQ(std::filesystem::file_size(pair.inbox.Path() / "c.bin.tmp"), 4095u);
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "d.bin"), content);
@@ -103,12 +113,15 @@ TEST(FileTransfer, UnreadablePathProducesNoOffer) {
     ASSERT_TRUE(pair.Link());
     pair.Send(pair.outbox.Path());  // a folder
     pair.Send(pair.outbox.Path() / "missing.bin");
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
         return pair.clientWindow.Transfers().Cell(1, kColumnTransferred) == u"キャンセルしました";
     }));
     EXPECT_EQ(pair.clientWindow.Transfers().Cell(0, kColumnTransferred), u"キャンセルしました");
     EXPECT_NE(pair.clientWindow.LogText().find(u"SystemError:: \r\n"), WString::npos);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // An offer would go out before a chat line queued after it: once the line is shown, the
+    // server has read all there was to read.
+    pair.client->QueueChatLine(u"after", u"client");
+    ASSERT_TRUE(pair.serverWindow.WaitFor([&] { return pair.serverWindow.flashes() == 1; }));
     EXPECT_EQ(pair.serverWindow.Transfers().Count(), 0);
     EXPECT_EQ(pair.client->NextTaskId(), 0);
 }

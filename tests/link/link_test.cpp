@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/loopback.h"
+#include "support/text_matchers.h"
 #include "support/wait.h"
 
 // Received lengths must be bounded before anything is allocated for them. In this test
@@ -40,6 +41,8 @@ namespace {
 using test::FakePeer;
 using test::LinkedPair;
 using test::MessageRecorder;
+using test::TextEndsWith;
+using test::TextStartsWith;
 using test::WaitUntil;
 
 // A TaskManager waiting as server on a free port, with a raw peer connected to it.
@@ -105,8 +108,8 @@ TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
     ASSERT_TRUE(peer.Read(text, header.lengthField));
     WString line = DecodeUtf16Le(text.data(), text.size());
     EXPECT_EQ(line.size() * 2, header.lengthField);
-    EXPECT_TRUE(line.starts_with(u"x の発言 (")) << test::Utf8(line);
-    EXPECT_TRUE(line.ends_with(u"): \r\nabc\r\n")) << test::Utf8(line);
+    EXPECT_THAT(line, TextStartsWith(u"x の発言 ("));
+    EXPECT_THAT(line, TextEndsWith(u"): \r\nabc\r\n"));
     EXPECT_EQ(line.size(), WString(u"x の発言 (09:05:07): \r\nabc\r\n").size());
 }
 
@@ -141,7 +144,9 @@ TEST(LinkFrames, UnknownCodesAreSkippedAndTheNextFrameIsHandled) {
     WString line = u"peer の発言 (01:02:03): \r\nhello\r\n";
     link.peer.SendFrame(Header(NET_CHAT, static_cast<std::uint32_t>(line.size() * 2)),
                         ChatPayload(line));
-    ASSERT_TRUE(WaitUntil([&] { return link.window.Messages().size() == 1; }));
+    // The flash is the last call a chat line makes.
+    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == 1; }));
+    ASSERT_EQ(link.window.Messages().size(), 1u);
     auto runs = link.window.Messages()[0];
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].text, u"peer の発言 (01:02:03): \r\n");
@@ -164,11 +169,11 @@ TEST(LinkFrames, DisconnectEndsReadingAndLaterFramesAreIgnored) {
     link.peer.SendFrame(Header(NET_CHAT, static_cast<std::uint32_t>(line.size() * 2)),
                         ChatPayload(line));
     ASSERT_TRUE(WaitUntil([&] { return link.manager.LinkState() == LINK_CLOSED; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The closed side's I/O thread ends and closes the socket; it closes it only after its
+    // last read, so a late frame would have been shown by now.
+    EXPECT_TRUE(link.peer.ClosedByPeer());
     EXPECT_EQ(link.window.LogText(),
               u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
-    // The closed side's I/O thread ends and closes the socket.
-    EXPECT_TRUE(link.peer.ClosedByPeer());
 }
 
 TEST(LinkFrames, PeerCloseMarksTheLinkClosedWithoutABox) {
@@ -187,14 +192,13 @@ TEST(LinkFrames, ChatPayloadEdgeCases) {
     link.values.SetSoundOn(false);
     // lengthField 0: no line break, so the error line and the dump.
     link.peer.SendFrame(Header(NET_CHAT, 0), ChatPayload(u""));
-    ASSERT_TRUE(WaitUntil([&] { return link.window.Messages().size() == 1; }));
+    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == 1; }));
+    ASSERT_EQ(link.window.Messages().size(), 1u);
     WString log = link.window.LogText();
-    EXPECT_TRUE(log.starts_with(u"Error: Null Pointer\r\nPROGRAM_SOURCE:.\\main LINE118\r\n"))
-        << test::Utf8(log);
+    EXPECT_THAT(log, TextStartsWith(u"Error: Null Pointer\r\nPROGRAM_SOURCE:.\\main LINE118\r\n"));
     EXPECT_NE(log.find(u"00 01 02 03"), WString::npos);
     // Sound off: no wave, but the window still flashes.
     EXPECT_TRUE(link.window.Sounds().empty());
-    EXPECT_EQ(link.window.flashes(), 1);
 }
 
 TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
@@ -209,7 +213,8 @@ TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
     payload.insert(payload.end(), name.begin(), name.end());
     link.peer.SendFrame(Header(NET_STATUS, static_cast<std::uint32_t>(status.size() * 2 + 1)),
                         payload);
-    ASSERT_TRUE(WaitUntil([&] { return !link.window.Title().empty(); }));
+    // The sound is the last call a status message makes.
+    ASSERT_TRUE(link.window.WaitFor([&] { return !link.window.Sounds().empty(); }));
     EXPECT_EQ(link.window.StatusText(), status);
     EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - " + longName);
     EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"stat_chg.wav"});

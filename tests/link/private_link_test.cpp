@@ -77,11 +77,12 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
     pair.client->QueueChatLine(u"ないしょの話", u"client");
     pair.server->QueueChatLine(u"こちらも秘密", u"server");
     pair.Send(path);
-    ASSERT_TRUE(WaitUntil([&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-    ASSERT_TRUE(WaitUntil([&] {
-        return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos &&
-               pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos;
-    }));
+    ASSERT_TRUE(
+        pair.serverWindow.WaitFor([&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos; }));
     EXPECT_EQ(pair.serverWindow.StatusText(), u"ないしょの状態");
     EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "naisho.bin"), content);
     EXPECT_TRUE(boxes.Boxes().empty());
@@ -94,7 +95,7 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
         for (const WString& text :
              {WString(u"ないしょの状態"), WString(u"ないしょの話"), WString(u"こちらも秘密"),
               WString(u"client"), WString(u"server"), WString(u"naisho.bin")}) {
-            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << test::Utf8(text);
+            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << testing::PrintToString(text);
         }
     }
     for (std::size_t at : {std::size_t{0}, std::size_t{4096}, std::size_t{200000}})
@@ -143,7 +144,7 @@ TEST(PrivateLink, MismatchedPassphrasesEndWithABoxAndNothingSent) {
         pair.Link(clientHasOne ? u"" : u"pass", clientHasOne ? u"pass" : u"");
         EXPECT_EQ(clientHasOne ? pair.clientStarted : pair.serverStarted, false);
         EXPECT_TRUE(pair.BothClosed());
-        EXPECT_TRUE(WaitUntil([&] { return boxes.Boxes().size() >= 2; }));
+        EXPECT_TRUE(boxes.WaitFor([&] { return boxes.Boxes().size() >= 2; }));
         EXPECT_EQ(CountBoxes(boxes, kPeerHasNone), 1);
         EXPECT_EQ(CountBoxes(boxes, kPeerWantsOne), 1);
         // The side without a passphrase sent its answer and nothing else.
@@ -231,7 +232,7 @@ TEST(PrivateLink, CopyWithoutPassphrase) {
         auto expected = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
         EXPECT_EQ(bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()));
         ASSERT_TRUE(WaitUntil([&] { return manager.LinkState() == LINK_CLOSED; }));
-        EXPECT_TRUE(WaitUntil([&] { return CountBoxes(boxes, kPeerWantsOne) == 1; }));
+        EXPECT_TRUE(boxes.WaitFor([&] { return CountBoxes(boxes, kPeerWantsOne) == 1; }));
         EXPECT_TRUE(window.Messages().empty());
     }
     {

@@ -61,8 +61,10 @@ TEST(Reception, ReceptionsRunningAtOnceNeverShareAFile) {
     }));
     for (const auto& path : {second / "report.pdf", first / "same.bin", second / "notes.txt"})
         pair.Send(path);
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 6; }));
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.clientWindow.Transfers()) == 6; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 6; }));
+    ASSERT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return FinishedRows(pair.clientWindow.Transfers()) == 6; }));
     auto received = Contents(pair.inbox.Path());
     std::map<std::string, std::vector<char>> expected = {
         {"report.pdf", report},  {"report_[00].pdf", corrected}, {"same.bin", same},
@@ -135,13 +137,15 @@ TEST(Reception, AResumeNeedsTheSizeFirstOfferedForThePartialFile) {
     ReceivePaths::RecordOfferedSize(FromFsPath(partial), 40000);
     WriteFile(pair.outbox.Path() / "r.bin", other);
     pair.Send(pair.outbox.Path() / "r.bin");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "r_[00].bin"), other);
     EXPECT_EQ(std::filesystem::file_size(partial), 9000u);
     // The file it was first offered for resumes it.
     WriteFile(pair.outbox.Path() / "r.bin", original);
     pair.Send(pair.outbox.Path() / "r.bin");
-    ASSERT_TRUE(WaitUntil([&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "r.bin"), original);
     EXPECT_NE(pair.serverWindow.LogText().find(u"ファイル名 > r.bin.tmp (40,000 B)"),
               WString::npos);

@@ -55,12 +55,19 @@ bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedP
 }
 
 int FinishedRows(const RecordedRows& rows) {
+    // A finished row reads 100 %, the speed "0" and the size in its transferred cell.
     int count = 0;
-    for (const auto& row : rows.Rows()) count += row.cells[kColumnPercent] == u"100.00%";
+    for (const auto& row : rows.Rows()) {
+        const auto& cells = row.cells;
+        count += cells[kColumnPercent] == u"100.00%" && cells[kColumnSpeed] == u"0" &&
+                 cells[kColumnTransferred] == cells[kColumnSize];
+    }
     return count;
 }
 
-bool LinkedPair::Link() { return LinkManagers(*server, *client, &port); }
+bool LinkedPair::Link() {
+    return LinkManagers(*server, *client, &port);
+}
 
 FakePeer::FakePeer() : socket(io) {}
 
@@ -76,8 +83,8 @@ bool FakePeer::Connect(std::uint16_t port) {
 }
 
 std::uint16_t FakePeer::Listen() {
-    acceptor = std::make_unique<tcp::acceptor>(
-        io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    acceptor =
+        std::make_unique<tcp::acceptor>(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     return acceptor->local_endpoint().port();
 }
 
@@ -100,10 +107,11 @@ bool FakePeer::Read(std::vector<std::uint8_t>& bytes, std::size_t n, int timeout
     bytes.assign(n, 0);
     bool done = false;
     boost::system::error_code result;
-    asio::async_read(socket, asio::buffer(bytes), [&](const boost::system::error_code& e, std::size_t) {
-        done = true;
-        result = e;
-    });
+    asio::async_read(socket, asio::buffer(bytes),
+                     [&](const boost::system::error_code& e, std::size_t) {
+                         done = true;
+                         result = e;
+                     });
     io.restart();
     io.run_for(std::chrono::milliseconds(timeoutMs));
     if (!done) {
@@ -137,10 +145,11 @@ bool FakePeer::ClosedByPeer(int timeoutMs) {
         bool done = false;
         boost::system::error_code result;
         std::uint8_t buffer[4096];
-        socket.async_read_some(asio::buffer(buffer), [&](const boost::system::error_code& e, std::size_t) {
-            done = true;
-            result = e;
-        });
+        socket.async_read_some(asio::buffer(buffer),
+                               [&](const boost::system::error_code& e, std::size_t) {
+                                   done = true;
+                                   result = e;
+                               });
         io.restart();
         io.run_for(std::chrono::milliseconds(100));
         if (!done) {
@@ -155,6 +164,8 @@ bool FakePeer::ClosedByPeer(int timeoutMs) {
     return false;
 }
 
-std::vector<std::uint8_t> Utf16LeBytes(const WString& text) { return EncodeUtf16Le(text); }
+std::vector<std::uint8_t> Utf16LeBytes(const WString& text) {
+    return EncodeUtf16Le(text);
+}
 
 }  // namespace mirka::test

@@ -21,7 +21,7 @@ std::uint16_t FreeLoopbackPort();
 // (retrying while the server is not listening yet). Returns whether both are up.
 bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* port = nullptr);
 
-// How many transfer rows show a finished transfer.
+// How many transfer rows show a finished transfer, all of its final cells written.
 int FinishedRows(const RecordedRows& rows);
 
 // Two link managers linked over loopback in one process, each with its window recorder.

@@ -2,6 +2,31 @@
 
 namespace mirka::test {
 
+bool CallRecorder::WaitFor(const std::function<bool()>& condition,
+                           std::chrono::milliseconds timeout) const {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        // Taken before the test, so a call that lands while it runs is not missed.
+        std::uint64_t seen = calls;
+        guard.unlock();
+        if (condition()) return true;
+        guard.lock();
+        if (!changed.wait_until(guard, deadline, [&] { return calls != seen; })) {
+            guard.unlock();
+            return condition();
+        }
+    }
+}
+
+void CallRecorder::Recorded() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ++calls;
+    }
+    changed.notify_all();
+}
+
 void RecordedRows::Apply(const TransferFact& fact) {
     std::lock_guard<std::mutex> guard(lock);
     ApplyTransferFact(rows, fact);
@@ -32,10 +57,19 @@ std::vector<TransferRow> RecordedRows::Rows() const {
     return rows.Rows();
 }
 
+void WindowRecorder::PostTransferFact(TransferFact fact) {
+    rows.Apply(fact);
+    Recorded();
+}
+
 void WindowRecorder::AppendLogMessage(std::vector<LogRun> runs) {
-    std::lock_guard<std::mutex> guard(lock);
-    messages.push_back(runs);
-    log.Append(std::move(runs));
+    {
+        // Both under the lock, so a waiter never sees the message in one and not the other.
+        std::lock_guard<std::mutex> guard(lock);
+        messages.push_back(runs);
+        log.Append(std::move(runs));
+    }
+    Recorded();
 }
 
 WString WindowRecorder::LogText() const {
@@ -44,25 +78,37 @@ WString WindowRecorder::LogText() const {
 }
 
 void WindowRecorder::SetPeerStatusText(const WString& text) {
-    std::lock_guard<std::mutex> guard(lock);
-    statusText = text;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        statusText = text;
+    }
+    Recorded();
 }
 
 void WindowRecorder::SetWindowTitle(const WString& newTitle) {
-    std::lock_guard<std::mutex> guard(lock);
-    title = newTitle;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        title = newTitle;
+    }
+    Recorded();
 }
 
 void WindowRecorder::ClearInputBox() {
     ++clearCount;
+    Recorded();
 }
+
 void WindowRecorder::FlashWindow() {
     ++flashCount;
+    Recorded();
 }
 
 void WindowRecorder::PlayWave(const WString& fileName) {
-    std::lock_guard<std::mutex> guard(lock);
-    sounds.push_back(fileName);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        sounds.push_back(fileName);
+    }
+    Recorded();
 }
 
 std::vector<std::vector<LogRun>> WindowRecorder::Messages() const {
@@ -95,8 +141,11 @@ MessageRecorder::~MessageRecorder() {
 }
 
 int MessageRecorder::Present(unsigned type, const WString& caption, const WString& text) {
-    std::lock_guard<std::mutex> guard(lock);
-    boxes.push_back({type, caption, text});
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        boxes.push_back({type, caption, text});
+    }
+    Recorded();
     return answer;
 }
 

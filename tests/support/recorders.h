@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +15,26 @@
 #include "toolkit/message_box.h"
 
 namespace mirka::test {
+
+// Records calls made from other threads and wakes whoever waits for one: a test waits for
+// what it expects to see, never for a fixed time.
+class CallRecorder {
+public:
+    // Waits until the condition holds, testing it again after every recorded call; returns
+    // its last value. The condition runs without the recorder's lock held.
+    bool WaitFor(const std::function<bool()>& condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+protected:
+    // After each call has been recorded (outside the lock).
+    void Recorded();
+
+    mutable std::mutex lock;  // the records of the derived class, and calls
+
+private:
+    mutable std::condition_variable changed;
+    std::uint64_t calls = 0;
+};
 
 // The transfer list as the window keeps it; facts are applied as they come, from any
 // thread, and the test thread reads it at any time.
@@ -29,8 +53,8 @@ private:
     TransferRows rows;
 };
 
-// Records every call a worker thread makes on the talk window.
-class WindowRecorder : public TalkWindowPort {
+// Records every call a worker thread makes on the talk window, the transfer facts included.
+class WindowRecorder : public TalkWindowPort, public CallRecorder {
 public:
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
@@ -38,7 +62,7 @@ public:
     void ClearInputBox() override;
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
-    void PostTransferFact(TransferFact fact) override { rows.Apply(fact); }
+    void PostTransferFact(TransferFact fact) override;
 
     RecordedRows& Transfers() { return rows; }
     WString LogText() const;
@@ -51,7 +75,6 @@ public:
 
 private:
     RecordedRows rows;
-    mutable std::mutex lock;
     LogDocument log;
     std::vector<std::vector<LogRun>> messages;
     WString statusText;
@@ -69,7 +92,7 @@ struct RecordedBox {
 
 // Installed for its lifetime as the process's message presenter (the one before comes back
 // after it); answers every box.
-class MessageRecorder : public MessagePresenter {
+class MessageRecorder : public MessagePresenter, public CallRecorder {
 public:
     explicit MessageRecorder(int answer = kIdOk);
     ~MessageRecorder() override;
@@ -79,11 +102,10 @@ public:
 private:
     int answer;
     MessagePresenter* previous;  // put back when the recorder goes
-    mutable std::mutex lock;
     std::vector<RecordedBox> boxes;
 };
 
-// Readable output of UTF-16 text in assertion messages.
+// UTF-16 text as UTF-8, for records kept as narrow text.
 std::string Utf8(const WString& text);
 
 }  // namespace mirka::test

@@ -5,8 +5,10 @@
 #include <chrono>
 
 #include <gtest/gtest.h>
+#include <boost/asio/ip/udp.hpp>
 
 #include "support/recorders.h"
+#include "support/wait.h"
 #include "upnp/fake_gateway.h"
 #include "upnp/upnp_test_support.h"
 
@@ -88,8 +90,14 @@ TEST(MapRouterPortTest, TickedCheckBoxSendsNothing) {
     EXPECT_FALSE(context.ownAddressText.empty());
     EXPECT_EQ(window.Titles(), std::vector<WString>{Title(context.ownAddressText)});
     EXPECT_EQ(window.StatusTexts(), std::vector<WString>{kHostNameStatus});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(gateway.Datagrams().empty());
+    // A datagram of the test's own after the call: once the gateway has it, one sent by the
+    // call would have come first.
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket probe(
+        io, boost::asio::ip::udp::endpoint(gateway.SearchEndpoint().address(), 0));
+    probe.send_to(boost::asio::buffer(std::string("probe")), gateway.SearchEndpoint());
+    ASSERT_TRUE(test::WaitUntil([&] { return !gateway.Datagrams().empty(); }));
+    EXPECT_EQ(gateway.Datagrams(), std::vector<std::string>{"probe"});
 }
 
 TEST(MapRouterPortTest, DiscoveryEndingsAndTheTitle) {
