@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/chat_font.h"
+#include "common/chat_font.h"
 #include "link/file_record.h"
 #include "link/frame.h"
 #include "secure/handshake.h"

@@ -6,15 +6,13 @@
 #include <functional>
 #include <map>
 
-#include "app/settings_place.h"
+#include "common/settings_place.h"
 #include "toolkit/text.h"
 
 // "conf.txt": an INI-like text file in the locale's code page. A ConfigFile is a short-lived
 // image of it: load, read or change a few entries, save, drop. Every save is therefore a
 // merge into what the file held a moment before, so entries nobody here knows survive.
 namespace mirka {
-
-inline constexpr char kConfigFileName[] = "conf.txt";
 
 // Lines longer than this are read in pieces, each parsed as a line of its own.
 inline constexpr std::size_t kConfigPieceUnits = 2047;

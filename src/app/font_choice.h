@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "app/chat_font.h"
+#include "common/chat_font.h"
 
 // The data side of the chat font chooser: the Windows LOGFONTW record the chooser starts
 // from (built from the chat font, optionally overlaid by "Font.ini") and the chosen font

@@ -8,7 +8,7 @@
 #include <random>
 #include <system_error>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "toolkit/file_system.h"
 
 namespace mirka {

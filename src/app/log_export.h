@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 #include "toolkit/text.h"
 
 // Writing the conversation log to a file, as RTF or as plain text.

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "app/config_file.h"
-#include "app/program_values.h"
+#include "common/program_values.h"
 
 // The values that outlive a run: the chat font, the user name and the receive folder,
 // read from "conf.txt" at start-up and written back at shutdown.

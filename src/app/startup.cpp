@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 
 namespace mirka {
 

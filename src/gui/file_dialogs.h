@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 #include "toolkit/filter_list.h"
 #include "toolkit/text.h"
 

@@ -6,7 +6,7 @@
 #include <QDialog>
 
 #include "app/font_choice.h"
-#include "app/program_values.h"
+#include "common/program_values.h"
 
 class QComboBox;
 class QLabel;

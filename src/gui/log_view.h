@@ -4,7 +4,7 @@
 
 #include <QTextBrowser>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 
 namespace mirka {
 

@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "app/send_pace.h"
 #include "app/settings.h"
 #include "app/startup.h"

@@ -7,7 +7,7 @@
 #include <QStandardPaths>
 #include <QTranslator>
 
-#include "app/settings_place.h"
+#include "common/settings_place.h"
 #include "toolkit/file_system.h"
 
 namespace mirka {

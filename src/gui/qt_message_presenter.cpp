@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 
 namespace mirka {
 

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/program_values.h"
+#include "common/program_values.h"
 
 namespace mirka {
 

@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "app/settings.h"
 #include "gui/blocking_call.h"
 #include "gui/desktop.h"

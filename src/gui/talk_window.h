@@ -6,8 +6,8 @@
 #include <QDialog>
 
 #include "app/chat_commands.h"
-#include "app/log_document.h"
-#include "app/program_values.h"
+#include "common/log_document.h"
+#include "common/program_values.h"
 #include "link/task_manager.h"
 #include "link/window_port.h"
 #include "transfer_list/transfer_rows.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "link/file_record.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/chat_font.h"
+#include "common/chat_font.h"
 #include "link/rate_sampler.h"
 #include "link/receive_paths.h"
 #include "link/window_port.h"

@@ -4,8 +4,8 @@
 
 #include <boost/asio/write.hpp>
 
-#include "app/debug_log.h"
-#include "app/log_message.h"
+#include "common/debug_log.h"
+#include "common/log_message.h"
 #include "link/transfer_engine.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"

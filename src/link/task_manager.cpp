@@ -4,7 +4,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 

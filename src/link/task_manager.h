@@ -20,8 +20,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include "app/chat_font.h"
-#include "app/program_values.h"
+#include "common/chat_font.h"
+#include "common/program_values.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"

@@ -11,8 +11,8 @@
 
 #include <boost/asio/buffer.hpp>
 
-#include "app/chat_font.h"
-#include "app/program_values.h"
+#include "common/chat_font.h"
+#include "common/program_values.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"

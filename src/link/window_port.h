@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 #include "toolkit/text.h"
 #include "transfer_list/transfer_rows.h"
 

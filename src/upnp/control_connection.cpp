@@ -1,6 +1,6 @@
 #include "upnp/control_connection.h"
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "upnp/udp_manager.h"
 
 namespace mirka {

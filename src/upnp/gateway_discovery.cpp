@@ -6,7 +6,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "toolkit/message_box.h"
 
 namespace mirka {

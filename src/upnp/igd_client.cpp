@@ -7,7 +7,7 @@
 #include <miniupnpc/upnpcommands.h>
 #include <miniupnpc/upnperrors.h>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "upnp/udp_manager.h"
 
 namespace mirka {

@@ -8,7 +8,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/host_name.hpp>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 #include "toolkit/text.h"

@@ -5,7 +5,7 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 
 namespace mirka {
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "support/recorders.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"

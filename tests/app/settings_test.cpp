@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "app/profiles.h"
 #include "support/scoped_locale.h"
 #include "support/temp_folder.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "app/startup.h"
 #include "support/temp_folder.h"
 

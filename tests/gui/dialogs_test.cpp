@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 #include "app/version_info.h"
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/program_values.h"
+#include "common/program_values.h"
 #include "gui/talk_window.h"
 #include "link/task_manager.h"
 #include "transfer_list/transfer_rows.h"

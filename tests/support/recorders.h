@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 #include "link/window_port.h"
 #include "toolkit/message_box.h"
 

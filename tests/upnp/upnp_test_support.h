@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "support/temp_folder.h"
 #include "upnp/login_status_port.h"
 

@@ -1,4 +1,4 @@
-#include "app/log_document.h"
+#include "common/log_document.h"
 
 namespace mirka {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/chat_font.h"
-#include "app/log_document.h"
+#include "common/chat_font.h"
+#include "common/log_document.h"
 
 namespace mirka {
 

@@ -1,4 +1,4 @@
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 
 #include "toolkit/platform.h"
 

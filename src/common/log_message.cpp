@@ -1,4 +1,4 @@
-#include "app/log_message.h"
+#include "common/log_message.h"
 
 #include <algorithm>
 

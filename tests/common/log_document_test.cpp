@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/log_document.h"
+#include "common/log_document.h"
 
 namespace mirka {
 namespace {

@@ -11,6 +11,8 @@
 // ChooseSettingsPlace in the GUI). Set once at start-up, before any of the files is opened.
 namespace mirka {
 
+inline constexpr char kConfigFileName[] = "conf.txt";
+
 void SetSettingsPlace(const std::filesystem::path& folder, WStringView defaultReceiveFolder);
 
 // The file's path in the settings folder: the bare name in the working folder.

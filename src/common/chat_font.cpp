@@ -1,4 +1,4 @@
-#include "app/chat_font.h"
+#include "common/chat_font.h"
 
 namespace mirka {
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/chat_font.h"
+#include "common/chat_font.h"
 #include "toolkit/text.h"
 
 // The process-wide values that outlive a single window: the user name, the chat font and the

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/debug_log.h"
+#include "common/debug_log.h"
 #include "support/temp_folder.h"
 
 namespace mirka {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_place.h"
+#include "common/settings_place.h"
 #include "toolkit/format.h"
 
 // The debug log "debug.txt": time-stamped entries in the locale's code page, appended

@@ -1,6 +1,4 @@
-#include "app/settings_place.h"
-
-#include "app/config_file.h"
+#include "common/settings_place.h"
 
 namespace mirka {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/log_message.h"
+#include "common/log_message.h"
 
 namespace mirka {
 namespace {
