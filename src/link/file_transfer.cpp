@@ -171,6 +171,7 @@ void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection
 }
 
 void TransferEngine::EndTransfersWithLink() {
+    link.AssertIoThread();
     std::vector<std::tuple<TransferDirection, std::int32_t, WString>> ended;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -312,6 +313,7 @@ void TransferEngine::SendControl(NETCODE code, std::int32_t taskId) {
 }
 
 bool TransferEngine::SenderPass() {
+    link.AssertPumpThread();
     std::vector<std::int32_t> ids;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -426,6 +428,7 @@ void TransferEngine::PostFact(TransferFact fact) {
 }
 
 bool TransferEngine::OnFileFrame(const FrameHeader& header) {
+    link.AssertIoThread();
     switch (header.code) {
         case NET_FILE_OFFER:
             return OnFileOffer();

@@ -165,6 +165,8 @@ private:
     void Wake() override;
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
     bool Stopping() const override { return stopping; }
+    void AssertIoThread() const override { ioThreadCheck.Assert(); }
+    void AssertPumpThread() const override { pumpThreadCheck.Assert(); }
 
     void JoinWorkers();
     // Window thread: the link before this one gets the linger to end by itself, then is cut

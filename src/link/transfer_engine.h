@@ -54,6 +54,9 @@ public:
     virtual std::int32_t SendBudget() const = 0;
     // True once the program is closing: the window may be gone.
     virtual bool Stopping() const = 0;
+    // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.
+    virtual void AssertIoThread() const = 0;
+    virtual void AssertPumpThread() const = 0;
 };
 
 // The file transfers of one link manager: the task tables (one per direction), offers,
