@@ -15,8 +15,10 @@ int main() {
     auto wallStart = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    std::printf("idle linked pair: %.4f s CPU in %.2f s wall = %.3f %% of one core (target < 0.5 %%)\n",
-                cpu, wall, 100.0 * cpu / wall);
+    double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    std::printf(
+        "idle linked pair: %.4f s CPU in %.2f s wall = %.3f %% of one core (target < 0.5 %%)\n",
+        cpu, wall, 100.0 * cpu / wall);
     return 0;
 }

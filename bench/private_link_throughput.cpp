@@ -50,7 +50,8 @@ bool Finished(const mirka::test::RecordedRows& rows) {
         server.SetPassphrase(passphrase);
         if (server.StartServer(port)) {
             double start = CpuSeconds();
-            mirka::test::WaitUntil([&] { return Finished(window.Transfers()); }, std::chrono::hours(1));
+            mirka::test::WaitUntil([&] { return Finished(window.Transfers()); },
+                                   std::chrono::hours(1));
             cpu = CpuSeconds() - start;
         }
         if (write(report, &cpu, sizeof cpu) != sizeof cpu) _exit(1);

@@ -48,7 +48,8 @@ Bytes Chat(const mirka::WString& line) {
     Bytes payload(style.begin(), style.end());
     Bytes text = Text(line);
     Append(payload, text);
-    return mirka::test::EncodeFrame(mirka::NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
+    return mirka::test::EncodeFrame(mirka::NET_CHAT, 0, static_cast<std::uint32_t>(text.size()),
+                                    payload);
 }
 
 Bytes Status(const mirka::WString& status) {
@@ -62,7 +63,7 @@ Bytes Status(const mirka::WString& status) {
 
 Bytes Data(std::int32_t id, const Bytes& bytes) {
     return mirka::test::EncodeFrame(mirka::NET_FILE_DATA, static_cast<std::uint32_t>(id),
-                 static_cast<std::uint32_t>(bytes.size()), bytes);
+                                    static_cast<std::uint32_t>(bytes.size()), bytes);
 }
 
 void Write(const fs::path& folder, const std::string& name, const Bytes& bytes) {
@@ -79,8 +80,10 @@ void Write(const fs::path& folder, const std::string& name, const std::string& t
 void LinkSeeds(const fs::path& folder) {
     using namespace mirka;
     Write(folder, "keepalive", mirka::test::EncodeFrame(NET_KEEPALIVE, 0, 0));
-    Write(folder, "offer", mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"seed.txt", 7, 10)));
-    Write(folder, "accept", mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Write(folder, "offer",
+          mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"seed.txt", 7, 10)));
+    Write(folder, "accept",
+          mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
     Bytes data = mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"d.bin", 3, 6));
     Append(data, Data(3, {'a', 'b', 'c', 'd', 'e', 'f'}));
     Write(folder, "data", data);
@@ -95,7 +98,8 @@ void LinkSeeds(const fs::path& folder) {
     // Both directions at once: an offer that is paused, resumed, partly sent and cancelled,
     // chat and status between its chunks, and the accept of this side's own offer.
     Bytes talk = mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"talk.txt", 1, 4100));
-    Append(talk, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
+    Append(talk,
+           mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
     Append(talk, Data(1, Bytes(2048, 'x')));
     Append(talk, Chat(u"a\r\nb\r\n"));
     Append(talk, mirka::test::EncodeFrame(NET_FILE_PAUSE, 0, 0));

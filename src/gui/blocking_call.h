@@ -16,7 +16,8 @@ auto RunWhileRepainting(Call&& call) {
     if constexpr (std::is_void_v<Result>) {
         std::thread worker([&] {
             call();
-            QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         });
         loop.exec(QEventLoop::ExcludeUserInputEvents);
         worker.join();
@@ -24,7 +25,8 @@ auto RunWhileRepainting(Call&& call) {
         Result result{};
         std::thread worker([&] {
             result = call();
-            QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         });
         loop.exec(QEventLoop::ExcludeUserInputEvents);
         worker.join();

@@ -3,10 +3,10 @@
 
 #include <QApplication>
 
-#include "common/debug_log.h"
 #include "app/send_pace.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "common/debug_log.h"
 #include "gui/blocking_call.h"
 #include "gui/login_window.h"
 #include "gui/program_files.h"

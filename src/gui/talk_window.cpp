@@ -14,8 +14,8 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "common/log_message.h"
 #include "app/settings.h"
+#include "common/log_message.h"
 #include "gui/blocking_call.h"
 #include "gui/desktop.h"
 #include "gui/dialog_units.h"
@@ -259,8 +259,7 @@ void TalkWindow::SetPeerStatusText(const WString& text) {
 
 void TalkWindow::SetWindowTitle(const WString& title) {
     QMetaObject::invokeMethod(
-        this, [this, title] { setWindowTitle(TitleText(title)); },
-        Qt::QueuedConnection);
+        this, [this, title] { setWindowTitle(TitleText(title)); }, Qt::QueuedConnection);
 }
 
 void TalkWindow::ClearInputBox() {

@@ -58,7 +58,8 @@ WString SafeReceivedName(WStringView offered) {
     if (last.size() >= 2 && last[1] == u':') last.remove_prefix(2);  // "C:name"
     WString name;
     for (char16_t c : last) {
-        bool reserved = c < 0x20 || c == 0x7F || WStringView(u"<>:\"|?*").find(c) != WStringView::npos;
+        bool reserved =
+            c < 0x20 || c == 0x7F || WStringView(u"<>:\"|?*").find(c) != WStringView::npos;
         name.push_back(reserved ? u'_' : c);
     }
     // Trailing dots and blanks are dropped by some file systems; "." and ".." are folders.
@@ -68,8 +69,9 @@ WString SafeReceivedName(WStringView offered) {
     // Keep the name within what file systems take, cutting the stem and keeping the extension.
     while (ToUtf8(name).size() > kMaxNameUtf8Bytes) {
         std::size_t dot = name.rfind(u'.');
-        std::size_t cut = (dot != WString::npos && dot > 0 && name.size() - dot <= 16) ? dot - 1
-                                                                                       : name.size() - 1;
+        std::size_t cut = (dot != WString::npos && dot > 0 && name.size() - dot <= 16)
+                              ? dot - 1
+                              : name.size() - 1;
         std::size_t eraseAt = cut;
         if (eraseAt > 0 && name[eraseAt] >= 0xDC00 && name[eraseAt] <= 0xDFFF) --eraseAt;
         name.erase(eraseAt, cut - eraseAt + 1);

@@ -106,7 +106,8 @@ public:
     static constexpr enumFileSendStatus FILE_RESEND = mirka::FILE_RESEND;
     static constexpr enumFileSendStatus FILE_PAUSE = mirka::FILE_PAUSE;
     void SendFile(const WString& path, int row = -1) { transfers.SendFile(path, row); }
-    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction) {
+    void SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
+                       TransferDirection direction) {
         transfers.SetFileStatus(taskId, status, direction);
     }
     void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }

@@ -7,7 +7,6 @@
 namespace mirka {
 namespace {
 
-
 bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }

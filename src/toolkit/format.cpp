@@ -120,7 +120,8 @@ std::size_t ParseSpec(WStringView format, std::size_t i, Directive& directive, A
         ++i;
     } else {
         while (i < format.size() && format[i] >= u'0' && format[i] <= u'9')
-            directive.width = (directive.width < 0 ? 0 : directive.width) * 10 + (format[i++] - u'0');
+            directive.width =
+                (directive.width < 0 ? 0 : directive.width) * 10 + (format[i++] - u'0');
     }
     if (i < format.size() && format[i] == u'.') {
         ++i;
@@ -162,7 +163,8 @@ std::size_t ParseSpec(WStringView format, std::size_t i, Directive& directive, A
 
 }  // namespace
 
-WString FormatText(std::size_t capacity, WStringView format, std::initializer_list<FormatArg> args) {
+WString FormatText(std::size_t capacity, WStringView format,
+                   std::initializer_list<FormatArg> args) {
     WString out;
     ArgReader reader(args);
     std::size_t limit = capacity == 0 ? 0 : capacity - 1;
@@ -188,12 +190,23 @@ WString FormatText(std::size_t capacity, WStringView format, std::initializer_li
             case u's':
             case u'S': {
                 WString body = reader.NextString();
-                if (directive.precision >= 0) CutUnits(body, static_cast<std::size_t>(directive.precision));
+                if (directive.precision >= 0)
+                    CutUnits(body, static_cast<std::size_t>(directive.precision));
                 Pad(out, body, directive);
                 break;
             }
-            case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
-            case u'f': case u'F': case u'e': case u'E': case u'g': case u'G':
+            case u'd':
+            case u'i':
+            case u'u':
+            case u'x':
+            case u'X':
+            case u'o':
+            case u'f':
+            case u'F':
+            case u'e':
+            case u'E':
+            case u'g':
+            case u'G':
                 FormatNumber(out, directive, reader);
                 break;
             default:

@@ -23,8 +23,12 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) {
 inline void PutU64(std::uint8_t* p, std::uint64_t v) {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline void PutI32(std::uint8_t* p, std::int32_t v) { PutU32(p, static_cast<std::uint32_t>(v)); }
-inline void PutI64(std::uint8_t* p, std::int64_t v) { PutU64(p, static_cast<std::uint64_t>(v)); }
+inline void PutI32(std::uint8_t* p, std::int32_t v) {
+    PutU32(p, static_cast<std::uint32_t>(v));
+}
+inline void PutI64(std::uint8_t* p, std::int64_t v) {
+    PutU64(p, static_cast<std::uint64_t>(v));
+}
 
 inline std::uint16_t GetU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -39,8 +43,12 @@ inline std::uint64_t GetU64(const std::uint8_t* p) {
     for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
     return v;
 }
-inline std::int32_t GetI32(const std::uint8_t* p) { return static_cast<std::int32_t>(GetU32(p)); }
-inline std::int64_t GetI64(const std::uint8_t* p) { return static_cast<std::int64_t>(GetU64(p)); }
+inline std::int32_t GetI32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(GetU32(p));
+}
+inline std::int64_t GetI64(const std::uint8_t* p) {
+    return static_cast<std::int64_t>(GetU64(p));
+}
 
 // UTF-16LE without terminator.
 inline Bytes EncodeUtf16Le(WStringView text) {

@@ -22,9 +22,13 @@ std::atomic<MessagePresenter*> installed{nullptr};
 
 }  // namespace
 
-void InstallMessagePresenter(MessagePresenter* presenter) { installed.store(presenter); }
+void InstallMessagePresenter(MessagePresenter* presenter) {
+    installed.store(presenter);
+}
 
-MessagePresenter* InstalledMessagePresenter() { return installed.load(); }
+MessagePresenter* InstalledMessagePresenter() {
+    return installed.load();
+}
 
 int PresentMessage(unsigned type, const WString& caption, const WString& text) {
     MessagePresenter* presenter = installed.load();

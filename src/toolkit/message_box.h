@@ -42,8 +42,7 @@ void ShowMessage(WStringView format, const Args&... args) {
 }
 
 template <typename... Args>
-int ShowTypedMessage(unsigned type, WStringView caption, WStringView format,
-                     const Args&... args) {
+int ShowTypedMessage(unsigned type, WStringView caption, WStringView format, const Args&... args) {
     return PresentMessage(type, WString(caption), Format(kFormatCapacity, format, args...));
 }
 

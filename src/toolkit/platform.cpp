@@ -6,14 +6,14 @@
 #include <winsock2.h>
 #else
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <sys/socket.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>

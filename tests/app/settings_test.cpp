@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/debug_log.h"
 #include "app/profiles.h"
+#include "common/debug_log.h"
 #include "support/scoped_locale.h"
 #include "support/temp_folder.h"
 

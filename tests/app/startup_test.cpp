@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/debug_log.h"
 #include "app/startup.h"
+#include "common/debug_log.h"
 #include "support/temp_folder.h"
 
 namespace mirka {
@@ -60,11 +60,11 @@ TEST_F(StartupTest, FullRunWritesTheSevenEntriesInOrder) {
     RecordingSteps steps;
     EXPECT_EQ(RunProgram(steps), 0);
     EXPECT_EQ(steps.calls, "locale,timer,load,login,talk,release,save,endtimer,");
-    EXPECT_EQ(Messages(folder.Path() / "debug.txt"),
-              (std::vector<std::string>{"start program ... ", "load .. program config",
-                                        "exit .. login window", "join .. talk window",
-                                        "exit .. talk window", "release .. ",
-                                        "close program ... "}));
+    EXPECT_EQ(
+        Messages(folder.Path() / "debug.txt"),
+        (std::vector<std::string>{"start program ... ", "load .. program config",
+                                  "exit .. login window", "join .. talk window",
+                                  "exit .. talk window", "release .. ", "close program ... "}));
 }
 
 TEST_F(StartupTest, ClosedLoginWindowWritesTwoEntriesAndSavesNothing) {

@@ -5,7 +5,9 @@
 namespace mirka {
 namespace {
 
-LogRun PlainRun(const char16_t* text) { return LogRun{text, LogStyle{}}; }
+LogRun PlainRun(const char16_t* text) {
+    return LogRun{text, LogStyle{}};
+}
 
 TEST(LogDocument, ViewersGetOnlyWhatTheyHaveNotShown) {
     LogDocument log;

@@ -33,7 +33,8 @@ TEST(LogMessage, TextWithoutLineBreakGivesErrorLineAndDump) {
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].text, u"Error: Null Pointer\r\nPROGRAM_SOURCE:.\\main LINE118\r\n");
     // "A\0B\0": the dump's character column ends at the first zero byte.
-    EXPECT_EQ(runs[1].text.substr(136, 68 - 2 - 16), u"41 00 42 00 00 00 00 00 00 00 00 00 00 00 00 00 | ");
+    EXPECT_EQ(runs[1].text.substr(136, 68 - 2 - 16),
+              u"41 00 42 00 00 00 00 00 00 00 00 00 00 00 00 00 | ");
     EXPECT_TRUE(runs[1].text.ends_with(u"| A"));
 }
 

@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/log_message.h"
 #include "app/version_info.h"
+#include "common/log_message.h"
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
 #include "gui/input_dialog.h"

@@ -1,7 +1,7 @@
 #include <clocale>
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 // One QApplication for all window tests, on the offscreen platform.
 int main(int argc, char** argv) {

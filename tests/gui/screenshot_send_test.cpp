@@ -1,12 +1,12 @@
 #include <fstream>
 
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
 #include <QKeyEvent>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "gui/input_box.h"
 #include "gui/screenshot_paste.h"
@@ -22,7 +22,8 @@ namespace {
 
 std::vector<char> Bytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<char>((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
 }
 
 // Left Ctrl+V with a picture on the clipboard, "送信" in the preview, and the file arrives at
@@ -37,7 +38,9 @@ TEST(ScreenshotSend, LeftControlVSendsThePictureToThePeer) {
         ASSERT_TRUE(pair.Link());
         pair.serverValues.SetReceiveFolder(inbox.WithSeparator());
         TalkWindow::Hooks hooks;
-        hooks.pasteScreenshot = [&](QWidget* owner) { return PasteScreenshot(owner, pair.clientValues); };
+        hooks.pasteScreenshot = [&](QWidget* owner) {
+            return PasteScreenshot(owner, pair.clientValues);
+        };
         TalkWindow client(*pair.client, pair.clientValues, "10.0.0.2", hooks);
         TalkWindow server(*pair.server, pair.serverValues, "10.0.0.1", {});
         client.show();

@@ -1,17 +1,17 @@
 #include <fstream>
 
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 #include "gui/input_box.h"
 #include "gui/log_view.h"
@@ -53,8 +53,8 @@ void Type(InputBox* box, const QString& text) {
 
 void PressControl(InputBox* box, quint32 keysym, bool down) {
     QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control,
-                    down ? Qt::ControlModifier : Qt::NoModifier, keysym == kLeftControlKeysym ? 37 : 105,
-                    keysym, 0);
+                    down ? Qt::ControlModifier : Qt::NoModifier,
+                    keysym == kLeftControlKeysym ? 37 : 105, keysym, 0);
     QCoreApplication::sendEvent(box, &event);
 }
 
@@ -266,7 +266,8 @@ TEST(TalkWindow, NameChangeReachesThePeersTitle) {
     windows.clientWindow->Action(40004)->trigger();
     EXPECT_EQ(windows.pair.clientValues.UserName(), u"新しい名前");
     ASSERT_TRUE(WaitWithEvents([&] {
-        return windows.serverWindow->windowTitle() == QStringLiteral("ミルカ Ver.T100a - 新しい名前");
+        return windows.serverWindow->windowTitle() ==
+               QStringLiteral("ミルカ Ver.T100a - 新しい名前");
     }));
 }
 

@@ -77,8 +77,8 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
     pair.client->QueueChatLine(u"ないしょの話", u"client");
     pair.server->QueueChatLine(u"こちらも秘密", u"server");
     pair.Send(path);
-    ASSERT_TRUE(
-        pair.serverWindow.WaitFor([&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
     ASSERT_TRUE(pair.clientWindow.WaitFor(
         [&] { return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos; }));
     ASSERT_TRUE(pair.serverWindow.WaitFor(

@@ -285,7 +285,9 @@ TEST(TransferPeer, SenderStatusChangesActLocallyOrSendTheirCodes) {
         // offers in separate passes.
         do {
             ASSERT_TRUE(peer.ReadHeader(header));
-            if (header.code == NET_FILE_DATA) ASSERT_TRUE(peer.Read(record, header.lengthField));
+            if (header.code == NET_FILE_DATA) {
+                ASSERT_TRUE(peer.Read(record, header.lengthField));
+            }
         } while (header.code == NET_FILE_DATA);
         ASSERT_EQ(header.code, NET_FILE_OFFER);
         ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));

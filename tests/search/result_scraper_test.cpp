@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/scoped_locale.h"
 #include "search/result_scraper.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {

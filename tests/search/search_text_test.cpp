@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/scoped_locale.h"
 #include "search/search_text.h"
+#include "support/scoped_locale.h"
 
 namespace mirka {
 namespace {

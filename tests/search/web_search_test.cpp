@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "fake_engine.h"
-#include "support/scoped_locale.h"
 #include "search/result_scraper.h"
 #include "search/search_text.h"
 #include "search/web_search.h"
+#include "support/scoped_locale.h"
 #include "support/wait.h"
 
 namespace mirka {

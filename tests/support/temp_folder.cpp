@@ -22,7 +22,9 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path, ignored);
 }
 
-WString TempFolder::WithSeparator() const { return FromFsPath(path) + kPathSeparator; }
+WString TempFolder::WithSeparator() const {
+    return FromFsPath(path) + kPathSeparator;
+}
 
 std::string ReadFileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/format.h"
 #include "support/scoped_locale.h"
+#include "toolkit/format.h"
 
 namespace mirka {
 namespace {
