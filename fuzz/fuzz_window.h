@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "link/window_port.h"
@@ -23,8 +24,17 @@ public:
     void ClearInputBox() override {}
     void FlashWindow() override {}
     void PlayWave(const WString&) override {}
-    TransferRows& Transfers() override { return rows; }
+    // Applied here as the window thread would; CheckRows reads them after the link is done.
+    void PostTransferFact(TransferFact fact) override {
+        std::lock_guard<std::mutex> guard(rowsLock);
+        ApplyTransferFact(rows, fact);
+    }
+    std::vector<TransferRow> Rows() const {
+        std::lock_guard<std::mutex> guard(rowsLock);
+        return rows.Rows();
+    }
 
+    mutable std::mutex rowsLock;
     TransferRows rows;
     std::atomic<int> logMessages{0};
     std::atomic<int> statusTexts{0};

@@ -196,7 +196,7 @@ void CheckFolders(Workspace& w) {
 }
 
 void CheckRows(Workspace& w, const CountingWindow& window) {
-    for (const auto& row : window.rows.Rows()) {
+    for (const auto& row : window.Rows()) {
         if (row.direction != mirka::TransferDirection::Receiving) continue;
         const mirka::WString& path = row.cells[mirka::kColumnPath];
         if (!path.starts_with(w.inboxText) ||
