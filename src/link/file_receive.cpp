@@ -98,7 +98,7 @@ bool TransferEngine::OnFileOffer() {
     FrameHeader header;
     header.code = NET_FILE_ACCEPT;
     auto reply = record.Encode();
-    WriteFrame(header, {asio::buffer(reply)});
+    link.WriteFrame(header, {asio::buffer(reply)});
     return true;
 }
 

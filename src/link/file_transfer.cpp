@@ -98,7 +98,7 @@ void TransferEngine::OfferFile(const WString& path, int row) {
     FrameHeader header;
     header.code = NET_FILE_OFFER;
     auto bytes = record.Encode();
-    if (WriteFrame(header, {asio::buffer(bytes)})) return;
+    if (link.WriteFrame(header, {asio::buffer(bytes)})) return;
     // The link ended under the offer: no accept can come, so it must not wait for one.
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -291,14 +291,14 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
     }
 }
 
-bool TransferEngine::WriteFrame(const FrameHeader& header,
-                                std::initializer_list<asio::const_buffer> payload) {
+bool TransferLink::WriteFrame(const FrameHeader& header,
+                              std::initializer_list<asio::const_buffer> payload) {
     auto headerBytes = header.Encode();
     std::vector<asio::const_buffer> parts;
     parts.reserve(payload.size() + 1);
     parts.push_back(asio::buffer(headerBytes));
     parts.insert(parts.end(), payload.begin(), payload.end());
-    return link.WriteParts(parts);
+    return WriteParts(parts);
 }
 
 void TransferEngine::AppendLog(WStringView text) {
@@ -309,7 +309,7 @@ void TransferEngine::SendControl(NETCODE code, std::int32_t taskId) {
     FrameHeader header;
     header.code = code;
     header.lengthField = static_cast<std::uint32_t>(taskId);
-    WriteFrame(header);
+    link.WriteFrame(header);
 }
 
 bool TransferEngine::SenderPass() {

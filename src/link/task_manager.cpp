@@ -321,16 +321,6 @@ bool TaskManager::ReadPayload(void* destination, std::size_t n) {
     return false;
 }
 
-bool TaskManager::WriteFrame(const FrameHeader& header,
-                             std::initializer_list<asio::const_buffer> payload) {
-    auto headerBytes = header.Encode();
-    std::vector<asio::const_buffer> parts;
-    parts.reserve(payload.size() + 1);
-    parts.push_back(asio::buffer(headerBytes));
-    parts.insert(parts.end(), payload.begin(), payload.end());
-    return WriteParts(parts);
-}
-
 const std::uint8_t* TaskManager::BufferedPayload(std::size_t n) {
     ioThreadCheck.Assert();
     if (!ioLink || ioLink->Stream().Available() < n) return nullptr;

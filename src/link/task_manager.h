@@ -150,8 +150,7 @@ public:
 protected:
     // Any thread: writes one frame (header and payload parts) as a unit with respect to other
     // frames. A failed write closes the link.
-    bool WriteFrame(const FrameHeader& header,
-                    std::initializer_list<boost::asio::const_buffer> payload = {});
+    using TransferLink::WriteFrame;
     // I/O thread: blocking read of exactly n payload bytes of the frame being handled.
     bool ReadPayload(void* destination, std::size_t n) override;
     void AppendLog(const CharFormat* style, WStringView text);

@@ -46,6 +46,9 @@ public:
     virtual void ConsumePayload(std::size_t n) = 0;
     // Any thread: one unit of whole frames to the peer; false when the link is gone.
     virtual bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) = 0;
+    // Any thread: one frame, its header and payload parts written as one unit.
+    bool WriteFrame(const FrameHeader& header,
+                    std::initializer_list<boost::asio::const_buffer> payload = {});
     // Any thread: runs the command on the pump thread.
     virtual void PostCommand(Command command) = 0;
     // Any thread: the pump looks at the senders again.
@@ -113,8 +116,6 @@ private:
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
     void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
     void SendChunks(std::int32_t taskId);
-    bool WriteFrame(const FrameHeader& header,
-                    std::initializer_list<boost::asio::const_buffer> payload = {});
     void SendControl(NETCODE code, std::int32_t taskId);
     // `path`: the sent file's path, or where a received file ended.
     void FinishTransfer(const TransferFigures& figures, const WString& path);
