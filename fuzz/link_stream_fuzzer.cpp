@@ -66,6 +66,34 @@ Mode TakeMode(const std::uint8_t*& data, std::size_t& size) {
     return mode;
 }
 
+// libFuzzer's time-out alarm (SIGALRM) interrupts a blocking call of this thread; such a call
+// goes on where it stopped instead of failing the input.
+void ReadFully(tcp::socket& peer, asio::mutable_buffer into, boost::system::error_code& error) {
+    auto* bytes = static_cast<std::uint8_t*>(into.data());
+    for (std::size_t done = 0; done < into.size();) {
+        done += peer.read_some(asio::buffer(bytes + done, into.size() - done), error);
+        if (error == asio::error::interrupted) error.clear();
+        if (error) return;
+    }
+}
+
+void WriteFully(tcp::socket& peer, asio::const_buffer from, boost::system::error_code& error) {
+    const auto* bytes = static_cast<const std::uint8_t*>(from.data());
+    for (std::size_t done = 0; done < from.size();) {
+        done += peer.write_some(asio::buffer(bytes + done, from.size() - done), error);
+        if (error == asio::error::interrupted) error.clear();
+        if (error) return;
+    }
+}
+
+void Accept(tcp::acceptor& acceptor, tcp::socket& peer) {
+    boost::system::error_code error;
+    do {
+        acceptor.accept(peer, error);
+    } while (error == asio::error::interrupted);
+    if (error) throw boost::system::system_error(error, "accept");
+}
+
 // Plays the server's side of a handshake with the same passphrase, then seals `data`
 // (without its last `raw` bytes, which follow as they are). Empty when the handshake fails.
 std::vector<std::uint8_t> HandshakeAndSeal(tcp::socket& peer, const std::uint8_t* data,
@@ -79,13 +107,13 @@ std::vector<std::uint8_t> HandshakeAndSeal(tcp::socket& peer, const std::uint8_t
                                     mirka::secure::AsBytes(kPassphrase));
     mirka::secure::Frame frame;
     boost::system::error_code error;
-    asio::write(peer, asio::buffer(server.Hello()), error);
-    asio::read(peer, asio::buffer(frame), error);
+    WriteFully(peer, asio::buffer(server.Hello()), error);
+    if (!error) ReadFully(peer, asio::buffer(frame), error);
     if (error) return {};
     auto step = server.OnPeerFrame(frame.data());
     if (!step.reply) return {};
-    asio::write(peer, asio::buffer(*step.reply), error);
-    asio::read(peer, asio::buffer(frame), error);
+    WriteFully(peer, asio::buffer(*step.reply), error);
+    if (!error) ReadFully(peer, asio::buffer(frame), error);
     if (error || server.OnPeerFrame(frame.data()).outcome != mirka::secure::Outcome::Established)
         return {};
     mirka::secure::RecordWriter writer(server.Keys().send);
@@ -224,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (mode == Mode::Plain) {
             if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
             tcp::socket peer(w.io);
-            w.acceptor.accept(peer);
+            Accept(w.acceptor, peer);
             manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
             if (!FeedAndDrain(w, peer, data, size)) CountingWindow::Fail("the link did not end");
         } else {
@@ -234,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             bool linked = false;
             std::thread connecter([&] { linked = manager.ConnectToServer("127.0.0.1", w.port); });
             tcp::socket peer(w.io);
-            w.acceptor.accept(peer);
+            Accept(w.acceptor, peer);
             std::vector<std::uint8_t> stream(data, data + size);
             if (mode == Mode::Records) {
                 stream = HandshakeAndSeal(peer, data, size);
