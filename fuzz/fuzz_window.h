@@ -24,6 +24,7 @@ public:
     void ClearInputBox() override {}
     void FlashWindow() override {}
     void PlayWave(const WString&) override {}
+    void ShowLinkClosed() override {}
     // Applied here as the window thread would; CheckRows reads them after the link is done.
     void PostTransferFact(TransferFact fact) override {
         std::lock_guard<std::mutex> guard(rowsLock);

@@ -245,6 +245,18 @@ void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) {
         Qt::QueuedConnection);
 }
 
+void TalkWindow::ShowLinkClosed() {
+    // The encryption mark of the title goes with the link.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QString title = windowTitle();
+            QString mark = QString::fromStdU16String(kPrivateTitleSuffix);
+            if (title.endsWith(mark)) setWindowTitle(title.chopped(mark.size()));
+        },
+        Qt::QueuedConnection);
+}
+
 void TalkWindow::PostTransferFact(TransferFact fact) {
     QMetaObject::invokeMethod(
         this, [this, fact = std::move(fact)] { ApplyTransferFact(rows, fact); },

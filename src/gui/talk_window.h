@@ -72,6 +72,7 @@ public:
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
     void PostTransferFact(TransferFact fact) override;
+    void ShowLinkClosed() override;
 
     // ChatCommandTarget: window thread only (the log's writers assert it in debug builds).
     void AppendLog(const WString& text) override;
@@ -167,6 +168,5 @@ private:
 };
 
 inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";
-inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]";
 
 }  // namespace mirka

@@ -14,6 +14,15 @@ constexpr std::size_t kChatLineCapacity = 2048;
 // Status texts are at most 1,031 units (a 2,064-byte buffer with its terminator).
 constexpr std::size_t kStatusCapacity = 1032;
 constexpr std::size_t kSenderNameBytes = 256;
+
+// A peer's name cannot make a plain link look encrypted: the mark the window adds to the title
+// of an encrypted link is taken out of it wherever it stands.
+WString WithoutPrivacyMark(WString name) {
+    constexpr WStringView mark = u"[暗号化された接続]";
+    for (std::size_t at = name.find(mark); at != WString::npos; at = name.find(mark, at))
+        name.erase(at, mark.size());
+    return name;
+}
 }  // namespace
 
 void TaskManager::QueueChatLine(const WString& text, const WString& name) {
@@ -104,8 +113,8 @@ bool TaskManager::OnStatusMessage(const FrameHeader& header) {
     text.resize(std::min(text.size(), text.find(u'\0')));
     std::uint8_t name[kSenderNameBytes];
     if (!ReadPayload(name, sizeof name)) return false;
-    WString title =
-        Format(kFormatCapacity, u"%s - ", kProgramTitle) + GetUtf16Field(name, sizeof name);
+    WString title = Format(kFormatCapacity, u"%s - ", kProgramTitle) +
+                    WithoutPrivacyMark(GetUtf16Field(name, sizeof name));
     if (auto window = ownerWindow.Borrow()) {
         window->SetPeerStatusText(text);
         window->SetWindowTitle(title);

@@ -75,8 +75,12 @@ void TaskManager::RestartThreads() {
 }
 
 void TaskManager::SetLinkState(enumLinkState state) {
-    linkState = state;
+    enumLinkState before = linkState.exchange(state);
     Wake();
+    // Only the change from a standing link tells the window, once.
+    if (state == LINK_CLOSED && (before == LINK_SERVER || before == LINK_CLIENT)) {
+        if (auto window = ownerWindow.Borrow()) window->ShowLinkClosed();
+    }
 }
 
 std::shared_ptr<PeerLink> TaskManager::NewLink() {

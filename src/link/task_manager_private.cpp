@@ -30,6 +30,9 @@ void TaskManager::SetPassphrase(const WString& text) {
 }
 
 bool TaskManager::LinkIsPrivate() const {
+    // A closed link is no longer shown as encrypted, whatever its records were.
+    enumLinkState state = linkState;
+    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
     std::shared_ptr<PeerLink> link = CurrentLink();
     return link && link->Private().Sealing();
 }

@@ -29,7 +29,14 @@ public:
     virtual void PlayWave(const WString& fileName) = 0;
     // A fact about a transfer, for the window's transfer list.
     virtual void PostTransferFact(TransferFact fact) = 0;
+    // The link has closed: whatever shows it as standing (the encryption mark) goes. Sent
+    // once per link, after the window was attached; a window that attaches to a link that
+    // has already closed learns it from the link's state.
+    virtual void ShowLinkClosed() = 0;
 };
+
+// What a window adds to the title of an encrypted link. A peer's name never carries it.
+inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]";
 
 // The talk window as the link's worker threads see it. The window thread attaches and
 // detaches it; a worker borrows it for the calls it makes, and detaching waits until no

@@ -35,4 +35,9 @@ int PresentMessage(unsigned type, const WString& caption, const WString& text) {
     return (presenter ? presenter : &defaultPresenter)->Present(type, caption, text);
 }
 
+void PostMessageBox(unsigned type, const WString& caption, const WString& text) {
+    MessagePresenter* presenter = installed.load();
+    (presenter ? presenter : &defaultPresenter)->Post(type, caption, text);
+}
+
 }  // namespace mirka

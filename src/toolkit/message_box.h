@@ -23,6 +23,11 @@ public:
     virtual ~MessagePresenter() = default;
     // Shows the box and blocks the calling thread until it is closed; returns the button.
     virtual int Present(unsigned type, const WString& caption, const WString& text) = 0;
+    // Shows an OK box without waiting for it: for worker threads, which must not stop reading
+    // or sending while a box is open. Unless a presenter says otherwise, the same as Present.
+    virtual void Post(unsigned type, const WString& caption, const WString& text) {
+        Present(type, caption, text);
+    }
 };
 
 // Installs the presenter for the whole process; nullptr restores the default, which writes
@@ -32,6 +37,7 @@ void InstallMessagePresenter(MessagePresenter* presenter);
 MessagePresenter* InstalledMessagePresenter();
 
 int PresentMessage(unsigned type, const WString& caption, const WString& text);
+void PostMessageBox(unsigned type, const WString& caption, const WString& text);
 
 inline constexpr char16_t kShowMessageCaption[] = u"Show Message";
 inline constexpr char16_t kErrorCaption[] = u"エラー";
@@ -44,6 +50,12 @@ void ShowMessage(WStringView format, const Args&... args) {
 template <typename... Args>
 int ShowTypedMessage(unsigned type, WStringView caption, WStringView format, const Args&... args) {
     return PresentMessage(type, WString(caption), Format(kFormatCapacity, format, args...));
+}
+
+// The box of ShowTypedMessage, shown without waiting for the user.
+template <typename... Args>
+void PostTypedMessage(unsigned type, WStringView caption, WStringView format, const Args&... args) {
+    PostMessageBox(type, WString(caption), Format(kFormatCapacity, format, args...));
 }
 
 }  // namespace mirka

@@ -103,6 +103,11 @@ void WindowRecorder::FlashWindow() {
     Recorded();
 }
 
+void WindowRecorder::ShowLinkClosed() {
+    ++closedCount;
+    Recorded();
+}
+
 void WindowRecorder::PlayWave(const WString& fileName) {
     {
         std::lock_guard<std::mutex> guard(lock);

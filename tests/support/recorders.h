@@ -63,8 +63,10 @@ public:
     void FlashWindow() override;
     void PlayWave(const WString& fileName) override;
     void PostTransferFact(TransferFact fact) override;
+    void ShowLinkClosed() override;
 
     RecordedRows& Transfers() { return rows; }
+    int linkClosings() const { return closedCount; }
     WString LogText() const;
     std::vector<std::vector<LogRun>> Messages() const;
     WString StatusText() const;
@@ -82,6 +84,7 @@ private:
     std::vector<WString> sounds;
     std::atomic<int> flashCount{0};
     std::atomic<int> clearCount{0};
+    std::atomic<int> closedCount{0};
 };
 
 struct RecordedBox {
