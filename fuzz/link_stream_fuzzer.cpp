@@ -18,9 +18,11 @@
 // Second mode, the private link: an input that starts with "\xffPLh" is the stream a manager
 // with a passphrase reads from its first byte on (hellos, confirmations, anything else); one
 // that starts with "\xffPLr" first has the peer complete a real handshake, then the rest is
-// sealed into records and sent, except the last n bytes (n = the byte after the prefix),
-// which follow unsealed, so the frame handlers are reached through the records and the
-// record reader meets broken records too.
+// sealed into records and sent, except the last n bytes (n = the low 7 bits of the byte
+// after the prefix), which follow unsealed, so the frame handlers are reached through the
+// records and the record reader meets broken records too. With that byte's high bit set the
+// sealed part ends with the final record, so the bytes behind it meet an ended stream.
+// In the handshake mode no frame may reach a handler: the window hears nothing.
 
 #include <cstdint>
 #include <cstdlib>
@@ -98,7 +100,9 @@ void Accept(tcp::acceptor& acceptor, tcp::socket& peer) {
 // (without its last `raw` bytes, which follow as they are). Empty when the handshake fails.
 std::vector<std::uint8_t> HandshakeAndSeal(tcp::socket& peer, const std::uint8_t* data,
                                            std::size_t size) {
-    std::size_t raw = size > 0 ? std::min<std::size_t>(data[0], size - 1) : 0;
+    std::size_t raw = size > 0 ? std::min<std::size_t>(data[0] & 0x7F, size - 1) : 0;
+    auto end = size > 0 && (data[0] & 0x80) != 0 ? mirka::secure::RecordWriter::End::Final
+                                                 : mirka::secure::RecordWriter::End::No;
     if (size > 0) {
         ++data;
         --size;
@@ -118,7 +122,7 @@ std::vector<std::uint8_t> HandshakeAndSeal(tcp::socket& peer, const std::uint8_t
         return {};
     mirka::secure::RecordWriter writer(server.Keys().send);
     std::vector<std::uint8_t> stream;
-    writer.Seal({data, size - raw}, stream);
+    writer.Seal({data, size - raw}, stream, end);
     stream.insert(stream.end(), data + size - raw, data + size);
     return stream;
 }
@@ -275,6 +279,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (connecter.joinable()) connecter.join();
             // Nothing but a real handshake makes the link private.
             if (mode == Mode::Handshake && linked) CountingWindow::Fail("a link from noise");
+            if (mode == Mode::Handshake && (window.logMessages || window.statusTexts ||
+                                            window.titles || !window.Rows().empty()))
+                CountingWindow::Fail("a frame handled without a sealed link");
         }
     }
     CheckFolders(w);

@@ -130,6 +130,12 @@ void LinkSeeds(const fs::path& folder) {
     Append(records, talk);
     Append(records, {0x20, 0, 0, 0, 1, 2, 3, 4});
     Write(folder, "private_records", records);
+    // The same ended by the final record, with a record and a frame behind it.
+    Bytes ended = {0xff, 'P', 'L', 'r', 0x80 | 56};
+    Append(ended, talk);
+    Append(ended, {0x20, 0, 0, 0, 1, 2, 3, 4});
+    Append(ended, mirka::test::EncodeFrame(NET_KEEPALIVE, 0, 0));
+    Write(folder, "private_records_ended", ended);
 
     // Inputs that once broke a check, kept so every short run tries them again.
     Write(folder, "regression_empty_status", Status(u""));

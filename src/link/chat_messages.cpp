@@ -82,7 +82,10 @@ void TaskManager::SendStatusMessage(int, const WString& statusText) {
 void TaskManager::SendDisconnectRequest(int) {
     FrameHeader header;
     header.code = NET_DISCONNECT;
-    WriteFrame(header);
+    // On a private link the request is the final record, which tells the peer that the link
+    // ends on purpose.
+    auto bytes = header.Encode();
+    WriteToPeer({asio::buffer(bytes)}, PeerLink::Last::Yes);
 }
 
 bool TaskManager::OnChatLine(const FrameHeader& header) {

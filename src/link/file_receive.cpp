@@ -17,9 +17,6 @@ namespace {
 // Ids whose later data frames are dropped without an answer; the oldest are forgotten.
 constexpr std::size_t kSilencedIdsKept = 4096;
 
-std::int32_t FollowingId(std::int32_t id) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
-}
 }  // namespace
 
 void TransferEngine::SilenceReceiveId(std::int32_t taskId) {
@@ -39,9 +36,14 @@ bool TransferEngine::OnFileOffer() {
     std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
     std::int64_t stillToWrite = 0;
     bool full;
+    if (record.taskId < 0) {
+        // No row could show it, and the next own id must not follow it.
+        RefuseOffer(record, OfferRefusal::BadId, name);
+        return true;
+    }
     {
         std::lock_guard<std::mutex> guard(tasksLock);
-        nextTaskId = FollowingId(record.taskId);
+        nextTaskId = FollowingTaskId(record.taskId);
         if (receiveTasks.count(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.
@@ -129,6 +131,12 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
                                  u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
                                  u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
                                  name));
+                break;
+            case OfferRefusal::BadId:
+                AppendLog(Format(kFormatCapacity,
+                                 u"SystemError:: \r\n転送番号 %d は使えないため、"
+                                 u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                 record.taskId, name));
                 break;
         }
     }

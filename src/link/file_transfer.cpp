@@ -21,11 +21,6 @@ constexpr std::int32_t kDefaultBudget = 2048;
 // Whole data frames are gathered up to this size before one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 
-// The id after another, wrapping at the 32-bit end: a peer may offer any id, even the last.
-std::int32_t FollowingId(std::int32_t id) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
-}
-
 // A send paused before its accept stays paused once accepted; one whose bytes have all gone
 // finishes whatever the user asks.
 // Running, or done and still to be finished by the next pass.
@@ -85,8 +80,8 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         record.taskId = nextTaskId;
         // An id still in use here (either direction) would mix up rows and controls.
         while (sendTasks.count(record.taskId) || receiveTasks.count(record.taskId))
-            record.taskId = FollowingId(record.taskId);
-        nextTaskId = FollowingId(record.taskId);
+            record.taskId = FollowingTaskId(record.taskId);
+        nextTaskId = FollowingTaskId(record.taskId);
         auto entry = std::make_unique<FileManager>(TransferDirection::Sending);
         entry->path = path;
         entry->fileSize = size;
@@ -123,12 +118,12 @@ bool TransferEngine::OnFileAccept() {
         }
     }
     if (localSize < 0) {
-        ShowMessage(u"taskId %d == EOF", record.taskId);
+        PostShowMessage(u"taskId %d == EOF", record.taskId);
         return true;
     }
     if (localSize != record.fileSize) {
-        ShowMessage(u"ヘッダが壊れています %d != %d", static_cast<std::int32_t>(localSize),
-                    static_cast<std::int32_t>(record.fileSize));
+        PostShowMessage(u"ヘッダが壊れています %d != %d", static_cast<std::int32_t>(localSize),
+                        static_cast<std::int32_t>(record.fileSize));
     }
     bool opened = false;
     WString path;

@@ -79,6 +79,12 @@ void PeerLink::ContinueReading() {
     }
 }
 
+// The gate. This loop is the only place where a frame read from the peer reaches the owner's
+// handlers, and it asks the private link for every one: a link begun without a passphrase
+// passes frames on (a peer's hello goes to the handshake, to be answered); with a passphrase
+// every frame belongs to the handshake until it is decided, and only a sealed link passes
+// frames, which then come from records that passed their check. Any other end of the
+// handshake refuses the frame and ends the link here, so nothing read after it is handled.
 void PeerLink::ReadFrames() {
     ioThread.Assert();
     for (int handled = 0; handled < kFramesPerTurn; ++handled) {
@@ -93,22 +99,30 @@ void PeerLink::ReadFrames() {
                                             std::size_t got) { self->OnRead(error, got); });
             return;
         }
-        if (privateLink.Takes(stream.Data())) {
-            std::array<std::uint8_t, FrameHeader::kBytes> frame;
-            std::memcpy(frame.data(), stream.Data(), frame.size());
-            stream.Consume(frame.size());
-            if (!OnHandshakeFrame(frame.data())) return Finish();
-            continue;
+        switch (privateLink.RouteOf(stream.Data())) {
+            case PrivateLink::Route::Refuse:
+                return Finish();
+            case PrivateLink::Route::Handshake: {
+                std::array<std::uint8_t, FrameHeader::kBytes> frame;
+                std::memcpy(frame.data(), stream.Data(), frame.size());
+                stream.Consume(frame.size());
+                if (!OnHandshakeFrame(frame.data())) return Finish();
+                break;
+            }
+            case PrivateLink::Route::Owner: {
+                FrameHeader header = FrameHeader::Decode(stream.Data());
+                stream.Consume(FrameHeader::kBytes);
+                if (!owner.OnFrame(*this, header)) return Finish();
+                break;
+            }
         }
-        FrameHeader header = FrameHeader::Decode(stream.Data());
-        stream.Consume(FrameHeader::kBytes);
-        if (!owner.OnFrame(*this, header)) return Finish();
     }
     asio::post(io, [self = shared_from_this()] { self->ContinueReading(); });
 }
 
 void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
-    if (error) return Fail(PeerLinkOwner::Failure::ReadFailed);
+    if (error)
+        return Fail(Cut() ? PeerLinkOwner::Failure::Cut : PeerLinkOwner::Failure::ReadFailed);
     if (!stream.CommitFill(got)) return Fail(PeerLinkOwner::Failure::RecordFailed);
     ContinueReading();
 }
@@ -124,14 +138,29 @@ bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
         stream.BeginRecords(privateLink.TakeReader());
         handshakeTimer.cancel();
     }
-    return owner.OnHandshakeStep(*this, step.outcome);
+    bool goOn = owner.OnHandshakeStep(*this, step.outcome);
+    // Any end but an established link ends the link, whatever the owner says.
+    return goOn && (step.outcome == secure::Outcome::Pending ||
+                    step.outcome == secure::Outcome::Established);
 }
 
 void PeerLink::OnHandshakeTimer(const boost::system::error_code& error) {
     if (error || ended || privateLink.Decided()) return;
     // An original peer sends nothing until its first keep-alive; a silent peer gets no
-    // plain text either.
+    // plain text either: the deadline ends the link here and now.
     owner.OnHandshakeStep(*this, privateLink.OnTimeout());
+    Finish();
+}
+
+bool PeerLink::Cut() const {
+    // A sealed stream that the peer did not end with its final record, while this side had
+    // not ended its own either.
+    return privateLink.Sealing() && !stream.Ended() && !privateLink.FinalSent();
+}
+
+bool PeerLink::WasCut() const {
+    ioThread.Assert();
+    return Cut();
 }
 
 void PeerLink::ArmKeepAlive() {
@@ -212,11 +241,13 @@ PeerLink::WriteResult PeerLink::WriteQueuedNow() {
     return result;
 }
 
-PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& parts) {
+PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& parts, Last last) {
     WriteTurn turn(*this);
     if (WriteQueuedInTurn(true) == WriteResult::Failed) return WriteResult::Failed;
     asio::const_buffer sealed;
-    Wire wire = Seal(parts, false, sealed);
+    Wire wire =
+        Seal(parts, false, sealed,
+             last == Last::Yes ? secure::RecordWriter::End::Final : secure::RecordWriter::End::No);
     if (wire == Wire::Refused) return WriteResult::Refused;
     boost::system::error_code error;
     if (wire == Wire::Sealed) {
@@ -272,18 +303,19 @@ PeerLink::WriteResult PeerLink::WriteQueuedInTurn(bool wait) {
 }
 
 PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts, bool wireReady,
-                              asio::const_buffer& sealed) {
+                              asio::const_buffer& sealed, secure::RecordWriter::End end) {
     if (wireReady || !privateLink.Private()) return Wire::Plain;
-    // Nothing goes out in plain text, nor before the handshake has ended well.
-    if (!privateLink.Sealing()) return Wire::Refused;
+    // Nothing goes out in plain text, nor before the handshake has ended well, nor after this
+    // side's final record.
+    if (!privateLink.Sealing() || privateLink.FinalSent()) return Wire::Refused;
     std::size_t used = 0;
     if (parts.size() == 1) {
         privateLink.Seal({static_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()},
-                         sealedBytes, used);
+                         sealedBytes, used, end);
     } else {
         sealScratch.resize(asio::buffer_size(parts));
         asio::buffer_copy(asio::buffer(sealScratch), parts);
-        privateLink.Seal(sealScratch, sealedBytes, used);
+        privateLink.Seal(sealScratch, sealedBytes, used, end);
     }
     sealed = asio::buffer(sealedBytes.data(), used);
     return Wire::Sealed;

@@ -27,7 +27,8 @@ class PeerLink;
 // may be one that a newer link has replaced.
 class PeerLinkOwner {
 public:
-    enum class Failure { ReadFailed, RecordFailed, HandlerFailed };
+    // Cut: a sealed link's stream ended without the peer's final record.
+    enum class Failure { ReadFailed, Cut, RecordFailed, HandlerFailed };
 
     // A frame header was read (its payload not yet); false stops the reading.
     virtual bool OnFrame(PeerLink& link, const FrameHeader& header) = 0;
@@ -56,6 +57,8 @@ protected:
 class PeerLink : public std::enable_shared_from_this<PeerLink> {
 public:
     enum class WriteResult { Done, Refused, Failed };
+    // Whether a write is this side's last: on a private link it goes in the final record.
+    enum class Last { No, Yes };
 
     PeerLink(boost::asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck& ioThread);
     PeerLink(const PeerLink&) = delete;
@@ -82,10 +85,14 @@ public:
     WriteResult Send(const std::vector<boost::asio::const_buffer>& parts);
     // True the first time only: the user hears of a broken record once per link.
     bool FirstRecordFailure();
+    // After a failed read: a sealed stream ended without the peer's final record (while this
+    // side had not sent its own), so the link was cut rather than closed by the peer.
+    bool WasCut() const;
 
     // Any other thread (the pump, the window thread): writes the queued frames, then these
-    // parts as one frame; blocks until the socket has taken them.
-    WriteResult Write(const std::vector<boost::asio::const_buffer>& parts);
+    // parts as one frame; blocks until the socket has taken them. Nothing goes out after a
+    // last write on a private link.
+    WriteResult Write(const std::vector<boost::asio::const_buffer>& parts, Last last = Last::No);
     // The pump: writes the queued frames.
     WriteResult WriteQueued();
 
@@ -104,6 +111,7 @@ private:
     void ArmKeepAlive();
     void OnKeepAliveTimer(const boost::system::error_code& error);
     void Fail(PeerLinkOwner::Failure failure);
+    bool Cut() const;
     // The end of reading: the timers stop, the last frames go out as far as they can, and
     // the socket closes once no write is under way.
     void Finish();
@@ -135,7 +143,8 @@ private:
     // During a write turn: how these bytes go out; on a private link `sealed` holds the records
     // that carry them.
     Wire Seal(const std::vector<boost::asio::const_buffer>& parts, bool wireReady,
-              boost::asio::const_buffer& sealed);
+              boost::asio::const_buffer& sealed,
+              secure::RecordWriter::End end = secure::RecordWriter::End::No);
     void Enqueue(Outgoing outgoing, bool first);
     bool HasQueued();
 

@@ -11,7 +11,10 @@ void WipeText(std::u16string& text) {
 
 std::optional<secure::Frame> PrivateLink::Begin(secure::Role role, const WString& passphrase) {
     std::lock_guard<std::mutex> guard(lock);
-    std::string prs = ToUtf8(passphrase);
+    // Reserved in full first: a growing string would leave unwiped copies of the passphrase.
+    std::string prs;
+    prs.reserve(passphrase.size() * kMaxUtf8BytesPerUnit);
+    AppendUtf8(passphrase, prs);
     handshake = std::make_unique<secure::Handshake>(
         role, secure::ByteSpan(reinterpret_cast<const std::uint8_t*>(prs.data()), prs.size()));
     if (!prs.empty()) sodium_memzero(prs.data(), prs.size());
@@ -31,25 +34,36 @@ secure::Outcome PrivateLink::Result() const {
     return outcome;
 }
 
-bool PrivateLink::Takes(const std::uint8_t* frame) const {
+PrivateLink::Route PrivateLink::RouteOf(const std::uint8_t* frame) const {
     // Asked for every frame: the common cases go without the lock.
-    Mode m = mode.load();
-    if (m == Mode::Sealed || m == Mode::Failed) return false;
-    if (m == Mode::Plain && !secure::IsHandshakeFrame(frame)) return false;
+    switch (mode.load()) {
+        case Mode::Sealed:
+            return Route::Owner;  // opened from records that passed their check
+        case Mode::Handshaking:
+            return Route::Handshake;  // every frame until the handshake is decided
+        case Mode::Failed:
+            return Route::Refuse;
+        case Mode::Plain:
+            break;
+    }
+    // No passphrase here: only a peer's hello is the handshake's, to be answered.
+    if (!secure::IsHandshakeFrame(frame)) return Route::Owner;
     std::lock_guard<std::mutex> guard(lock);
-    return handshake && handshake->Takes(frame);
+    return handshake && handshake->Takes(frame) ? Route::Handshake : Route::Owner;
 }
 
 void PrivateLink::Finish(secure::Outcome result) {
+    if (result == secure::Outcome::Pending) return;
     outcome = result;
     if (result == secure::Outcome::Established) {
         writer = std::make_unique<secure::RecordWriter>(handshake->Keys().send);
         reader = std::make_unique<secure::RecordReader>(handshake->Keys().receive);
-        handshake.reset();  // wipes the keys it held
         mode = Mode::Sealed;
-    } else if (result != secure::Outcome::Pending) {
+    } else {
         mode = Mode::Failed;
     }
+    // Whatever the outcome, what the passphrase gave (scalar, keys, tags) goes now.
+    handshake.reset();
 }
 
 secure::HandshakeStep PrivateLink::OnPeerFrame(const std::uint8_t* frame) {
@@ -73,13 +87,14 @@ std::unique_ptr<secure::RecordReader> PrivateLink::TakeReader() {
 }
 
 void PrivateLink::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
-                       std::size_t& used) {
+                       std::size_t& used, secure::RecordWriter::End end) {
     std::lock_guard<std::mutex> guard(lock);
     used = 0;
     if (!writer) return;
     std::size_t need = writer->SealedSize(plain.size());
     if (out.size() < need) out.resize(need);
-    used = writer->Seal(plain, out.data());
+    used = writer->Seal(plain, out.data(), end);
+    if (writer->Ended()) finalSent = true;
 }
 
 }  // namespace mirka

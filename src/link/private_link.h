@@ -23,6 +23,9 @@ void WipeText(std::u16string& text);
 class PrivateLink {
 public:
     enum class Mode { Plain, Handshaking, Sealed, Failed };
+    // Where a frame read from the peer goes: to the handshake, to the link's owner (its
+    // handlers), or nowhere, the link ending at once.
+    enum class Route { Handshake, Owner, Refuse };
 
     PrivateLink() = default;
     PrivateLink(const PrivateLink&) = delete;
@@ -54,18 +57,22 @@ public:
     }
     secure::Outcome Result() const;
 
-    // I/O thread: whether a received frame header is the handshake's, and its handling. On
+    // I/O thread: where a received frame header goes, and the handshake's handling of it.
+    // Only a link begun without a passphrase, or one sealed, routes frames to the owner. On
     // Established the reader of the peer's records is ready in TakeReader.
-    bool Takes(const std::uint8_t* frame) const;
+    Route RouteOf(const std::uint8_t* frame) const;
     secure::HandshakeStep OnPeerFrame(const std::uint8_t* frame);
     secure::Outcome OnTimeout();
     std::unique_ptr<secure::RecordReader> TakeReader();
 
     // Appends the records that carry `plain` to `out`. Callers have the link's write turn,
     // which keeps the records in the order they reach the socket.
-    // The buffer only grows, so that it is not cleared for every write.
+    // The buffer only grows, so that it is not cleared for every write. With End::Final the
+    // records end the stream, and nothing is sealed after them.
     void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
-              std::size_t& used);
+              std::size_t& used, secure::RecordWriter::End end = secure::RecordWriter::End::No);
+    // This side has sealed its final record: the link is ending on purpose.
+    bool FinalSent() const { return finalSent.load(); }
 
 private:
     void Finish(secure::Outcome outcome);
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<secure::RecordReader> reader;
     secure::Outcome outcome = secure::Outcome::Pending;
     std::atomic<Mode> mode{Mode::Plain};
+    std::atomic<bool> finalSent{false};
     bool asked = false;
 };
 

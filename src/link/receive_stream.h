@@ -40,6 +40,8 @@ public:
         reader = std::move(recordReader);
     }
     bool RecordFailed() const { return recordFailed; }
+    // The peer's final record has been opened: its stream ended on purpose.
+    bool Ended() const { return reader && reader->Ended(); }
 
     // Opens the buffered whole records while their plaintext fits; false once one fails
     // its check (for good: the link must end).

@@ -259,6 +259,9 @@ void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
         case Failure::ReadFailed:
             CloseIfCurrent(link);
             break;
+        case Failure::Cut:
+            OnCut(link);
+            break;
         case Failure::RecordFailed:
             OnRecordFailure(link);
             break;
@@ -321,7 +324,11 @@ bool TaskManager::ReadPayload(void* destination, std::size_t n) {
     ioThreadCheck.Assert();
     if (!ioLink) return false;
     if (ioLink->ReadPayload(destination, n)) return true;
-    if (ioLink->Stream().RecordFailed()) OnRecordFailure(*ioLink);
+    if (ioLink->Stream().RecordFailed()) {
+        OnRecordFailure(*ioLink);
+    } else if (ioLink->WasCut()) {
+        OnCut(*ioLink);
+    }
     return false;
 }
 
@@ -337,6 +344,10 @@ void TaskManager::ConsumePayload(std::size_t n) {
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
+    return WriteToPeer(parts, PeerLink::Last::No);
+}
+
+bool TaskManager::WriteToPeer(const std::vector<asio::const_buffer>& parts, PeerLink::Last last) {
     enumLinkState state = linkState;
     if (state != LINK_SERVER && state != LINK_CLIENT) return false;
     PeerLink::WriteResult result;
@@ -349,7 +360,7 @@ bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
         // The copy keeps the link for the write, even if a new link replaces it meanwhile.
         std::shared_ptr<PeerLink> link = CurrentLink();
         if (!link) return false;
-        result = link->Write(parts);
+        result = link->Write(parts, last);
         if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
     }
     return result == PeerLink::WriteResult::Done;

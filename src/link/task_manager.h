@@ -162,6 +162,7 @@ private:
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed
     // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
+    bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
     void Wake() override;
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
     bool Stopping() const override { return stopping; }
@@ -201,6 +202,8 @@ private:
     bool WaitForHandshake(PeerLink& link);
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override;
     void OnRecordFailure(PeerLink& link);
+    // A sealed link ended without the peer's final record: the user hears it was cut.
+    void OnCut(PeerLink& link);
 
     bool OnChatLine(const FrameHeader& header);
     bool OnStatusMessage(const FrameHeader& header);

@@ -18,6 +18,9 @@ const char16_t* OutcomeText(secure::Outcome outcome) {
             return u"相手は合言葉を使っていません";
         case secure::Outcome::PeerWantsPassphrase:
             return u"相手は合言葉を求めています";
+        case secure::Outcome::Broken:
+            // A malformed or reflected handshake: nothing says the passphrases differ.
+            return u"相手を確認できませんでした";
         default:
             return u"暗号化された接続を確立できませんでした";
     }
@@ -46,7 +49,10 @@ bool TaskManager::WaitForHandshake(PeerLink& link) {
                       [&] { return privateLink.Decided() || linkState == LINK_CLOSED; });
     }
     if (privateLink.Sealing()) return true;
+    // The I/O thread ends the link itself; should it be late, the gate refuses every frame
+    // from here on and the shutdown ends its reading.
     privateLink.OnTimeout();
+    link.Shutdown();
     SetLinkState(LINK_CLOSED);
     ShowTypedMessage(kMbIconError, kErrorCaption, u"%s",
                      WString(OutcomeText(privateLink.Result())));
@@ -63,9 +69,10 @@ bool TaskManager::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
             Wake();
             return true;
         case secure::Outcome::PeerWantsPassphrase:
-            // This side has no passphrase: the peer hears so, and this user too.
+            // This side has no passphrase: the peer hears so, and this user too, without the
+            // I/O thread waiting for the box.
             SetLinkState(LINK_CLOSED);
-            ShowTypedMessage(kMbIconError, kErrorCaption, u"%s", WString(OutcomeText(outcome)));
+            PostTypedMessage(kMbIconError, kErrorCaption, u"%s", WString(OutcomeText(outcome)));
             return false;
         default:
             // The window thread waits in BeginLink and tells the user; a deadline that passed
@@ -73,6 +80,14 @@ bool TaskManager::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
             SetLinkState(LINK_CLOSED);
             return false;
     }
+}
+
+void TaskManager::OnCut(PeerLink& link) {
+    enumLinkState state = linkState;
+    if (state == LINK_CLOSED || !IsCurrent(link)) return;
+    SetLinkState(LINK_CLOSED);
+    AppendLog(nullptr,
+              u"SystemError:: \r\n接続が途中で断たれました (相手が切断したのではありません)\r\n");
 }
 
 void TaskManager::OnRecordFailure(PeerLink& link) {

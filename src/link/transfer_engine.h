@@ -24,6 +24,12 @@ namespace mirka {
 // Receptions that may run at once (each holds an open file); further offers are refused.
 inline constexpr std::size_t kMaxReceptions = 64;
 
+// The id after another. Ids stay within 0 to INT32_MAX, as rows take them: after the last
+// one the sequence starts again at 0.
+inline std::int32_t FollowingTaskId(std::int32_t id) {
+    return id >= 0 && id < INT32_MAX ? id + 1 : 0;
+}
+
 // What the user or the peer asks of a transfer; the values are the frame codes.
 enum enumFileSendStatus : int {
     FILE_CANCEL = 7,
@@ -102,7 +108,7 @@ private:
     bool OnFileAccept();
     bool OnFileData(const FrameHeader& header);
     void OnFileControl(const FrameHeader& header);
-    enum class OfferRefusal { TooMany, NoSpace, NoFreeName };
+    enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId };
     // Answers an offer with a cancel.
     void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
     // Later data for this id is dropped without an answer; tasksLock held.

@@ -71,16 +71,22 @@ Handshake::Handshake(Role role, ByteSpan passphrase, const Scalar& y)
     if (!hasPassphrase) return;
     // Section 7.2: no session id is agreed beforehand; sid_output from both shares
     // identifies the session afterwards.
-    generator = CalculateGenerator(passphrase, AsBytes(kChannelId), {});
+    // The generator follows from the passphrase alone: it is needed for the share only.
+    Element generator = CalculateGenerator(passphrase, AsBytes(kChannelId), {});
     Element share;
     if (!ScalarMultVfy(scalar, generator, share)) share.fill(0);  // cannot happen for y != 0
+    sodium_memzero(generator.data(), generator.size());
     hello = MakeHandshakeFrame(HandshakeKind::Hello, share);
 }
 
 Handshake::~Handshake() {
-    sodium_memzero(scalar.data(), scalar.size());
-    sodium_memzero(generator.data(), generator.size());
+    WipeSecrets();
     sodium_memzero(&keys, sizeof keys);
+}
+
+void Handshake::WipeSecrets() {
+    sodium_memzero(scalar.data(), scalar.size());
+    sodium_memzero(ownTag.data(), ownTag.size());
     sodium_memzero(expectedTag.data(), expectedTag.size());
 }
 
@@ -91,6 +97,7 @@ bool Handshake::Takes(const std::uint8_t* frame) const {
 
 HandshakeStep Handshake::End(Outcome result) {
     outcome = result;
+    WipeSecrets();
     if (result != Outcome::Established) sodium_memzero(&keys, sizeof keys);
     HandshakeStep step;
     step.outcome = result;
@@ -130,6 +137,9 @@ HandshakeStep Handshake::OnPeerFrame(const std::uint8_t* frame) {
 HandshakeStep Handshake::OnHello(const std::uint8_t* frame) {
     Element peerShare;
     std::copy(frame + kBodyOffset, frame + kFrameBytes, peerShare.begin());
+    // Our own hello sent back proves nothing about the peer.
+    if (std::equal(peerShare.begin(), peerShare.end(), hello.begin() + kBodyOffset))
+        return End(Outcome::Broken);
     Element k;
     // Section 7.2: abort when K is the neutral element or the share does not decode.
     if (!ScalarMultVfy(scalar, peerShare, k)) return End(Outcome::Broken);
@@ -143,7 +153,7 @@ HandshakeStep Handshake::OnHello(const std::uint8_t* frame) {
     Hash sidOutput = SidOutput(transcript);
     // Section 10.4: mac_key = H("CPaceMac" || sid || ISK), with sid_output as the sid.
     Hash macKey = Sha512({AsBytes("CPaceMac"), sidOutput, isk});
-    Tag ownTag = ConfirmationTag(macKey, role, sidOutput);
+    ownTag = ConfirmationTag(macKey, role, sidOutput);
     expectedTag = ConfirmationTag(macKey, initiator ? Role::Responder : Role::Initiator, sidOutput);
 
     // Section 10.3: ISK goes through a key derivation before use. Master key: ISK hashed
@@ -174,6 +184,8 @@ HandshakeStep Handshake::OnHello(const std::uint8_t* frame) {
 }
 
 HandshakeStep Handshake::OnConfirm(const std::uint8_t* frame) {
+    // Our own tag sent back is a reflection, not another passphrase.
+    if (crypto_verify_32(frame + kBodyOffset, ownTag.data()) == 0) return End(Outcome::Broken);
     if (crypto_verify_32(frame + kBodyOffset, expectedTag.data()) != 0)
         return End(Outcome::WrongPassphrase);
     return End(Outcome::Established);
@@ -181,7 +193,7 @@ HandshakeStep Handshake::OnConfirm(const std::uint8_t* frame) {
 
 Outcome Handshake::OnTimeout() {
     if (outcome == Outcome::Pending && hasPassphrase)
-        outcome = confirmSent ? Outcome::Broken : Outcome::PeerHasNoPassphrase;
+        End(confirmSent ? Outcome::Broken : Outcome::PeerHasNoPassphrase);
     return outcome;
 }
 

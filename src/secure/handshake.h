@@ -36,7 +36,7 @@ enum class Outcome {
     WrongPassphrase,      // the confirmation tags differ
     PeerHasNoPassphrase,  // a "no passphrase" answer, another frame, or silence
     PeerWantsPassphrase,  // a hello reached a copy without a passphrase
-    Broken,               // a malformed handshake frame or share
+    Broken,               // a malformed or reflected handshake frame or share
 };
 
 struct HandshakeStep {
@@ -83,6 +83,8 @@ private:
     HandshakeStep OnHello(const std::uint8_t* frame);
     HandshakeStep OnConfirm(const std::uint8_t* frame);
     HandshakeStep End(Outcome result);
+    // Wipes what the passphrase gave but the stream keys.
+    void WipeSecrets();
 
     Role role;
     bool hasPassphrase;
@@ -90,7 +92,7 @@ private:
     Frame hello{};
     bool confirmSent = false;
     Outcome outcome = Outcome::Pending;
-    Element generator{};
+    std::array<std::uint8_t, 32> ownTag{};
     std::array<std::uint8_t, 32> expectedTag{};
     StreamKeys keys;
 };

@@ -31,7 +31,8 @@ std::size_t RecordWriter::SealedSize(std::size_t plainBytes) const {
            records * (kRecordLengthBytes + kRecordTagBytes);
 }
 
-std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t* out) {
+std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t* out, End end) {
+    if (ended) return 0;
     std::uint8_t* at = out;
     if (!headerSent) {
         std::copy(header.begin(), header.end(), at);
@@ -40,20 +41,24 @@ std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t
     }
     while (!plain.empty()) {
         std::size_t n = plain.size() < kMaxRecordPlainBytes ? plain.size() : kMaxRecordPlainBytes;
+        bool last = n == plain.size() && end == End::Final;
         PutLength(at, static_cast<std::uint32_t>(n + kRecordTagBytes));
         crypto_secretstream_xchacha20poly1305_push(
             &state, at + kRecordLengthBytes, nullptr, plain.data(), n, at, kRecordLengthBytes,
-            crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
+                 : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
         at += kRecordLengthBytes + n + kRecordTagBytes;
         plain = plain.subspan(n);
+        ended = last;
     }
     return static_cast<std::size_t>(at - out);
 }
 
-void RecordWriter::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out) {
+void RecordWriter::Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
+                        End end) {
     std::size_t start = out.size();
     out.resize(start + SealedSize(plain.size()));
-    out.resize(start + Seal(plain, out.data() + start));
+    out.resize(start + Seal(plain, out.data() + start, end));
 }
 
 RecordReader::RecordReader(const StreamKey& streamKey) : state{}, key(streamKey) {
@@ -70,6 +75,12 @@ RecordReader::Result RecordReader::Next(std::span<const std::uint8_t> input, std
     used = 0;
     produced = 0;
     if (failed) return Result::Failed;
+    if (ended) {
+        // Nothing may follow the final record.
+        if (input.empty()) return Result::NeedMore;
+        failed = true;
+        return Result::Failed;
+    }
     if (!headerRead) {
         if (input.size() < kStreamHeaderBytes) return Result::NeedMore;
         bool ok =
@@ -96,10 +107,12 @@ RecordReader::Result RecordReader::Next(std::span<const std::uint8_t> input, std
     if (crypto_secretstream_xchacha20poly1305_pull(&state, out, &plainLength, &tag,
                                                    input.data() + kRecordLengthBytes, length,
                                                    input.data(), kRecordLengthBytes) != 0 ||
-        tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE) {
+        (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE &&
+         tag != crypto_secretstream_xchacha20poly1305_TAG_FINAL)) {
         failed = true;
         return Result::Failed;
     }
+    ended = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
     used = kRecordLengthBytes + length;
     produced = static_cast<std::size_t>(plainLength);
     return Result::Opened;

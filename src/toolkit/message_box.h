@@ -52,7 +52,12 @@ int ShowTypedMessage(unsigned type, WStringView caption, WStringView format, con
     return PresentMessage(type, WString(caption), Format(kFormatCapacity, format, args...));
 }
 
-// The box of ShowTypedMessage, shown without waiting for the user.
+// The boxes of ShowMessage and ShowTypedMessage, shown without waiting for the user.
+template <typename... Args>
+void PostShowMessage(WStringView format, const Args&... args) {
+    PostMessageBox(kMbOk, kShowMessageCaption, Format(kFormatCapacity, format, args...));
+}
+
 template <typename... Args>
 void PostTypedMessage(unsigned type, WStringView caption, WStringView format, const Args&... args) {
     PostMessageBox(type, WString(caption), Format(kFormatCapacity, format, args...));

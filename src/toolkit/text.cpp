@@ -153,6 +153,11 @@ WString FromNarrow(std::string_view text) {
 std::string ToUtf8(WStringView text) {
     std::string out;
     out.reserve(text.size());
+    AppendUtf8(text, out);
+    return out;
+}
+
+void AppendUtf8(WStringView text, std::string& out) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t cp = text[i];
         if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
@@ -177,7 +182,6 @@ std::string ToUtf8(WStringView text) {
             out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         }
     }
-    return out;
 }
 
 WString FromUtf8(std::string_view text) {

@@ -27,6 +27,10 @@ bool LocaleIsPlainAscii();
 
 // UTF-8 conversions for file names and for the GUI boundary. Ill-formed input becomes U+FFFD.
 std::string ToUtf8(WStringView text);
+// Appends the UTF-8 form; never more than 3 bytes per UTF-16 unit, so a caller that reserved
+// that much keeps one buffer (a secret is then never copied on a reallocation).
+void AppendUtf8(WStringView text, std::string& out);
+inline constexpr std::size_t kMaxUtf8BytesPerUnit = 3;
 WString FromUtf8(std::string_view text);
 
 // Cuts a narrow text in the locale's code page to at most maxBytes bytes without splitting

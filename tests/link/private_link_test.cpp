@@ -262,5 +262,160 @@ TEST(PrivateLink, CopyWithoutPassphrase) {
     }
 }
 
+constexpr char16_t kCutLine[] = u"接続が途中で断たれました";
+constexpr char16_t kDisconnectLine[] = u"切断要求命令を受信したため、切断しました";
+
+bool Logged(const test::WindowRecorder& window, const WString& text) {
+    return window.LogText().find(text) != WString::npos;
+}
+
+TEST(PrivateLink, AnEndIsToldFromACut) {
+    {
+        // The disconnect travels in the final record: the peer reads an end, not a cut, and
+        // the side that ended it does not take the close that follows for one.
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.Link(u"pass", u"pass");
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        pair.client->Disconnect();
+        ASSERT_TRUE(pair.BothClosed());
+        ASSERT_TRUE(
+            pair.serverWindow.WaitFor([&] { return Logged(pair.serverWindow, kDisconnectLine); }));
+        // Both ends gone, their threads joined: nothing more can be logged.
+        pair.server.reset();
+        pair.client.reset();
+        EXPECT_FALSE(Logged(pair.serverWindow, kCutLine));
+        EXPECT_FALSE(Logged(pair.clientWindow, kCutLine));
+        EXPECT_EQ(pair.serverWindow.linkClosings(), 1);
+        EXPECT_EQ(pair.clientWindow.linkClosings(), 1);
+    }
+    {
+        // Cut in the middle: both sides say so.
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.Link(u"pass", u"pass");
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        pair.proxy->Cut();
+        ASSERT_TRUE(pair.BothClosed());
+        EXPECT_TRUE(pair.serverWindow.WaitFor([&] { return Logged(pair.serverWindow, kCutLine); }));
+        EXPECT_TRUE(pair.clientWindow.WaitFor([&] { return Logged(pair.clientWindow, kCutLine); }));
+    }
+    {
+        // A plain link has no final record: its close is today's, without a word.
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.Link(u"", u"");
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        pair.proxy->Cut();
+        ASSERT_TRUE(pair.BothClosed());
+        EXPECT_TRUE(pair.serverWindow.Messages().empty());
+        EXPECT_TRUE(pair.clientWindow.Messages().empty());
+    }
+}
+
+// How a raw peer makes the handshake of a copy with the passphrase "pass" fail.
+enum class Failing { Deadline, WrongTag, PlainFrame, HelloWithoutConfirm, ShortFrame };
+
+// What a peer sends once the handshake failed: a status, a chat line, an offer and its data.
+std::vector<std::uint8_t> TrafficAfterFailure() {
+    auto status = Utf16LeBytes(u"x");
+    std::vector<std::uint8_t> statusPayload = status;
+    statusPayload.resize(status.size() + 256, 0);
+    auto bytes =
+        test::EncodeFrame(NET_STATUS, 0, static_cast<std::uint32_t>(status.size()), statusPayload);
+    auto style = ProgramValues().ChatFont().Encode();
+    std::vector<std::uint8_t> chat(style.begin(), style.end());
+    auto text = Utf16LeBytes(u"x\r\nplanted\r\n");
+    chat.insert(chat.end(), text.begin(), text.end());
+    auto chatFrame = test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), chat);
+    bytes.insert(bytes.end(), chatFrame.begin(), chatFrame.end());
+    FileRecord record;
+    record.name = u"planted.bin";
+    record.taskId = 5;
+    record.fileSize = 1000;
+    auto offer = record.Encode();
+    auto offerFrame = test::EncodeFrame(NET_FILE_OFFER, 0, 0, {offer.begin(), offer.end()});
+    bytes.insert(bytes.end(), offerFrame.begin(), offerFrame.end());
+    auto data = test::EncodeFrame(NET_FILE_DATA, 5, 1000, std::vector<std::uint8_t>(1000, 'p'));
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+TEST(PrivateLink, AFailedHandshakeTakesNothingMoreFromThePeer) {
+    for (bool managerServes : {true, false}) {
+        for (Failing failing : {Failing::Deadline, Failing::WrongTag, Failing::PlainFrame,
+                                Failing::HelloWithoutConfirm, Failing::ShortFrame}) {
+            SCOPED_TRACE(testing::Message()
+                         << "server " << managerServes << " failing " << static_cast<int>(failing));
+            MessageRecorder boxes;
+            ProgramValues values;
+            test::TempFolder inbox;
+            values.SetReceiveFolder(inbox.WithSeparator());
+            test::WindowRecorder window;
+            TaskManager manager(&values);
+            manager.ownerWindow = &window;
+            manager.SetPassphrase(u"pass");
+            manager.SetHandshakeTimeout(300ms);
+            FakePeer peer;
+            bool started = true;
+            std::thread side;
+            if (managerServes) {
+                std::uint16_t port = test::FreeLoopbackPort();
+                side = std::thread([&] { started = manager.StartServer(port); });
+                ASSERT_TRUE(WaitUntil([&] { return peer.Connect(port); }));
+            } else {
+                std::uint16_t port = peer.Listen();
+                side = std::thread([&] { started = manager.ConnectToServer("127.0.0.1", port); });
+                ASSERT_TRUE(peer.Accept());
+            }
+            std::vector<std::uint8_t> hello;
+            ASSERT_TRUE(peer.Read(hello, secure::kFrameBytes));
+            secure::Handshake other(
+                managerServes ? secure::Role::Initiator : secure::Role::Responder,
+                secure::AsBytes(failing == Failing::WrongTag ? "nope" : "pass"));
+            std::vector<std::uint8_t> trigger;
+            switch (failing) {
+                case Failing::WrongTag: {
+                    // A hello, then a confirmation made with another passphrase.
+                    trigger.assign(other.Hello().begin(), other.Hello().end());
+                    auto step = other.OnPeerFrame(hello.data());
+                    ASSERT_TRUE(step.reply);
+                    trigger.insert(trigger.end(), step.reply->begin(), step.reply->end());
+                    break;
+                }
+                case Failing::PlainFrame:
+                    trigger = test::EncodeFrame(NET_KEEPALIVE, 0, 0);
+                    break;
+                case Failing::HelloWithoutConfirm:
+                    trigger.assign(other.Hello().begin(), other.Hello().end());
+                    break;
+                case Failing::ShortFrame:
+                    trigger.assign(other.Hello().begin(), other.Hello().end() - 1);
+                    break;
+                case Failing::Deadline:
+                    break;
+            }
+            // A frame that ends the handshake comes with the rest in one write; the deadline
+            // cases send the rest once the handshake has failed.
+            bool byFrame = failing == Failing::WrongTag || failing == Failing::PlainFrame;
+            auto traffic = TrafficAfterFailure();
+            if (byFrame) trigger.insert(trigger.end(), traffic.begin(), traffic.end());
+            if (!trigger.empty()) peer.Send(trigger);
+            ASSERT_TRUE(boxes.WaitFor([&] { return !boxes.Boxes().empty(); }));
+            if (!byFrame) peer.Send(traffic);
+            side.join();
+            EXPECT_FALSE(started);
+            EXPECT_TRUE(peer.ClosedByPeer(1000));
+            EXPECT_EQ(boxes.Boxes().size(), 1u);
+            EXPECT_TRUE(window.Messages().empty());
+            EXPECT_TRUE(window.StatusText().empty());
+            EXPECT_TRUE(window.Title().empty());
+            EXPECT_TRUE(window.Transfers().Rows().empty());
+            EXPECT_TRUE(InboxEmpty(inbox));
+            EXPECT_EQ(manager.LinkState(), LINK_CLOSED);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mirka

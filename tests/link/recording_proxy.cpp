@@ -31,12 +31,16 @@ RecordingProxy::RecordingProxy(std::uint16_t serverPort, Tamper tamper)
 RecordingProxy::~RecordingProxy() {
     // Shutting the handles down wakes the blocked accept and reads.
     ShutdownSocketHandle(acceptor.native_handle());
+    Cut();
+    runner.join();
+}
+
+void RecordingProxy::Cut() {
     stopping = true;
     for (auto* handle : {&clientHandle, &serverHandle}) {
         std::intptr_t value = handle->load();
         if (value >= 0) ShutdownSocketHandle(value);
     }
-    runner.join();
 }
 
 void RecordingProxy::Run() {

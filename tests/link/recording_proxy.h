@@ -25,6 +25,8 @@ public:
     std::vector<std::uint8_t> ServerToClient() const;
     // Whether the chosen change has been made.
     bool Tampered() const;
+    // Ends both connections as a third party in the middle would.
+    void Cut();
 
 private:
     void Run();

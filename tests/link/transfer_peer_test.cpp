@@ -162,14 +162,39 @@ TEST(TransferPeer, ResumeOffsetOnTheWireAndALongerPartialIsCutBack) {
     EXPECT_TRUE(test::ReadFile(link.receive / "q.bin") == expected(qOffset, 8000, 'q'));
 }
 
-TEST(TransferPeer, TheLastTaskIdWrapsTheNumbering) {
+TEST(TransferPeer, HostileTaskIdsLeaveRowsAndNumberingWorking) {
     ReceiverWithFakePeer link;
     ASSERT_TRUE(link.connected);
+    // The last id is taken, its row works, and the numbering starts again at 0.
     link.Offer(u"last.bin", 0x7FFFFFFF, 1);
     FileRecord accept;
     ASSERT_TRUE(link.ReadAccept(accept));
     EXPECT_EQ(accept.taskId, 0x7FFFFFFF);
-    EXPECT_EQ(link.manager.NextTaskId(), std::numeric_limits<std::int32_t>::min());
+    link.Data(0x7FFFFFFF, {'z'});
+    ASSERT_TRUE(
+        link.window.WaitFor([&] { return test::FinishedRows(link.window.Transfers()) == 1; }));
+    EXPECT_EQ(link.manager.NextTaskId(), 0);
+    // Negative ids are refused with one line (a cancel answers each), and change nothing.
+    for (std::int32_t id : {-5, std::numeric_limits<std::int32_t>::min()}) {
+        link.Offer(u"neg.bin", id, 10);
+        FrameHeader header;
+        do {
+            ASSERT_TRUE(link.peer.ReadHeader(header));
+        } while (header.code == NET_KEEPALIVE);
+        EXPECT_EQ(header.code, NET_FILE_CANCEL);
+        EXPECT_EQ(static_cast<std::int32_t>(header.lengthField), id);
+        link.Data(id, std::vector<std::uint8_t>(10, 'n'));
+    }
+    link.Offer(u"after.bin", 7, 1);
+    ASSERT_TRUE(link.ReadAccept(accept));
+    EXPECT_EQ(link.manager.NextTaskId(), 8);
+    EXPECT_EQ(link.window.Transfers().Count(), 2);
+    EXPECT_EQ(link.InboxNames(),
+              (std::vector<std::string>{".after.bin.tmp.size", "after.bin.tmp", "last.bin"}));
+    WString log = link.window.LogText();
+    std::size_t line = log.find(u"転送番号 -5 は使えない");
+    ASSERT_NE(line, WString::npos);
+    EXPECT_EQ(log.find(u"は使えない", line + 10), WString::npos);
 }
 
 TEST(TransferPeer, ControlsFromTheSenderSide) {

@@ -132,11 +132,15 @@ TEST(Handshake, BadFramesAndReflectionEndIt) {
         EXPECT_EQ(afterHello(h, other), Outcome::Broken);
     }
     {
-        // Someone who sends a client's own frames back to it gets nowhere: the tag names the role.
+        // Someone who sends a copy's own frames back to it gets nowhere, and is not taken for
+        // a peer with another passphrase.
         Handshake client(Role::Initiator, AsBytes("one"));
-        HandshakeStep step = client.OnPeerFrame(client.Hello().data());
+        EXPECT_EQ(client.OnPeerFrame(client.Hello().data()).outcome, Outcome::Broken);
+        Handshake other(Role::Initiator, AsBytes("one"));
+        Handshake server(Role::Responder, AsBytes("one"));
+        HandshakeStep step = other.OnPeerFrame(server.Hello().data());
         ASSERT_TRUE(step.reply);
-        EXPECT_EQ(client.OnPeerFrame(step.reply->data()).outcome, Outcome::WrongPassphrase);
+        EXPECT_EQ(other.OnPeerFrame(step.reply->data()).outcome, Outcome::Broken);
     }
     {
         // A confirm before any hello, and ordinary frames after the hello.

@@ -136,5 +136,46 @@ TEST(RecordLayer, LengthsOutsideTheBoundFailAtOnce) {
     }
 }
 
+TEST(RecordLayer, OnlyAFinalRecordEndsTheStream) {
+    std::vector<std::uint8_t> plain(3 * kMaxRecordPlainBytes / 2, 0x5A);
+    RecordWriter writer(TestKey(1));
+    std::vector<std::uint8_t> stream;
+    writer.Seal(std::span(plain).first(100), stream);
+    std::size_t beforeLast = stream.size();
+    writer.Seal(std::span(plain).subspan(100), stream, RecordWriter::End::Final);
+    EXPECT_TRUE(writer.Ended());
+    std::size_t ended = stream.size();
+    writer.Seal(std::span(plain).first(10), stream);
+    EXPECT_EQ(stream.size(), ended) << "nothing is sealed after the final record";
+
+    auto open = [](const std::vector<std::uint8_t>& bytes, bool& ok) {
+        RecordReader reader(TestKey(1));
+        std::vector<std::uint8_t> opened;
+        ok = OpenAll(reader, bytes, opened);
+        return reader.Ended();
+    };
+    bool ok = false;
+    EXPECT_TRUE(open(stream, ok));
+    EXPECT_TRUE(ok);
+    // Cut before the final record (which a long write splits in two): the stream reads well
+    // but has not ended, so the cut shows.
+    auto items = Items(stream);
+    for (std::size_t cut : {beforeLast, items.back().offset}) {
+        EXPECT_FALSE(open(std::vector<std::uint8_t>(stream.begin(), stream.begin() + cut), ok));
+        EXPECT_TRUE(ok) << cut;
+    }
+    // A record after the final one, taken from a stream that goes on, fails.
+    RecordWriter going(TestKey(1));
+    std::vector<std::uint8_t> longer;
+    going.Seal(std::span(plain).first(100), longer);
+    going.Seal(std::span(plain).subspan(100), longer);
+    going.Seal(std::span(plain).first(10), longer);
+    auto after = stream;
+    auto longerItems = Items(longer);
+    after.insert(after.end(), longer.begin() + longerItems.back().offset, longer.end());
+    open(after, ok);
+    EXPECT_FALSE(ok);
+}
+
 }  // namespace
 }  // namespace mirka::secure
