@@ -219,6 +219,13 @@ TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
     EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - " + longName);
     EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"stat_chg.wav"});
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
+
+    // A name cannot carry the mark of an encrypted link into the title.
+    auto forged = test::Utf16LeBytes(u"x [暗号化された接続][暗号化された接続]");
+    forged.resize(256, 0);
+    link.peer.SendFrame(Header(NET_STATUS, 0), forged);
+    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.Sounds().size() == 2; }));
+    EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - x ");
 }
 
 TEST(LinkFrames, OversizedTextLengthsCloseTheLinkWithoutAllocating) {
