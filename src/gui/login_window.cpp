@@ -1,5 +1,7 @@
 #include "gui/login_window.h"
 
+#include <sodium.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,6 +17,7 @@
 #include "gui/blocking_call.h"
 #include "gui/dialog_units.h"
 #include "gui/profile_box.h"
+#include "link/private_link.h"
 #include "upnp/port_mapping.h"
 
 namespace mirka {
@@ -24,6 +27,22 @@ constexpr std::size_t kHostBytes = 99;
 constexpr std::size_t kProfileTextUnits = 511;
 QString Text(const char16_t* text) {
     return QString::fromStdU16String(text);
+}
+
+// Overwrites the characters when this string is their only holder; a buffer it shares is
+// still in use by the other holder (the field), which is emptied on its own.
+void WipeIfOnlyHolder(QString& text) {
+    if (!text.isEmpty() && text.isDetached())
+        sodium_memzero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
+// Empties a passphrase field and overwrites what it held. setText, unlike clear, keeps no
+// undo step with the old characters.
+void WipeField(QLineEdit* field) {
+    QString held = field->text();
+    field->setText(QString());
+    WipeIfOnlyHolder(held);
 }
 }  // namespace
 
@@ -49,7 +68,13 @@ LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& 
     clientMode->setChecked(true);
     noUpnp->setChecked(false);
     // A reconnect offers the passphrase of the link before; it lives in memory only.
-    passphraseField->setText(QString::fromStdU16String(link.Passphrase()));
+    WString remembered = link.Passphrase();
+    passphraseField->setText(QString::fromStdU16String(remembered));
+    WipeText(remembered);
+}
+
+LoginWindow::~LoginWindow() {
+    WipeField(passphraseField);
 }
 
 void LoginWindow::BuildControls() {
@@ -184,9 +209,13 @@ void LoginWindow::StartLink() {
     mapping.linkPort = port;
     mapping.upnpDisabled = noUpnp->isChecked();
     std::string host = ToNarrow(ipField->text().toStdU16String());
-    // Both sides must derive the same bytes from what looks like the same text.
-    link.SetPassphrase(
-        passphraseField->text().normalized(QString::NormalizationForm_C).toStdU16String());
+    // Both sides must derive the same bytes from what looks like the same text. The copies
+    // made here are overwritten; the field keeps its text for another try.
+    QString normalized = passphraseField->text().normalized(QString::NormalizationForm_C);
+    WString passphrase = normalized.toStdU16String();
+    link.SetPassphrase(passphrase);
+    WipeText(passphrase);
+    WipeIfOnlyHolder(normalized);
     CutNarrow(host, kHostBytes);
     bool started = RunWhileRepainting([&] {
         MapRouterPort(this, mapping);
@@ -200,6 +229,7 @@ void LoginWindow::StartLink() {
     ownAddress = mapping.ownAddressText;
     SaveProfilesNow();
     if (started) {
+        WipeField(passphraseField);
         done(1);
         return;
     }

@@ -23,6 +23,8 @@ class LoginWindow : public QDialog, public LoginStatusPort {
 public:
     LoginWindow(TaskManager& link, ProfileList& profiles, std::string& ownAddress,
                 QWidget* parent = nullptr);
+    // Empties the passphrase field and overwrites its characters.
+    ~LoginWindow() override;
 
     // The start button's handler.
     void StartLink();

@@ -10,8 +10,7 @@ namespace mirka {
 
 namespace {
 
-int ShowBox(unsigned type, const WString& caption, const WString& text) {
-    QMessageBox box;
+void Configure(QMessageBox& box, unsigned type, const WString& caption, const WString& text) {
     box.setWindowTitle(QString::fromStdU16String(caption));
     box.setText(QString::fromStdU16String(text));
     switch (type & 0xF0) {
@@ -42,6 +41,11 @@ int ShowBox(unsigned type, const WString& caption, const WString& text) {
             box.setStandardButtons(QMessageBox::Ok);
             break;
     }
+}
+
+int ShowBox(unsigned type, const WString& caption, const WString& text) {
+    QMessageBox box;
+    Configure(box, type, caption, text);
     switch (box.exec()) {
         case QMessageBox::Cancel:
             return kIdCancel;
@@ -54,19 +58,57 @@ int ShowBox(unsigned type, const WString& caption, const WString& text) {
     }
 }
 
+void LogInstead(const WString& caption, const WString& text) {
+    DebugLog::Instance().Write("MessageBox", __LINE__, ToNarrow(caption), ToNarrow(text));
+}
+
 }  // namespace
+
+QtMessagePresenter::QtMessagePresenter() = default;
+
+QtMessagePresenter::~QtMessagePresenter() {
+    for (const QPointer<QMessageBox>& box : posted) delete box.data();
+}
 
 int QtMessagePresenter::Present(unsigned type, const WString& caption, const WString& text) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() == app->thread()) return ShowBox(type, caption, text);
     if (!serving) {
-        DebugLog::Instance().Write("MessageBox", __LINE__, ToNarrow(caption), ToNarrow(text));
+        LogInstead(caption, text);
         return kIdOk;
     }
     int result = kIdOk;
     QMetaObject::invokeMethod(
         app, [&] { result = ShowBox(type, caption, text); }, Qt::BlockingQueuedConnection);
     return result;
+}
+
+void QtMessagePresenter::Post(unsigned type, const WString& caption, const WString& text) {
+    if (!serving || !QCoreApplication::instance()) {
+        LogInstead(caption, text);
+        return;
+    }
+    // Queued from the window thread as well: the boxes come up in the order they were posted,
+    // and the caller's handler ends before a box takes the window's input.
+    QMetaObject::invokeMethod(
+        &postTarget, [this, type, caption, text] { ShowPosted(type, caption, text); },
+        Qt::QueuedConnection);
+}
+
+void QtMessagePresenter::ShowPosted(unsigned type, const WString& caption, const WString& text) {
+    // The talk window ended while the box was on its way: the program is closing.
+    if (!serving) {
+        LogInstead(caption, text);
+        return;
+    }
+    std::erase_if(posted, [](const QPointer<QMessageBox>& shown) { return shown.isNull(); });
+    auto* box = new QMessageBox;
+    Configure(*box, type, caption, text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Application-modal, as the talk window is: a box without it would take no input.
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    posted.emplace_back(box);
 }
 
 }  // namespace mirka

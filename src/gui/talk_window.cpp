@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -35,6 +38,30 @@ namespace {
 constexpr int kRefreshMilliseconds = 1000;
 constexpr std::size_t kOpeningMessageCapacity = 1024;
 constexpr std::size_t kDroppedPathUnits = 259;
+
+// A padlock drawn here rather than a picture file or an emoji, which the fonts may lack.
+QPixmap LockPicture(int side, qreal ratio) {
+    QPixmap picture(QSize(side, side) * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor green(0x2e, 0x7d, 0x32);
+    qreal s = side;
+    QPen shackle(green, s * 0.12);
+    shackle.setCapStyle(Qt::FlatCap);
+    painter.setPen(shackle);
+    painter.drawArc(QRectF(s * 0.3, s * 0.1, s * 0.4, s * 0.4), 0, 180 * 16);
+    painter.drawLine(QPointF(s * 0.3, s * 0.3), QPointF(s * 0.3, s * 0.5));
+    painter.drawLine(QPointF(s * 0.7, s * 0.3), QPointF(s * 0.7, s * 0.5));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(green);
+    painter.drawRoundedRect(QRectF(s * 0.16, s * 0.45, s * 0.68, s * 0.48), s * 0.08, s * 0.08);
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(s * 0.5, s * 0.64), s * 0.07, s * 0.07);
+    painter.drawRect(QRectF(s * 0.47, s * 0.66, s * 0.06, s * 0.15));
+    return picture;
+}
 }  // namespace
 
 TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string ownAddress,
@@ -60,7 +87,8 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
     refreshTimer = new QTimer(this);
     connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });
     refreshTimer->start(kRefreshMilliseconds);
-    setWindowTitle(TitleText(kTalkWindowCaption));
+    setWindowTitle(QString::fromStdU16String(kTalkWindowCaption));
+    ShowLinkPrivacy();
     ShowPage(Page::Talk);
     ApplyLayout();
 }
@@ -82,6 +110,22 @@ void TalkWindow::BuildControls() {
     statusLine = new QLabel(client);
     statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (QPushButton* button : {talkButton, fileButton, helpButton}) button->setAutoDefault(false);
+
+    privacyMark = new QWidget(client);
+    privacyMark->setObjectName(QStringLiteral("privacyMark"));
+    auto* lock = new QLabel(privacyMark);
+    auto* markText = new QLabel(QString::fromStdU16String(u"暗号化"), privacyMark);
+    lock->setPixmap(LockPicture(markText->fontMetrics().height(), devicePixelRatioF()));
+    auto* markRow = new QHBoxLayout(privacyMark);
+    markRow->setContentsMargins(0, 0, 0, 0);
+    markRow->setSpacing(Pixels(3));
+    markRow->addWidget(lock);
+    markRow->addWidget(markText);
+    privacyMark->setToolTip(QString::fromStdU16String(
+        u"この接続は合言葉で暗号化されています。相手が同じ合言葉を知っていることを確かめました。"));
+    privacyMark->setAccessibleName(markText->text());
+    privacyMark->setAccessibleDescription(privacyMark->toolTip());
+    privacyMark->hide();
 
     logView = new LogView(log, client);
     logView->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -145,9 +189,15 @@ void TalkWindow::ApplyLayout() {
     }
     statusLine->setGeometry(x, 0, std::max(units.X(216), w - x - Pixels(20)), rowHeight);
 
+    // The encryption mark keeps a strip at the foot of the inner area, whether it shows or
+    // not, so the controls above do not move when the link closes.
+    QSize markSize = privacyMark->sizeHint();
+    int markTop = height() - menuHeight - Pixels(2) - markSize.height();
+    privacyMark->setGeometry(Pixels(10), markTop, markSize.width(), markSize.height());
+
     int top = std::max(Pixels(30), rowHeight + Pixels(10));
     int right = w - Pixels(20);
-    int bottom = h - Pixels(60);
+    int bottom = std::min(h - Pixels(60), markTop - Pixels(4));
     int buttonWidth =
         std::max({Pixels(60), ButtonTextWidth(sendButton), ButtonTextWidth(searchButton)});
     int searchTop = bottom - std::max(Pixels(20), searchButton->sizeHint().height());
@@ -246,15 +296,9 @@ void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) {
 }
 
 void TalkWindow::ShowLinkClosed() {
-    // The encryption mark of the title goes with the link.
+    // The encryption marks go with the link.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            QString title = windowTitle();
-            QString mark = QString::fromStdU16String(kPrivateTitleSuffix);
-            if (title.endsWith(mark)) setWindowTitle(title.chopped(mark.size()));
-        },
-        Qt::QueuedConnection);
+        this, [this] { ShowLinkPrivacy(); }, Qt::QueuedConnection);
 }
 
 void TalkWindow::PostTransferFact(TransferFact fact) {
@@ -382,11 +426,8 @@ void TalkWindow::Reconnect() {
     if (link.LinkState() != LINK_CLOSED || !hooks.reconnect) return;
     if (!hooks.reconnect(this)) return;
     link.RestartThreads();
-    // The title keeps the peer's name; only the encryption mark follows the new link.
-    QString title = windowTitle();
-    QString mark = QString::fromStdU16String(kPrivateTitleSuffix);
-    if (title.endsWith(mark)) title.chop(mark.size());
-    setWindowTitle(TitleText(title.toStdU16String()));
+    // The title keeps the peer's name; only the encryption marks follow the new link.
+    ShowLinkPrivacy();
     if (link.LinkIsPrivate()) AppendLog(WString(u"System Message: \r\n") + PrivacyLine());
 }
 
@@ -396,6 +437,18 @@ WString TalkWindow::PrivacyLine() const {
 
 QString TalkWindow::TitleText(const WString& title) const {
     return QString::fromStdU16String(link.LinkIsPrivate() ? title + kPrivateTitleSuffix : title);
+}
+
+void TalkWindow::ShowLinkPrivacy() {
+    AssertWindowThread("TalkWindow::ShowLinkPrivacy");
+    // Asked of the link each time, for the title and the mark alike: a late report that an
+    // older link closed then cannot take them from a newer encrypted one.
+    bool sealed = link.LinkIsPrivate();
+    QString title = windowTitle();
+    QString suffix = QString::fromStdU16String(kPrivateTitleSuffix);
+    if (title.endsWith(suffix)) title.chop(suffix.size());
+    setWindowTitle(sealed ? title + suffix : title);
+    privacyMark->setVisible(sealed);
 }
 
 }  // namespace mirka

@@ -105,6 +105,8 @@ private:
     // What the opening message and the title add on an encrypted link.
     WString PrivacyLine() const;
     QString TitleText(const WString& title) const;
+    // Shows the title's encryption suffix and the encryption mark as the link is now.
+    void ShowLinkPrivacy();
     void RunWhileRepaintingDisconnect();
     void Search();
 
@@ -136,6 +138,9 @@ private:
     QPushButton* fileButton = nullptr;
     QPushButton* helpButton = nullptr;
     QLabel* statusLine = nullptr;
+    // The encryption mark at the foot of the window: only this program writes there, unlike
+    // the title, the status line and the log, which show what the peer sends.
+    QWidget* privacyMark = nullptr;
     LogView* logView = nullptr;
     InputBox* input = nullptr;
     QPushButton* sendButton = nullptr;

@@ -208,6 +208,15 @@ TEST(TextFits, EveryWindowAndDialog) {
     ExpectAllFit(talk.window.get(), "talk");
     talk.window->ShowPage(TalkWindow::Page::File);
     ExpectAllFit(talk.window.get(), "talk, file page");
+    // The encryption mark at the window's foot, beside nothing else.
+    test::SealedTalkWindow sealed;
+    EXPECT_TRUE(sealed.linked);
+    sealed.window->show();
+    ExpectAllFit(sealed.window.get(), "talk, encrypted link");
+    auto* mark = sealed.window->findChild<QWidget*>(QStringLiteral("privacyMark"));
+    EXPECT_TRUE(mark && mark->isVisible());
+    if (mark)
+        for (const std::string& covered : test::Covered(mark)) ADD_FAILURE() << covered;
 
     QWidget* owner = talk.window.get();
     auto check = [](const char* what) {

@@ -102,6 +102,7 @@ TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
     connector.join();
     EXPECT_EQ(window.result(), 1);
     EXPECT_TRUE(link.LinkIsPrivate());
+    EXPECT_TRUE(window.passphraseField->text().isEmpty());  // the link holds it now
     // The reconnect's login window offers it again; no file holds it.
     LoginWindow again(link, profiles, ownAddress);
     EXPECT_EQ(again.passphraseField->text(), QStringLiteral("ひらけごま"));

@@ -10,6 +10,7 @@
 #include "common/program_values.h"
 #include "gui/talk_window.h"
 #include "link/task_manager.h"
+#include "support/loopback.h"
 #include "transfer_list/transfer_rows.h"
 
 // Windows filled the way a user sees them, for the text-fits walk and the screenshots.
@@ -59,6 +60,22 @@ struct SampleTalkWindow {
     ProgramValues values;
     TaskManager link{&values};
     std::unique_ptr<TalkWindow> window;
+};
+
+// A talk window on a link sealed with a passphrase, over loopback: the encryption mark shows.
+struct SealedTalkWindow {
+    SealedTalkWindow() {
+        pair.server->SetPassphrase(u"ひらけごま");
+        pair.client->SetPassphrase(u"ひらけごま");
+        linked = pair.Link();
+        window = std::make_unique<TalkWindow>(*pair.server, pair.serverValues, "203.0.113.7",
+                                              TalkWindow::Hooks{});
+        window->AppendLog(u"山田 の発言 (12:34:56): \r\nこんにちは。資料を送ります。\r\n");
+        window->SetPeerStatusText(u"オンライン");
+    }
+    LinkedPair pair;
+    bool linked = false;
+    std::unique_ptr<TalkWindow> window;  // goes before the link it shows
 };
 
 // Runs `action` on the modal dialog that `open` shows, then closes that dialog.

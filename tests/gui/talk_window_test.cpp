@@ -273,3 +273,64 @@ TEST(TalkWindow, NameChangeReachesThePeersTitle) {
 
 }  // namespace
 }  // namespace mirka
+
+namespace mirka {
+namespace {
+
+QWidget* PrivacyMark(TalkWindow& window) {
+    return window.findChild<QWidget*>(QStringLiteral("privacyMark"));
+}
+
+// The encryption mark shows what the link is, never what the peer says: on a sealed link
+// until it closes and again after a reconnect, and never on a plain one, whatever name the
+// peer gives itself.
+TEST(TalkWindow, EncryptionMarkFollowsTheLinkOnly) {
+    const QString suffix = QString::fromStdU16String(kPrivateTitleSuffix);
+    {
+        test::LinkedPair pair;
+        pair.server->SetPassphrase(u"合言葉");
+        pair.client->SetPassphrase(u"合言葉");
+        ASSERT_TRUE(pair.Link());
+        TalkWindow::Hooks hooks;
+        hooks.reconnect = [&](QWidget*) {
+            bool linked = pair.Link();
+            if (linked) pair.client->RestartThreads();
+            return linked;
+        };
+        TalkWindow window(*pair.server, pair.serverValues, "10.0.0.1", hooks);
+        window.show();
+        QWidget* mark = PrivacyMark(window);
+        ASSERT_NE(mark, nullptr);
+        EXPECT_TRUE(mark->isVisible());
+        EXPECT_EQ(mark->toolTip().toStdU16String(),
+                  u"この接続は合言葉で暗号化されています。"
+                  u"相手が同じ合言葉を知っていることを確かめました。");
+
+        pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+        pair.client->Disconnect();
+        ASSERT_TRUE(WaitWithEvents([&] { return !mark->isVisible(); }));
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("ミルカ Ver.T100a"));
+
+        window.Action(40046)->trigger();
+        ASSERT_EQ(pair.server->LinkState(), LINK_SERVER);
+        EXPECT_TRUE(mark->isVisible());
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("ミルカ Ver.T100a") + suffix);
+    }
+    {
+        TwoWindows windows;
+        ASSERT_TRUE(windows.linked);
+        TalkWindow& window = *windows.serverWindow;
+        QWidget* mark = PrivacyMark(window);
+        ASSERT_NE(mark, nullptr);
+        EXPECT_FALSE(mark->isVisible());
+        windows.pair.clientValues.SetUserName(u"x [暗号化された接続]");
+        windows.pair.client->QueueStatusMessage(u"オンライン");
+        ASSERT_TRUE(
+            WaitWithEvents([&] { return window.windowTitle().contains(QStringLiteral(" - x")); }));
+        EXPECT_FALSE(window.windowTitle().contains(QStringLiteral("[暗号化された接続]")));
+        EXPECT_FALSE(mark->isVisible());
+    }
+}
+
+}  // namespace
+}  // namespace mirka

@@ -85,4 +85,19 @@ inline std::vector<std::string> CutTexts(QWidget* window) {
     return cut;
 }
 
+// What covers a control or lies outside its parent: the visible siblings it overlaps.
+inline std::vector<std::string> Covered(QWidget* control) {
+    std::vector<std::string> found;
+    QWidget* parent = control->parentWidget();
+    if (!parent->rect().contains(control->geometry()))
+        found.push_back(control->objectName().toStdString() + " lies outside its parent");
+    for (QWidget* sibling : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (sibling != control && sibling->isVisible() &&
+            sibling->geometry().intersects(control->geometry()))
+            found.push_back(control->objectName().toStdString() + " overlaps " +
+                            sibling->metaObject()->className());
+    }
+    return found;
+}
+
 }  // namespace mirka::test

@@ -66,6 +66,13 @@ int main(int argc, char** argv) {
     talk.window->ShowPage(TalkWindow::Page::File);
     QApplication::processEvents();
     Save(talk.window.get(), folder, QStringLiteral("talk-file"), suffix);
+    {
+        test::SealedTalkWindow sealed;
+        if (!sealed.linked) std::printf("talk-sealed: the loopback link did not come up\n");
+        sealed.window->show();
+        QApplication::processEvents();
+        Save(sealed.window.get(), folder, QStringLiteral("talk-sealed"), suffix);
+    }
 
     auto shoot = [&](const QString& name) {
         return [&, name](QWidget* dialog) {
