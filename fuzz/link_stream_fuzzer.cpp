@@ -39,6 +39,7 @@
 #include <boost/asio/write.hpp>
 
 #include "fuzz_window.h"
+#include "link/delivery_frames.h"
 #include "link/task_manager.h"
 #include "secure/handshake.h"
 #include "temporary_folder.h"
@@ -253,6 +254,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         values.SetReceiveFolder(w.inboxText);
         mirka::TaskManager manager(&values);
         manager.ownerWindow = &window;
+        // An input that announces verified delivery reaches the digest and receipt handlers.
+        manager.SetCapabilities(mirka::kKnownCapabilities);
         if (mode == Mode::Plain) {
             if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
             tcp::socket peer(w.io);

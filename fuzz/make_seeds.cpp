@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/chat_font.h"
+#include "link/delivery_frames.h"
 #include "link/file_record.h"
 #include "link/frame.h"
 #include "secure/handshake.h"
@@ -136,6 +137,27 @@ void LinkSeeds(const fs::path& folder) {
     Append(ended, {0x20, 0, 0, 0, 1, 2, 3, 4});
     Append(ended, mirka::test::EncodeFrame(NET_KEEPALIVE, 0, 0));
     Write(folder, "private_records_ended", ended);
+
+    // Verified delivery: the announcement, a file with its digest, a wrong digest for a second
+    // one, and receipts for the source file and for nothing.
+    auto announce = mirka::EncodeCapabilities(mirka::kKnownCapabilities);
+    Bytes verified(announce.begin(), announce.end());
+    Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"v.txt", 1, 3000)));
+    Append(verified, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0,
+                                              Record(u"source.bin", 0, kSourceBytes)));
+    Append(verified, Data(1, Bytes(3000, 'v')));
+    auto digest = mirka::EncodeDigest({1, {}});
+    Append(verified, Bytes(digest.begin(), digest.end()));
+    Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"w.txt", 2, 10)));
+    Append(verified, Data(2, Bytes(10, 'w')));
+    Append(verified, Bytes(digest.begin(), digest.end()));
+    auto again = mirka::EncodeDigest({2, {}});
+    Append(verified, Bytes(again.begin(), again.end()));
+    for (auto result : {mirka::ReceiptResult::SendAgain, mirka::ReceiptResult::Verified}) {
+        auto receipt = mirka::EncodeReceipt({0, result});
+        Append(verified, Bytes(receipt.begin(), receipt.end()));
+    }
+    Write(folder, "verified_delivery", verified);
 
     // Inputs that once broke a check, kept so every short run tries them again.
     Write(folder, "regression_empty_status", Status(u""));

@@ -13,6 +13,7 @@
 #include "gui/qt_message_presenter.h"
 #include "gui/screenshot_paste.h"
 #include "gui/talk_window.h"
+#include "link/delivery_frames.h"
 #include "search/search_text.h"
 #include "search/web_search.h"
 #include "toolkit/platform.h"
@@ -33,6 +34,8 @@ public:
         SendPace pace = LoadSendPace();
         link.sendWait = pace.wait;
         link.sendBufSize = pace.bufSize;
+        // Another copy of this program hears what this one can do beyond the original wire.
+        link.SetCapabilities(kKnownCapabilities);
         WriteDebugLog("main", __LINE__, "data .. %s", ProgramDataFolder().toStdU16String());
     }
     void SaveSettings() override { mirka::SaveSettings(values); }

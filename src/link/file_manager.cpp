@@ -35,6 +35,20 @@ bool FileManager::WriteOutBlock() {
     return static_cast<bool>(file);
 }
 
+bool FileManager::HashPrefix(std::int64_t bytes) {
+    std::ifstream in(ToFsPath(path), std::ios::binary);
+    std::vector<char> buffer(kBlockBytes);
+    while (bytes > 0 && in) {
+        in.read(buffer.data(),
+                static_cast<std::streamsize>(std::min<std::int64_t>(bytes, kBlockBytes)));
+        auto got = static_cast<std::int64_t>(in.gcount());
+        hasher.Update(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                      static_cast<std::size_t>(got));
+        bytes -= got;
+    }
+    return bytes == 0;
+}
+
 bool FileManager::OpenForReceive(std::int64_t offset) {
     AppendLogTo(ownerWindow, nullptr,
                 Format(kFormatCapacity,
@@ -42,6 +56,8 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
                        PathNamePart(path), FormatByteCount(fileSize)));
     rate.Start(MillisecondTick());
     state = TransferState::Running;
+    transferred = offset;
+    hasher.Reset();
     std::filesystem::path target = ToFsPath(path);
     if (offset != 0) {
         // Bytes behind the offset are received again; cutting them off keeps a partial file
@@ -49,10 +65,10 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
         std::error_code error;
         std::filesystem::resize_file(target, static_cast<std::uintmax_t>(offset), error);
         if (error) return false;
+        if (verify && !HashPrefix(offset)) return false;
         OpenBlocked(std::ios::binary | std::ios::in | std::ios::out);
         if (!file.is_open()) return false;
         file.seekp(offset);
-        transferred = offset;
         return static_cast<bool>(file);
     }
     OpenBlocked(std::ios::binary | std::ios::out | std::ios::trunc);
@@ -65,6 +81,8 @@ bool FileManager::OpenForSend(std::int64_t offset) {
     if (!file.is_open()) return false;
     file.seekg(offset);
     transferred = offset;
+    hasher.Reset();
+    unhashedPrefix = verify ? offset : 0;
     AppendLogTo(ownerWindow, nullptr,
                 Format(kFormatCapacity,
                        u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
@@ -84,6 +102,7 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
         std::memcpy(block.data() + blockEnd, data, length);
         blockEnd += length;
     }
+    if (verify) hasher.Update(data, length);
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
         // Only a file whose every byte reached the disk gets its final name.
@@ -101,6 +120,13 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     if (!file.is_open()) return 0;
     if (transferred + static_cast<std::int64_t>(length) > fileSize)
         length = static_cast<std::size_t>(fileSize - transferred);
+    if (unhashedPrefix > 0) {
+        if (!HashPrefix(unhashedPrefix)) {
+            failed = true;
+            return 0;
+        }
+        unhashedPrefix = 0;
+    }
     for (std::size_t got = 0; got < length;) {
         if (blockBegin == blockEnd) {
             file.read(block.data(), static_cast<std::streamsize>(block.size()));
@@ -114,6 +140,7 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
         }
         std::size_t n = std::min(length - got, blockEnd - blockBegin);
         std::memcpy(buffer + got, block.data() + blockBegin, n);
+        if (verify) hasher.Update(buffer + got, n);
         blockBegin += n;
         got += n;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "link/rate_sampler.h"
 #include "link/receive_paths.h"
 #include "link/window_port.h"
+#include "secure/file_digest.h"
 #include "toolkit/text.h"
 
 namespace mirka {
@@ -17,9 +19,10 @@ namespace mirka {
 enum class TransferState {
     Waiting,  // a send offered, not yet accepted by the peer
     Running,
-    Paused,   // a send the user paused (before or after the accept)
-    Done,     // every byte read or written
-    Stopped,  // cancelled, deleted or failed on the disk: nothing more is sent or written
+    Paused,     // a send the user paused (before or after the accept)
+    Done,       // every byte read or written
+    Verifying,  // verified delivery: a send waits for its receipt, a reception for the digest
+    Stopped,    // cancelled, deleted or failed on the disk: nothing more is sent or written
 };
 
 // One transfer's state: the open source or target file and its progress figures. Every
@@ -28,6 +31,10 @@ class FileManager {
 public:
     explicit FileManager(TransferDirection direction) : direction(direction) {}
     virtual ~FileManager() { CloseFile(); }
+
+    // Verified delivery: the whole file's digest is taken as its bytes are read or written.
+    // A reception resumed at an offset hashes its kept part when it opens; a send resumed at
+    // one hashes the part it skips before its first read.
 
     // Opens the temporary file: at offset 0 created or truncated, otherwise an existing
     // partial file cut back to the offset. Writes the receive-start message.
@@ -47,7 +54,10 @@ public:
     }
     // A send goes on: running once accepted, else waiting for the accept.
     void Resume() { state = file.is_open() ? TransferState::Running : TransferState::Waiting; }
-    bool Ended() const { return state == TransferState::Done || state == TransferState::Stopped; }
+    bool Ended() const {
+        return state == TransferState::Done || state == TransferState::Verifying ||
+               state == TransferState::Stopped;
+    }
 
     // The link's window slot (never the window itself): the start messages go there.
     WindowSlot* ownerWindow = nullptr;
@@ -60,6 +70,11 @@ public:
     WString path;
     // A reception's hold on its temporary path, released after the file is closed.
     PathReservation reservation;
+    // Verified delivery (both sides announced it when the transfer was accepted).
+    bool verify = false;
+    secure::FileHasher hasher;
+    int mismatches = 0;  // digests that did not match (a reception fetches once more)
+    std::chrono::steady_clock::time_point receiptDue;  // a verifying send
 
 private:
     // Chunks gathered for one write (receiving) or read ahead in one read (sending).
@@ -68,6 +83,9 @@ private:
     std::size_t blockEnd = 0;
 
     void OpenBlocked(std::ios::openmode mode);
+    // Feeds the first `bytes` of the file on disk to the hasher; false when it has fewer.
+    bool HashPrefix(std::int64_t bytes);
+    std::int64_t unhashedPrefix = 0;  // a send's skipped part, hashed before its first read
     bool WriteOutBlock();
     bool Receiving() const { return direction == TransferDirection::Receiving; }
 };

@@ -63,6 +63,7 @@ bool TransferEngine::OnFileOffer() {
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
     entry->fileSize = size;
     entry->ownerWindow = &window;
+    entry->verify = link.VerifiedDelivery();
     std::int64_t offset = 0;
     if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
         entry->reservation = std::move(resume->reservation);
@@ -205,27 +206,34 @@ bool TransferEngine::OnFileData(const FrameHeader& header) {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it != receiveTasks.end() && it->second->state == TransferState::Done) {
-            finished = std::move(it->second);
-            receiveTasks.erase(it);
-            SilenceReceiveId(id);
+            if (it->second->verify) {
+                // Every byte is on the disk, under the temporary name until the digest
+                // proves it.
+                it->second->state = TransferState::Verifying;
+            } else {
+                finished = std::move(it->second);
+                receiveTasks.erase(it);
+                SilenceReceiveId(id);
+            }
         }
     }
     if (finished) FinishReception(id, std::move(finished));
     return true;
 }
 
-void TransferEngine::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
+bool TransferEngine::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
     std::optional<WString> finalPath = receivePaths.PlaceFinishedFile(finished->path);
     if (!finalPath) {
         // The file vanished under us (its folder was removed or renamed): not received.
         WString name(PathNamePart(finished->path));
         finished.reset();
         AbortReception(taskId, u"保存", name);
-        return;
+        return false;
     }
     TransferFigures figures = finished->Figures(taskId);
     finished.reset();  // the reservation goes only once the file has its final name
     FinishTransfer(figures, *finalPath);
+    return true;
 }
 
 void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WString name) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <system_error>
 #include <tuple>
 
@@ -133,6 +134,7 @@ bool TransferEngine::OnFileAccept() {
         if (it == sendTasks.end()) return true;  // cancelled meanwhile
         FileManager& entry = *it->second;
         std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
+        entry.verify = link.VerifiedDelivery();
         opened = entry.OpenForSend(offset);
         path = entry.path;
     }
@@ -168,13 +170,22 @@ void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection
 void TransferEngine::EndTransfersWithLink() {
     link.AssertIoThread();
     std::vector<std::tuple<TransferDirection, std::int32_t, WString>> ended;
+    std::vector<std::pair<std::int32_t, WString>> unconfirmed;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         for (auto* table : {&sendTasks, &receiveTasks}) {
             auto direction =
                 table == &sendTasks ? TransferDirection::Sending : TransferDirection::Receiving;
-            for (auto& [id, entry] : *table)
-                ended.emplace_back(direction, id, WString(PathNamePart(entry->path)));
+            for (auto& [id, entry] : *table) {
+                WString name(PathNamePart(entry->path));
+                // A send that only waited for its receipt may well have arrived: it is not
+                // called cancelled, only unconfirmed.
+                if (direction == TransferDirection::Sending &&
+                    entry->state == TransferState::Verifying)
+                    unconfirmed.emplace_back(id, std::move(name));
+                else
+                    ended.emplace_back(direction, id, std::move(name));
+            }
             table->clear();  // closes the files; a receiver's partial file stays on disk
         }
         // Ids of the next link are new: none of their data is dropped without an answer.
@@ -183,6 +194,7 @@ void TransferEngine::EndTransfersWithLink() {
         refusalsLogged.clear();
     }
     if (link.Stopping()) return;  // at exit the window may be gone already
+    for (const auto& [id, name] : unconfirmed) ReportUnconfirmed(id, name, true);
     for (const auto& [direction, id, name] : ended) {
         PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
         AppendLog(Format(kFormatCapacity,
@@ -317,14 +329,26 @@ bool TransferEngine::SenderPass() {
     }
     for (std::int32_t id : ids) {
         std::unique_ptr<FileManager> finished;
+        std::optional<secure::FileDigest> digest;
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(id);
             if (it == sendTasks.end()) continue;
-            if (it->second->state == TransferState::Done) {
+            FileManager& entry = *it->second;
+            if (entry.state == TransferState::Done && entry.verify) {
+                // Sent, not yet delivered: the digest follows the last data frame, and the
+                // row waits for the receipt.
+                digest = entry.hasher.Final();
+                entry.state = TransferState::Verifying;
+                entry.receiptDue = std::chrono::steady_clock::now() + receiptWait.load();
+            } else if (entry.state == TransferState::Done) {
                 finished = std::move(it->second);
                 sendTasks.erase(it);
             }
+        }
+        if (digest) {
+            SendDeliveryFrame(EncodeDigest({id, *digest}));
+            continue;
         }
         if (finished) {
             FinishTransfer(finished->Figures(id), finished->path);
@@ -414,8 +438,13 @@ void TransferEngine::RefreshTransfers() {
     // Posted under the task lock: a transfer that ends meanwhile posts its final figures only
     // after these, so they are never overwritten by older ones (and an ended row takes no
     // figures at all).
-    std::lock_guard<std::mutex> guard(tasksLock);
-    PostFact(TransferFact::Progress(FiguresLocked()));
+    std::vector<std::pair<std::int32_t, WString>> overdue;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        overdue = TakeOverdueSends();
+        PostFact(TransferFact::Progress(FiguresLocked()));
+    }
+    for (const auto& [id, name] : overdue) ReportUnconfirmed(id, name, false);
 }
 
 void TransferEngine::PostFact(TransferFact fact) {

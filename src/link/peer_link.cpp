@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include "link/delivery_frames.h"
 #include "toolkit/platform.h"
 
 namespace mirka {
@@ -30,20 +31,28 @@ PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck
       keepAliveTimer(io),
       handshakeTimer(io) {}
 
-void PeerLink::Begin(secure::Role role, const WString& passphrase) {
+void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities) {
     // After a failed accept there is no peer: the first read closes the link.
     if (!socket.is_open()) {
         privateLink.BeginWithoutPeer();
         return;
     }
+    ownCapabilities = capabilities;
     // Set once here, so the first asynchronous read does not change the socket's mode while
     // another thread writes.
     boost::system::error_code error;
     socket.native_non_blocking(true, error);
     auto hello = privateLink.Begin(role, passphrase);
-    if (!hello) return;
-    // The hello goes first, alone; then the peer's first frame decides.
     WriteTurn turn(*this);
+    if (!hello) {
+        // The original wire, with the announcement first when there is one.
+        if (capabilities != 0)
+            asio::write(socket, asio::buffer(EncodeCapabilities(capabilities)), error);
+        return;
+    }
+    // The hello goes first, alone; then the peer's first frame decides. The announcement
+    // waits for the first record.
+    announced = capabilities == 0;
     asio::write(socket, asio::buffer(*hello), error);
 }
 
@@ -110,9 +119,10 @@ void PeerLink::ReadFrames() {
                 break;
             }
             case PrivateLink::Route::Owner: {
-                FrameHeader header = FrameHeader::Decode(stream.Data());
-                stream.Consume(FrameHeader::kBytes);
-                if (!owner.OnFrame(*this, header)) return Finish();
+                const std::uint8_t* raw = stream.Data();
+                FrameHeader header = FrameHeader::Decode(raw);
+                stream.Consume(FrameHeader::kBytes);  // the bytes stay until the next read
+                if (!owner.OnFrame(*this, header, raw)) return Finish();
                 break;
             }
         }
@@ -137,6 +147,12 @@ bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
         // The rest of the peer's bytes are records.
         stream.BeginRecords(privateLink.TakeReader());
         handshakeTimer.cancel();
+        // The announcement is the first record; others may write after it.
+        if (!announced) {
+            auto frame = EncodeCapabilities(ownCapabilities);
+            Send({asio::buffer(frame)});
+            announced = true;
+        }
     }
     bool goOn = owner.OnHandshakeStep(*this, step.outcome);
     // Any end but an established link ends the link, whatever the owner says.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -30,8 +31,9 @@ public:
     // Cut: a sealed link's stream ended without the peer's final record.
     enum class Failure { ReadFailed, Cut, RecordFailed, HandlerFailed };
 
-    // A frame header was read (its payload not yet); false stops the reading.
-    virtual bool OnFrame(PeerLink& link, const FrameHeader& header) = 0;
+    // A frame header was read (its payload not yet); `raw` is its 48 bytes, valid during the
+    // call until a payload is read. False stops the reading.
+    virtual bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) = 0;
     // The handshake moved on (or its deadline passed); false stops the reading.
     virtual bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) = 0;
     // The keep-alive interval passed (or the timer failed); false ends the keep-alive chain.
@@ -66,14 +68,23 @@ public:
 
     // Window thread, before Begin: the socket to accept or connect on.
     boost::asio::ip::tcp::socket& Socket() { return socket; }
-    // Window thread, once: readies the private link and sends its hello.
-    void Begin(secure::Role role, const WString& passphrase);
+    // Window thread, once: readies the private link and sends its hello. `capabilities`, when
+    // not zero, are announced first thing on the link: at once on a plain link, as the first
+    // record once a private link stands.
+    void Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities = 0);
     // Window thread, once, after Begin: reading and the timers start on the I/O thread.
     void Start(std::chrono::milliseconds keepAliveInterval,
                std::chrono::milliseconds handshakeTimeout);
 
     // Any thread.
     PrivateLink& Private() { return privateLink; }
+    // Others may write: the private link (if any) stands, and the announcement is out, so
+    // that it is the first thing the peer reads.
+    bool ReadyToSend() const { return privateLink.ReadyToSend() && announced.load(); }
+    // What both sides announced (zero until the peer's announcement has come).
+    std::uint32_t SharedCapabilities() const { return ownCapabilities & peerCapabilities.load(); }
+    // I/O thread: the peer's announcement.
+    void SetPeerCapabilities(std::uint32_t bits) { peerCapabilities = bits; }
     // Ends reading and any write under way; the I/O thread then ends the link.
     void Shutdown();
 
@@ -154,6 +165,9 @@ private:
 
     boost::asio::ip::tcp::socket socket;
     PrivateLink privateLink;
+    std::uint32_t ownCapabilities = 0;  // fixed in Begin
+    std::atomic<std::uint32_t> peerCapabilities{0};
+    std::atomic<bool> announced{true};
 
     // I/O thread only.
     ReceiveStream stream;

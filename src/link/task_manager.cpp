@@ -5,6 +5,7 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
+#include "link/delivery_frames.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -201,7 +202,7 @@ std::string TaskManager::PeerAddressText() const {
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
     // The client is CPace's initiator, the server its responder.
     link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,
-                passphrase);
+                passphrase, capabilities);
     {
         std::lock_guard<std::mutex> guard(wakeLock);
         linkReading = true;
@@ -243,14 +244,14 @@ bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& e
     return true;
 }
 
-bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header) {
+bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) {
     ioThreadCheck.Assert();
     ioLink = &link;
     struct Detach {
         TaskManager* manager;
         ~Detach() { manager->ioLink = nullptr; }
     } detach{this};
-    return Dispatch(header);
+    return Dispatch(header, raw);
 }
 
 void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
@@ -292,7 +293,7 @@ void TaskManager::OnFramesQueued() {
     wake.notify_all();
 }
 
-bool TaskManager::Dispatch(const FrameHeader& header) {
+bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
     bool ok = true;
     switch (header.code) {
         case NET_CHAT:
@@ -312,6 +313,14 @@ bool TaskManager::Dispatch(const FrameHeader& header) {
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
             ok = transfers.OnFileFrame(header);
+            break;
+        case kCapabilitiesCode:
+            if (auto bits = DecodeCapabilities(raw)) ioLink->SetPeerCapabilities(*bits);
+            break;
+        case kDigestCode:
+        case kReceiptCode:
+            // Only between two copies that both announced it; otherwise skipped as unknown.
+            if (VerifiedDelivery()) transfers.OnDeliveryFrame(header.code, raw);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
@@ -366,6 +375,13 @@ bool TaskManager::WriteToPeer(const std::vector<asio::const_buffer>& parts, Peer
     return result == PeerLink::WriteResult::Done;
 }
 
+bool TaskManager::VerifiedDelivery() const {
+    if (ioThreadCheck.OnThread() && ioLink)
+        return (ioLink->SharedCapabilities() & kVerifiedDelivery) != 0;
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link && (link->SharedCapabilities() & kVerifiedDelivery) != 0;
+}
+
 void TaskManager::WriteQueuedFrames() {
     pumpThreadCheck.Assert();
     std::shared_ptr<PeerLink> link = CurrentLink();
@@ -410,7 +426,7 @@ void TaskManager::PumpThreadMain() {
         // A closed link's commands wait for the next link; a private link's wait until its
         // handshake has ended well. What the I/O thread queued goes out either way.
         std::shared_ptr<PeerLink> link = CurrentLink();
-        pumpInPass = linkState != LINK_CLOSED && (!link || link->Private().ReadyToSend());
+        pumpInPass = linkState != LINK_CLOSED && (!link || link->ReadyToSend());
         bool pass = pumpInPass;
         link.reset();
         lock.unlock();

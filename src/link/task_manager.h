@@ -128,6 +128,12 @@ public:
     WString Passphrase() const { return passphrase; }
     // Any thread: whether the current link stands encrypted.
     bool LinkIsPrivate() const;
+    // What this copy announces to the peer at the start of each link (see delivery_frames.h);
+    // zero, the default here, keeps the original wire byte for byte. Window thread, before
+    // StartServer or ConnectToServer; the program announces all it knows.
+    void SetCapabilities(std::uint32_t bits) { capabilities = bits; }
+    // How long a verified send waits for its receipt before its row says it is unconfirmed.
+    void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
     // How long a copy with a passphrase waits for the peer's first frame (tests shorten it).
     void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
 
@@ -190,13 +196,15 @@ private:
     void CloseIfCurrent(const PeerLink& link);
 
     // I/O thread: what the current link reports.
-    bool OnFrame(PeerLink& link, const FrameHeader& header) override;
+    bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) override;
     bool OnKeepAlive(PeerLink& link, const boost::system::error_code& error) override;
     void OnLinkFailure(PeerLink& link, Failure failure) override;
     void OnLinkEnded(PeerLink& link) override;
     void OnFramesQueued() override;
     // Handles one frame; false when the link must stop reading.
-    bool Dispatch(const FrameHeader& header);
+    bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
+    // TransferLink: both sides announced verified delivery on this link.
+    bool VerifiedDelivery() const override;
 
     // The private link's side of the link (task_manager_private.cpp).
     bool WaitForHandshake(PeerLink& link);
@@ -228,7 +236,8 @@ private:
     // I/O thread: the link whose frame is being handled.
     PeerLink* ioLink = nullptr;
 
-    std::u16string passphrase;  // window thread
+    std::u16string passphrase;       // window thread
+    std::uint32_t capabilities = 0;  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -13,6 +15,7 @@
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
+#include "link/delivery_frames.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
@@ -23,6 +26,10 @@ namespace mirka {
 
 // Receptions that may run at once (each holds an open file); further offers are refused.
 inline constexpr std::size_t kMaxReceptions = 64;
+
+// The end of a verified transfer that did not end well, as its row shows it.
+inline constexpr char16_t kRowUnconfirmed[] = u"届いたか確認できませんでした";
+inline constexpr char16_t kRowUnverified[] = u"内容が一致しませんでした";
 
 // The id after another. Ids stay within 0 to INT32_MAX, as rows take them: after the last
 // one the sequence starts again at 0.
@@ -63,6 +70,8 @@ public:
     virtual std::int32_t SendBudget() const = 0;
     // True once the program is closing: the window may be gone.
     virtual bool Stopping() const = 0;
+    // Both sides announced verified delivery on the current link.
+    virtual bool VerifiedDelivery() const = 0;
     // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.
     virtual void AssertIoThread() const = 0;
     virtual void AssertPumpThread() const = 0;
@@ -94,12 +103,16 @@ public:
 
     // I/O thread: one file frame from the peer; false when the link must stop reading.
     bool OnFileFrame(const FrameHeader& header);
+    // I/O thread: a digest or receipt of verified delivery (header-only frames).
+    void OnDeliveryFrame(std::uint16_t code, const std::uint8_t* frame);
     // I/O thread, when a link ends: bytes in flight are lost, so no transfer can go on in
     // step over the next link; each one ends, and a new offer resumes the kept partial file.
     void EndTransfersWithLink();
 
     // Window thread: the once-a-second refresh of the transfer rows.
     void RefreshTransfers();
+    // How long a verified send waits for its receipt after its digest (tests shorten it).
+    void SetReceiptWait(std::chrono::milliseconds wait) { receiptWait = wait; }
     // Any thread.
     std::vector<TransferFigures> TransferFiguresSnapshot();
 
@@ -117,7 +130,15 @@ private:
     // Tells the attached window (if any) a fact about a transfer.
     void PostFact(TransferFact fact);
     void AppendLog(WStringView text);
-    void FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
+    // Gives a received file its final name and tells the window; false when it could not.
+    bool FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
+    // Verified delivery (verified_delivery.cpp).
+    void OnDigest(const DigestFrame& digest);
+    void OnReceipt(const ReceiptFrame& receipt);
+    void SendDeliveryFrame(const ExtensionFrame& frame);
+    // Window thread, tasksLock held: sends whose receipt is overdue end as unconfirmed.
+    std::vector<std::pair<std::int32_t, WString>> TakeOverdueSends();
+    void ReportUnconfirmed(std::int32_t taskId, WStringView name, bool linkLost);
     // Ends a reception that cannot go on: row, one log line, a cancel to the sender.
     void AbortReception(std::int32_t taskId, WStringView what, WString name = WString());
     void DeleteReceivedFile(std::unique_ptr<FileManager> entry);
@@ -140,6 +161,7 @@ private:
     std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
     std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
     std::int32_t nextTaskId = 0;
+    std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
     // Receive ids answered already (cancelled, refused, finished): their data is dropped.
     std::set<std::int32_t> silencedReceiveIds;
     std::deque<std::int32_t> silencedOrder;

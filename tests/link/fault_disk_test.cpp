@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/delivery_frames.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -96,6 +97,28 @@ TEST(FaultDisk, FullDiskCancelsThatTransferOnceAndOthersGoOn) {
         [&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
     EXPECT_TRUE(pair.server->TransferFiguresSnapshot().empty());
     EXPECT_TRUE(WaitUntil([&] { return pair.client->TransferFiguresSnapshot().empty(); }));
+    ExpectChatFlows(pair);
+}
+
+TEST(FaultDisk, AVerifiedSendCancelledAfterItsLastByteIsNeverCalledSent) {
+    // At full speed the sender has put out every byte long before the receiver's cancel comes
+    // back; with verified delivery it waits for a receipt, and the cancel ends its row.
+    TransferPair pair;
+    pair.server->SetCapabilities(kKnownCapabilities);
+    pair.client->SetCapabilities(kKnownCapabilities);
+    ASSERT_TRUE(pair.Link());
+    WriteFile(pair.outbox.Path() / "full.bin", test::RandomBytes(2 * 1024 * 1024, 2));
+    pair.client->sendWait = 0;
+    pair.client->sendBufSize = 4 * 1024 * 1024;
+    {
+        FileSizeLimit limit(128 * 1024);
+        pair.Send(pair.outbox.Path() / "full.bin");
+        ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
+            return pair.clientWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
+        }));
+    }
+    EXPECT_FALSE(Has(pair.clientWindow.LogText(), u"送信が完了"));
+    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "full.bin"));
     ExpectChatFlows(pair);
 }
 

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "link/frame.h"
+#include "secure/file_digest.h"
+
+// Frames between two copies of this program beyond the original code table. Each is a
+// header-only 48-byte frame whose code the original table lacks, so an original peer reads
+// its header and skips it. Only the capability announcement ever reaches a peer that has not
+// announced the same capability; the others go only where both sides announced it.
+//
+// Capabilities (code 0x4B43): magic "MIRKA-CP" at offset 4, version (16 bits) at 12, the
+// capability bits (32 bits) at 16, the rest zero. Sent once, first thing on a link.
+// Digest (code 0x4B44): the task id (32 bits) at 4, as in a data frame; the whole file's
+// BLAKE2b-256 at 16. Sent by the sender after the last data frame of a verified transfer.
+// Receipt (code 0x4B52): the task id at 4; the result at 8 (1 verified, 2 send it again,
+// 3 failed). The receiver's answer to a digest.
+namespace mirka {
+
+inline constexpr std::uint16_t kCapabilitiesCode = 0x4B43;
+inline constexpr std::uint16_t kDigestCode = 0x4B44;
+inline constexpr std::uint16_t kReceiptCode = 0x4B52;
+inline constexpr std::uint16_t kCapabilitiesVersion = 1;
+
+// What a copy can do beyond the original wire; a feature is used when both announced it.
+enum Capability : std::uint32_t {
+    kVerifiedDelivery = 1u << 0,
+};
+inline constexpr std::uint32_t kKnownCapabilities = kVerifiedDelivery;
+
+enum class ReceiptResult : std::uint8_t { Verified = 1, SendAgain = 2, Failed = 3 };
+
+using ExtensionFrame = std::array<std::uint8_t, FrameHeader::kBytes>;
+
+struct DigestFrame {
+    std::int32_t taskId = 0;
+    secure::FileDigest digest{};
+};
+
+struct ReceiptFrame {
+    std::int32_t taskId = 0;
+    ReceiptResult result = ReceiptResult::Failed;
+};
+
+ExtensionFrame EncodeCapabilities(std::uint32_t capabilities);
+// The bits of an announcement; nothing when magic or version are not ours.
+std::optional<std::uint32_t> DecodeCapabilities(const std::uint8_t* frame);
+ExtensionFrame EncodeDigest(const DigestFrame& digest);
+DigestFrame DecodeDigest(const std::uint8_t* frame);
+ExtensionFrame EncodeReceipt(const ReceiptFrame& receipt);
+// Nothing for a result outside the three.
+std::optional<ReceiptFrame> DecodeReceipt(const std::uint8_t* frame);
+
+}  // namespace mirka

@@ -1,0 +1,201 @@
+// Verified delivery between two copies that announce it, and what an original peer sees.
+#include <gtest/gtest.h>
+
+#include "link/delivery_frames.h"
+#include "support/frames.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakePeer;
+using test::FinishedRows;
+using test::WaitUntil;
+
+bool Has(const WString& text, WStringView part) {
+    return text.find(part) != WString::npos;
+}
+
+struct VerifiedPair : test::TransferPair {
+    VerifiedPair() {
+        server->SetCapabilities(kKnownCapabilities);
+        client->SetCapabilities(kKnownCapabilities);
+    }
+};
+
+TEST(VerifiedDelivery, AStaleResumeIsFetchedAgainAndOnlyThenComplete) {
+    // An older version of the file: same name, size and first 2 KiB, other bytes behind.
+    constexpr std::size_t kSize = 400 * 1024;
+    auto fresh = test::RandomBytes(kSize, 3);
+    auto older = test::RandomBytes(kSize, 4);
+    std::copy(fresh.begin(), fresh.begin() + 2048, older.begin());
+    VerifiedPair pair;
+    test::WriteFile(pair.inbox.Path() / "doc.bin.tmp",
+                    std::vector<char>(older.begin(), older.begin() + 150 * 1024));
+    std::ofstream(pair.inbox.Path() / ".doc.bin.tmp.size") << kSize << '\n';
+    test::WriteFile(pair.outbox.Path() / "doc.bin", fresh);
+    ASSERT_TRUE(pair.Link());
+    pair.client->sendBufSize = 64 * 1024;
+    pair.Send(pair.outbox.Path() / "doc.bin");
+    ASSERT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "doc.bin"), fresh);
+    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "doc.bin.tmp"));
+    // One line on each side, and the sender called it sent only after the second round.
+    WString sent = pair.clientWindow.LogText();
+    WString received = pair.serverWindow.LogText();
+    std::size_t again = sent.find(u"最初から送り直します");
+    ASSERT_NE(again, WString::npos);
+    EXPECT_LT(again, sent.find(u"ファイルの送信が完了しました"));
+    EXPECT_TRUE(Has(received, u"最初から受信し直します"));
+    EXPECT_LT(received.find(u"最初から受信し直します"), received.find(u"受信が完了しました"));
+    EXPECT_FALSE(Has(sent + received, u"中止"));
+}
+
+// A raw peer that announces verified delivery, takes a file and never sends a receipt.
+struct SilentReceiver {
+    SilentReceiver() {
+        std::uint16_t port = peer.Listen();
+        manager.SetCapabilities(kKnownCapabilities);
+        manager.SetReceiptWait(300ms);
+        manager.ownerWindow = &window;
+        std::thread accepter([&] { peer.Accept(); });
+        linked = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+        auto announcement = EncodeCapabilities(kKnownCapabilities);
+        peer.Send({announcement.begin(), announcement.end()});
+    }
+    // The announcement, then an offer answered with an accept at 0 and all the data.
+    bool TakeFile(std::size_t size) {
+        std::vector<std::uint8_t> bytes;
+        if (!peer.Read(bytes, FrameHeader::kBytes) || !DecodeCapabilities(bytes.data()))
+            return false;
+        auto path = folder.Path() / "f.bin";
+        test::WriteFile(path, test::RandomBytes(size, 5));
+        int row = window.Transfers().AddTransferRow(FromFsPath(path));
+        manager.SendFile(FromFsPath(path), row);
+        FrameHeader header;
+        if (!peer.ReadHeader(header) || header.code != NET_FILE_OFFER ||
+            !peer.Read(bytes, FileRecord::kBytes))
+            return false;
+        FileRecord record = FileRecord::Decode(bytes.data());
+        record.offset = 0;
+        auto accept = record.Encode();
+        FrameHeader reply;
+        reply.code = NET_FILE_ACCEPT;
+        peer.SendFrame(reply, {accept.begin(), accept.end()});
+        for (std::size_t got = 0; got < size; got += header.lengthField) {
+            if (!peer.ReadHeader(header) || header.code != NET_FILE_DATA ||
+                !peer.Read(bytes, header.lengthField))
+                return false;
+        }
+        return true;
+    }
+    bool RowReads(const WString& text) {
+        return WaitUntil([&] {
+            manager.RefreshTransfers();
+            return window.Transfers().Cell(0, kColumnTransferred) == text;
+        });
+    }
+    test::TempFolder folder;
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager{&values};
+    FakePeer peer;
+    bool linked = false;
+};
+
+TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
+    {
+        // The digest follows the data; no receipt within the wait: unconfirmed.
+        SilentReceiver side;
+        ASSERT_TRUE(side.linked);
+        ASSERT_TRUE(side.TakeFile(5000));
+        FrameHeader header;
+        ASSERT_TRUE(side.peer.ReadHeader(header));
+        EXPECT_EQ(header.code, kDigestCode);
+        EXPECT_TRUE(side.RowReads(kRowUnconfirmed));
+        EXPECT_TRUE(Has(side.window.LogText(), u"届いたことを確認できませんでした"));
+        EXPECT_FALSE(Has(side.window.LogText(), u"送信が完了"));
+    }
+    {
+        // The link goes while the send waits for its receipt.
+        SilentReceiver side;
+        ASSERT_TRUE(side.linked);
+        side.manager.SetReceiptWait(1h);
+        ASSERT_TRUE(side.TakeFile(5000));
+        FrameHeader header;
+        ASSERT_TRUE(side.peer.ReadHeader(header));
+        side.peer.Close();
+        EXPECT_TRUE(side.RowReads(kRowUnconfirmed));
+        EXPECT_TRUE(Has(side.window.LogText(), u"接続が切れたため、ファイルが相手に届いたことを"));
+    }
+    {
+        // A receipt for another task, and one with a result outside the three, change
+        // nothing; the right one completes the send.
+        SilentReceiver side;
+        ASSERT_TRUE(side.linked);
+        side.manager.SetReceiptWait(1h);
+        ASSERT_TRUE(side.TakeFile(5000));
+        FrameHeader header;
+        ASSERT_TRUE(side.peer.ReadHeader(header));
+        auto other = EncodeReceipt({77, ReceiptResult::Verified});
+        auto odd = EncodeReceipt({0, ReceiptResult::Verified});
+        odd[8] = 9;
+        auto right = EncodeReceipt({0, ReceiptResult::Verified});
+        std::vector<std::uint8_t> bytes(other.begin(), other.end());
+        bytes.insert(bytes.end(), odd.begin(), odd.end());
+        side.peer.Send(bytes);
+        side.manager.RefreshTransfers();
+        EXPECT_EQ(FinishedRows(side.window.Transfers()), 0);
+        side.peer.Send({right.begin(), right.end()});
+        EXPECT_TRUE(
+            side.window.WaitFor([&] { return FinishedRows(side.window.Transfers()) == 1; }));
+    }
+}
+
+TEST(VerifiedDelivery, AnOriginalPeerSeesTheAnnouncementAndThenTodaysBytes) {
+    // The same raw receiver without an announcement: after the data nothing more comes.
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    manager.SetCapabilities(kKnownCapabilities);
+    manager.SetKeepAliveInterval(1h);
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes));
+    auto announcement = EncodeCapabilities(kKnownCapabilities);
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(announcement.begin(), announcement.end()));
+    test::TempFolder folder;
+    auto path = folder.Path() / "f.bin";
+    test::WriteFile(path, test::RandomBytes(3000, 6));
+    manager.SendFile(FromFsPath(path), window.Transfers().AddTransferRow(FromFsPath(path)));
+    FrameHeader header;
+    ASSERT_TRUE(peer.ReadHeader(header));
+    ASSERT_EQ(header.code, NET_FILE_OFFER);
+    ASSERT_TRUE(peer.Read(bytes, FileRecord::kBytes));
+    FrameHeader reply;
+    reply.code = NET_FILE_ACCEPT;
+    peer.SendFrame(reply, bytes);
+    ASSERT_TRUE(peer.ReadHeader(header));
+    EXPECT_EQ(header.code, NET_FILE_DATA);
+    EXPECT_EQ(header.lengthField, 2048u);
+    ASSERT_TRUE(peer.Read(bytes, 2048));
+    ASSERT_TRUE(peer.ReadHeader(header));
+    EXPECT_EQ(header.lengthField, 952u);
+    ASSERT_TRUE(peer.Read(bytes, 952));
+    ASSERT_TRUE(window.WaitFor([&] { return FinishedRows(window.Transfers()) == 1; }));
+    EXPECT_FALSE(peer.Read(bytes, 1, 300)) << "no digest for a peer that did not announce it";
+}
+
+}  // namespace
+}  // namespace mirka
