@@ -1,7 +1,8 @@
 // A file transfer between two processes on loopback, as between two copies of the program,
 // against a raw TCP file-to-file copy made in the same run (the baseline). Runs alternate,
 // three of each; the best of each kind is compared. Prints the time, the ratio, and the CPU
-// seconds per GiB of the sending and the receiving process.
+// seconds per GiB of the sending and the receiving process; the link runs once plain and
+// once with verified delivery.
 // Usage: bench_two_process_transfer [MiB, default 1024] [runs, default 3]
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <boost/asio/write.hpp>
 
 #include "bench_support.h"
+#include "link/delivery_frames.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
@@ -159,8 +161,12 @@ bool Finished(mirka::test::WindowRecorder& window) {
     return window.flashes() > 0;
 }
 
-// The program's own transfer with the pacing lifted (sendWait 1, sendBufSize 1 MiB).
-Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::path& inbox) {
+// The program's own transfer with the pacing lifted (sendWait 1, sendBufSize 1 MiB); with
+// `verified` both copies announce verified delivery, and the time runs until the receiver has
+// proven the file.
+Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::path& inbox,
+                     bool verified) {
+    std::uint32_t capabilities = verified ? mirka::kKnownCapabilities : 0;
     return RunSplit(
         [&](int out) {
             mirka::ProgramValues values;
@@ -169,6 +175,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             mirka::test::WindowRecorder window;
             mirka::TaskManager server(&values);
             server.ownerWindow = &window;
+            server.SetCapabilities(capabilities);
             std::uint16_t port = mirka::test::FreeLoopbackPort();
             Put<std::uint16_t>(out, port);
             server.StartServer(port);
@@ -183,6 +190,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             mirka::test::WindowRecorder window;
             mirka::TaskManager client(&values);
             client.ownerWindow = &window;
+            client.SetCapabilities(capabilities);
             mirka::test::MessageRecorder quiet;  // refusals until the server listens
             while (!client.ConnectToServer("127.0.0.1", port))
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -205,7 +213,7 @@ int main(int argc, char** argv) {
     auto inbox = work.Path() / "inbox";
     std::filesystem::create_directory(inbox);
 
-    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0}, bestSocat{1e9, 0, 0};
+    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0}, bestVerified{1e9, 0, 0}, bestSocat{1e9, 0, 0};
     double gib = static_cast<double>(mib) / 1024.0;
     for (int run = 0; run < runs; ++run) {
         Figures raw = RawCopy(source, work.Path() / "raw-copy.bin");
@@ -216,16 +224,22 @@ int main(int argc, char** argv) {
             if (socat->seconds < bestSocat.seconds) bestSocat = *socat;
             std::filesystem::remove(work.Path() / "socat-copy.bin");
         }
-        Figures link = LinkTransfer(source, inbox);
-        std::filesystem::remove_all(inbox);
-        std::filesystem::create_directory(inbox);
+        auto fresh = [&] {
+            std::filesystem::remove_all(inbox);
+            std::filesystem::create_directory(inbox);
+        };
+        Figures link = LinkTransfer(source, inbox, false);
+        fresh();
+        Figures verified = LinkTransfer(source, inbox, true);
+        fresh();
         std::printf(
             "run %d: raw %.2f s (CPU send %.2f s, receive %.2f s), link %.2f s (CPU send "
-            "%.2f s, receive %.2f s)\n",
+            "%.2f s, receive %.2f s), verified %.2f s (CPU send %.2f s, receive %.2f s)\n",
             run + 1, raw.seconds, raw.senderCpu, raw.receiverCpu, link.seconds, link.senderCpu,
-            link.receiverCpu);
+            link.receiverCpu, verified.seconds, verified.senderCpu, verified.receiverCpu);
         if (raw.seconds < bestRaw.seconds) bestRaw = raw;
         if (link.seconds < bestLink.seconds) bestLink = link;
+        if (verified.seconds < bestVerified.seconds) bestVerified = verified;
     }
     double bytes = static_cast<double>(mib << 20);
     auto print = [&](const char* what, const Figures& best) {
@@ -236,7 +250,10 @@ int main(int argc, char** argv) {
     };
     print("raw TCP copy", bestRaw);
     print("link transfer", bestLink);
+    print("verified link transfer", bestVerified);
     std::printf("ratio (raw time / link time): %.2f\n", bestRaw.seconds / bestLink.seconds);
+    std::printf("ratio (link time / verified time): %.2f\n",
+                bestLink.seconds / bestVerified.seconds);
     if (bestSocat.seconds < 1e9) {
         print("socat copy", bestSocat);
         std::printf("ratio (socat time / link time): %.2f\n", bestSocat.seconds / bestLink.seconds);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/private_link.h"
 #include "link/recording_proxy.h"
 #include "link/transfer_support.h"
 #include "secure/handshake.h"
@@ -259,6 +260,31 @@ TEST(PrivateLink, CopyWithoutPassphrase) {
         ASSERT_TRUE(peer.Read(bytes, expected.size()));
         EXPECT_EQ(bytes, expected);
         EXPECT_TRUE(boxes.Boxes().empty());
+    }
+}
+
+TEST(PrivateLink, TheGateRoutesByTheHandshakesState) {
+    using Route = PrivateLink::Route;
+    auto keepAlive = test::EncodeFrame(NET_KEEPALIVE, 0, 0);
+    secure::Handshake peer(secure::Role::Responder, secure::AsBytes("pass"));
+    {
+        // With a passphrase: the handshake's until decided; a failed one takes nothing more.
+        PrivateLink link;
+        ASSERT_TRUE(link.Begin(secure::Role::Initiator, u"pass"));
+        EXPECT_EQ(link.RouteOf(keepAlive.data()), Route::Handshake);
+        link.OnTimeout();
+        EXPECT_EQ(link.RouteOf(keepAlive.data()), Route::Refuse);
+        EXPECT_EQ(link.RouteOf(peer.Hello().data()), Route::Refuse);
+    }
+    {
+        // Without one: frames pass, a peer's hello is answered, and after it nothing passes.
+        PrivateLink link;
+        ASSERT_FALSE(link.Begin(secure::Role::Initiator, u""));
+        EXPECT_EQ(link.RouteOf(keepAlive.data()), Route::Owner);
+        ASSERT_EQ(link.RouteOf(peer.Hello().data()), Route::Handshake);
+        EXPECT_EQ(link.OnPeerFrame(peer.Hello().data()).outcome,
+                  secure::Outcome::PeerWantsPassphrase);
+        EXPECT_EQ(link.RouteOf(keepAlive.data()), Route::Refuse);
     }
 }
 
