@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTreeView>
 
 #include "app/log_export.h"
 #include "toolkit/message_box.h"
@@ -40,8 +43,22 @@ bool ConfirmCreate(QWidget* parent, const QString& path) {
 
 }  // namespace
 
+// Qt's own dialog sizes its detail columns for short Latin texts: the size ("7 バイト") and
+// type columns of a Japanese desktop were cut. They take their contents' width each time a
+// folder has been read.
+static void FitDetailColumns(QFileDialog& dialog) {
+    auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (!tree || !model) return;
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, tree, [tree] {
+        for (int column = 1; column < tree->header()->count(); ++column)
+            tree->resizeColumnToContents(column);
+    });
+}
+
 bool CMyFileDialog::Show() {
     QFileDialog dialog(owner, ToQ(title));
+    FitDetailColumns(dialog);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (save) {
         dialog.setFileMode(QFileDialog::AnyFile);

@@ -233,7 +233,9 @@ void LoginWindow::StartLink() {
         done(1);
         return;
     }
-    // A failed start leaves the window open with its status text, to try again.
+    // A failed start leaves the window open to try again; the status line no longer says
+    // that it is connecting or waiting (the box said why it failed).
+    SetStatusText(WString());  // queued like the texts before it, so it comes last
     startButton->setEnabled(true);
 }
 

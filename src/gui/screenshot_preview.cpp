@@ -1,5 +1,7 @@
 #include "gui/screenshot_preview.h"
 
+#include <algorithm>
+
 #include <string>
 
 #include <QButtonGroup>
@@ -148,7 +150,12 @@ void ScreenshotPreview::PlaceControls() {
 
     auto* paintButton = new QPushButton(QStringLiteral("ペイントで編集して送信"), this);
     paintButton->setObjectName(QStringLiteral("paint"));
-    paintButton->setGeometry(units.Rect(156, 283, 81, 14));
+    // The button's text is longer than its place in dialog units in most fonts: it grows to
+    // the left, into the free space beside the format choice, keeping its right edge.
+    QRect paintPlace = units.Rect(156, 283, 81, 14);
+    paintPlace.setLeft(paintPlace.right() + 1 -
+                       std::max(paintPlace.width(), ButtonTextWidth(paintButton)));
+    paintButton->setGeometry(paintPlace);
     auto* sendButton = new QPushButton(QStringLiteral("送信"), this);
     sendButton->setObjectName(QStringLiteral("send"));
     sendButton->setGeometry(units.Rect(244, 283, 50, 14));
