@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/config_file.h"
+#include "common/program_values.h"
 
 // Every entry of "conf.txt" the program reads or writes, in one table: where it lives, its
 // built-in value and how much of it is read. Nothing else names a section or a key.
@@ -65,8 +66,8 @@ inline constexpr std::array<Setting, static_cast<std::size_t>(SettingId::kCount)
     TextSetting(SettingId::kProfileIp, kProfileSectionFormat, u"ip", u"", 511),
     NumberSetting(SettingId::kProfilePort, kProfileSectionFormat, u"port", 1225, 16),
     // The pace chosen in the 送信速度 dialog; typed commands change only the running values.
-    NumberSetting(SettingId::kSendWait, u"send", u"wait", 1, 16),
-    NumberSetting(SettingId::kSendBufSize, u"send", u"bufsize", 2048),
+    NumberSetting(SettingId::kSendWait, u"send", u"wait", kDefaultSendWait, 16),
+    NumberSetting(SettingId::kSendBufSize, u"send", u"bufsize", kDefaultSendBufSize),
 }};
 
 constexpr const Setting& SettingOf(SettingId id) {

@@ -14,7 +14,6 @@ int RunProgram(StartupSteps& steps) {
     if (steps.RunLoginWindow() == 0) {
         // Given up at the login window: nothing more is logged, the settings stay as they are.
         steps.EndTimerResolution();
-        steps.ReleaseLink();
         CloseDebugLog();
         return 0;
     }
@@ -23,7 +22,6 @@ int RunProgram(StartupSteps& steps) {
     steps.RunTalkWindow();
     WriteDebugLog("main", __LINE__, "exit .. talk window");
     WriteDebugLog("main", __LINE__, "release .. ");
-    steps.ReleaseLink();
     steps.SaveSettings();
     steps.EndTimerResolution();
     WriteDebugLog("main", __LINE__, "close program ... ");

@@ -13,8 +13,6 @@ public:
     // 0 when the user closed the login window.
     virtual int RunLoginWindow() = 0;
     virtual void RunTalkWindow() = 0;
-    // Ends what the link manager runs, once the talk window has closed.
-    virtual void ReleaseLink() = 0;
     virtual void SaveSettings() = 0;
     virtual void EndTimerResolution() = 0;
 };

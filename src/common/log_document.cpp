@@ -34,10 +34,6 @@ WString LogDocument::PlainText() const {
     return text;
 }
 
-std::uint64_t LogDocument::Version() const {
-    return version;
-}
-
 void LogDocument::SetListener(Listener newListener) {
     listener = std::move(newListener);
 }

@@ -50,7 +50,6 @@ public:
     // Characters and line breaks only.
     WString PlainText() const;
     // Increases with every change, so a viewer can tell what it has not shown yet.
-    std::uint64_t Version() const;
 
     // Called after every change.
     void SetListener(Listener listener);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "common/chat_font.h"
@@ -14,6 +15,10 @@ namespace mirka {
 inline constexpr std::size_t kUserNameLimit = 127;
 inline constexpr std::size_t kReceiveFolderLimit = 259;
 inline constexpr char16_t kInitialStatusText[] = u"オンライン";
+// The sender's default pace: a pass every millisecond, 2,048 bytes a pass and transfer. The
+// settings table, the link and its sender all take these.
+inline constexpr std::uint16_t kDefaultSendWait = 1;
+inline constexpr std::int32_t kDefaultSendBufSize = 2048;
 
 class ProgramValues {
 public:

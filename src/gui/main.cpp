@@ -63,8 +63,6 @@ public:
         link.Disconnect();
     }
 
-    void ReleaseLink() override {}
-
 private:
     QtMessagePresenter& presenter;
     ProgramValues values;

@@ -87,7 +87,7 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
     refreshTimer = new QTimer(this);
     connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });
     refreshTimer->start(kRefreshMilliseconds);
-    setWindowTitle(QString::fromStdU16String(kTalkWindowCaption));
+    setWindowTitle(QString::fromStdU16String(kProgramTitle));
     ShowLinkPrivacy();
     ShowPage(Page::Talk);
     ApplyLayout();
@@ -270,16 +270,16 @@ void TalkWindow::dropEvent(QDropEvent* event) {
 void TalkWindow::OnTransferCommand(int command, int row) {
     std::optional<TransferRow> shown = rows.Row(row);
     if (!shown || !shown->direction) return;  // no selection, or a file never offered
-    TaskManager::enumFileSendStatus status = TaskManager::FILE_CANCEL;
+    enumFileSendStatus status = FILE_CANCEL;
     switch (command) {
         case TransferListView::kResend:
-            status = TaskManager::FILE_RESEND;
+            status = FILE_RESEND;
             break;
         case TransferListView::kPause:
-            status = TaskManager::FILE_PAUSE;
+            status = FILE_PAUSE;
             break;
         case TransferListView::kDelete:
-            status = TaskManager::FILE_DELETE;
+            status = FILE_DELETE;
             break;
         default:
             break;

@@ -172,6 +172,4 @@ private:
     QAction* versionAction = nullptr;
 };
 
-inline constexpr char16_t kTalkWindowCaption[] = u"ミルカ Ver.T100a";
-
 }  // namespace mirka

@@ -9,7 +9,6 @@ namespace mirka {
 namespace asio = boost::asio;
 
 namespace {
-constexpr WStringView kProgramTitle = u"ミルカ Ver.T100a";
 constexpr std::size_t kChatLineCapacity = 2048;
 // Status texts are at most 1,031 units (a 2,064-byte buffer with its terminator).
 constexpr std::size_t kStatusCapacity = 1032;
@@ -116,7 +115,7 @@ bool TaskManager::OnStatusMessage(const FrameHeader& header) {
     text.resize(std::min(text.size(), text.find(u'\0')));
     std::uint8_t name[kSenderNameBytes];
     if (!ReadPayload(name, sizeof name)) return false;
-    WString title = Format(kFormatCapacity, u"%s - ", kProgramTitle) +
+    WString title = Format(kFormatCapacity, u"%s - ", WStringView(kProgramTitle)) +
                     WithoutPrivacyMark(GetUtf16Field(name, sizeof name));
     if (auto window = ownerWindow.Borrow()) {
         window->SetPeerStatusText(text);

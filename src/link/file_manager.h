@@ -30,7 +30,7 @@ enum class TransferState {
 class FileManager {
 public:
     explicit FileManager(TransferDirection direction) : direction(direction) {}
-    virtual ~FileManager() { CloseFile(); }
+    ~FileManager() { CloseFile(); }
 
     // Verified delivery: the whole file's digest is taken as its bytes are read or written.
     // A reception resumed at an offset hashes its kept part when it opens; a send resumed at

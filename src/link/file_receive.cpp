@@ -246,10 +246,7 @@ void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WStri
         }
         SilenceReceiveId(taskId);
     }
-    AppendLog(Format(kFormatCapacity,
-                     u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
-                     u"ファイル名 > %s\r\n",
-                     what, name));
+    LogDiskError(what, name);
     // The row changes last: once it shows the cancel, the reason is in the log.
     PostFact(TransferFact::Status(TransferDirection::Receiving, taskId, WString(kRowCancelled)));
     SendControl(NET_FILE_CANCEL, taskId);

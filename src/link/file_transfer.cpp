@@ -18,7 +18,6 @@ namespace asio = boost::asio;
 
 namespace {
 constexpr std::size_t kChunkBytes = 2048;
-constexpr std::int32_t kDefaultBudget = 2048;
 // Whole data frames are gathered up to this size before one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 
@@ -160,11 +159,15 @@ void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection
         it->second->state = TransferState::Stopped;
         name = WString(PathNamePart(it->second->path));
     }
+    LogDiskError(what, name);
+    SetFileStatus(taskId, FILE_CANCEL, direction);
+}
+
+void TransferEngine::LogDiskError(WStringView what, WStringView name) {
     AppendLog(Format(kFormatCapacity,
                      u"SystemError:: \r\nファイルの%sに失敗したため、転送を中止します\r\n"
                      u"ファイル名 > %s\r\n",
                      what, name));
-    SetFileStatus(taskId, FILE_CANCEL, direction);
 }
 
 void TransferEngine::EndTransfersWithLink() {
@@ -193,7 +196,7 @@ void TransferEngine::EndTransfersWithLink() {
         silencedOrder.clear();
         refusalsLogged.clear();
     }
-    if (link.Stopping()) return;  // at exit the window may be gone already
+    // At exit the window is detached already: the slot drops what follows.
     for (const auto& [id, name] : unconfirmed) ReportUnconfirmed(id, name, true);
     for (const auto& [direction, id, name] : ended) {
         PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
@@ -364,7 +367,7 @@ bool TransferEngine::SenderPass() {
 void TransferEngine::SendChunks(std::int32_t taskId) {
     std::int32_t budget = link.SendBudget();
     // A budget below 1 would send empty chunks for ever; it counts as the default instead.
-    if (budget < 1) budget = kDefaultBudget;
+    if (budget < 1) budget = kDefaultSendBufSize;
     std::size_t chunk = static_cast<std::size_t>(std::min<std::int32_t>(budget, kChunkBytes));
     std::vector<std::uint8_t> frames;
     frames.reserve(kWriteBatchBytes + kChunkBytes + FrameHeader::kBytes);

@@ -43,26 +43,19 @@ enum enumLinkState : std::int32_t {
     LINK_CLOSED = 3,
 };
 
-// Holds the talk window that receives all output of the link and the transfers.
-class TMWindowHandle {
-public:
-    virtual ~TMWindowHandle() = default;
-    WindowSlot ownerWindow;
-};
-
 // The link manager: the current link to the peer (a PeerLink, new for each connection), the
 // I/O thread that reads frames and runs the timers for the manager's whole life, the pump
 // thread that runs queued sends and drives the file senders, and the command queue through
 // which the window thread asks for anything to be sent. The file transfers are its
 // TransferEngine's.
-class TaskManager : public TMWindowHandle, private PeerLinkOwner, private TransferLink {
+class TaskManager : private PeerLinkOwner, private TransferLink {
 public:
     using Command = std::function<void(int)>;
 
     // Window thread. The values the chat and status messages use; the program passes its
     // settings.
     explicit TaskManager(ProgramValues* values = nullptr);
-    ~TaskManager() override;
+    ~TaskManager();
 
     TaskManager(const TaskManager&) = delete;
     TaskManager& operator=(const TaskManager&) = delete;
@@ -100,11 +93,6 @@ public:
     // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
     // let the engine add it). Status changes name the transfer's direction, since both
     // peers may pick the same id at once.
-    using enumFileSendStatus = mirka::enumFileSendStatus;
-    static constexpr enumFileSendStatus FILE_CANCEL = mirka::FILE_CANCEL;
-    static constexpr enumFileSendStatus FILE_DELETE = mirka::FILE_DELETE;
-    static constexpr enumFileSendStatus FILE_RESEND = mirka::FILE_RESEND;
-    static constexpr enumFileSendStatus FILE_PAUSE = mirka::FILE_PAUSE;
     void SendFile(const WString& path, int row = -1) { transfers.SendFile(path, row); }
     void SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
                        TransferDirection direction) {
@@ -147,11 +135,13 @@ public:
     // How long a closed link waits for the peer to close its end before closing its own.
     void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
 
-    // Any thread; the pump reads them for each pass.
-    std::atomic<std::uint16_t> sendWait{1};
-    std::atomic<std::int32_t> sendBufSize{2048};
+    // The talk window that receives all output of the link and the transfers: attached and
+    // detached by the window thread, borrowed by the workers.
+    WindowSlot ownerWindow;
 
-    ProgramValues& Values() { return *values; }
+    // Any thread; the pump reads them for each pass.
+    std::atomic<std::uint16_t> sendWait{kDefaultSendWait};
+    std::atomic<std::int32_t> sendBufSize{kDefaultSendBufSize};
 
 protected:
     // Any thread: writes one frame (header and payload parts) as a unit with respect to other
@@ -171,7 +161,6 @@ private:
     bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
     void Wake() override;
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
-    bool Stopping() const override { return stopping; }
     void AssertIoThread() const override { ioThreadCheck.Assert(); }
     void AssertPumpThread() const override { pumpThreadCheck.Assert(); }
 

@@ -68,8 +68,6 @@ public:
     virtual void Wake() = 0;
     // Bytes a sender may put out in one pass.
     virtual std::int32_t SendBudget() const = 0;
-    // True once the program is closing: the window may be gone.
-    virtual bool Stopping() const = 0;
     // Both sides announced verified delivery on the current link.
     virtual bool VerifiedDelivery() const = 0;
     // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.
@@ -130,6 +128,8 @@ private:
     // Tells the attached window (if any) a fact about a transfer.
     void PostFact(TransferFact fact);
     void AppendLog(WStringView text);
+    // One line: the disk refused `what` (reading, writing, ...) for the named file.
+    void LogDiskError(WStringView what, WStringView name);
     // Gives a received file its final name and tells the window; false when it could not.
     bool FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
     // Verified delivery (verified_delivery.cpp).

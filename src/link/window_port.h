@@ -35,6 +35,9 @@ public:
     virtual void ShowLinkClosed() = 0;
 };
 
+// The talk window's caption, and the start of the title once the peer's name is known.
+inline constexpr char16_t kProgramTitle[] = u"ミルカ Ver.T100a";
+
 // What a window adds to the title of an encrypted link. A peer's name never carries it.
 inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]";
 

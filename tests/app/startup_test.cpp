@@ -20,7 +20,6 @@ struct RecordingSteps : StartupSteps {
         return loginResult;
     }
     void RunTalkWindow() override { calls += "talk,"; }
-    void ReleaseLink() override { calls += "release,"; }
     void SaveSettings() override { calls += "save,"; }
     void EndTimerResolution() override { calls += "endtimer,"; }
     int loginResult = 1;
@@ -59,7 +58,7 @@ protected:
 TEST_F(StartupTest, FullRunWritesTheSevenEntriesInOrder) {
     RecordingSteps steps;
     EXPECT_EQ(RunProgram(steps), 0);
-    EXPECT_EQ(steps.calls, "locale,timer,load,login,talk,release,save,endtimer,");
+    EXPECT_EQ(steps.calls, "locale,timer,load,login,talk,save,endtimer,");
     EXPECT_EQ(
         Messages(folder.Path() / "debug.txt"),
         (std::vector<std::string>{"start program ... ", "load .. program config",

@@ -234,14 +234,14 @@ TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
     link.Data(4, std::vector<std::uint8_t>(30, 'r'));
     ASSERT_TRUE(
         WaitUntil([&] { return link.manager.TransferFiguresSnapshot()[0].transferred == 30; }));
-    link.manager.SetFileStatus(4, TaskManager::FILE_PAUSE, TransferDirection::Receiving);
+    link.manager.SetFileStatus(4, FILE_PAUSE, TransferDirection::Receiving);
     expectCode(NET_FILE_PAUSE);
     // A pause puts all that was received on disk.
     EXPECT_EQ(std::filesystem::file_size(link.receive / "r.bin.tmp"), 30u);
-    link.manager.SetFileStatus(4, TaskManager::FILE_RESEND, TransferDirection::Receiving);
+    link.manager.SetFileStatus(4, FILE_RESEND, TransferDirection::Receiving);
     expectCode(NET_FILE_RESEND);
     // The receiver's delete reaches the sender as a cancel and removes the temporary file.
-    link.manager.SetFileStatus(4, TaskManager::FILE_DELETE, TransferDirection::Receiving);
+    link.manager.SetFileStatus(4, FILE_DELETE, TransferDirection::Receiving);
     expectCode(NET_FILE_CANCEL);
     ASSERT_TRUE(WaitUntil([&] { return link.InboxNames().empty(); }));
     EXPECT_EQ(link.window.Transfers().Cell(0, kColumnTransferred), u"削除しました");
@@ -321,21 +321,21 @@ TEST(TransferPeer, SenderStatusChangesActLocallyOrSendTheirCodes) {
         peer.SendFrame(accept, record);
     }
     // Pausing the sender sends nothing and stops its data; resending starts it again.
-    manager.SetFileStatus(0, TaskManager::FILE_PAUSE, TransferDirection::Sending);
-    manager.SetFileStatus(1, TaskManager::FILE_PAUSE, TransferDirection::Sending);
+    manager.SetFileStatus(0, FILE_PAUSE, TransferDirection::Sending);
+    manager.SetFileStatus(1, FILE_PAUSE, TransferDirection::Sending);
     std::vector<std::uint8_t> data;
     while (peer.ReadHeader(header, 300)) {
         ASSERT_EQ(header.code, NET_FILE_DATA);
         ASSERT_TRUE(peer.Read(data, header.lengthField));
     }
-    manager.SetFileStatus(0, TaskManager::FILE_RESEND, TransferDirection::Sending);
+    manager.SetFileStatus(0, FILE_RESEND, TransferDirection::Sending);
     ASSERT_TRUE(peer.ReadHeader(header));
     EXPECT_EQ(header.code, NET_FILE_DATA);
     EXPECT_EQ(header.taskField, 0u);
     ASSERT_TRUE(peer.Read(data, header.lengthField));
     // The sender's delete says code 8 and never deletes its own file; cancel says code 7.
-    manager.SetFileStatus(0, TaskManager::FILE_DELETE, TransferDirection::Sending);
-    manager.SetFileStatus(1, TaskManager::FILE_CANCEL, TransferDirection::Sending);
+    manager.SetFileStatus(0, FILE_DELETE, TransferDirection::Sending);
+    manager.SetFileStatus(1, FILE_CANCEL, TransferDirection::Sending);
     std::vector<std::uint16_t> controls;
     while (controls.size() < 2 && peer.ReadHeader(header)) {
         if (header.code == NET_FILE_DATA) {
