@@ -24,6 +24,7 @@
 
 #include "bench_support.h"
 #include "link/delivery_frames.h"
+#include "secure/record_layer.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
@@ -161,12 +162,17 @@ bool Finished(mirka::test::WindowRecorder& window) {
     return window.flashes() > 0;
 }
 
-// The program's own transfer with the pacing lifted (sendWait 1, sendBufSize 1 MiB); with
-// `verified` both copies announce verified delivery, and the time runs until the receiver has
-// proven the file.
+// How the two copies link.
+enum class Mode { Plain, Verified, XChaCha, Aes };
+
+// The program's own transfer with the pacing lifted (sendWait 1, sendBufSize 1 MiB). Verified:
+// both copies announce verified delivery, and the time runs until the receiver has proven the
+// file. XChaCha and Aes: a passphrase on both sides, with records in that cipher.
 Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::path& inbox,
-                     bool verified) {
-    std::uint32_t capabilities = verified ? mirka::kKnownCapabilities : 0;
+                     Mode mode) {
+    std::uint32_t capabilities = mode == Mode::Verified ? mirka::kKnownCapabilities : 0;
+    const char16_t* passphrase = mode == Mode::XChaCha || mode == Mode::Aes ? u"bench" : u"";
+    bool aes = mode == Mode::Aes;
     return RunSplit(
         [&](int out) {
             mirka::ProgramValues values;
@@ -176,6 +182,8 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             mirka::TaskManager server(&values);
             server.ownerWindow = &window;
             server.SetCapabilities(capabilities);
+            server.SetPassphrase(passphrase);
+            server.OfferAes(aes);
             std::uint16_t port = mirka::test::FreeLoopbackPort();
             Put<std::uint16_t>(out, port);
             server.StartServer(port);
@@ -191,6 +199,8 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             mirka::TaskManager client(&values);
             client.ownerWindow = &window;
             client.SetCapabilities(capabilities);
+            client.SetPassphrase(passphrase);
+            client.OfferAes(aes);
             mirka::test::MessageRecorder quiet;  // refusals until the server listens
             while (!client.ConnectToServer("127.0.0.1", port))
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -213,7 +223,9 @@ int main(int argc, char** argv) {
     auto inbox = work.Path() / "inbox";
     std::filesystem::create_directory(inbox);
 
-    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0}, bestVerified{1e9, 0, 0}, bestSocat{1e9, 0, 0};
+    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0}, bestVerified{1e9, 0, 0},
+        bestXChaCha{1e9, 0, 0}, bestAes{1e9, 0, 0}, bestSocat{1e9, 0, 0};
+    bool aesHere = mirka::secure::AesGcmAvailable();
     double gib = static_cast<double>(mib) / 1024.0;
     for (int run = 0; run < runs; ++run) {
         Figures raw = RawCopy(source, work.Path() / "raw-copy.bin");
@@ -228,10 +240,23 @@ int main(int argc, char** argv) {
             std::filesystem::remove_all(inbox);
             std::filesystem::create_directory(inbox);
         };
-        Figures link = LinkTransfer(source, inbox, false);
+        Figures link = LinkTransfer(source, inbox, Mode::Plain);
         fresh();
-        Figures verified = LinkTransfer(source, inbox, true);
+        Figures verified = LinkTransfer(source, inbox, Mode::Verified);
         fresh();
+        Figures xchacha = LinkTransfer(source, inbox, Mode::XChaCha);
+        fresh();
+        std::printf(
+            "run %d: encrypted XChaCha20-Poly1305 %.2f s (CPU send %.2f s, receive %.2f s)\n",
+            run + 1, xchacha.seconds, xchacha.senderCpu, xchacha.receiverCpu);
+        if (xchacha.seconds < bestXChaCha.seconds) bestXChaCha = xchacha;
+        if (aesHere) {
+            Figures aes = LinkTransfer(source, inbox, Mode::Aes);
+            fresh();
+            std::printf("run %d: encrypted AES-256-GCM %.2f s (CPU send %.2f s, receive %.2f s)\n",
+                        run + 1, aes.seconds, aes.senderCpu, aes.receiverCpu);
+            if (aes.seconds < bestAes.seconds) bestAes = aes;
+        }
         std::printf(
             "run %d: raw %.2f s (CPU send %.2f s, receive %.2f s), link %.2f s (CPU send "
             "%.2f s, receive %.2f s), verified %.2f s (CPU send %.2f s, receive %.2f s)\n",
@@ -254,6 +279,14 @@ int main(int argc, char** argv) {
     std::printf("ratio (raw time / link time): %.2f\n", bestRaw.seconds / bestLink.seconds);
     std::printf("ratio (link time / verified time): %.2f\n",
                 bestLink.seconds / bestVerified.seconds);
+    print("encrypted link, XChaCha20-Poly1305", bestXChaCha);
+    std::printf("ratio (link time / XChaCha20-Poly1305 time): %.2f\n",
+                bestLink.seconds / bestXChaCha.seconds);
+    if (aesHere) {
+        print("encrypted link, AES-256-GCM", bestAes);
+        std::printf("ratio (link time / AES-256-GCM time): %.2f\n",
+                    bestLink.seconds / bestAes.seconds);
+    }
     if (bestSocat.seconds < 1e9) {
         print("socat copy", bestSocat);
         std::printf("ratio (socat time / link time): %.2f\n", bestSocat.seconds / bestLink.seconds);

@@ -31,7 +31,8 @@ PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck
       keepAliveTimer(io),
       handshakeTimer(io) {}
 
-void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities) {
+void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities,
+                     std::uint8_t handshakeFlags) {
     // After a failed accept there is no peer: the first read closes the link.
     if (!socket.is_open()) {
         privateLink.BeginWithoutPeer();
@@ -42,7 +43,7 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
     // another thread writes.
     boost::system::error_code error;
     socket.native_non_blocking(true, error);
-    auto hello = privateLink.Begin(role, passphrase);
+    auto hello = privateLink.Begin(role, passphrase, handshakeFlags);
     WriteTurn turn(*this);
     if (!hello) {
         // The original wire, with the announcement first when there is one.

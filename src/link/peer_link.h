@@ -71,7 +71,8 @@ public:
     // Window thread, once: readies the private link and sends its hello. `capabilities`, when
     // not zero, are announced first thing on the link: at once on a plain link, as the first
     // record once a private link stands.
-    void Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities = 0);
+    void Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities = 0,
+               std::uint8_t handshakeFlags = secure::OwnHandshakeFlags());
     // Window thread, once, after Begin: reading and the timers start on the I/O thread.
     void Start(std::chrono::milliseconds keepAliveInterval,
                std::chrono::milliseconds handshakeTimeout);

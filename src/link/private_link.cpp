@@ -9,14 +9,16 @@ void WipeText(std::u16string& text) {
     text.clear();
 }
 
-std::optional<secure::Frame> PrivateLink::Begin(secure::Role role, const WString& passphrase) {
+std::optional<secure::Frame> PrivateLink::Begin(secure::Role role, const WString& passphrase,
+                                                std::uint8_t flags) {
     std::lock_guard<std::mutex> guard(lock);
     // Reserved in full first: a growing string would leave unwiped copies of the passphrase.
     std::string prs;
     prs.reserve(passphrase.size() * kMaxUtf8BytesPerUnit);
     AppendUtf8(passphrase, prs);
     handshake = std::make_unique<secure::Handshake>(
-        role, secure::ByteSpan(reinterpret_cast<const std::uint8_t*>(prs.data()), prs.size()));
+        role, secure::ByteSpan(reinterpret_cast<const std::uint8_t*>(prs.data()), prs.size()),
+        flags);
     if (!prs.empty()) sodium_memzero(prs.data(), prs.size());
     asked = handshake->HasPassphrase();
     if (!asked) return std::nullopt;
@@ -56,8 +58,10 @@ void PrivateLink::Finish(secure::Outcome result) {
     if (result == secure::Outcome::Pending) return;
     outcome = result;
     if (result == secure::Outcome::Established) {
-        writer = std::make_unique<secure::RecordWriter>(handshake->Keys().send);
-        reader = std::make_unique<secure::RecordReader>(handshake->Keys().receive);
+        secure::Cipher cipher = handshake->RecordCipher();
+        writer = std::make_unique<secure::RecordWriter>(handshake->Keys().send, cipher);
+        reader = std::make_unique<secure::RecordReader>(handshake->Keys().receive, cipher);
+        recordCipher = cipher;
         mode = Mode::Sealed;
     } else {
         mode = Mode::Failed;

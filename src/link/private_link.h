@@ -33,7 +33,8 @@ public:
 
     // Window thread, once, before the link is read: the link in the given role; returns the
     // hello to send first when there is a passphrase (empty: the original plain wire).
-    std::optional<secure::Frame> Begin(secure::Role role, const WString& passphrase);
+    std::optional<secure::Frame> Begin(secure::Role role, const WString& passphrase,
+                                       std::uint8_t flags = secure::OwnHandshakeFlags());
     // A link without a peer (a failed accept): nothing to agree on.
     void BeginWithoutPeer();
 
@@ -71,6 +72,8 @@ public:
     // records end the stream, and nothing is sealed after them.
     void Seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& out,
               std::size_t& used, secure::RecordWriter::End end = secure::RecordWriter::End::No);
+    // Once sealed: the records' cipher.
+    secure::Cipher RecordCipher() const { return recordCipher.load(); }
     // This side has sealed its final record: the link is ending on purpose.
     bool FinalSent() const { return finalSent.load(); }
 
@@ -84,6 +87,7 @@ private:
     secure::Outcome outcome = secure::Outcome::Pending;
     std::atomic<Mode> mode{Mode::Plain};
     std::atomic<bool> finalSent{false};
+    std::atomic<secure::Cipher> recordCipher{secure::Cipher::XChaCha20Poly1305};
     bool asked = false;
 };
 

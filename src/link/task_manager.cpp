@@ -202,7 +202,7 @@ std::string TaskManager::PeerAddressText() const {
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
     // The client is CPace's initiator, the server its responder.
     link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,
-                passphrase, capabilities);
+                passphrase, capabilities, handshakeFlags);
     {
         std::lock_guard<std::mutex> guard(wakeLock);
         linkReading = true;

@@ -122,6 +122,11 @@ public:
     void SetCapabilities(std::uint32_t bits) { capabilities = bits; }
     // How long a verified send waits for its receipt before its row says it is unconfirmed.
     void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
+    // Whether this copy offers AES-256-GCM records: as the processor allows unless told
+    // otherwise (tests stand for a machine without AES instructions). Window thread.
+    void OfferAes(bool offer) { handshakeFlags = offer ? secure::OwnHandshakeFlags() : 0; }
+    // Any thread: the current private link's cipher.
+    secure::Cipher LinkCipher() const;
     // How long a copy with a passphrase waits for the peer's first frame (tests shorten it).
     void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
 
@@ -225,8 +230,9 @@ private:
     // I/O thread: the link whose frame is being handled.
     PeerLink* ioLink = nullptr;
 
-    std::u16string passphrase;       // window thread
-    std::uint32_t capabilities = 0;  // window thread
+    std::u16string passphrase;                                  // window thread
+    std::uint32_t capabilities = 0;                             // window thread
+    std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};

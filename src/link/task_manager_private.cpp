@@ -82,6 +82,11 @@ bool TaskManager::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
     }
 }
 
+secure::Cipher TaskManager::LinkCipher() const {
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link ? link->Private().RecordCipher() : secure::Cipher::XChaCha20Poly1305;
+}
+
 void TaskManager::OnCut(PeerLink& link) {
     enumLinkState state = linkState;
     if (state == LINK_CLOSED || !IsCurrent(link)) return;

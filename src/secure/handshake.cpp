@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kMagicOffset = 4;
 constexpr std::size_t kVersionOffset = 12;
 constexpr std::size_t kKindOffset = 14;
+constexpr std::size_t kFlagsOffset = 15;
 constexpr std::size_t kBodyOffset = 16;
 constexpr std::size_t kAdBytes = kBodyOffset - kMagicOffset;  // magic, version, kind, flags
 constexpr std::string_view kMagic = "MIRKA-PL";
@@ -46,7 +47,12 @@ Tag ConfirmationTag(const Hash& macKey, Role role, const Hash& sidOutput) {
 
 }  // namespace
 
-Frame MakeHandshakeFrame(HandshakeKind kind, const std::array<std::uint8_t, 32>& body) {
+std::uint8_t OwnHandshakeFlags() {
+    return AesGcmAvailable() ? kOffersAes : 0;
+}
+
+Frame MakeHandshakeFrame(HandshakeKind kind, const std::array<std::uint8_t, 32>& body,
+                         std::uint8_t flags) {
     Frame frame{};
     frame[0] = static_cast<std::uint8_t>(kHandshakeCode);
     frame[1] = static_cast<std::uint8_t>(kHandshakeCode >> 8);
@@ -54,6 +60,7 @@ Frame MakeHandshakeFrame(HandshakeKind kind, const std::array<std::uint8_t, 32>&
     frame[kVersionOffset] = static_cast<std::uint8_t>(kHandshakeVersion);
     frame[kVersionOffset + 1] = static_cast<std::uint8_t>(kHandshakeVersion >> 8);
     frame[kKindOffset] = static_cast<std::uint8_t>(kind);
+    frame[kFlagsOffset] = flags;
     std::copy(body.begin(), body.end(), frame.begin() + kBodyOffset);
     return frame;
 }
@@ -62,10 +69,10 @@ bool IsHandshakeFrame(const std::uint8_t* frame) {
     return Code(frame) == kHandshakeCode;
 }
 
-Handshake::Handshake(Role role, ByteSpan passphrase)
-    : Handshake(role, passphrase, SampleScalar()) {}
+Handshake::Handshake(Role role, ByteSpan passphrase, std::uint8_t flags)
+    : Handshake(role, passphrase, SampleScalar(), flags) {}
 
-Handshake::Handshake(Role role, ByteSpan passphrase, const Scalar& y)
+Handshake::Handshake(Role role, ByteSpan passphrase, const Scalar& y, std::uint8_t flags)
     : role(role), hasPassphrase(!passphrase.empty()), scalar(y) {
     EnsureSodium();
     if (!hasPassphrase) return;
@@ -76,7 +83,7 @@ Handshake::Handshake(Role role, ByteSpan passphrase, const Scalar& y)
     Element share;
     if (!ScalarMultVfy(scalar, generator, share)) share.fill(0);  // cannot happen for y != 0
     sodium_memzero(generator.data(), generator.size());
-    hello = MakeHandshakeFrame(HandshakeKind::Hello, share);
+    hello = MakeHandshakeFrame(HandshakeKind::Hello, share, flags);
 }
 
 Handshake::~Handshake() {
@@ -168,6 +175,9 @@ HandshakeStep Handshake::OnHello(const std::uint8_t* frame) {
                                kKdfContext.data(), master.data());
     keys.send = initiator ? initiatorKey : responderKey;
     keys.receive = initiator ? responderKey : initiatorKey;
+    // Both hellos, flags included, are in the transcript: a changed flag fails the tags.
+    bool bothOfferAes = (hello[kFlagsOffset] & frame[kFlagsOffset] & kOffersAes) != 0;
+    cipher = bothOfferAes ? Cipher::Aes256Gcm : Cipher::XChaCha20Poly1305;
 
     sodium_memzero(k.data(), k.size());
     sodium_memzero(isk.data(), isk.size());

@@ -28,6 +28,11 @@ inline constexpr std::uint16_t kHandshakeVersion = 1;
 using Frame = std::array<std::uint8_t, kFrameBytes>;
 
 enum class HandshakeKind : std::uint8_t { Hello = 1, NoPassphrase = 2, Confirm = 3 };
+// The hello's flags byte, part of the transcript (an attacker who changes it fails the
+// confirmation). Records use AES-256-GCM when both hellos offer it.
+enum HandshakeFlag : std::uint8_t { kOffersAes = 1 };
+// What this machine offers: AES-256-GCM where the processor runs it.
+std::uint8_t OwnHandshakeFlags();
 enum class Role { Initiator, Responder };
 
 enum class Outcome {
@@ -50,15 +55,17 @@ struct StreamKeys {
 };
 
 // Builds a handshake frame; for tests and raw peers too.
-Frame MakeHandshakeFrame(HandshakeKind kind, const std::array<std::uint8_t, 32>& body = {});
+Frame MakeHandshakeFrame(HandshakeKind kind, const std::array<std::uint8_t, 32>& body = {},
+                         std::uint8_t flags = 0);
 bool IsHandshakeFrame(const std::uint8_t* frame);
 
 class Handshake {
 public:
-    // An empty passphrase: this side sends no hello and only answers the peer's.
-    Handshake(Role role, ByteSpan passphrase);
+    // An empty passphrase: this side sends no hello and only answers the peer's. `flags`
+    // go in the hello (a machine without AES hardware offers none).
+    Handshake(Role role, ByteSpan passphrase, std::uint8_t flags = OwnHandshakeFlags());
     // The same with a given scalar instead of a random one, for tests.
-    Handshake(Role role, ByteSpan passphrase, const Scalar& scalar);
+    Handshake(Role role, ByteSpan passphrase, const Scalar& scalar, std::uint8_t flags = 0);
     ~Handshake();
     Handshake(const Handshake&) = delete;
     Handshake& operator=(const Handshake&) = delete;
@@ -76,8 +83,9 @@ public:
     bool AwaitingHello() const {
         return hasPassphrase && !confirmSent && outcome == Outcome::Pending;
     }
-    // After Established: the keys of the two record streams.
+    // After Established: the keys of the two record streams, and their cipher.
     const StreamKeys& Keys() const { return keys; }
+    Cipher RecordCipher() const { return cipher; }
 
 private:
     HandshakeStep OnHello(const std::uint8_t* frame);
@@ -92,6 +100,7 @@ private:
     Frame hello{};
     bool confirmSent = false;
     Outcome outcome = Outcome::Pending;
+    Cipher cipher = Cipher::XChaCha20Poly1305;
     std::array<std::uint8_t, 32> ownTag{};
     std::array<std::uint8_t, 32> expectedTag{};
     StreamKeys keys;

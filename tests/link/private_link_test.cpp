@@ -25,8 +25,22 @@ constexpr char16_t kNoMatch[] = u"合言葉が一致しません";
 constexpr char16_t kPeerHasNone[] = u"相手は合言葉を使っていません";
 constexpr char16_t kPeerWantsOne[] = u"相手は合言葉を求めています";
 
-// A transfer pair linked through a recording relay, each side with its own passphrase.
+// The record ciphers this machine can run: both where it has AES instructions.
+std::vector<secure::Cipher> Ciphers() {
+    std::vector<secure::Cipher> ciphers{secure::Cipher::XChaCha20Poly1305};
+    if (secure::AesGcmAvailable()) ciphers.push_back(secure::Cipher::Aes256Gcm);
+    return ciphers;
+}
+
+// A transfer pair linked through a recording relay, each side with its own passphrase; both
+// offer AES-256-GCM only when `cipher` is it.
 struct PrivatePair : test::TransferPair {
+    explicit PrivatePair(secure::Cipher cipher = secure::Cipher::XChaCha20Poly1305)
+        : cipher(cipher) {
+        bool aes = cipher == secure::Cipher::Aes256Gcm;
+        server->OfferAes(aes);
+        client->OfferAes(aes);
+    }
     void Link(const WString& serverPassphrase, const WString& clientPassphrase,
               RecordingProxy::Tamper tamper = RecordingProxy::Tamper::None) {
         server->SetPassphrase(serverPassphrase);
@@ -34,7 +48,7 @@ struct PrivatePair : test::TransferPair {
         server->SetHandshakeTimeout(3s);
         client->SetHandshakeTimeout(3s);
         port = test::FreeLoopbackPort();
-        proxy = std::make_unique<RecordingProxy>(port, tamper);
+        proxy = std::make_unique<RecordingProxy>(port, tamper, cipher);
         std::thread waiter([this] { serverStarted = server->StartServer(port); });
         clientStarted = client->ConnectToServer("127.0.0.1", proxy->Port());
         waiter.join();
@@ -44,6 +58,7 @@ struct PrivatePair : test::TransferPair {
             return server->LinkState() == LINK_CLOSED && client->LinkState() == LINK_CLOSED;
         });
     }
+    secure::Cipher cipher;
     std::unique_ptr<RecordingProxy> proxy;
     bool serverStarted = false;
     bool clientStarted = false;
@@ -64,66 +79,92 @@ std::vector<std::uint8_t> Slice(const std::vector<char>& bytes, std::size_t at, 
 }
 
 TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
-    MessageRecorder boxes;
-    PrivatePair pair;
-    auto content = test::RandomBytes(300 * 1024, 18);
-    auto path = pair.outbox.Path() / "naisho.bin";
-    test::WriteFile(path, content);
-    pair.Link(u"同じ合言葉", u"同じ合言葉");
-    ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
-    EXPECT_TRUE(pair.server->LinkIsPrivate());
-    EXPECT_TRUE(pair.client->LinkIsPrivate());
+    for (secure::Cipher cipher : Ciphers()) {
+        SCOPED_TRACE(static_cast<int>(cipher));
+        MessageRecorder boxes;
+        PrivatePair pair(cipher);
+        auto content = test::RandomBytes(300 * 1024, 18);
+        auto path = pair.outbox.Path() / "naisho.bin";
+        test::WriteFile(path, content);
+        pair.Link(u"同じ合言葉", u"同じ合言葉");
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        EXPECT_TRUE(pair.server->LinkIsPrivate());
+        EXPECT_TRUE(pair.client->LinkIsPrivate());
+        EXPECT_EQ(pair.server->LinkCipher(), cipher);
+        EXPECT_EQ(pair.client->LinkCipher(), cipher);
 
-    pair.client->QueueStatusMessage(u"ないしょの状態");
-    pair.client->QueueChatLine(u"ないしょの話", u"client");
-    pair.server->QueueChatLine(u"こちらも秘密", u"server");
-    pair.Send(path);
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-    ASSERT_TRUE(pair.clientWindow.WaitFor(
-        [&] { return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos; }));
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos; }));
-    EXPECT_EQ(pair.serverWindow.StatusText(), u"ないしょの状態");
-    EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "naisho.bin"), content);
-    EXPECT_TRUE(boxes.Boxes().empty());
+        pair.client->QueueStatusMessage(u"ないしょの状態");
+        pair.client->QueueChatLine(u"ないしょの話", u"client");
+        pair.server->QueueChatLine(u"こちらも秘密", u"server");
+        pair.Send(path);
+        ASSERT_TRUE(pair.serverWindow.WaitFor(
+            [&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+        ASSERT_TRUE(pair.clientWindow.WaitFor(
+            [&] { return pair.clientWindow.LogText().find(u"こちらも秘密") != WString::npos; }));
+        ASSERT_TRUE(pair.serverWindow.WaitFor(
+            [&] { return pair.serverWindow.LogText().find(u"ないしょの話") != WString::npos; }));
+        EXPECT_EQ(pair.serverWindow.StatusText(), u"ないしょの状態");
+        EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "naisho.bin"), content);
+        EXPECT_TRUE(boxes.Boxes().empty());
 
-    auto up = pair.proxy->ClientToServer();
-    auto down = pair.proxy->ServerToClient();
-    ASSERT_GT(up.size(), content.size());
-    EXPECT_TRUE(secure::IsHandshakeFrame(up.data()));
-    for (const auto* bytes : {&up, &down}) {
-        for (const WString& text :
-             {WString(u"ないしょの状態"), WString(u"ないしょの話"), WString(u"こちらも秘密"),
-              WString(u"client"), WString(u"server"), WString(u"naisho.bin")}) {
-            EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << testing::PrintToString(text);
+        auto up = pair.proxy->ClientToServer();
+        auto down = pair.proxy->ServerToClient();
+        ASSERT_GT(up.size(), content.size());
+        EXPECT_TRUE(secure::IsHandshakeFrame(up.data()));
+        for (const auto* bytes : {&up, &down}) {
+            for (const WString& text :
+                 {WString(u"ないしょの状態"), WString(u"ないしょの話"), WString(u"こちらも秘密"),
+                  WString(u"client"), WString(u"server"), WString(u"naisho.bin")}) {
+                EXPECT_FALSE(Contains(*bytes, Utf16LeBytes(text))) << testing::PrintToString(text);
+            }
         }
+        for (std::size_t at : {std::size_t{0}, std::size_t{4096}, std::size_t{200000}})
+            EXPECT_FALSE(Contains(up, Slice(content, at, 32))) << "file bytes at " << at;
     }
-    for (std::size_t at : {std::size_t{0}, std::size_t{4096}, std::size_t{200000}})
-        EXPECT_FALSE(Contains(up, Slice(content, at, 32))) << "file bytes at " << at;
+}
+
+TEST(PrivateLink, AnOfferOfAesThatThePeerCannotTakeFallsBack) {
+    // One side without AES instructions: both run XChaCha20-Poly1305, and the link works.
+    for (bool serverHasAes : {true, false}) {
+        MessageRecorder boxes;
+        PrivatePair pair;
+        pair.server->OfferAes(serverHasAes);
+        pair.client->OfferAes(!serverHasAes);
+        pair.Link(u"pass", u"pass");
+        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+        EXPECT_EQ(pair.server->LinkCipher(), secure::Cipher::XChaCha20Poly1305);
+        EXPECT_EQ(pair.client->LinkCipher(), secure::Cipher::XChaCha20Poly1305);
+        pair.client->QueueChatLine(u"届くかな", u"client");
+        EXPECT_TRUE(pair.serverWindow.WaitFor(
+            [&] { return pair.serverWindow.LogText().find(u"届くかな") != WString::npos; }));
+    }
 }
 
 TEST(PrivateLink, TamperedRecordsCloseTheLinkBeforeAnythingIsWritten) {
-    for (auto tamper : {RecordingProxy::Tamper::FlipByte, RecordingProxy::Tamper::DropRecord,
-                        RecordingProxy::Tamper::ReplayRecord}) {
-        SCOPED_TRACE(static_cast<int>(tamper));
-        MessageRecorder boxes;
-        PrivatePair pair;
-        auto path = pair.outbox.Path() / "data.bin";
-        test::WriteFile(path, test::RandomBytes(100 * 1024, 7));
-        pair.Link(u"pass", u"pass", tamper);
-        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
-        // The chat line is the client's first record, the offer its second.
-        pair.client->QueueChatLine(u"最初の行", u"client");
-        pair.Send(path);
-        ASSERT_TRUE(WaitUntil([&] { return pair.server->LinkState() == LINK_CLOSED; }));
-        EXPECT_TRUE(pair.proxy->Tampered());
-        EXPECT_TRUE(pair.BothClosed());
-        EXPECT_NE(pair.serverWindow.LogText().find(u"受信したデータの検証に失敗"), WString::npos);
-        EXPECT_TRUE(InboxEmpty(pair.inbox));
-        EXPECT_TRUE(pair.serverWindow.Transfers().Rows().empty());
-        if (tamper != RecordingProxy::Tamper::ReplayRecord) {
-            EXPECT_EQ(pair.serverWindow.LogText().find(u"最初の行"), WString::npos);
+    for (secure::Cipher cipher : Ciphers()) {
+        for (auto tamper : {RecordingProxy::Tamper::FlipByte, RecordingProxy::Tamper::DropRecord,
+                            RecordingProxy::Tamper::ReplayRecord}) {
+            SCOPED_TRACE(testing::Message()
+                         << static_cast<int>(cipher) << " " << static_cast<int>(tamper));
+            MessageRecorder boxes;
+            PrivatePair pair(cipher);
+            auto path = pair.outbox.Path() / "data.bin";
+            test::WriteFile(path, test::RandomBytes(100 * 1024, 7));
+            pair.Link(u"pass", u"pass", tamper);
+            ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+            // The chat line is the client's first record, the offer its second.
+            pair.client->QueueChatLine(u"最初の行", u"client");
+            pair.Send(path);
+            ASSERT_TRUE(WaitUntil([&] { return pair.server->LinkState() == LINK_CLOSED; }));
+            EXPECT_TRUE(pair.proxy->Tampered());
+            EXPECT_TRUE(pair.BothClosed());
+            EXPECT_NE(pair.serverWindow.LogText().find(u"受信したデータの検証に失敗"),
+                      WString::npos);
+            EXPECT_TRUE(InboxEmpty(pair.inbox));
+            EXPECT_TRUE(pair.serverWindow.Transfers().Rows().empty());
+            if (tamper != RecordingProxy::Tamper::ReplayRecord) {
+                EXPECT_EQ(pair.serverWindow.LogText().find(u"最初の行"), WString::npos);
+            }
         }
     }
 }
@@ -296,35 +337,40 @@ bool Logged(const test::WindowRecorder& window, const WString& text) {
 }
 
 TEST(PrivateLink, AnEndIsToldFromACut) {
-    {
-        // The disconnect travels in the final record: the peer reads an end, not a cut, and
-        // the side that ended it does not take the close that follows for one.
-        MessageRecorder boxes;
-        PrivatePair pair;
-        pair.Link(u"pass", u"pass");
-        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
-        pair.client->Disconnect();
-        ASSERT_TRUE(pair.BothClosed());
-        ASSERT_TRUE(
-            pair.serverWindow.WaitFor([&] { return Logged(pair.serverWindow, kDisconnectLine); }));
-        // Both ends gone, their threads joined: nothing more can be logged.
-        pair.server.reset();
-        pair.client.reset();
-        EXPECT_FALSE(Logged(pair.serverWindow, kCutLine));
-        EXPECT_FALSE(Logged(pair.clientWindow, kCutLine));
-        EXPECT_EQ(pair.serverWindow.linkClosings(), 1);
-        EXPECT_EQ(pair.clientWindow.linkClosings(), 1);
-    }
-    {
-        // Cut in the middle: both sides say so.
-        MessageRecorder boxes;
-        PrivatePair pair;
-        pair.Link(u"pass", u"pass");
-        ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
-        pair.proxy->Cut();
-        ASSERT_TRUE(pair.BothClosed());
-        EXPECT_TRUE(pair.serverWindow.WaitFor([&] { return Logged(pair.serverWindow, kCutLine); }));
-        EXPECT_TRUE(pair.clientWindow.WaitFor([&] { return Logged(pair.clientWindow, kCutLine); }));
+    for (secure::Cipher cipher : Ciphers()) {
+        SCOPED_TRACE(static_cast<int>(cipher));
+        {
+            // The disconnect travels in the final record: the peer reads an end, not a cut, and
+            // the side that ended it does not take the close that follows for one.
+            MessageRecorder boxes;
+            PrivatePair pair(cipher);
+            pair.Link(u"pass", u"pass");
+            ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+            pair.client->Disconnect();
+            ASSERT_TRUE(pair.BothClosed());
+            ASSERT_TRUE(pair.serverWindow.WaitFor(
+                [&] { return Logged(pair.serverWindow, kDisconnectLine); }));
+            // Both ends gone, their threads joined: nothing more can be logged.
+            pair.server.reset();
+            pair.client.reset();
+            EXPECT_FALSE(Logged(pair.serverWindow, kCutLine));
+            EXPECT_FALSE(Logged(pair.clientWindow, kCutLine));
+            EXPECT_EQ(pair.serverWindow.linkClosings(), 1);
+            EXPECT_EQ(pair.clientWindow.linkClosings(), 1);
+        }
+        {
+            // Cut in the middle: both sides say so.
+            MessageRecorder boxes;
+            PrivatePair pair(cipher);
+            pair.Link(u"pass", u"pass");
+            ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
+            pair.proxy->Cut();
+            ASSERT_TRUE(pair.BothClosed());
+            EXPECT_TRUE(
+                pair.serverWindow.WaitFor([&] { return Logged(pair.serverWindow, kCutLine); }));
+            EXPECT_TRUE(
+                pair.clientWindow.WaitFor([&] { return Logged(pair.clientWindow, kCutLine); }));
+        }
     }
     {
         // A plain link has no final record: its close is today's, without a word.

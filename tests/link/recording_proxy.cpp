@@ -15,17 +15,22 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
 namespace {
-// Hello and confirm, then the record stream's header: the first record follows.
-constexpr std::size_t kBeforeRecords = 2 * secure::kFrameBytes + secure::kStreamHeaderBytes;
+// Hello and confirm, then the record stream's header (none with AES-256-GCM): the first
+// record follows.
+std::size_t BytesBeforeRecords(secure::Cipher cipher) {
+    return 2 * secure::kFrameBytes +
+           (cipher == secure::Cipher::Aes256Gcm ? 0 : secure::kStreamHeaderBytes);
+}
 }  // namespace
 
-RecordingProxy::RecordingProxy(std::uint16_t serverPort, Tamper tamper)
+RecordingProxy::RecordingProxy(std::uint16_t serverPort, Tamper tamper, secure::Cipher cipher)
     : acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)),
       client(io),
       server(io),
       serverPort(serverPort),
       port(acceptor.local_endpoint().port()),
       tamper(tamper),
+      beforeRecords(BytesBeforeRecords(cipher)),
       runner([this] { Run(); }) {}
 
 RecordingProxy::~RecordingProxy() {
@@ -84,11 +89,12 @@ void RecordingProxy::Relay(tcp::socket& from, tcp::socket& to, std::vector<std::
         pending.insert(pending.end(), buffer, buffer + got);
         if (!done) {
             // The handshake passes at once; the first record is held until it is whole.
-            if (sent < kBeforeRecords) forward(std::min(pending.size(), kBeforeRecords - sent));
-            if (error || sent < kBeforeRecords || pending.size() < secure::kRecordLengthBytes)
+            if (sent < beforeRecords) forward(std::min(pending.size(), beforeRecords - sent));
+            if (error || sent < beforeRecords || pending.size() < secure::kRecordLengthBytes)
                 continue;
-            std::size_t size = secure::kRecordLengthBytes +
-                               (pending[0] | pending[1] << 8 | pending[2] << 16 | pending[3] << 24);
+            std::size_t size =
+                secure::kRecordLengthBytes +
+                (pending[0] | pending[1] << 8 | pending[2] << 16 | (pending[3] & 0x7F) << 24);
             if (pending.size() < size) continue;
             std::vector<std::uint8_t> firstRecord(pending.begin(), pending.begin() + size);
             if (tamper == Tamper::FlipByte) {

@@ -9,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#include "secure/record_layer.h"
+
 // A relay on 127.0.0.1 between a client and a server that records every byte in both
 // directions. It can tamper with the client's first record after the private link's
 // handshake: flip a byte of it, drop it, or send it twice.
@@ -18,7 +20,9 @@ class RecordingProxy {
 public:
     enum class Tamper { None, FlipByte, DropRecord, ReplayRecord };
 
-    RecordingProxy(std::uint16_t serverPort, Tamper tamper = Tamper::None);
+    // `cipher`: what the records in between use (their first one is found by it).
+    RecordingProxy(std::uint16_t serverPort, Tamper tamper = Tamper::None,
+                   secure::Cipher cipher = secure::Cipher::XChaCha20Poly1305);
     ~RecordingProxy();
     std::uint16_t Port() const { return port; }
     std::vector<std::uint8_t> ClientToServer() const;
@@ -40,6 +44,7 @@ private:
     std::uint16_t serverPort;
     std::uint16_t port;
     Tamper tamper;
+    std::size_t beforeRecords;
     mutable std::mutex lock;
     std::vector<std::uint8_t> toServer;
     std::vector<std::uint8_t> toClient;
