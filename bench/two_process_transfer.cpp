@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -53,6 +56,9 @@ struct Figures {
     double seconds = 0;
     double senderCpu = 0;
     double receiverCpu = 0;
+    // Chat lines sent during the transfer: milliseconds from the send call to the peer's
+    // handler.
+    std::vector<double> chatMs;
 };
 
 // Runs `receive(pipe)` in a child process made before any thread exists. The child sends
@@ -76,6 +82,7 @@ Figures RunSplit(Receive receive, Send send) {
     send(port, [&] {
         figures.receiverCpu = Take<double>(fds[0]);
         figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        for (int n = Take<int>(fds[0]); n > 0; --n) figures.chatMs.push_back(Take<double>(fds[0]));
     });
     figures.senderCpu = CpuSeconds() - cpuBefore;
     close(fds[0]);
@@ -159,7 +166,45 @@ std::optional<Figures> SocatCopy(const std::filesystem::path& from,
 }
 
 bool Finished(mirka::test::WindowRecorder& window) {
-    return window.flashes() > 0;
+    return mirka::test::FinishedRows(window.Transfers()) > 0;
+}
+
+// Chat lines carry the steady clock of their send call ("t=<ns>"), which both processes
+// share; the receiving window notes how long each took to reach it.
+class ChatClock : public mirka::test::WindowRecorder {
+public:
+    void AppendLogMessage(std::vector<mirka::LogRun> runs) override {
+        auto now = Clock::now().time_since_epoch();
+        for (const auto& run : runs) {
+            std::size_t at = run.text.find(u"t=");
+            if (at == mirka::WString::npos) continue;
+            long long sent = 0;
+            for (std::size_t i = at + 2;
+                 i < run.text.size() && run.text[i] >= u'0' && run.text[i] <= u'9'; ++i)
+                sent = sent * 10 + (run.text[i] - u'0');
+            std::lock_guard<std::mutex> guard(latencyLock);
+            latencies.push_back(
+                std::chrono::duration<double, std::milli>(now - std::chrono::nanoseconds(sent))
+                    .count());
+        }
+        WindowRecorder::AppendLogMessage(std::move(runs));
+    }
+    std::vector<double> Latencies() {
+        std::lock_guard<std::mutex> guard(latencyLock);
+        return latencies;
+    }
+
+private:
+    std::mutex latencyLock;
+    std::vector<double> latencies;
+};
+
+// Median and largest of the chat latencies.
+void PrintChat(const char* what, std::vector<double> ms) {
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    std::printf("%s: %zu chat lines, send to handler median %.2f ms, max %.2f ms\n", what,
+                ms.size(), ms[ms.size() / 2], ms.back());
 }
 
 // How the two copies link.
@@ -178,7 +223,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             mirka::ProgramValues values;
             values.SetReceiveFolder(mirka::FromFsPath(inbox) + mirka::kPathSeparator);
             values.SetSoundOn(false);
-            mirka::test::WindowRecorder window;
+            ChatClock window;
             mirka::TaskManager server(&values);
             server.ownerWindow = &window;
             server.SetCapabilities(capabilities);
@@ -191,6 +236,9 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             while (!Finished(window)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             Put<double>(out, CpuSeconds() - cpuBefore);
             server.ownerWindow = nullptr;
+            auto latencies = window.Latencies();
+            Put<int>(out, static_cast<int>(latencies.size()));
+            for (double ms : latencies) Put<double>(out, ms);
         },
         [&](std::uint16_t port, const std::function<void()>& await) {
             mirka::ProgramValues values;
@@ -208,7 +256,20 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             client.sendBufSize = 1 << 20;
             int row = window.Transfers().AddTransferRow(mirka::FromFsPath(from));
             client.SendFile(mirka::FromFsPath(from), row);
+            // The plain run chats every 100 ms while it sends.
+            std::atomic<bool> done{false};
+            std::thread chat([&] {
+                while (mode == Mode::Plain && !done) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        Clock::now().time_since_epoch());
+                    client.QueueChatLine(mirka::FromUtf8("t=" + std::to_string(ns.count())),
+                                         u"bench");
+                }
+            });
             await();
+            done = true;
+            chat.join();
         });
 }
 
@@ -223,8 +284,10 @@ int main(int argc, char** argv) {
     auto inbox = work.Path() / "inbox";
     std::filesystem::create_directory(inbox);
 
-    Figures bestRaw{1e9, 0, 0}, bestLink{1e9, 0, 0}, bestVerified{1e9, 0, 0},
-        bestXChaCha{1e9, 0, 0}, bestAes{1e9, 0, 0}, bestSocat{1e9, 0, 0};
+    Figures none;
+    none.seconds = 1e9;  // slower than any run
+    Figures bestRaw = none, bestLink = none, bestVerified = none, bestXChaCha = none,
+            bestAes = none, bestSocat = none;
     bool aesHere = mirka::secure::AesGcmAvailable();
     double gib = static_cast<double>(mib) / 1024.0;
     for (int run = 0; run < runs; ++run) {
@@ -264,6 +327,7 @@ int main(int argc, char** argv) {
             link.receiverCpu, verified.seconds, verified.senderCpu, verified.receiverCpu);
         if (raw.seconds < bestRaw.seconds) bestRaw = raw;
         if (link.seconds < bestLink.seconds) bestLink = link;
+        PrintChat("  chat during the plain run", link.chatMs);
         if (verified.seconds < bestVerified.seconds) bestVerified = verified;
     }
     double bytes = static_cast<double>(mib << 20);

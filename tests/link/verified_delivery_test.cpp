@@ -156,9 +156,8 @@ TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
         auto odd = EncodeReceipt({0, ReceiptResult::Verified});
         odd[8] = 9;
         auto right = EncodeReceipt({0, ReceiptResult::Verified});
-        std::vector<std::uint8_t> bytes(other.begin(), other.end());
-        bytes.insert(bytes.end(), odd.begin(), odd.end());
-        side.peer.Send(bytes);
+        side.peer.Send({other.begin(), other.end()});
+        side.peer.Send({odd.begin(), odd.end()});
         side.manager.RefreshTransfers();
         EXPECT_EQ(FinishedRows(side.window.Transfers()), 0);
         side.peer.Send({right.begin(), right.end()});
