@@ -62,8 +62,9 @@ struct Figures {
 };
 
 // Runs `receive(pipe)` in a child process made before any thread exists. The child sends
-// its port, then its CPU seconds when the whole file is written; `send(port, await)` runs
-// here and calls `await` to wait for the child's end.
+// its port, then its CPU seconds when the whole file is written, then the count and the
+// latencies of the chat lines it received; `send(port, await)` runs here and calls `await`
+// to wait for the child's end.
 template <typename Receive, typename Send>
 Figures RunSplit(Receive receive, Send send) {
     int fds[2];
@@ -110,6 +111,7 @@ Figures RawCopy(const std::filesystem::path& from, const std::filesystem::path& 
             }
             file.close();
             Put<double>(out, CpuSeconds() - cpuBefore);
+            Put<int>(out, 0);  // no chat
         },
         [&](std::uint16_t port, const std::function<void()>& await) {
             asio::io_context io;

@@ -402,6 +402,7 @@ void TransferEngine::SendChunks(std::int32_t taskId) {
         if (frames.size() >= kWriteBatchBytes) {
             if (!link.WriteParts({asio::buffer(frames)})) return;
             frames.clear();
+            link.RunWaitingCommands();
         }
         budget -= static_cast<std::int32_t>(kChunkBytes);
     } while (!eof && budget > static_cast<std::int32_t>(kChunkBytes));

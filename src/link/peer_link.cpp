@@ -18,6 +18,9 @@ using tcp = asio::ip::tcp;
 namespace {
 // Frames handled in one go before the I/O thread lets its timers run.
 constexpr int kFramesPerTurn = 64;
+// Unsent bytes the system keeps in the send queue: a frame written after file data waits
+// behind little of it (the data in flight is not limited by it).
+constexpr int kUnsentBytes = 128 * 1024;
 // How long the end of a link waits for a write under way before it cuts it off, so that the
 // link's last frames still go out behind it.
 constexpr std::chrono::milliseconds kLastWriteGrace{200};
@@ -43,6 +46,7 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
     // another thread writes.
     boost::system::error_code error;
     socket.native_non_blocking(true, error);
+    LimitUnsentBytes(socket.native_handle(), kUnsentBytes);
     auto hello = privateLink.Begin(role, passphrase, handshakeFlags);
     WriteTurn turn(*this);
     if (!hello) {
@@ -135,7 +139,21 @@ void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
     if (error)
         return Fail(Cut() ? PeerLinkOwner::Failure::Cut : PeerLinkOwner::Failure::ReadFailed);
     if (!stream.CommitFill(got)) return Fail(PeerLinkOwner::Failure::RecordFailed);
+    SizeReceiveWindow();
     ContinueReading();
+}
+
+void PeerLink::SizeReceiveWindow() {
+    auto now = std::chrono::steady_clock::now();
+    auto elapsed = now - lastLook;
+    if (elapsed < ReceiveWindowSizer::kLookInterval) return;
+    std::uint64_t received = stream.BytesFromSocket();
+    auto window = windowSizer.Next(received - bytesAtLook,
+                                   std::chrono::duration_cast<std::chrono::microseconds>(elapsed),
+                                   ReceiveRoundTripMicros(socket.native_handle()));
+    if (window) ClampReceiveWindow(socket.native_handle(), *window);
+    bytesAtLook = received;
+    lastLook = now;
 }
 
 bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {

@@ -18,6 +18,7 @@
 #include "link/frame.h"
 #include "link/private_link.h"
 #include "link/receive_stream.h"
+#include "link/receive_window.h"
 #include "link/thread_check.h"
 
 namespace mirka {
@@ -118,6 +119,8 @@ private:
     void ReadFrames();
     void ContinueReading();
     void OnRead(const boost::system::error_code& error, std::size_t got);
+    // Now and then, from the reads: the advertised window follows the link.
+    void SizeReceiveWindow();
     bool OnHandshakeFrame(const std::uint8_t* frame);
     void OnHandshakeTimer(const boost::system::error_code& error);
     void ArmKeepAlive();
@@ -177,6 +180,9 @@ private:
     std::chrono::milliseconds keepAliveInterval{0};
     bool recordFailureReported = false;
     bool ended = false;
+    ReceiveWindowSizer windowSizer;
+    std::uint64_t bytesAtLook = 0;
+    std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
 
     // Guards the queue, the write turn and the socket's shutdown against its close; never
     // held across a wait on the socket.

@@ -40,6 +40,8 @@ public:
         reader = std::move(recordReader);
     }
     bool RecordFailed() const { return recordFailed; }
+    // Every byte taken from the socket so far, records included.
+    std::uint64_t BytesFromSocket() const { return fromSocket; }
     // The peer's final record has been opened: its stream ended on purpose.
     bool Ended() const { return reader && reader->Ended(); }
 
@@ -82,6 +84,7 @@ public:
     }
     // False when a record failed its check.
     bool CommitFill(std::size_t n) {
+        fromSocket += n;
         if (!reader) {
             end += n;
             return true;
@@ -103,7 +106,7 @@ public:
                 }
             }
             if (Available() == 0 && !reader && n >= kCapacity / 4) {
-                boost::asio::read(socket, boost::asio::buffer(destination, n), error);
+                fromSocket += boost::asio::read(socket, boost::asio::buffer(destination, n), error);
                 return !error;
             }
             if (Available() == 0) {
@@ -144,6 +147,7 @@ private:
     std::size_t recordsEnd = 0;
     std::unique_ptr<secure::RecordReader> reader;
     bool recordFailed = false;
+    std::uint64_t fromSocket = 0;
 };
 
 }  // namespace mirka

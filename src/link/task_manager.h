@@ -165,6 +165,7 @@ private:
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
     bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
     void Wake() override;
+    void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
     void AssertIoThread() const override { ioThreadCheck.Assert(); }
     void AssertPumpThread() const override { pumpThreadCheck.Assert(); }

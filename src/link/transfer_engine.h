@@ -66,6 +66,9 @@ public:
     virtual void PostCommand(Command command) = 0;
     // Any thread: the pump looks at the senders again.
     virtual void Wake() = 0;
+    // Pump thread, between the batches of a send: commands waiting (a chat line, a cancel)
+    // go out before the next batch of file data.
+    virtual void RunWaitingCommands() = 0;
     // Bytes a sender may put out in one pass.
     virtual std::int32_t SendBudget() const = 0;
     // Both sides announced verified delivery on the current link.

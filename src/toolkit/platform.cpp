@@ -10,6 +10,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,36 @@ void ShutdownSocketHandle(std::intptr_t handle) {
     ::shutdown(static_cast<SOCKET>(handle), SD_BOTH);
 #else
     ::shutdown(static_cast<int>(handle), SHUT_RDWR);
+#endif
+}
+
+void LimitUnsentBytes(std::intptr_t handle, int bytes) {
+#ifdef TCP_NOTSENT_LOWAT
+    ::setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+#else
+    (void)handle;
+    (void)bytes;
+#endif
+}
+
+std::uint32_t ReceiveRoundTripMicros(std::intptr_t handle) {
+#ifdef TCP_INFO
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+    return info.tcpi_rcv_rtt;
+#else
+    (void)handle;
+    return 0;
+#endif
+}
+
+void ClampReceiveWindow(std::intptr_t handle, int bytes) {
+#ifdef TCP_WINDOW_CLAMP
+    ::setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_WINDOW_CLAMP, &bytes, sizeof bytes);
+#else
+    (void)handle;
+    (void)bytes;
 #endif
 }
 

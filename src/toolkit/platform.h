@@ -28,6 +28,16 @@ namespace mirka {
 // wakes a read or write that another thread is blocked in.
 void ShutdownSocketHandle(std::intptr_t handle);
 
+// Keeps at most about `bytes` not yet sent in a TCP socket's send queue (where the system
+// can): what is written after bulk data then waits behind little of it. Data in flight is
+// not limited, so a long, fast path still fills.
+void LimitUnsentBytes(std::intptr_t handle, int bytes);
+// The round trip that the system measured for data a TCP socket receives, in microseconds;
+// 0 when it has none (or cannot tell).
+std::uint32_t ReceiveRoundTripMicros(std::intptr_t handle);
+// Caps the window a TCP socket advertises to its peer (where the system can).
+void ClampReceiveWindow(std::intptr_t handle, int bytes);
+
 }  // namespace mirka
 
 namespace mirka {
