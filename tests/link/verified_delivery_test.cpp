@@ -70,7 +70,6 @@ struct SilentReceiver {
     SilentReceiver() {
         std::uint16_t port = peer.Listen();
         manager.SetCapabilities(kKnownCapabilities);
-        manager.SetReceiptWait(300ms);
         manager.ownerWindow = &window;
         std::thread accepter([&] { peer.Accept(); });
         linked = manager.ConnectToServer("127.0.0.1", port);
@@ -104,6 +103,12 @@ struct SilentReceiver {
         }
         return true;
     }
+    // The file taken, then its digest read: the send now waits for a receipt.
+    bool TakeFileUpToItsDigest(std::chrono::milliseconds receiptWait) {
+        manager.SetReceiptWait(receiptWait);
+        FrameHeader header;
+        return linked && TakeFile(5000) && peer.ReadHeader(header) && header.code == kDigestCode;
+    }
     bool RowReads(const WString& text) {
         return WaitUntil([&] {
             manager.RefreshTransfers();
@@ -122,11 +127,7 @@ TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
     {
         // The digest follows the data; no receipt within the wait: unconfirmed.
         SilentReceiver side;
-        ASSERT_TRUE(side.linked);
-        ASSERT_TRUE(side.TakeFile(5000));
-        FrameHeader header;
-        ASSERT_TRUE(side.peer.ReadHeader(header));
-        EXPECT_EQ(header.code, kDigestCode);
+        ASSERT_TRUE(side.TakeFileUpToItsDigest(300ms));
         EXPECT_TRUE(side.RowReads(kRowUnconfirmed));
         EXPECT_TRUE(Has(side.window.LogText(), u"届いたことを確認できませんでした"));
         EXPECT_FALSE(Has(side.window.LogText(), u"送信が完了"));
@@ -134,11 +135,7 @@ TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
     {
         // The link goes while the send waits for its receipt.
         SilentReceiver side;
-        ASSERT_TRUE(side.linked);
-        side.manager.SetReceiptWait(1h);
-        ASSERT_TRUE(side.TakeFile(5000));
-        FrameHeader header;
-        ASSERT_TRUE(side.peer.ReadHeader(header));
+        ASSERT_TRUE(side.TakeFileUpToItsDigest(1h));
         side.peer.Close();
         EXPECT_TRUE(side.RowReads(kRowUnconfirmed));
         EXPECT_TRUE(Has(side.window.LogText(), u"接続が切れたため、ファイルが相手に届いたことを"));
@@ -147,11 +144,7 @@ TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
         // A receipt for another task, and one with a result outside the three, change
         // nothing; the right one completes the send.
         SilentReceiver side;
-        ASSERT_TRUE(side.linked);
-        side.manager.SetReceiptWait(1h);
-        ASSERT_TRUE(side.TakeFile(5000));
-        FrameHeader header;
-        ASSERT_TRUE(side.peer.ReadHeader(header));
+        ASSERT_TRUE(side.TakeFileUpToItsDigest(1h));
         auto other = EncodeReceipt({77, ReceiptResult::Verified});
         auto odd = EncodeReceipt({0, ReceiptResult::Verified});
         odd[8] = 9;
