@@ -12,6 +12,7 @@ packages=(
     libsodium-dev libminiupnpc-dev qt6-translations-l10n
     desktop-file-utils appstream
     iproute2
+    ccache socat
 )
 
 missing=()
