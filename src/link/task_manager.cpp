@@ -6,6 +6,7 @@
 
 #include "common/log_message.h"
 #include "link/delivery_frames.h"
+#include "link/dual_stack_listener.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -112,10 +113,7 @@ bool TaskManager::StartServer(std::uint16_t port) {
     {
         std::lock_guard<std::mutex> guard(linkLock);
         acceptor = std::make_unique<tcp::acceptor>(ioService);
-        acceptor->open(tcp::v4(), error);
-        if (!error) acceptor->set_option(tcp::acceptor::reuse_address(true), error);
-        if (!error) acceptor->bind(tcp::endpoint(tcp::v4(), port), error);
-        if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+        error = OpenListener(*acceptor, port);
         if (error) acceptor.reset();
     }
     if (error) {
@@ -139,6 +137,11 @@ bool TaskManager::StartServer(std::uint16_t port) {
 void TaskManager::CancelServerWait() {
     std::lock_guard<std::mutex> guard(linkLock);
     if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
+}
+
+bool TaskManager::WaitsForPeer() const {
+    std::lock_guard<std::mutex> guard(linkLock);
+    return acceptor && acceptor->is_open();
 }
 
 bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
@@ -196,7 +199,8 @@ bool TaskManager::IsDottedIPv4(const std::string& text) {
 
 std::string TaskManager::PeerAddressText() const {
     std::lock_guard<std::mutex> guard(linkLock);
-    return peerEndpoint.address().to_string();
+    // A dual-stack server sees IPv4 peers as mapped IPv6 addresses.
+    return UnmappedAddress(peerEndpoint.address()).to_string();
 }
 
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
