@@ -5,6 +5,7 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
+#include "link/connector.h"
 #include "link/delivery_frames.h"
 #include "link/dual_stack_listener.h"
 #include "toolkit/message_box.h"
@@ -166,20 +167,26 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             setPeer(endpoint);
         }
     } else {
-        tcp::resolver resolver(ioService);
-        auto results =
-            resolver.resolve(host, std::to_string(port), tcp::resolver::address_configured, error);
-        if (error) {
-            ShowTypedMessage(kMbIconError, kErrorCaption, u"名前の解決に失敗しました");
-            return false;
+        std::vector<tcp::endpoint> endpoints;
+        if (auto literal = Connector::IPv6Literal(host)) {
+            // The resolver knows no brackets; a literal needs no resolving anyway.
+            endpoints.emplace_back(*literal, port);
+        } else {
+            tcp::resolver resolver(ioService);
+            auto results = resolver.resolve(host, std::to_string(port),
+                                            tcp::resolver::address_configured, error);
+            if (error) {
+                ShowTypedMessage(kMbIconError, kErrorCaption, u"名前の解決に失敗しました");
+                return false;
+            }
+            for (const auto& result : results) endpoints.push_back(result.endpoint());
         }
-        error = asio::error::host_not_found;
-        for (const auto& result : results) {
-            if (!error) break;
-            boost::system::error_code ignored;
-            socket.close(ignored);
-            setPeer(result.endpoint());
-            socket.connect(result.endpoint(), error);
+        ConnectOutcome outcome = Connector().Connect(endpoints, socket);
+        error = outcome.error;
+        if (outcome.winner) {
+            setPeer(outcome.attempts[*outcome.winner].endpoint);
+        } else if (!outcome.attempts.empty()) {
+            setPeer(outcome.attempts.back().endpoint);
         }
     }
     if (error) {

@@ -76,6 +76,9 @@ public:
     void CancelServerWait();
     // Any thread: whether a StartServer is listening for its peer now.
     bool WaitsForPeer() const;
+    // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
+    // (in brackets or not, with a zone or not) and every address of a name are tried
+    // IPv6 first, Happy Eyeballs style (see Connector).
     bool ConnectToServer(const std::string& host, std::uint16_t port);
     static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;
