@@ -30,10 +30,18 @@ public:
     error_code HandOver(tcp::socket& socket) {
         error_code error;
         std::size_t index = *outcome.winner;
+        const tcp::endpoint::protocol_type protocol = outcome.attempts[index].endpoint.protocol();
         tcp::socket::native_handle_type handle = sockets[index]->release(error);
-        if (!error) socket.assign(outcome.attempts[index].endpoint.protocol(), handle, error);
+        if (error) return error;
+        socket.assign(protocol, handle, error);
+        if (error) {
+            // Closed by an object that takes it, rather than leaked.
+            error_code ignored;
+            tcp::socket(io).assign(protocol, handle, ignored);
+            return error;
+        }
         // The attempt ran non-blocking; the link reads and writes with blocking calls.
-        if (!error) socket.non_blocking(false, error);
+        socket.non_blocking(false, error);
         return error;
     }
 
