@@ -5,7 +5,9 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
+#include "link/connector.h"
 #include "link/delivery_frames.h"
+#include "link/dual_stack_listener.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -112,10 +114,7 @@ bool TaskManager::StartServer(std::uint16_t port) {
     {
         std::lock_guard<std::mutex> guard(linkLock);
         acceptor = std::make_unique<tcp::acceptor>(ioService);
-        acceptor->open(tcp::v4(), error);
-        if (!error) acceptor->set_option(tcp::acceptor::reuse_address(true), error);
-        if (!error) acceptor->bind(tcp::endpoint(tcp::v4(), port), error);
-        if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+        error = OpenListener(*acceptor, port);
         if (error) acceptor.reset();
     }
     if (error) {
@@ -141,6 +140,11 @@ void TaskManager::CancelServerWait() {
     if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
 }
 
+bool TaskManager::WaitsForPeer() const {
+    std::lock_guard<std::mutex> guard(linkLock);
+    return acceptor && acceptor->is_open();
+}
+
 bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
     EndPreviousLink();
     auto link = NewLink();
@@ -163,20 +167,26 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             setPeer(endpoint);
         }
     } else {
-        tcp::resolver resolver(ioService);
-        auto results =
-            resolver.resolve(host, std::to_string(port), tcp::resolver::address_configured, error);
-        if (error) {
-            ShowTypedMessage(kMbIconError, kErrorCaption, u"名前の解決に失敗しました");
-            return false;
+        std::vector<tcp::endpoint> endpoints;
+        if (auto literal = Connector::IPv6Literal(host)) {
+            // The resolver knows no brackets; a literal needs no resolving anyway.
+            endpoints.emplace_back(*literal, port);
+        } else {
+            tcp::resolver resolver(ioService);
+            auto results = resolver.resolve(host, std::to_string(port),
+                                            tcp::resolver::address_configured, error);
+            if (error) {
+                ShowTypedMessage(kMbIconError, kErrorCaption, u"名前の解決に失敗しました");
+                return false;
+            }
+            for (const auto& result : results) endpoints.push_back(result.endpoint());
         }
-        error = asio::error::host_not_found;
-        for (const auto& result : results) {
-            if (!error) break;
-            boost::system::error_code ignored;
-            socket.close(ignored);
-            setPeer(result.endpoint());
-            socket.connect(result.endpoint(), error);
+        ConnectOutcome outcome = Connector().Connect(endpoints, socket);
+        error = outcome.error;
+        if (outcome.winner) {
+            setPeer(outcome.attempts[*outcome.winner].endpoint);
+        } else if (!outcome.attempts.empty()) {
+            setPeer(outcome.attempts.back().endpoint);
         }
     }
     if (error) {
@@ -196,7 +206,8 @@ bool TaskManager::IsDottedIPv4(const std::string& text) {
 
 std::string TaskManager::PeerAddressText() const {
     std::lock_guard<std::mutex> guard(linkLock);
-    return peerEndpoint.address().to_string();
+    // A dual-stack server sees IPv4 peers as mapped IPv6 addresses.
+    return UnmappedAddress(peerEndpoint.address()).to_string();
 }
 
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {

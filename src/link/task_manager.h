@@ -60,12 +60,18 @@ public:
     TaskManager(const TaskManager&) = delete;
     TaskManager& operator=(const TaskManager&) = delete;
 
-    // Window thread (or one thread standing in for it). Listens on the port and waits for
-    // one peer. Returns false, with the link closed, when the port cannot be opened; a failed
-    // accept still leaves LINK_SERVER, whose first read then fails and closes the link.
+    // Window thread (or one thread standing in for it). Listens on the port, for IPv4 and
+    // IPv6 peers alike where the system has both, and waits for one peer. Returns false, with
+    // the link closed, when the port cannot be opened; a failed accept still leaves
+    // LINK_SERVER, whose first read then fails and closes the link.
     bool StartServer(std::uint16_t port);
     // Any thread: ends a StartServer that is still waiting for its peer.
     void CancelServerWait();
+    // Any thread: whether a StartServer is listening for its peer now.
+    bool WaitsForPeer() const;
+    // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
+    // (in brackets or not, with a zone or not) and every address of a name are tried
+    // IPv6 first, Happy Eyeballs style (see Connector).
     bool ConnectToServer(const std::string& host, std::uint16_t port);
     static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;

@@ -149,6 +149,23 @@ TEST_F(ProfilesTest, ProfilePortKeepsLow16BitsServerPortIsSavedAsTyped) {
     EXPECT_EQ(LoadServerPort(conf), 4294967295u);
 }
 
+// The longest IPv6 text (45 characters) with a zone of the longest interface name, in
+// brackets: well within the field, stored and read back as typed.
+TEST_F(ProfilesTest, LongestIPv6LiteralWithZoneComesBackUnchanged) {
+    const WString literal = u"[2001:0db8:ffff:ffff:ffff:ffff:255.255.255.255%enx0123456789ab]";
+    Open();
+    fields.comboText = u"v6";
+    fields.ipText = literal;
+    ASSERT_TRUE(SaveProfiles(profiles, fields, conf));
+    EXPECT_NE(test::ReadFileText(conf).find(
+                  "ip=[2001:0db8:ffff:ffff:ffff:ffff:255.255.255.255%enx0123456789ab]\r\n"),
+              std::string::npos);
+    Open();
+    ASSERT_EQ(profiles.size(), 1u);
+    EXPECT_EQ(profiles[0].ipText, literal);
+    EXPECT_EQ(fields.ipText, literal);
+}
+
 TEST_F(ProfilesTest, TextsAreCutTo511Characters) {
     Open();
     fields.comboText = WString(600, u'n');

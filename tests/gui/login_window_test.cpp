@@ -66,6 +66,31 @@ TEST_F(LoginWindowTest, FailedClientStartSavesTheProfileAndStaysOpen) {
     EXPECT_NE(conf.find("[server]\r\nport=1225\r\n"), std::string::npos);
 }
 
+// The longest IPv6 text, a zone and brackets reach the link whole and come back from
+// "conf.txt" as typed. The address is 127.100.200.201 (on loopback) written as IPv6.
+TEST_F(LoginWindowTest, LongestZonedIPv6LiteralReachesTheLinkAndComesBackWhole) {
+    const QString literal =
+        QStringLiteral("[0000:0000:0000:0000:0000:ffff:127.100.200.201%enx0123456789ab]");
+    test::MessageRecorder boxes;
+    {
+        LoginWindow window(link, profiles, ownAddress);
+        window.noUpnp->setChecked(true);
+        std::uint16_t port = test::FreeLoopbackPort();
+        window.portField->setText(QString::number(port));
+        window.ipField->setText(literal);
+        window.StartLink();
+        auto shown = boxes.Boxes();
+        ASSERT_EQ(shown.size(), 1u);  // nobody listens: the connection failure names the host
+        EXPECT_TRUE(shown[0].text.starts_with(literal.toStdU16String() + u":" +
+                                              QString::number(port).toStdU16String() + u" "))
+            << test::Utf8(shown[0].text);
+    }
+    EXPECT_NE(Conf().find("ip=" + literal.toStdString() + "\r\n"), std::string::npos) << Conf();
+    ProfileList reloaded;
+    LoginWindow again(link, reloaded, ownAddress);
+    EXPECT_EQ(again.ipField->text(), literal);
+}
+
 TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
     LoginWindow window(link, profiles, ownAddress);
     window.noUpnp->setChecked(true);

@@ -433,11 +433,12 @@ TEST(PrivateLink, AFailedHandshakeTakesNothingMoreFromThePeer) {
             std::thread side;
             if (managerServes) {
                 std::uint16_t port = test::FreeLoopbackPort();
-                side = std::thread([&] { started = manager.StartServer(port); });
+                side = std::thread([&, port] { started = manager.StartServer(port); });
                 ASSERT_TRUE(WaitUntil([&] { return peer.Connect(port); }));
             } else {
                 std::uint16_t port = peer.Listen();
-                side = std::thread([&] { started = manager.ConnectToServer("127.0.0.1", port); });
+                side = std::thread(
+                    [&, port] { started = manager.ConnectToServer("127.0.0.1", port); });
                 ASSERT_TRUE(peer.Accept());
             }
             std::vector<std::uint8_t> hello;

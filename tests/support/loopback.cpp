@@ -34,7 +34,8 @@ LinkedPair::~LinkedPair() {
     server.reset();
 }
 
-bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedPort) {
+bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedPort,
+                  const std::string& host) {
     std::uint16_t port = FreeLoopbackPort();
     if (usedPort) *usedPort = port;
     std::atomic<bool> serverDone{false};
@@ -42,10 +43,13 @@ bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedP
         server.StartServer(port);
         serverDone = true;
     });
+    // Connecting before the server listens would be refused on every address but one
+    // that never answers, and the client would then wait for that one.
+    WaitUntil([&] { return server.WaitsForPeer() || serverDone; });
     bool connected = false;
     for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
         MessageRecorder quiet;  // refusals while the server is not listening yet
-        connected = client.ConnectToServer("127.0.0.1", port);
+        connected = client.ConnectToServer(host, port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!connected) server.CancelServerWait();

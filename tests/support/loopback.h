@@ -18,8 +18,9 @@ namespace mirka::test {
 std::uint16_t FreeLoopbackPort();
 
 // Links two managers over loopback: the server waits on a free port, the client connects
-// (retrying while the server is not listening yet). Returns whether both are up.
-bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* port = nullptr);
+// to host (retrying while the server is not listening yet). Returns whether both are up.
+bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* port = nullptr,
+                  const std::string& host = "127.0.0.1");
 
 // How many transfer rows show a finished transfer, all of its final cells written.
 int FinishedRows(const RecordedRows& rows);
