@@ -60,8 +60,14 @@ void RecordingProxy::Run() {
         if (!error) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (error || stopping) return;
+    if (error) return;
+    // Stored before stopping is looked at, as Cut sets stopping before it looks at the
+    // handles: one of the two shuts this connection down, however they meet.
     serverHandle = server.native_handle();
+    if (stopping) {
+        ShutdownSocketHandle(server.native_handle());
+        return;
+    }
     std::thread back([this] { Relay(server, client, toClient, false); });
     Relay(client, server, toServer, tamper != Tamper::None);
     back.join();
