@@ -53,6 +53,10 @@ void RecordingProxy::Run() {
     acceptor.accept(client, error);
     if (error) return;
     clientHandle = client.native_handle();
+    if (stopping) {
+        ShutdownSocketHandle(client.native_handle());
+        return;
+    }
     // The server may not listen yet.
     for (int attempt = 0; attempt < 500 && !stopping; ++attempt) {
         server.close(error);
@@ -61,10 +65,11 @@ void RecordingProxy::Run() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (error) return;
-    // Stored before stopping is looked at, as Cut sets stopping before it looks at the
-    // handles: one of the two shuts this connection down, however they meet.
+    // Each handle is stored before stopping is looked at, as Cut sets stopping before it
+    // looks at the handles: one of the two shuts a connection down, however they meet.
     serverHandle = server.native_handle();
     if (stopping) {
+        ShutdownSocketHandle(client.native_handle());
         ShutdownSocketHandle(server.native_handle());
         return;
     }
