@@ -143,8 +143,8 @@ void LinkSeeds(const fs::path& folder) {
     auto announce = mirka::EncodeCapabilities(mirka::kKnownCapabilities);
     Bytes verified(announce.begin(), announce.end());
     Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"v.txt", 1, 3000)));
-    Append(verified, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0,
-                                              Record(u"source.bin", 0, kSourceBytes)));
+    Append(verified,
+           mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
     Append(verified, Data(1, Bytes(3000, 'v')));
     auto digest = mirka::EncodeDigest({1, {}});
     Append(verified, Bytes(digest.begin(), digest.end()));
