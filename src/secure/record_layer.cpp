@@ -60,7 +60,6 @@ std::size_t RecordWriter::SealedSize(std::size_t plainBytes) const {
 }
 
 std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t* out, End end) {
-    if (ended) return 0;
     std::uint8_t* at = out;
     if (!headerSent) {
         std::copy(header.begin(), header.end(), at);
@@ -68,6 +67,7 @@ std::size_t RecordWriter::Seal(std::span<const std::uint8_t> plain, std::uint8_t
         headerSent = true;
     }
     std::size_t tagBytes = TagBytes(cipher);
+    // Nothing is sealed after the final record (the header went out with the first record).
     while (!plain.empty() && !ended) {
         std::size_t n = plain.size() < kMaxRecordPlainBytes ? plain.size() : kMaxRecordPlainBytes;
         bool last = n == plain.size() && end == End::Final;
