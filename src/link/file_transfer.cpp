@@ -196,7 +196,9 @@ void TransferEngine::EndTransfersWithLink() {
         silencedOrder.clear();
         refusalsLogged.clear();
     }
-    // At exit the window is detached already: the slot drops what follows.
+    // At exit nothing is told: a window that was never detached (tests that let their
+    // window go before the manager) may be gone already.
+    if (link.Stopping()) return;
     for (const auto& [id, name] : unconfirmed) ReportUnconfirmed(id, name, true);
     for (const auto& [direction, id, name] : ended) {
         PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));

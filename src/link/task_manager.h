@@ -173,6 +173,7 @@ private:
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
+    bool Stopping() const override { return stopping; }
     void AssertIoThread() const override { ioThreadCheck.Assert(); }
     void AssertPumpThread() const override { pumpThreadCheck.Assert(); }
 

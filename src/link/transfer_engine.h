@@ -71,6 +71,8 @@ public:
     virtual void RunWaitingCommands() = 0;
     // Bytes a sender may put out in one pass.
     virtual std::int32_t SendBudget() const = 0;
+    // True once the manager is closing: the window may be gone.
+    virtual bool Stopping() const = 0;
     // Both sides announced verified delivery on the current link.
     virtual bool VerifiedDelivery() const = 0;
     // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.

@@ -254,8 +254,8 @@ TEST(TransferPeer, SenderChunksPerPassFollowTheBudget) {
         test::WriteFile(folder.Path() / "s.bin", test::RandomBytes(64 * 1024, 3));
         FakePeer peer;
         std::uint16_t port = peer.Listen();
+        test::WindowRecorder window;  // outlives the manager that reports to it
         TaskManager manager;
-        test::WindowRecorder window;
         manager.ownerWindow = &window;
         manager.sendBufSize = budget;
         manager.sendWait = 400;
