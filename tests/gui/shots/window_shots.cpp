@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
@@ -94,7 +95,11 @@ int main(int argc, char** argv) {
     test::WithModalDialog(
         [&] { ChooseChatFont(talk.window.get(), talk.values, std::filesystem::path("Font.ini")); },
         shoot(QStringLiteral("font")));
-    // Qt's own save dialog, to see it speak Japanese.
+    // Qt's own save dialog, to see it speak Japanese, with a file in its folder so that the
+    // size and type columns show what they hold.
+    QFile sample(QDir(work).filePath(QStringLiteral("記録.txt")));
+    if (sample.open(QIODevice::WriteOnly)) sample.write("7 bytes");
+    sample.close();
     test::WithModalDialog([&] { SaveLogWithDialog(talk.window.get(), talk.window->Log()); },
                           shoot(QStringLiteral("save")));
     return cutCount == 0 ? 0 : 1;
