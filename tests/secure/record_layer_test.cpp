@@ -199,7 +199,7 @@ TEST(RecordLayer, OnlyAFinalRecordEndsTheStream) {
 
 TEST(RecordLayer, AesGcmMatchesPublishedVectors) {
     if (!AesGcmAvailable()) GTEST_SKIP() << "no AES instructions here";
-    // The GCM specification's test cases 13 and 14: a zero key and a zero 96-bit nonce,
+    // Test cases 13 and 14 of McGrew and Viega's GCM paper: a zero key and a zero 96-bit nonce,
     // with no plaintext and with 16 zero bytes.
     StreamKey key{};
     std::array<std::uint8_t, crypto_aead_aes256gcm_NPUBBYTES> nonce{};
