@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
 #include "gui/input_dialog.h"
 #include "gui/login_window.h"
 #include "gui/program_files.h"
+#include "gui/screenshot_preview.h"
 #include "gui/send_speed_dialog.h"
 #include "gui/version_box.h"
 #include "sample_windows.h"
@@ -102,5 +104,12 @@ int main(int argc, char** argv) {
     sample.close();
     test::WithModalDialog([&] { SaveLogWithDialog(talk.window.get(), talk.window->Log()); },
                           shoot(QStringLiteral("save")));
+    // The screenshot preview, with a plain picture (no editor is started).
+    QImage picture(640, 400, QImage::Format_ARGB32);
+    picture.fill(QColor(0x30, 0x60, 0xa0));
+    CapturedImage captured(picture);
+    ScreenshotPreview preview(nullptr, captured, u"Screenshot/shot", kScreenshotPng, ImageEditor{});
+    preview.show();
+    Save(&preview, folder, QStringLiteral("preview"), suffix);
     return cutCount == 0 ? 0 : 1;
 }
