@@ -17,7 +17,7 @@ constexpr std::size_t kSenderNameBytes = 256;
 // A peer's name cannot make a plain link look encrypted: the mark the window adds to the title
 // of an encrypted link is taken out of it wherever it stands.
 WString WithoutPrivacyMark(WString name) {
-    constexpr WStringView mark = u"[暗号化された接続]";
+    constexpr WStringView mark = WStringView(kPrivateTitleSuffix).substr(1);  // without its space
     for (std::size_t at = name.find(mark); at != WString::npos; at = name.find(mark, at))
         name.erase(at, mark.size());
     return name;

@@ -137,7 +137,7 @@ void PeerLink::ReadFrames() {
 
 void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
     if (error)
-        return Fail(Cut() ? PeerLinkOwner::Failure::Cut : PeerLinkOwner::Failure::ReadFailed);
+        return Fail(WasCut() ? PeerLinkOwner::Failure::Cut : PeerLinkOwner::Failure::ReadFailed);
     if (!stream.CommitFill(got)) return Fail(PeerLinkOwner::Failure::RecordFailed);
     SizeReceiveWindow();
     ContinueReading();
@@ -187,15 +187,11 @@ void PeerLink::OnHandshakeTimer(const boost::system::error_code& error) {
     Finish();
 }
 
-bool PeerLink::Cut() const {
+bool PeerLink::WasCut() const {
+    ioThread.Assert();
     // A sealed stream that the peer did not end with its final record, while this side had
     // not ended its own either.
     return privateLink.Sealing() && !stream.Ended() && !privateLink.FinalSent();
-}
-
-bool PeerLink::WasCut() const {
-    ioThread.Assert();
-    return Cut();
 }
 
 void PeerLink::ArmKeepAlive() {

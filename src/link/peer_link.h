@@ -126,7 +126,6 @@ private:
     void ArmKeepAlive();
     void OnKeepAliveTimer(const boost::system::error_code& error);
     void Fail(PeerLinkOwner::Failure failure);
-    bool Cut() const;
     // The end of reading: the timers stop, the last frames go out as far as they can, and
     // the socket closes once no write is under way.
     void Finish();

@@ -101,10 +101,11 @@ bool TaskManager::IsCurrent(const PeerLink& link) const {
     return currentLink.get() == &link;
 }
 
-void TaskManager::CloseIfCurrent(const PeerLink& link) {
+bool TaskManager::CloseIfCurrent(const PeerLink& link) {
     enumLinkState state = linkState;
-    if ((state == LINK_SERVER || state == LINK_CLIENT) && IsCurrent(link))
-        SetLinkState(LINK_CLOSED);
+    if ((state != LINK_SERVER && state != LINK_CLIENT) || !IsCurrent(link)) return false;
+    SetLinkState(LINK_CLOSED);
+    return true;
 }
 
 bool TaskManager::StartServer(std::uint16_t port) {

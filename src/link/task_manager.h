@@ -195,7 +195,8 @@ private:
     std::shared_ptr<PeerLink> CurrentLink() const;
     bool IsCurrent(const PeerLink& link) const;
     // A link's failure closes the manager's link only while it is the current one.
-    void CloseIfCurrent(const PeerLink& link);
+    // True when this call closed it.
+    bool CloseIfCurrent(const PeerLink& link);
 
     // I/O thread: what the current link reports.
     bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) override;

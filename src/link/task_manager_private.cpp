@@ -88,9 +88,8 @@ secure::Cipher TaskManager::LinkCipher() const {
 }
 
 void TaskManager::OnCut(PeerLink& link) {
-    enumLinkState state = linkState;
-    if (state == LINK_CLOSED || !IsCurrent(link)) return;
-    SetLinkState(LINK_CLOSED);
+    // Said once, by whoever finds the standing link cut.
+    if (!CloseIfCurrent(link)) return;
     AppendLog(nullptr,
               u"SystemError:: \r\n接続が途中で断たれました (相手が切断したのではありません)\r\n");
 }
