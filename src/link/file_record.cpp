@@ -9,7 +9,6 @@ namespace mirka {
 namespace {
 constexpr std::size_t kOffChecksum = 528, kOffTaskId = 532, kOffFileSize = 536, kOffOffset = 544;
 constexpr std::size_t kNameUnits = 263;
-constexpr std::size_t kMaxNameUtf8Bytes = 200;  // leaves room for "_[xx]" and ".tmp"
 constexpr WStringView kSubstituteName = u"received_file";
 }  // namespace
 
@@ -67,7 +66,7 @@ WString SafeReceivedName(WStringView offered) {
     while (!name.empty() && name.front() == u' ') name.erase(name.begin());
     if (name.empty()) return WString(kSubstituteName);
     // Keep the name within what file systems take, cutting the stem and keeping the extension.
-    while (ToUtf8(name).size() > kMaxNameUtf8Bytes) {
+    while (ToUtf8(name).size() > kMaxReceivedNameBytes) {
         std::size_t dot = name.rfind(u'.');
         std::size_t cut = (dot != WString::npos && dot > 0 && name.size() - dot <= 16)
                               ? dot - 1

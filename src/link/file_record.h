@@ -32,6 +32,9 @@ std::uint16_t ResumeChecksum(const std::uint8_t* bytes2048);
 // "1,234,567 B"
 WString FormatByteCount(std::int64_t size);
 
+// The longest name SafeReceivedName keeps, in UTF-8 bytes: leaves room for "_[xx]" and ".tmp".
+inline constexpr std::size_t kMaxReceivedNameBytes = 200;
+
 // Reduces a name offered by the peer to a plain file name that cannot leave the receive
 // folder: no folder parts, drive letters, control or reserved characters, "." or "..".
 // Returns a substitute when nothing usable is left.
