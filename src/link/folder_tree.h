@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/text.h"
+
+// Folders sent whole: the check of every relative path a peer sends, and the listing of a
+// folder this side sends.
+namespace mirka {
+
+// Limits on a folder a peer sends (and on one this side lists).
+inline constexpr std::size_t kMaxFolderDepth = 64;        // components in a relative path
+inline constexpr std::size_t kMaxFolderPathBytes = 4096;  // UTF-8 bytes of a relative path
+inline constexpr std::size_t kMaxFolderEntries = 100000;  // files plus sub-folders
+inline constexpr std::int64_t kMaxFolderBytes = std::int64_t{1} << 44;  // 16 TiB
+// A component may be as long as a single received name (kMaxReceivedNameBytes): a longer
+// one would be cut and could then meet another name cut the same way.
+
+enum class PeerPathFault {
+    None,
+    Empty,
+    Absolute,
+    EmptyOrDotComponent,
+    DotDot,
+    Backslash,
+    DriveLetter,
+    ControlCharacter,
+    BadUtf8,
+    ComponentTooLong,
+    TooDeep,
+    TooLong,
+};
+
+struct PeerPath {
+    PeerPathFault fault = PeerPathFault::None;
+    std::vector<WString> components;  // each one as it will be named on this side
+};
+
+// Checks a relative path the peer sent (UTF-8, '/' between components) before anything
+// touches the disk. A refused path has its fault set and no components. Each accepted
+// component has been through SafeReceivedName (reserved characters become '_', trailing
+// dots and blanks are dropped); one that would lose its name there is refused.
+PeerPath CheckPeerPath(std::string_view utf8);
+
+// A short text for the fault, for the log line that ends a refused folder.
+WStringView PeerPathFaultText(PeerPathFault fault);
+
+struct FolderEntry {
+    std::string relativePath;  // UTF-8, '/' between components, never empty
+    bool directory = false;
+    std::int64_t size = 0;        // files
+    std::int64_t modifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
+    WString sourcePath;           // the full local path
+};
+
+struct FolderListing {
+    WString name;  // the listed folder's own name (its last component)
+    // Every sub-folder comes before what it holds, and the names within a folder are sorted
+    // (by their UTF-8 bytes), so the same folder lists the same way every time.
+    std::vector<FolderEntry> entries;
+    // Relative paths, for the log, of what is not sent: symbolic links, special files,
+    // entries that cannot be read and names the receiving side would refuse.
+    std::vector<WString> skipped;
+    std::size_t fileCount = 0;
+    std::int64_t totalBytes = 0;
+    std::int64_t modifiedNs = 0;  // the listed folder's own modification time
+    // More entries (or skipped ones), depth, path bytes or total bytes than the limits: the
+    // listing stopped there and nothing of it may be sent.
+    bool overLimits = false;
+    bool unreadable = false;  // the folder itself could not be listed
+};
+
+// Lists a folder to send. Symbolic links below it are never followed (to folders or
+// files): they are skipped, as are special files (fifos, sockets, devices). Empty folders
+// are entries too. The folder itself may be a link the user dropped.
+FolderListing ListFolder(const WString& folder);
+
+}  // namespace mirka
