@@ -14,6 +14,7 @@
 #include "common/chat_font.h"
 #include "link/delivery_frames.h"
 #include "link/file_record.h"
+#include "link/folder_frames.h"
 #include "link/frame.h"
 #include "secure/handshake.h"
 #include "support/frames.h"
@@ -158,6 +159,43 @@ void LinkSeeds(const fs::path& folder) {
         Append(verified, Bytes(receipt.begin(), receipt.end()));
     }
     Write(folder, "verified_delivery", verified);
+
+    // Folders: an offer, a sub-folder, a file announced and offered with its data and digest,
+    // a hostile path, the end, a receipt for the folder and a cancel for it.
+    Bytes folders(announce.begin(), announce.end());
+    auto add = [&](const std::string& bytes) {
+        Append(folders, Bytes(bytes.begin(), bytes.end()));
+    };
+    mirka::FolderOfferFrame folderOffer;
+    folderOffer.folderId = 7;
+    folderOffer.fileCount = 2;
+    folderOffer.folderCount = 1;
+    folderOffer.totalBytes = 20;
+    folderOffer.name = "tree";
+    add(mirka::EncodeFolderOffer(folderOffer));
+    mirka::FolderEntryFrame entry;
+    entry.folderId = 7;
+    entry.kind = mirka::FolderEntryKind::Folder;
+    entry.path = "sub";
+    add(mirka::EncodeFolderEntry(entry));
+    entry.kind = mirka::FolderEntryKind::File;
+    entry.taskId = 8;
+    entry.size = 10;
+    entry.path = "sub/f.txt";
+    add(mirka::EncodeFolderEntry(entry));
+    Append(folders, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"f.txt", 8, 10)));
+    Append(folders, Data(8, Bytes(10, 'f')));
+    auto folderDigest = mirka::EncodeDigest({8, {}});
+    Append(folders, Bytes(folderDigest.begin(), folderDigest.end()));
+    entry.taskId = 9;
+    entry.path = "../x";
+    add(mirka::EncodeFolderEntry(entry));
+    auto end = mirka::EncodeFolderEnd(7);
+    Append(folders, Bytes(end.begin(), end.end()));
+    auto folderReceipt = mirka::EncodeReceipt({7, mirka::ReceiptResult::Verified});
+    Append(folders, Bytes(folderReceipt.begin(), folderReceipt.end()));
+    Append(folders, mirka::test::EncodeFrame(NET_FILE_CANCEL, 0, 7));
+    Write(folder, "folders", folders);
 
     // Inputs that once broke a check, kept so every short run tries them again.
     Write(folder, "regression_empty_status", Status(u""));

@@ -28,8 +28,10 @@ inline constexpr std::uint16_t kCapabilitiesVersion = 1;
 // What a copy can do beyond the original wire; a feature is used when both announced it.
 enum Capability : std::uint32_t {
     kVerifiedDelivery = 1u << 0,
+    // Folders travel whole (their files go by verified delivery, so both bits are needed).
+    kFolders = 1u << 1,
 };
-inline constexpr std::uint32_t kKnownCapabilities = kVerifiedDelivery;
+inline constexpr std::uint32_t kKnownCapabilities = kVerifiedDelivery | kFolders;
 
 enum class ReceiptResult : std::uint8_t { Verified = 1, SendAgain = 2, Failed = 3 };
 

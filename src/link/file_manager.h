@@ -54,6 +54,14 @@ public:
     }
     // A send goes on: running once accepted, else waiting for the accept.
     void Resume() { state = file.is_open() ? TransferState::Running : TransferState::Waiting; }
+    // A send paused before its accept stays paused once accepted; one whose bytes have all
+    // gone finishes whatever the user asks.
+    void PauseOrResume(bool pause) {
+        if (pause && (state == TransferState::Waiting || state == TransferState::Running))
+            state = TransferState::Paused;
+        else if (!pause && state == TransferState::Paused)
+            Resume();
+    }
     bool Ended() const {
         return state == TransferState::Done || state == TransferState::Verifying ||
                state == TransferState::Stopped;
@@ -75,6 +83,9 @@ public:
     secure::FileHasher hasher;
     int mismatches = 0;  // digests that did not match (a reception fetches once more)
     std::chrono::steady_clock::time_point receiptDue;  // a verifying send
+    // A file of a folder (the folder's id), or -1: a member has no row and no log lines of
+    // its own; its folder tells the user.
+    std::int32_t folderId = -1;
 
 private:
     // Chunks gathered for one write (receiving) or read ahead in one read (sending).

@@ -41,10 +41,29 @@ bool TransferEngine::OnFileOffer() {
         RefuseOffer(record, OfferRefusal::BadId, name);
         return true;
     }
+    std::optional<std::pair<std::int32_t, FolderMember>> member;
+    bool refused = false;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        refused = refusedOffers.erase(record.taskId) > 0;
+        for (auto& [folderId, folder] : receiveFolders) {
+            auto it = folder.announced.find(record.taskId);
+            if (it == folder.announced.end()) continue;
+            member.emplace(folderId, std::move(it->second));
+            folder.announced.erase(it);
+            break;
+        }
+    }
+    if (refused) {
+        // A file of a folder that ended here: never taken as a file of its own.
+        SendControl(NET_FILE_CANCEL, record.taskId);
+        return true;
+    }
+    if (member) return ReceiveFolderMember(record, member->first, std::move(member->second));
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         nextTaskId = FollowingTaskId(record.taskId);
-        if (receiveTasks.count(record.taskId)) {
+        if (receiveTasks.count(record.taskId) || receiveFolders.count(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.
             AppendLog(u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
@@ -63,7 +82,7 @@ bool TransferEngine::OnFileOffer() {
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
     entry->fileSize = size;
     entry->ownerWindow = &window;
-    entry->verify = link.VerifiedDelivery();
+    entry->verify = link.Shares(kVerifiedDelivery);
     std::int64_t offset = 0;
     if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
         entry->reservation = std::move(resume->reservation);
@@ -222,6 +241,8 @@ bool TransferEngine::OnFileData(const FrameHeader& header) {
 }
 
 bool TransferEngine::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
+    // A folder's file already has its name inside the folder, which is named once whole.
+    if (finished->folderId >= 0) return true;
     std::optional<WString> finalPath = receivePaths.PlaceFinishedFile(finished->path);
     if (!finalPath) {
         // The file vanished under us (its folder was removed or renamed): not received.
@@ -248,8 +269,8 @@ void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WStri
     }
     LogDiskError(what, name);
     // The row changes last: once it shows the cancel, the reason is in the log.
-    PostFact(TransferFact::Status(TransferDirection::Receiving, taskId, WString(kRowCancelled)));
     SendControl(NET_FILE_CANCEL, taskId);
+    ShowEnded(TransferDirection::Receiving, taskId, WString(kRowCancelled));
 }
 
 }  // namespace mirka

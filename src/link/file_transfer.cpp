@@ -21,19 +21,11 @@ constexpr std::size_t kChunkBytes = 2048;
 // Whole data frames are gathered up to this size before one write.
 constexpr std::size_t kWriteBatchBytes = 64 * 1024;
 
-// A send paused before its accept stays paused once accepted; one whose bytes have all gone
-// finishes whatever the user asks.
 // Running, or done and still to be finished by the next pass.
 bool Moving(const FileManager& entry) {
     return entry.state == TransferState::Running || entry.state == TransferState::Done;
 }
 
-void PauseOrResume(FileManager& entry, bool pause) {
-    if (pause && (entry.state == TransferState::Waiting || entry.state == TransferState::Running))
-        entry.state = TransferState::Paused;
-    else if (!pause && entry.state == TransferState::Paused)
-        entry.Resume();
-}
 }  // namespace
 
 void TransferEngine::SendFile(const WString& path, int row) {
@@ -50,9 +42,24 @@ std::int32_t TransferEngine::NextTaskId() {
     return nextTaskId;
 }
 
+std::int32_t TransferEngine::TakeTaskIdLocked() {
+    std::int32_t id = nextTaskId;
+    // An id still in use here (either direction, a file or a folder) would mix up rows and
+    // controls.
+    while (sendTasks.count(id) || receiveTasks.count(id) || sendFolders.count(id) ||
+           receiveFolders.count(id))
+        id = FollowingTaskId(id);
+    nextTaskId = FollowingTaskId(id);
+    return id;
+}
+
 void TransferEngine::OfferFile(const WString& path, int row) {
     std::error_code error;
     std::filesystem::path source = ToFsPath(path);
+    if (std::filesystem::is_directory(source, error)) {
+        OfferFolder(path, row);
+        return;
+    }
     std::ifstream in;
     if (std::filesystem::is_regular_file(source, error)) in.open(source, std::ios::binary);
     if (!in.is_open()) {
@@ -77,11 +84,7 @@ void TransferEngine::OfferFile(const WString& path, int row) {
     record.fileSize = size;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
-        record.taskId = nextTaskId;
-        // An id still in use here (either direction) would mix up rows and controls.
-        while (sendTasks.count(record.taskId) || receiveTasks.count(record.taskId))
-            record.taskId = FollowingTaskId(record.taskId);
-        nextTaskId = FollowingTaskId(record.taskId);
+        record.taskId = TakeTaskIdLocked();
         auto entry = std::make_unique<FileManager>(TransferDirection::Sending);
         entry->path = path;
         entry->fileSize = size;
@@ -133,7 +136,7 @@ bool TransferEngine::OnFileAccept() {
         if (it == sendTasks.end()) return true;  // cancelled meanwhile
         FileManager& entry = *it->second;
         std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
-        entry.verify = link.VerifiedDelivery();
+        entry.verify = link.Shares(kVerifiedDelivery);
         opened = entry.OpenForSend(offset);
         path = entry.path;
     }
@@ -174,12 +177,14 @@ void TransferEngine::EndTransfersWithLink() {
     link.AssertIoThread();
     std::vector<std::tuple<TransferDirection, std::int32_t, WString>> ended;
     std::vector<std::pair<std::int32_t, WString>> unconfirmed;
+    std::vector<std::tuple<TransferDirection, std::int32_t, WString>> endedFolders;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         for (auto* table : {&sendTasks, &receiveTasks}) {
             auto direction =
                 table == &sendTasks ? TransferDirection::Sending : TransferDirection::Receiving;
             for (auto& [id, entry] : *table) {
+                if (entry->folderId >= 0) continue;  // its folder tells the user, once
                 WString name(PathNamePart(entry->path));
                 // A send that only waited for its receipt may well have arrived: it is not
                 // called cancelled, only unconfirmed.
@@ -191,6 +196,14 @@ void TransferEngine::EndTransfersWithLink() {
             }
             table->clear();  // closes the files; a receiver's partial file stays on disk
         }
+        for (const auto& [id, folder] : sendFolders)
+            endedFolders.emplace_back(TransferDirection::Sending, id, folder.listing.name);
+        for (const auto& [id, folder] : receiveFolders)
+            endedFolders.emplace_back(TransferDirection::Receiving, id, folder.name);
+        sendFolders.clear();
+        receiveFolders.clear();  // a received folder's partial tree stays for a resume
+        refusedOffers.clear();
+        refusedOrder.clear();
         // Ids of the next link are new: none of their data is dropped without an answer.
         silencedReceiveIds.clear();
         silencedOrder.clear();
@@ -207,10 +220,18 @@ void TransferEngine::EndTransfersWithLink() {
                          u"ファイル名 > %s\r\n",
                          name));
     }
+    for (const auto& [direction, id, name] : endedFolders) {
+        PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
+        AppendLog(Format(kFormatCapacity,
+                         u"SystemMessage: \r\n接続が切れたため、フォルダの転送を中止しました\r\n"
+                         u"フォルダ名 > %s\r\n",
+                         name));
+    }
 }
 
 void TransferEngine::OnFileControl(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.lengthField);
+    OnFolderControl(header.code, id);
     std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -237,8 +258,7 @@ void TransferEngine::OnFileControl(const FrameHeader& header) {
             case NET_FILE_RESEND:
             case NET_FILE_PAUSE: {
                 auto it = sendTasks.find(id);
-                if (it != sendTasks.end())
-                    PauseOrResume(*it->second, header.code == NET_FILE_PAUSE);
+                if (it != sendTasks.end()) it->second->PauseOrResume(header.code == NET_FILE_PAUSE);
                 break;
             }
             default:
@@ -250,13 +270,13 @@ void TransferEngine::OnFileControl(const FrameHeader& header) {
         bool deleting = header.code == NET_FILE_DELETE;
         // The file goes first: a row that reads deleted never stands beside its file.
         if (deleting) DeleteReceivedFile(std::move(entry));
-        PostFact(
-            TransferFact::Status(direction, id, WString(deleting ? kRowDeleted : kRowCancelled)));
+        ShowEnded(direction, id, WString(deleting ? kRowDeleted : kRowCancelled));
     }
 }
 
 void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus status,
                                      TransferDirection direction) {
+    if (ApplyFolderStatus(taskId, status, direction)) return;
     bool sendingSide = direction == TransferDirection::Sending;
     std::unique_ptr<FileManager> removed;
     {
@@ -268,7 +288,7 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
         if (status == FILE_RESEND || status == FILE_PAUSE) {
             // The sender pauses itself; the receiver asks the sender, and keeps on disk all
             // it has, so a resume after a pause finds every byte.
-            if (sendingSide) PauseOrResume(entry, status == FILE_PAUSE);
+            if (sendingSide) entry.PauseOrResume(status == FILE_PAUSE);
             if (!sendingSide && status == FILE_PAUSE) entry.Flush();
         } else {
             entry.state = TransferState::Stopped;
@@ -279,10 +299,8 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
     }
     // The receiver deletes its own temporary file, before its row reads deleted.
     if (removed && !sendingSide && status == FILE_DELETE) DeleteReceivedFile(std::move(removed));
-    if (status == FILE_CANCEL || status == FILE_DELETE) {
-        PostFact(TransferFact::Status(
-            direction, taskId, WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted)));
-    }
+    if (status == FILE_CANCEL || status == FILE_DELETE)
+        ShowEnded(direction, taskId, WString(status == FILE_CANCEL ? kRowCancelled : kRowDeleted));
     switch (status) {
         case FILE_CANCEL:
             SendControl(NET_FILE_CANCEL, taskId);
@@ -418,20 +436,24 @@ void TransferEngine::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
     ReceivePaths::Discard(entry->path, true);
 }
 
-void TransferEngine::FinishTransfer(const TransferFigures& figures, const WString& path) {
+void TransferEngine::FinishTransfer(const TransferFigures& figures, const WString& path,
+                                    const WString& message) {
     auto shown = window.Borrow();
     if (!shown) return;
     TransferDirection direction = figures.direction;
     shown->PostTransferFact(TransferFact::Finished(figures, path));
     if (values.SoundOn()) shown->PlayWave(u"file_receive.wav");
-    shown->AppendLogMessage(BuildLogMessage(nullptr, TransferCompleteMessage(direction, path)));
+    shown->AppendLogMessage(BuildLogMessage(
+        nullptr, message.empty() ? TransferCompleteMessage(direction, path) : message));
     shown->FlashWindow();
 }
 
 std::vector<TransferFigures> TransferEngine::FiguresLocked() const {
-    std::vector<TransferFigures> figures;
-    for (const auto& [id, entry] : sendTasks) figures.push_back(entry->Figures(id));
-    for (const auto& [id, entry] : receiveTasks) figures.push_back(entry->Figures(id));
+    std::vector<TransferFigures> figures = FolderFiguresLocked();
+    for (const auto* table : {&sendTasks, &receiveTasks}) {
+        for (const auto& [id, entry] : *table)
+            if (entry->folderId < 0) figures.push_back(entry->Figures(id));
+    }
     return figures;
 }
 
@@ -445,12 +467,17 @@ void TransferEngine::RefreshTransfers() {
     // after these, so they are never overwritten by older ones (and an ended row takes no
     // figures at all).
     std::vector<std::pair<std::int32_t, WString>> overdue;
+    std::vector<std::int32_t> overdueFolders;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         overdue = TakeOverdueSends();
+        overdueFolders = TakeOverdueFoldersLocked();
+        SampleFolderRatesLocked();
         PostFact(TransferFact::Progress(FiguresLocked()));
     }
     for (const auto& [id, name] : overdue) ReportUnconfirmed(id, name, false);
+    for (std::int32_t id : overdueFolders)
+        EndFolder(TransferDirection::Sending, id, WString(kRowUnconfirmed), 0);
 }
 
 void TransferEngine::PostFact(TransferFact fact) {

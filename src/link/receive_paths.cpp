@@ -69,6 +69,11 @@ void ReceivePaths::Release(const WString& temporaryPath) {
     reserved.erase(temporaryPath);
 }
 
+std::optional<PathReservation> ReceivePaths::Reserve(const WString& path) {
+    if (!TryReserve(path)) return std::nullopt;
+    return PathReservation(this, path);
+}
+
 bool ReceivePaths::IsReserved(const WString& temporaryPath) {
     std::lock_guard<std::mutex> guard(lock);
     return reserved.count(temporaryPath) != 0;

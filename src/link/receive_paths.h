@@ -70,6 +70,9 @@ public:
     static void Discard(const WString& temporaryPath, bool removeFile);
 
     bool IsReserved(const WString& temporaryPath);
+    // Reserves exactly this path (a folder's file, or a partial folder taken up again);
+    // nothing when a running reception holds it.
+    std::optional<PathReservation> Reserve(const WString& path);
 
 private:
     friend class PathReservation;

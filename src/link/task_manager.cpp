@@ -332,7 +332,13 @@ bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
         case kDigestCode:
         case kReceiptCode:
             // Only between two copies that both announced it; otherwise skipped as unknown.
-            if (VerifiedDelivery()) transfers.OnDeliveryFrame(header.code, raw);
+            if (Shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
+            break;
+        case kFolderOfferCode:
+        case kFolderEntryCode:
+        case kFolderEndCode:
+            // Folder frames carry a payload: read only where both sides announced folders.
+            if (Shares(kFolders | kVerifiedDelivery)) ok = transfers.OnFolderFrame(header, raw);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
@@ -387,11 +393,11 @@ bool TaskManager::WriteToPeer(const std::vector<asio::const_buffer>& parts, Peer
     return result == PeerLink::WriteResult::Done;
 }
 
-bool TaskManager::VerifiedDelivery() const {
+bool TaskManager::Shares(std::uint32_t capabilities) const {
     if (ioThreadCheck.OnThread() && ioLink)
-        return (ioLink->SharedCapabilities() & kVerifiedDelivery) != 0;
+        return (ioLink->SharedCapabilities() & capabilities) == capabilities;
     std::shared_ptr<PeerLink> link = CurrentLink();
-    return link && (link->SharedCapabilities() & kVerifiedDelivery) != 0;
+    return link && (link->SharedCapabilities() & capabilities) == capabilities;
 }
 
 void TaskManager::WriteQueuedFrames() {

@@ -206,8 +206,8 @@ private:
     void OnFramesQueued() override;
     // Handles one frame; false when the link must stop reading.
     bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
-    // TransferLink: both sides announced verified delivery on this link.
-    bool VerifiedDelivery() const override;
+    // TransferLink: both sides announced these capabilities on this link.
+    bool Shares(std::uint32_t capabilities) const override;
 
     // The private link's side of the link (task_manager_private.cpp).
     bool WaitForHandshake(PeerLink& link);

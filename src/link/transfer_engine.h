@@ -18,6 +18,8 @@
 #include "link/delivery_frames.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
+#include "link/folder_frames.h"
+#include "link/folder_state.h"
 #include "link/frame.h"
 #include "link/receive_paths.h"
 #include "link/window_port.h"
@@ -73,8 +75,8 @@ public:
     virtual std::int32_t SendBudget() const = 0;
     // True once the manager is closing: the window may be gone.
     virtual bool Stopping() const = 0;
-    // Both sides announced verified delivery on the current link.
-    virtual bool VerifiedDelivery() const = 0;
+    // Both sides announced every one of these capabilities on the current link.
+    virtual bool Shares(std::uint32_t capabilities) const = 0;
     // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.
     virtual void AssertIoThread() const = 0;
     virtual void AssertPumpThread() const = 0;
@@ -108,6 +110,8 @@ public:
     bool OnFileFrame(const FrameHeader& header);
     // I/O thread: a digest or receipt of verified delivery (header-only frames).
     void OnDeliveryFrame(std::uint16_t code, const std::uint8_t* frame);
+    // I/O thread: a folder's offer, entry or end; false when the link must stop reading.
+    bool OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame);
     // I/O thread, when a link ends: bytes in flight are lost, so no transfer can go on in
     // step over the next link; each one ends, and a new offer resumes the kept partial file.
     void EndTransfersWithLink();
@@ -120,6 +124,11 @@ public:
     std::vector<TransferFigures> TransferFiguresSnapshot();
 
 private:
+    // A free id for a new send or folder; tasksLock held.
+    std::int32_t TakeTaskIdLocked();
+    // Ends a transfer's row with `text` (cancelled, deleted, ...), or the whole folder the
+    // transfer belonged to.
+    void ShowEnded(TransferDirection direction, std::int32_t taskId, WString text);
     bool OnFileOffer();
     bool OnFileAccept();
     bool OnFileData(const FrameHeader& header);
@@ -150,8 +159,49 @@ private:
     void SendChunks(std::int32_t taskId);
     void SendControl(NETCODE code, std::int32_t taskId);
     // `path`: the sent file's path, or where a received file ended.
-    void FinishTransfer(const TransferFigures& figures, const WString& path);
+    // `message`: the log line, when not a single file's.
+    void FinishTransfer(const TransferFigures& figures, const WString& path,
+                        const WString& message = WString());
     void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
+
+    // Folders (folder_send.cpp, folder_receive.cpp, folder_end.cpp).
+    void OfferFolder(const WString& path, int row);
+    // Pump thread: offers the folder's next entries while fewer than the limit are in flight.
+    void OfferFolderEntries(std::int32_t folderId);
+    bool OnFolderOffer(const FolderOfferFrame& offer);
+    bool OnFolderEntry(const FolderEntryFrame& entry);
+    void OnFolderEnd(std::int32_t folderId);
+    // A file's offer that a folder entry announced; false when the link must stop reading.
+    bool ReceiveFolderMember(FileRecord record, std::int32_t folderId, FolderMember member);
+    // Reads and drops a payload this side will not use.
+    bool DropPayload(std::uint32_t length);
+    // The folder a member transfer belongs to, taking the member out of it; tasksLock held.
+    std::optional<std::int32_t> TakeMemberLocked(TransferDirection direction, std::int32_t taskId);
+    // A member was delivered (sending: its receipt came; receiving: its digest matched).
+    void MemberDelivered(TransferDirection direction, std::int32_t folderId, std::int32_t taskId,
+                         std::int64_t size);
+    void CompleteSendingFolder(std::int32_t folderId);
+    void CompleteReceivingFolder(std::int32_t folderId);
+    // Ends a folder that did not complete: its running members stop, its row reads `text`,
+    // and the peer hears `tell` (a control code, or 0 for nothing). A received folder's
+    // partial tree stays for a later resume unless `removeTree`.
+    void EndFolder(TransferDirection direction, std::int32_t folderId, WString text,
+                   std::uint16_t tell, bool removeTree = false);
+    // A folder's row asks for a status change; false when the id is no folder's.
+    bool ApplyFolderStatus(std::int32_t folderId, enumFileSendStatus status,
+                           TransferDirection direction);
+    // A control frame from the peer for a folder's id (the file tables hear it too).
+    void OnFolderControl(std::uint16_t code, std::int32_t folderId);
+    // The offer announced with this id is refused when it comes; tasksLock held.
+    void RefuseOfferLocked(std::int32_t taskId);
+    // A receiver's receipt for a whole folder; false when the id is no sending folder's.
+    bool OnFolderReceipt(const ReceiptFrame& receipt);
+    // A received folder stopped by a bad entry: one log line, the folder ends.
+    void RefuseFolderEntry(std::int32_t folderId, WStringView reason, WStringView path);
+    std::vector<TransferFigures> FolderFiguresLocked() const;  // tasksLock held
+    void SampleFolderRatesLocked();
+    // Sends and folders whose receipt is overdue; tasksLock held.
+    std::vector<std::int32_t> TakeOverdueFoldersLocked();
 
     TransferLink& link;
     WindowSlot& window;
@@ -165,6 +215,13 @@ private:
     std::mutex tasksLock;
     std::map<std::int32_t, std::unique_ptr<FileManager>> sendTasks;
     std::map<std::int32_t, std::unique_ptr<FileManager>> receiveTasks;
+    std::map<std::int32_t, SendingFolder> sendFolders;
+    std::map<std::int32_t, ReceivingFolder> receiveFolders;
+    // Offers announced for a folder this side does not hold (it ended): refused when they
+    // come, never taken as single files. The oldest are forgotten.
+    std::set<std::int32_t> refusedOffers;
+    std::deque<std::int32_t> refusedOrder;
+    bool folderRefusalLogged = false;
     std::int32_t nextTaskId = 0;
     std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
     // Receive ids answered already (cancelled, refused, finished): their data is dropped.

@@ -51,10 +51,16 @@ void TransferEngine::OnDigest(const DigestFrame& digest) {
         }
     }
     switch (outcome) {
-        case Outcome::Proven:
-            if (FinishReception(digest.taskId, std::move(entry)))
-                SendDeliveryFrame(EncodeReceipt({digest.taskId, ReceiptResult::Verified}));
+        case Outcome::Proven: {
+            std::int32_t folderId = entry->folderId;
+            std::int64_t size = entry->fileSize;
+            if (!FinishReception(digest.taskId, std::move(entry))) return;
+            SendDeliveryFrame(EncodeReceipt({digest.taskId, ReceiptResult::Verified}));
+            // The folder's own receipt, should this file complete it, comes after the file's.
+            if (folderId >= 0)
+                MemberDelivered(TransferDirection::Receiving, folderId, digest.taskId, size);
             return;
+        }
         case Outcome::Again:
             AppendLog(Format(kFormatCapacity,
                              u"SystemError:: \r\n受信したファイルが送信元の内容と一致しないため、"
@@ -68,14 +74,14 @@ void TransferEngine::OnDigest(const DigestFrame& digest) {
                              u"SystemError:: \r\n受信したファイルが送信元の内容と一致しないため、"
                              u"受信を中止しました\r\nファイル名 > %s\r\n",
                              name));
-            PostFact(TransferFact::Status(TransferDirection::Receiving, digest.taskId,
-                                          WString(kRowUnverified)));
             SendDeliveryFrame(EncodeReceipt({digest.taskId, ReceiptResult::Failed}));
+            ShowEnded(TransferDirection::Receiving, digest.taskId, WString(kRowUnverified));
             return;
     }
 }
 
 void TransferEngine::OnReceipt(const ReceiptFrame& receipt) {
+    if (OnFolderReceipt(receipt)) return;
     std::unique_ptr<FileManager> entry;
     bool again = false;
     WString name;
@@ -103,17 +109,21 @@ void TransferEngine::OnReceipt(const ReceiptFrame& receipt) {
         return;
     }
     if (receipt.result == ReceiptResult::Verified) {
-        FinishTransfer(entry->Figures(receipt.taskId), entry->path);
+        if (entry->folderId >= 0) {
+            MemberDelivered(TransferDirection::Sending, entry->folderId, receipt.taskId,
+                            entry->fileSize);
+        } else {
+            FinishTransfer(entry->Figures(receipt.taskId), entry->path);
+        }
         return;
     }
     AppendLog(Format(kFormatCapacity,
                      u"SystemError:: \r\n相手が受信したファイルの内容が一致しないため、"
                      u"送信を中止しました\r\nファイル名 > %s\r\n",
                      name));
-    PostFact(
-        TransferFact::Status(TransferDirection::Sending, receipt.taskId, WString(kRowUnverified)));
     // A send that could not open its file again tells the peer, which waits for data.
     if (receipt.result == ReceiptResult::SendAgain) SendControl(NET_FILE_CANCEL, receipt.taskId);
+    ShowEnded(TransferDirection::Sending, receipt.taskId, WString(kRowUnverified));
 }
 
 std::vector<std::pair<std::int32_t, WString>> TransferEngine::TakeOverdueSends() {
@@ -138,7 +148,7 @@ void TransferEngine::ReportUnconfirmed(std::int32_t taskId, WStringView name, bo
                               : u"SystemError:: \r\nファイルが相手に届いたことを確認できません"
                                 u"でした\r\nファイル名 > %s\r\n",
                      name));
-    PostFact(TransferFact::Status(TransferDirection::Sending, taskId, WString(kRowUnconfirmed)));
+    ShowEnded(TransferDirection::Sending, taskId, WString(kRowUnconfirmed));
 }
 
 }  // namespace mirka

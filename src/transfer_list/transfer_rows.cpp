@@ -8,7 +8,16 @@ namespace mirka {
 
 namespace {
 constexpr std::size_t kCellCapacity = 261;  // paths read back from the list: 260 units
+
+// A folder's row: its own name with its files done of all, and the kind for an extension.
+void ShowFolderCells(TransferRows& rows, int row, const TransferFigures& f) {
+    if (f.filesTotal < 0) return;
+    WString name(PathNamePart(rows.Cell(row, kColumnPath)));
+    rows.SetCell(row, kColumnName,
+                 Format(kCellCapacity + 32, u"%s (%d/%d)", name, f.filesDone, f.filesTotal));
+    rows.SetCell(row, kColumnExtension, WString(kFolderRowKind));
 }
+}  // namespace
 
 const std::array<TransferColumnInfo, kColumnCount>& TransferColumns() {
     static const std::array<TransferColumnInfo, kColumnCount> columns = {{
@@ -102,6 +111,7 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
             rows.SetCell(*row, kColumnPercent, Format(64, u"%.2f%%", percent));
         }
         rows.SetCell(*row, kColumnSpeed, Format(64, u"%d KB", f.rate / 1000u));
+        ShowFolderCells(rows, *row, f);
         if (f.rate != 0) {
             // In 64 bits: a large file at the first, unsampled rate of 1 B/s would overflow a
             // 32-bit count of seconds into negative hours.
@@ -137,6 +147,7 @@ void FinishTransferRow(TransferRows& rows, const TransferFigures& figures,
         rows.SetCell(*row, kColumnName, WString(PathNamePart(path)));
         rows.SetCell(*row, kColumnExtension, WString(PathExtensionPart(path)));
     }
+    ShowFolderCells(rows, *row, figures);
     rows.SetCell(*row, kColumnPercent, u"100.00%");
     rows.SetCell(*row, kColumnSpeed, u"0");
     rows.SetCell(*row, kColumnRemaining, u"0h00m00s");

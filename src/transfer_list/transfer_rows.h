@@ -82,7 +82,13 @@ struct TransferFigures {
     std::int64_t transferred;
     std::int64_t fileSize;
     std::uint32_t rate;
+    // A folder's row: its files done and in all (-1 for a single file).
+    std::int32_t filesDone = -1;
+    std::int32_t filesTotal = -1;
 };
+
+// What a folder's row shows in its extension cell.
+inline constexpr char16_t kFolderRowKind[] = u"フォルダ";
 
 // Once a second: the progress cells of every running transfer whose row has not ended.
 void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>& figures);

@@ -19,13 +19,7 @@ using test::WaitUntil;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-Bytes ChatFrame(const WString& line) {
-    auto style = MakeChatFont(u"Face", -200, 0).Encode();
-    Bytes payload(style.begin(), style.end());
-    Bytes text = test::Utf16LeBytes(line);
-    payload.insert(payload.end(), text.begin(), text.end());
-    return test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), payload);
-}
+using test::ChatFrame;
 
 Bytes StatusFrame(const WString& status) {
     Bytes payload = test::Utf16LeBytes(status);

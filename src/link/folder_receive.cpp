@@ -1,0 +1,325 @@
+// The receiving side of a folder: its offer, the entries that make its tree, and its files,
+// each checked before anything touches the disk. Every path is made below the receive
+// folder without following a link, and the folder keeps a temporary name until it is whole.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include <boost/asio/buffer.hpp>
+
+#include "link/transfer_engine.h"
+#include "toolkit/file_system.h"
+#include "toolkit/format.h"
+
+namespace mirka {
+
+namespace {
+// Offers refused in advance, remembered at most.
+constexpr std::size_t kRefusedOffersKept = 4096;
+// Units of a peer's path quoted in a log line.
+constexpr std::size_t kQuotedPathUnits = 200;
+
+// A peer's path as a log line may show it: no control characters, not too long.
+WString Quoted(std::string_view utf8) {
+    WString text = FromUtf8(utf8);
+    for (char16_t& c : text)
+        if (c < 0x20 || c == 0x7F) c = u'?';
+    CutUnits(text, kQuotedPathUnits);
+    return text;
+}
+}  // namespace
+
+bool TransferEngine::DropPayload(std::uint32_t length) {
+    while (length > 0) {
+        std::size_t piece = std::min<std::size_t>(length, recvBuffer.size());
+        if (!link.ReadPayload(recvBuffer.data(), piece)) return false;
+        length -= static_cast<std::uint32_t>(piece);
+    }
+    return true;
+}
+
+bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame) {
+    link.AssertIoThread();
+    std::uint32_t length = header.lengthField;
+    switch (header.code) {
+        case kFolderOfferCode: {
+            FolderOfferFrame offer = DecodeFolderOfferHeader(frame);
+            if (length > kMaxFolderNameBytes) {
+                if (!DropPayload(length)) return false;
+                offer.name.clear();  // refused below as an empty name
+            } else {
+                offer.name.resize(length);
+                if (!link.ReadPayload(offer.name.data(), length)) return false;
+            }
+            return OnFolderOffer(offer);
+        }
+        case kFolderEntryCode: {
+            FolderEntryFrame entry = DecodeFolderEntryHeader(frame);
+            if (length > kMaxFolderEntryPathBytes) {
+                if (!DropPayload(length)) return false;
+                entry.path.clear();  // refused below as an empty path
+            } else {
+                entry.path.resize(length);
+                if (!link.ReadPayload(entry.path.data(), length)) return false;
+            }
+            return OnFolderEntry(entry);
+        }
+        case kFolderEndCode:
+            OnFolderEnd(DecodeFolderId(frame));
+            return true;
+        default:
+            return true;
+    }
+}
+
+bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
+    PeerPath checked = CheckPeerPath(offer.name);
+    WString shownName = Quoted(offer.name);
+    WStringView reason;
+    if (offer.folderId < 0) {
+        reason = u"フォルダの番号が使えない";
+    } else if (checked.fault != PeerPathFault::None || checked.components.size() != 1) {
+        reason = u"フォルダの名前が使えない";
+    } else if (std::uint64_t{offer.fileCount} + offer.folderCount > kMaxFolderEntries) {
+        reason = u"フォルダの項目が多すぎる";
+    } else if (offer.totalBytes < 0 || offer.totalBytes > kMaxFolderBytes) {
+        reason = u"フォルダが大きすぎる";
+    }
+    std::int64_t stillToWrite = 0;
+    if (reason.empty()) {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        if (receiveFolders.count(offer.folderId) || receiveTasks.count(offer.folderId))
+            reason = u"同じ番号の転送が受信中の";
+        else if (receiveFolders.size() >= kMaxFolderReceptions)
+            reason = u"受信中のフォルダが多すぎる";
+        for (const auto& [id, running] : receiveTasks)
+            stillToWrite += running->fileSize - running->transferred;
+    }
+    ReceivingFolder folder;
+    WString receiveFolder = values.ReceiveFolder();
+    if (reason.empty()) {
+        folder.name = checked.components.front();
+        shownName = folder.name;
+        std::optional<ContainedFolder> place = ContainedFolder::Open(receiveFolder);
+        if (!place)
+            reason = u"受信フォルダを開けない";
+        else
+            folder.place = std::move(place);
+    }
+    if (reason.empty()) {
+        // A folder whose transfer was cut goes on where it stands: its partial tree keeps
+        // the temporary name, and what is already there is proven, not sent again.
+        for (int i = -1; i < ReceivePaths::kClashCandidates && !folder.reservation.Path().size();
+             ++i) {
+            WString root = (i < 0 ? folder.name : ReceivePaths::ClashName(folder.name, i)) +
+                           WString(ReceivePaths::kTemporarySuffix);
+            if (FactsOf(receiveFolder + root).kind != PathFacts::Kind::Folder) continue;
+            if (auto held = receivePaths.Reserve(receiveFolder + root)) {
+                folder.reservation = std::move(*held);
+                folder.rootName = root;
+            }
+        }
+    }
+    if (reason.empty() && folder.rootName.empty()) {
+        std::error_code error;
+        std::filesystem::path dir =
+            receiveFolder.empty() ? std::filesystem::path(".") : ToFsPath(receiveFolder);
+        std::filesystem::space_info space = std::filesystem::space(dir, error);
+        std::optional<PathReservation> fresh;
+        if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(
+                          space.available, INT64_MAX)) < offer.totalBytes + stillToWrite) {
+            reason = u"受信フォルダの空き容量が足りない";
+        } else if (!(fresh = receivePaths.ReserveNew(receiveFolder, folder.name))) {
+            reason = u"同じ名前のフォルダが多すぎる";
+        } else {
+            folder.rootName = WString(PathNamePart(fresh->Path()));
+            folder.reservation = std::move(*fresh);
+            if (!folder.place->MakeFolders({folder.rootName})) reason = u"フォルダを作れない";
+        }
+    }
+    if (!reason.empty()) {
+        bool firstOfBurst;
+        {
+            std::lock_guard<std::mutex> guard(tasksLock);
+            firstOfBurst = !folderRefusalLogged;
+            folderRefusalLogged = true;
+        }
+        // A flood of offers gives one line, until a folder is taken again.
+        if (firstOfBurst)
+            AppendLog(Format(kFormatCapacity,
+                             u"SystemError:: \r\n%sため、フォルダの申し出を断りました\r\n"
+                             u"フォルダ名 > %s\r\n",
+                             reason, shownName));
+        if (offer.folderId >= 0) SendControl(NET_FILE_CANCEL, offer.folderId);
+        return true;
+    }
+    folder.modifiedNs = offer.modifiedNs;
+    folder.entriesAnnounced = std::size_t{offer.fileCount} + offer.folderCount;
+    folder.progress.filesTotal = static_cast<std::int32_t>(offer.fileCount);
+    folder.progress.totalBytes = offer.totalBytes;
+    WString finalPath = receiveFolder + ReceivePaths::FinalPathOf(folder.rootName);
+    WString name = folder.name;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        folderRefusalLogged = false;
+        nextTaskId = FollowingTaskId(offer.folderId);
+        receiveFolders.emplace(offer.folderId, std::move(folder));
+        PostFact(TransferFact::Shown(TransferDirection::Receiving, offer.folderId, -1, finalPath));
+    }
+    AppendLog(FolderLogLine(u"SystemMessage: \r\nフォルダの受信を開始します", name, offer.fileCount,
+                            offer.totalBytes));
+    return true;
+}
+
+void TransferEngine::RefuseOfferLocked(std::int32_t taskId) {
+    if (taskId < 0 || !refusedOffers.insert(taskId).second) return;
+    refusedOrder.push_back(taskId);
+    if (refusedOrder.size() > kRefusedOffersKept) {
+        refusedOffers.erase(refusedOrder.front());
+        refusedOrder.pop_front();
+    }
+}
+
+bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
+    bool file = entry.kind == FolderEntryKind::File;
+    WStringView reason;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveFolders.find(entry.folderId);
+        if (it == receiveFolders.end()) {
+            // The folder ended here: its file's offer is coming, and must not be taken alone.
+            if (file) RefuseOfferLocked(entry.taskId);
+            return true;
+        }
+        ReceivingFolder& folder = it->second;
+        PeerPath checked = CheckPeerPath(entry.path);
+        auto idInUse = [&](std::int32_t id) {
+            if (receiveTasks.count(id) || receiveFolders.count(id)) return true;
+            for (const auto& [otherId, other] : receiveFolders)
+                if (other.announced.count(id) || other.running.count(id)) return true;
+            return false;
+        };
+        if (!file && entry.kind != FolderEntryKind::Folder) {
+            reason = u"種類の分からない項目";
+        } else if (checked.fault != PeerPathFault::None) {
+            reason = PeerPathFaultText(checked.fault);
+        } else if (++folder.entriesSeen > folder.entriesAnnounced) {
+            reason = u"申し出より多い項目";
+        } else if (file && (entry.taskId < 0 || idInUse(entry.taskId))) {
+            reason = u"使えない転送番号";
+        } else if (file && (entry.size < 0 ||
+                            entry.size > folder.progress.totalBytes - folder.bytesAnnounced)) {
+            reason = u"申し出より大きいファイル";
+        } else {
+            std::vector<WString> below = folder.Below(checked.components);
+            std::vector<WString> parent(below.begin(), below.end() - (file ? 1 : 0));
+            if (!folder.place->MakeFolders(parent)) {
+                reason = u"フォルダを作れないか、リンクがある";
+            } else if (file) {
+                folder.bytesAnnounced += entry.size;
+                folder.announced[entry.taskId] =
+                    FolderMember{std::move(checked.components), entry.size, entry.modifiedNs};
+            } else {
+                folder.folderTimes.emplace_back(std::move(checked.components), entry.modifiedNs);
+            }
+        }
+        if (!reason.empty() && file) RefuseOfferLocked(entry.taskId);
+    }
+    if (!reason.empty()) RefuseFolderEntry(entry.folderId, reason, Quoted(entry.path));
+    return true;
+}
+
+void TransferEngine::RefuseFolderEntry(std::int32_t folderId, WStringView reason,
+                                       WStringView path) {
+    WString name;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveFolders.find(folderId);
+        if (it == receiveFolders.end()) return;
+        name = it->second.name;
+    }
+    AppendLog(Format(kFormatCapacity,
+                     u"SystemError:: \r\n相手のフォルダの項目を受け取れないため、"
+                     u"フォルダの受信を中止しました (%s)\r\nフォルダ名 > %s\r\n項目 > %s\r\n",
+                     reason, name, path));
+    EndFolder(TransferDirection::Receiving, folderId, WString(kRowCancelled), NET_FILE_CANCEL);
+}
+
+bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderId,
+                                         FolderMember member) {
+    WStringView reason;
+    bool folderGone = false;
+    std::string quoted;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveFolders.find(folderId);
+        if (it == receiveFolders.end()) {
+            folderGone = true;  // it ended meanwhile: only the offer is answered
+        } else if (record.fileSize != member.size) {
+            reason = u"申し出と大きさの違うファイル";
+        } else if (receiveTasks.size() >= kMaxReceptions) {
+            reason = u"受信中の転送が多すぎる";
+        } else {
+            ReceivingFolder& folder = it->second;
+            std::vector<WString> below = folder.Below(member.components);
+            ContainedFolder::LeafInfo leaf = folder.place->Inspect(below);
+            WString path = folder.place->PathOf(below);
+            std::optional<PathReservation> held;
+            if (leaf.kind == ContainedFolder::Leaf::Refused) {
+                reason = u"リンクか特殊なファイルのある場所";
+            } else if (!(held = receivePaths.Reserve(path))) {
+                reason = u"受信中のファイルと同じ名前";
+            } else {
+                // What is there already is taken up: a file received whole is proven by the
+                // digest and not sent again, a shorter one goes on, a longer one starts over.
+                std::int64_t offset =
+                    leaf.kind == ContainedFolder::Leaf::RegularFile && leaf.size <= member.size
+                        ? leaf.size
+                        : 0;
+                auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
+                entry->fileSize = member.size;
+                entry->folderId = folderId;
+                entry->verify = true;
+                entry->path = path;
+                entry->reservation = std::move(*held);
+                if (entry->OpenForReceive(offset)) {
+                    record.offset = offset;
+                    receiveTasks.emplace(record.taskId, std::move(entry));
+                    folder.running.emplace(record.taskId, std::move(member));
+                } else {
+                    reason = u"ファイルを作れない";
+                }
+            }
+        }
+        if (folderGone || !reason.empty()) {
+            SilenceReceiveId(record.taskId);
+            for (const WString& part : member.components) quoted += ToUtf8(part) + "/";
+            if (!quoted.empty()) quoted.pop_back();
+        }
+    }
+    if (folderGone || !reason.empty()) {
+        SendControl(NET_FILE_CANCEL, record.taskId);
+        if (!folderGone) RefuseFolderEntry(folderId, reason, Quoted(quoted));
+        return true;
+    }
+    FrameHeader header;
+    header.code = NET_FILE_ACCEPT;
+    auto reply = record.Encode();
+    link.WriteFrame(header, {boost::asio::buffer(reply)});
+    return true;
+}
+
+void TransferEngine::OnFolderEnd(std::int32_t folderId) {
+    bool complete = false;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveFolders.find(folderId);
+        if (it == receiveFolders.end()) return;
+        ReceivingFolder& folder = it->second;
+        folder.endSeen = true;
+        complete = folder.announced.empty() && folder.running.empty();
+    }
+    if (complete) CompleteReceivingFolder(folderId);
+}
+
+}  // namespace mirka

@@ -1,0 +1,208 @@
+// Folders between two copies that both announce them, and what a hostile peer cannot do.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "link/delivery_frames.h"
+#include "link/folder_frames.h"
+#include "support/frames.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test::FakePeer;
+using test::FinishedRows;
+
+bool Has(const WString& text, WStringView part) {
+    return text.find(part) != WString::npos;
+}
+
+std::size_t Count(const WString& text, WStringView part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != WString::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Every path below a folder with its bytes ("/" for a folder).
+std::map<std::string, std::vector<char>> Tree(const fs::path& root) {
+    std::map<std::string, std::vector<char>> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string relative = fs::relative(entry.path(), root).generic_string();
+        tree[relative] =
+            entry.is_directory() ? std::vector<char>{'/'} : test::ReadFile(entry.path());
+    }
+    return tree;
+}
+
+struct FolderPair : test::TransferPair {
+    explicit FolderPair(std::uint32_t serverBits = kKnownCapabilities) {
+        server->SetCapabilities(serverBits);
+        client->SetCapabilities(kKnownCapabilities);
+    }
+    // A tree with Japanese names, an empty folder, a 0-byte file and a larger file.
+    fs::path MakeTree() {
+        fs::path root = outbox.Path() / u8"写真";
+        fs::create_directories(root / u8"2024年" / u8"空");
+        fs::create_directories(root / "a" / "b");
+        test::WriteFile(root / u8"2024年" / u8"夏.jpg", test::RandomBytes(300 * 1024, 1));
+        test::WriteFile(root / "a" / "b" / "note.txt", test::RandomBytes(5000, 2));
+        test::WriteFile(root / "zero.bin", {});
+        test::WriteFile(root / "big.bin", test::RandomBytes(3 * 1024 * 1024 + 7, 3));
+        timespec times[2] = {{1700000000, 123456789}, {1700000000, 123456789}};
+        utimensat(AT_FDCWD, (root / "a" / "b" / "note.txt").c_str(), times, 0);
+        return root;
+    }
+    bool BothFinish(int rows = 1) {
+        return clientWindow.WaitFor([&] {
+            return FinishedRows(clientWindow.Transfers()) == rows;
+        }) && serverWindow.WaitFor([&] { return FinishedRows(serverWindow.Transfers()) == rows; });
+    }
+};
+
+TEST(Folders, ATreeArrivesWholeOnOneRowAndAPartialOneIsCompletedInPlace) {
+    for (bool partial : {false, true}) {
+        SCOPED_TRACE(partial);
+        FolderPair pair;
+        fs::path root = pair.MakeTree();
+        fs::path kept = pair.inbox.Path() / (std::u8string(u8"写真") + u8".tmp");
+        if (partial) {
+            // What a cut leaves: one file whole, one cut short, one of the same size with
+            // other bytes, and no trace of the rest.
+            fs::create_directories(kept / u8"2024年");
+            fs::copy_file(root / u8"2024年" / u8"夏.jpg", kept / u8"2024年" / u8"夏.jpg");
+            auto big = test::ReadFile(root / "big.bin");
+            test::WriteFile(kept / "big.bin", {big.begin(), big.begin() + 1000000});
+            fs::create_directories(kept / "a" / "b");
+            test::WriteFile(kept / "a" / "b" / "note.txt", test::RandomBytes(5000, 9));
+        }
+        ASSERT_TRUE(pair.Link());
+        pair.Send(root);
+        ASSERT_TRUE(pair.BothFinish()) << ToUtf8(pair.clientWindow.LogText()) << "\n----\n"
+                                       << ToUtf8(pair.serverWindow.LogText());
+        fs::path received = pair.inbox.Path() / u8"写真";
+        EXPECT_EQ(Tree(received), Tree(root));
+        EXPECT_FALSE(fs::exists(kept));
+        EXPECT_FALSE(fs::exists(pair.inbox.Path() / u8"写真_[00]")) << "no second copy";
+        struct stat facts {};
+        ASSERT_EQ(stat((received / "a" / "b" / "note.txt").c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mtim.tv_sec, 1700000000);
+        EXPECT_EQ(facts.st_mtim.tv_nsec, 123456789);
+        // One row and two lines a side, whatever the number of files.
+        EXPECT_EQ(pair.clientWindow.Transfers().Count(), 1);
+        EXPECT_EQ(pair.serverWindow.Transfers().Count(), 1);
+        EXPECT_EQ(pair.serverWindow.Transfers().Cell(0, kColumnName), u"写真 (4/4)");
+        WString sent = pair.clientWindow.LogText();
+        WString got = pair.serverWindow.LogText();
+        EXPECT_EQ(Count(sent, u"フォルダの送信が完了しました"), 1u);
+        EXPECT_EQ(Count(got, u"フォルダの受信が完了しました"), 1u);
+        EXPECT_FALSE(Has(sent + got, u"ファイルの送信が完了しました"));
+        EXPECT_EQ(Has(got, u"最初から受信し直します"), partial)
+            << "the stale file is fetched again";
+    }
+}
+
+TEST(Folders, APeerWithoutFoldersGetsNothingAndTheUserOneLine) {
+    FolderPair pair(kVerifiedDelivery);
+    fs::path root = pair.MakeTree();
+    ASSERT_TRUE(pair.Link());
+    pair.Send(root);
+    ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
+        return pair.clientWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
+    }));
+    EXPECT_TRUE(Has(pair.clientWindow.LogText(), u"相手のプログラムはフォルダを受け取れない"));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(pair.serverWindow.Transfers().Count(), 0);
+    EXPECT_TRUE(fs::is_empty(pair.inbox.Path()));
+}
+
+// A raw peer that announces folders and sends what it likes.
+struct HostileSender {
+    HostileSender() {
+        values.SetReceiveFolder(inbox.WithSeparator());
+        manager.SetCapabilities(kKnownCapabilities);
+        manager.ownerWindow = &window;
+        std::uint16_t port = peer.Listen();
+        std::thread accepter([&] { peer.Accept(); });
+        linked = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+        auto announcement = EncodeCapabilities(kKnownCapabilities);
+        peer.Send({announcement.begin(), announcement.end()});
+    }
+    void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
+    // A folder of one file at `path`, its offer and its data.
+    void SendFolder(std::int32_t id, const std::string& name, const std::string& path,
+                    std::uint32_t files = 1) {
+        FolderOfferFrame offer;
+        offer.folderId = id;
+        offer.fileCount = files;
+        offer.totalBytes = 4;
+        offer.name = name;
+        Send(EncodeFolderOffer(offer));
+        FolderEntryFrame entry;
+        entry.folderId = id;
+        entry.taskId = id + 1000;
+        entry.size = 4;
+        entry.path = path;
+        Send(EncodeFolderEntry(entry));
+        test::SendOffer(peer, u"x", id + 1000, 4);
+        FrameHeader data;
+        data.code = NET_FILE_DATA;
+        data.taskField = static_cast<std::uint32_t>(id + 1000);
+        data.lengthField = 4;
+        peer.SendFrame(data, {'e', 'v', 'i', 'l'});
+    }
+    test::TempFolder inbox;
+    test::TempFolder outside;
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager{&values};
+    FakePeer peer;
+    bool linked = false;
+};
+
+TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
+    HostileSender side;
+    ASSERT_TRUE(side.linked);
+    // A link planted in a partial folder, pointing outside.
+    fs::create_directories(side.inbox.Path() / "kept.tmp");
+    fs::create_directory_symlink(side.outside.Path(), side.inbox.Path() / "kept.tmp" / "out");
+    const std::vector<std::pair<std::string, std::string>> hostile = {
+        {"t", "../x"},
+        {"t", "/etc/x"},
+        {"t", "a/../../x"},
+        {"t", "a\\..\\x"},
+        {"t", std::string(300, 'n')},
+        {"kept", "out/x"},
+        {"t", "a/\x01/x"},
+        {"..", "x"},
+        {"a/b", "x"},
+    };
+    std::int32_t id = 1;
+    for (const auto& [name, path] : hostile) side.SendFolder(id++, name, path);
+    // More entries than any folder may hold.
+    FolderOfferFrame huge;
+    huge.folderId = id++;
+    huge.fileCount = kMaxFolderEntries + 1;
+    huge.name = "huge";
+    side.Send(EncodeFolderOffer(huge));
+    // A chat line after all of it: once it shows, every frame before it was handled.
+    side.peer.Send(test::ChatFrame(u"peer (01:02:03): \r\nまだ動いています\r\n"));
+    ASSERT_TRUE(side.window.WaitFor([&] {
+        return Has(side.window.LogText(), u"まだ動いています");
+    })) << ToUtf8(side.window.LogText());
+    WString log = side.window.LogText();
+    EXPECT_EQ(Count(log, u"フォルダの受信を中止しました"), hostile.size() - 2) << ToUtf8(log);
+    EXPECT_TRUE(Has(log, u"フォルダの申し出を断りました"));
+    EXPECT_TRUE(fs::is_empty(side.outside.Path()));
+    for (const auto& entry : fs::recursive_directory_iterator(side.inbox.Path()))
+        if (entry.is_regular_file()) ADD_FAILURE() << "a file was written: " << entry.path();
+}
+
+}  // namespace
+}  // namespace mirka
