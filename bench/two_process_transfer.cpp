@@ -31,66 +31,22 @@
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
+#include "two_process.h"
 
 namespace {
 
 using mirka::bench::CpuSeconds;
+using mirka::bench::Figures;
 using mirka::bench::MakeFile;
+using mirka::bench::Put;
+using mirka::bench::RunSplit;
+using mirka::bench::Spawn;
+using mirka::bench::Take;
+using mirka::bench::WaitForCpu;
 
 using Clock = std::chrono::steady_clock;
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
-
-template <typename T>
-void Put(int fd, T value) {
-    if (write(fd, &value, sizeof value) != sizeof value) std::_Exit(3);
-}
-template <typename T>
-T Take(int fd) {
-    T value{};
-    if (read(fd, &value, sizeof value) != sizeof value) std::_Exit(4);
-    return value;
-}
-
-struct Figures {
-    double seconds = 0;
-    double senderCpu = 0;
-    double receiverCpu = 0;
-    // Chat lines sent during the transfer: milliseconds from the send call to the peer's
-    // handler.
-    std::vector<double> chatMs;
-};
-
-// Runs `receive(pipe)` in a child process made before any thread exists. The child sends
-// its port, then its CPU seconds when the whole file is written, then the count and the
-// latencies of the chat lines it received; `send(port, await)` runs here and calls `await`
-// to wait for the child's end.
-template <typename Receive, typename Send>
-Figures RunSplit(Receive receive, Send send) {
-    int fds[2];
-    if (pipe(fds) != 0) std::_Exit(2);
-    pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        receive(fds[1]);
-        std::_Exit(0);
-    }
-    close(fds[1]);
-    auto port = Take<std::uint16_t>(fds[0]);
-    Figures figures;
-    double cpuBefore = CpuSeconds();
-    auto start = Clock::now();
-    send(port, [&] {
-        figures.receiverCpu = Take<double>(fds[0]);
-        figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        for (int n = Take<int>(fds[0]); n > 0; --n) figures.chatMs.push_back(Take<double>(fds[0]));
-    });
-    figures.senderCpu = CpuSeconds() - cpuBefore;
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return figures;
-}
 
 Figures RawCopy(const std::filesystem::path& from, const std::filesystem::path& to) {
     return RunSplit(
@@ -136,33 +92,15 @@ std::optional<Figures> SocatCopy(const std::filesystem::path& from,
                                  const std::filesystem::path& to) {
     if (std::system("command -v socat >/dev/null 2>&1") != 0) return std::nullopt;
     std::uint16_t port = mirka::test::FreeLoopbackPort();
-    auto spawn = [](std::vector<std::string> args) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (auto& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            std::_Exit(127);
-        }
-        return pid;
-    };
-    auto cpuOf = [](pid_t pid) {
-        int status = 0;
-        rusage usage{};
-        wait4(pid, &status, 0, &usage);
-        return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-               usage.ru_stime.tv_usec / 1e6;
-    };
     auto start = Clock::now();
     pid_t listener =
-        spawn({"socat", "-u", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
+        Spawn({"socat", "-u", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
                "CREATE:" + to.string()});
-    pid_t sender = spawn({"socat", "-u", "OPEN:" + from.string(),
+    pid_t sender = Spawn({"socat", "-u", "OPEN:" + from.string(),
                           "TCP:127.0.0.1:" + std::to_string(port) + ",retry=500,interval=0.002"});
     Figures figures;
-    figures.senderCpu = cpuOf(sender);
-    figures.receiverCpu = cpuOf(listener);
+    figures.senderCpu = WaitForCpu(sender);
+    figures.receiverCpu = WaitForCpu(listener);
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return figures;
 }

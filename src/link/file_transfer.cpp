@@ -115,6 +115,8 @@ bool TransferEngine::OnFileAccept() {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = sendTasks.find(record.taskId);
         if (it == sendTasks.end()) {
+            // A file of a folder that ended while its offer was out: nothing to tell.
+            if (endedSends.count(record.taskId)) return true;
             localSize = -1;
         } else {
             localSize = it->second->fileSize;

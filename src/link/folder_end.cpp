@@ -11,6 +11,11 @@
 
 namespace mirka {
 
+namespace {
+// Ended folder files whose late accepts are still recognised.
+constexpr std::size_t kEndedSendsKept = 1024;
+}  // namespace
+
 void TransferEngine::ShowEnded(TransferDirection direction, std::int32_t taskId, WString text) {
     std::optional<std::int32_t> folderId;
     {
@@ -157,7 +162,15 @@ void TransferEngine::EndFolder(TransferDirection direction, std::int32_t folderI
         if (direction == TransferDirection::Sending) {
             auto it = sendFolders.find(folderId);
             if (it == sendFolders.end()) return;
-            for (std::int32_t id : it->second.running) stop(sendTasks, id);
+            for (std::int32_t id : it->second.running) {
+                stop(sendTasks, id);
+                endedSends.insert(id);
+                endedSendOrder.push_back(id);
+            }
+            while (endedSendOrder.size() > kEndedSendsKept) {
+                endedSends.erase(endedSendOrder.front());
+                endedSendOrder.pop_front();
+            }
             sendFolders.erase(it);
         } else {
             auto it = receiveFolders.find(folderId);

@@ -31,6 +31,7 @@ void TransferEngine::OfferFolder(const WString& path, int row) {
         PostFact(
             TransferFact::Shown(TransferDirection::Sending, -1, row, path, WString(kRowCancelled)));
     };
+    link.AwaitPeerAnnouncement();
     if (!link.Shares(kFolders | kVerifiedDelivery)) {
         refuse(u"相手のプログラムはフォルダを受け取れないため、送信しません");
         return;

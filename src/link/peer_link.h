@@ -86,7 +86,16 @@ public:
     // What both sides announced (zero until the peer's announcement has come).
     std::uint32_t SharedCapabilities() const { return ownCapabilities & peerCapabilities.load(); }
     // I/O thread: the peer's announcement.
-    void SetPeerCapabilities(std::uint32_t bits) { peerCapabilities = bits; }
+    void SetPeerCapabilities(std::uint32_t bits) {
+        peerCapabilities = bits;
+        peerAnnounced = true;
+    }
+    // Any thread: whether the peer's announcement has come (a copy of this program sends it
+    // first thing; an original peer never does), and how long ago the link began.
+    bool PeerAnnounced() const { return peerAnnounced.load(); }
+    std::chrono::steady_clock::duration Age() const {
+        return std::chrono::steady_clock::now() - begun;
+    }
     // Ends reading and any write under way; the I/O thread then ends the link.
     void Shutdown();
 
@@ -170,6 +179,8 @@ private:
     PrivateLink privateLink;
     std::uint32_t ownCapabilities = 0;  // fixed in Begin
     std::atomic<std::uint32_t> peerCapabilities{0};
+    std::atomic<bool> peerAnnounced{false};
+    const std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
     std::atomic<bool> announced{true};
 
     // I/O thread only.

@@ -400,6 +400,18 @@ bool TaskManager::Shares(std::uint32_t capabilities) const {
     return link && (link->SharedCapabilities() & capabilities) == capabilities;
 }
 
+void TaskManager::AwaitPeerAnnouncement() {
+    pumpThreadCheck.Assert();
+    // A copy of this program announces itself as its first frame, within a round trip of the
+    // link's start; an original peer never does, and is not waited for once the link is older.
+    constexpr auto kAnnouncementWait = std::chrono::seconds(2);
+    for (;;) {
+        std::shared_ptr<PeerLink> link = CurrentLink();
+        if (!link || link->PeerAnnounced() || link->Age() > kAnnouncementWait || stopping) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 void TaskManager::WriteQueuedFrames() {
     pumpThreadCheck.Assert();
     std::shared_ptr<PeerLink> link = CurrentLink();

@@ -208,6 +208,7 @@ private:
     bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
     // TransferLink: both sides announced these capabilities on this link.
     bool Shares(std::uint32_t capabilities) const override;
+    void AwaitPeerAnnouncement() override;
 
     // The private link's side of the link (task_manager_private.cpp).
     bool WaitForHandshake(PeerLink& link);

@@ -77,6 +77,9 @@ public:
     virtual bool Stopping() const = 0;
     // Both sides announced every one of these capabilities on the current link.
     virtual bool Shares(std::uint32_t capabilities) const = 0;
+    // Pump thread: on a link that has just begun, waits a moment for the peer's announcement,
+    // so that a feature is not refused only because the peer's first frame is still coming.
+    virtual void AwaitPeerAnnouncement() = 0;
     // Debug builds: the caller runs on the link's I/O thread, or on its pump thread.
     virtual void AssertIoThread() const = 0;
     virtual void AssertPumpThread() const = 0;
@@ -222,6 +225,10 @@ private:
     std::set<std::int32_t> refusedOffers;
     std::deque<std::int32_t> refusedOrder;
     bool folderRefusalLogged = false;
+    // Files of folders that ended here while their offers were out: their accepts are
+    // dropped without a word. The oldest are forgotten.
+    std::set<std::int32_t> endedSends;
+    std::deque<std::int32_t> endedSendOrder;
     std::int32_t nextTaskId = 0;
     std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
     // Receive ids answered already (cancelled, refused, finished): their data is dropped.

@@ -82,6 +82,7 @@ TEST(Folders, ATreeArrivesWholeOnOneRowAndAPartialOneIsCompletedInPlace) {
             test::WriteFile(kept / "a" / "b" / "note.txt", test::RandomBytes(5000, 9));
         }
         ASSERT_TRUE(pair.Link());
+        pair.client->sendBufSize = 1 << 20;
         pair.Send(root);
         ASSERT_TRUE(pair.BothFinish()) << ToUtf8(pair.clientWindow.LogText()) << "\n----\n"
                                        << ToUtf8(pair.serverWindow.LogText());
@@ -105,6 +106,70 @@ TEST(Folders, ATreeArrivesWholeOnOneRowAndAPartialOneIsCompletedInPlace) {
         EXPECT_EQ(Has(got, u"最初から受信し直します"), partial)
             << "the stale file is fetched again";
     }
+}
+
+TEST(Folders, TheRowActsOnTheWholeFolderAndACutFolderIsTakenUpAgain) {
+    FolderPair pair;
+    fs::path root = pair.outbox.Path() / "many";
+    fs::create_directories(root / "sub");
+    for (int i = 0; i < 40; ++i)
+        test::WriteFile(root / "sub" / ("f" + std::to_string(i)), test::RandomBytes(100000, i));
+    fs::path kept = pair.inbox.Path() / "many.tmp";
+    ASSERT_TRUE(pair.Link());
+    pair.client->sendBufSize = 1024;  // slow enough to act on the folder while it goes
+    auto rowOf = [](test::WindowRecorder& window) {
+        return window.Transfers().Count() == 1 ? window.Transfers().Row(0)->taskId : -1;
+    };
+    auto started = [&](test::WindowRecorder& window, TaskManager& manager) {
+        return window.WaitFor([&] {
+            manager.RefreshTransfers();
+            WString name = window.Transfers().Cell(0, kColumnName);
+            return !name.empty() && name != u"many (0/40)" && name != u"many";
+        });
+    };
+    auto reads = [](test::WindowRecorder& window, WStringView text) {
+        return window.WaitFor(
+            [&] { return window.Transfers().Cell(0, kColumnTransferred) == text; });
+    };
+    // Paused and resumed by the sender, then cancelled by the receiver: both rows read
+    // cancelled, and what arrived stays for the next time.
+    pair.Send(root);
+    ASSERT_TRUE(started(pair.serverWindow, *pair.server));
+    pair.client->SetFileStatus(rowOf(pair.clientWindow), FILE_PAUSE, TransferDirection::Sending);
+    pair.client->SetFileStatus(rowOf(pair.clientWindow), FILE_RESEND, TransferDirection::Sending);
+    pair.server->SetFileStatus(rowOf(pair.serverWindow), FILE_CANCEL, TransferDirection::Receiving);
+    EXPECT_TRUE(reads(pair.serverWindow, kRowCancelled));
+    EXPECT_TRUE(reads(pair.clientWindow, kRowCancelled));
+    EXPECT_TRUE(fs::is_directory(kept));
+    // Dropped again: completed in the same folder, not a second one.
+    pair.client->sendBufSize = 1 << 20;
+    test::WindowRecorder& sender = pair.clientWindow;
+    int before = sender.Transfers().Count();
+    pair.Send(root);
+    ASSERT_TRUE(sender.WaitFor([&] { return FinishedRows(sender.Transfers()) == 1; }));
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
+    EXPECT_EQ(sender.Transfers().Count(), before + 1);
+    EXPECT_EQ(Tree(pair.inbox.Path() / "many"), Tree(root));
+    EXPECT_FALSE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(pair.inbox.Path() / "many_[00]"));
+    // Deleted by the sender while it goes: the receiver's partial tree goes with it.
+    pair.client->sendBufSize = 1024;
+    fs::remove_all(pair.inbox.Path() / "many");
+    pair.Send(root);
+    ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
+        pair.server->RefreshTransfers();
+        return pair.serverWindow.Transfers().Count() == 3 &&
+               pair.serverWindow.Transfers().Cell(2, kColumnName) != u"many (0/40)" &&
+               fs::exists(kept);
+    }));
+    std::int32_t sending = sender.Transfers().Row(sender.Transfers().Count() - 1)->taskId;
+    pair.client->SetFileStatus(sending, FILE_DELETE, TransferDirection::Sending);
+    EXPECT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return pair.serverWindow.Transfers().Cell(2, kColumnTransferred) == kRowDeleted; }));
+    EXPECT_EQ(sender.Transfers().Cell(sender.Transfers().Count() - 1, kColumnTransferred),
+              kRowDeleted);
+    EXPECT_FALSE(fs::exists(kept));
 }
 
 TEST(Folders, APeerWithoutFoldersGetsNothingAndTheUserOneLine) {

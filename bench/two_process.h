@@ -1,0 +1,92 @@
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+
+// Two processes on loopback, as two copies of the program: the receiving side runs in a
+// child made before any thread exists, the sending side here.
+namespace mirka::bench {
+
+template <typename T>
+void Put(int fd, T value) {
+    if (write(fd, &value, sizeof value) != sizeof value) std::_Exit(3);
+}
+template <typename T>
+T Take(int fd) {
+    T value{};
+    if (read(fd, &value, sizeof value) != sizeof value) std::_Exit(4);
+    return value;
+}
+
+struct Figures {
+    double seconds = 0;
+    double senderCpu = 0;
+    double receiverCpu = 0;
+    // Chat lines sent during the transfer: milliseconds from the send call to the peer's
+    // handler.
+    std::vector<double> chatMs;
+};
+
+// Runs `receive(pipe)` in a child process. The child sends its port, then its CPU seconds
+// when everything is written, then the count and the latencies of the chat lines it
+// received; `send(port, await)` runs here and calls `await` to wait for the child's end.
+template <typename Receive, typename Send>
+Figures RunSplit(Receive receive, Send send) {
+    using Clock = std::chrono::steady_clock;
+    int fds[2];
+    if (pipe(fds) != 0) std::_Exit(2);
+    pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        receive(fds[1]);
+        std::_Exit(0);
+    }
+    close(fds[1]);
+    auto port = Take<std::uint16_t>(fds[0]);
+    Figures figures;
+    double cpuBefore = CpuSeconds();
+    auto start = Clock::now();
+    send(port, [&] {
+        figures.receiverCpu = Take<double>(fds[0]);
+        figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        for (int n = Take<int>(fds[0]); n > 0; --n) figures.chatMs.push_back(Take<double>(fds[0]));
+    });
+    figures.senderCpu = CpuSeconds() - cpuBefore;
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return figures;
+}
+
+// Starts a program with its arguments (found on PATH).
+inline pid_t Spawn(std::vector<std::string> args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+// Waits for a spawned program; its CPU seconds (its children's included).
+inline double WaitForCpu(pid_t pid) {
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+}  // namespace mirka::bench
