@@ -9,7 +9,7 @@
 
 #include "link/dual_stack_listener.h"
 
-#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+#if defined(__linux__) && defined(__x86_64__)
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -28,17 +28,11 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
 #ifdef MIRKA_CAN_REFUSE_IPV6
-#if defined(__x86_64__)
-constexpr unsigned kArch = AUDIT_ARCH_X86_64;
-#else
-constexpr unsigned kArch = AUDIT_ARCH_AARCH64;
-#endif
-
 // From now on, socket(AF_INET6, ...) fails with EAFNOSUPPORT on this thread.
 bool RefuseIPv6SocketsOnThisThread() {
     sock_filter program[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),

@@ -262,24 +262,23 @@ FakeGateway::Script ServeNormally(std::string externalAddress) {
 }
 
 std::string IgdDescription(bool withIPv6Firewall) {
-    std::string services =
-        "<service><serviceType>urn:schemas-upnp-org:service:WANIPConnection:2</serviceType>"
-        "<serviceId>urn:upnp-org:serviceId:WANIPConn1</serviceId>"
-        "<controlURL>/ctl/IPConn</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
-        "<SCPDURL>/WANIPCn.xml</SCPDURL></service>";
-    if (withIPv6Firewall)
-        services +=
-            "<service><serviceType>urn:schemas-upnp-org:service:WANIPv6FirewallControl:1"
-            "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPv6Firewall1</serviceId>"
-            "<controlURL>/ctl/IP6FCtl</controlURL><eventSubURL>/evt/IP6FCtl</eventSubURL>"
-            "<SCPDURL>/WANIP6FC.xml</SCPDURL></service>";
+    std::string firewall =
+        "<service><serviceType>urn:schemas-upnp-org:service:WANIPv6FirewallControl:1"
+        "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPv6Firewall1</serviceId>"
+        "<controlURL>/ctl/IP6FCtl</controlURL><eventSubURL>/evt/IP6FCtl</eventSubURL>"
+        "<SCPDURL>/WANIP6FC.xml</SCPDURL></service>";
     return "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-           "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:2</deviceType>"
+           "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>"
            "<deviceList><device>"
-           "<deviceType>urn:schemas-upnp-org:device:WANDevice:2</deviceType><deviceList><device>"
-           "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:2</deviceType>"
-           "<serviceList>" +
-           services + "</serviceList></device></deviceList></device></deviceList></device></root>";
+           "<deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType><deviceList><device>"
+           "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>"
+           "<serviceList><service>"
+           "<serviceType>urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
+           "<serviceId>urn:upnp-org:serviceId:WANIPConn1</serviceId>"
+           "<controlURL>/ctl/IPConn</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
+           "<SCPDURL>/WANIPCn.xml</SCPDURL></service>" +
+           (withIPv6Firewall ? firewall : std::string()) +
+           "</serviceList></device></deviceList></device></deviceList></device></root>";
 }
 
 FakeGateway::Script ServeIgd2(bool withIPv6Firewall, std::string pinholeId,

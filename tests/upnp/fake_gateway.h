@@ -101,8 +101,8 @@ std::string ExternalAddressBody(std::string_view address);
 // A working gateway: the external address for GetExternalIPAddress, 200 for AddPortMapping.
 FakeGateway::Script ServeNormally(std::string externalAddress);
 
-// The description of an IGD v2 whose WAN connection is at /ctl/IPConn and, when asked for,
-// whose IPv6 firewall control (WANIPv6FirewallControl) is at /ctl/IP6FCtl.
+// The description of a gateway whose WAN connection is at /ctl/IPConn and, when asked for,
+// whose IPv6 firewall control (IGD v2's WANIPv6FirewallControl) is at /ctl/IP6FCtl.
 std::string IgdDescription(bool withIPv6Firewall);
 // An IGD v2: the fixed paths as ServeNormally, its description at /rootDesc.xml, and the
 // pinhole actions, where AddPinhole answers with `pinholeId` as the UniqueID.
