@@ -75,8 +75,8 @@ public:
     bool ConnectToServer(const std::string& host, std::uint16_t port);
     static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;
-    // Which family the link uses, for the talk window's opening message: "IPv4 で接続して
-    // います\r\n" or the same with IPv6; empty without a peer.
+    // The opening message's line that names the link's address family, "IPv4 で接続しています"
+    // or its IPv6 twin with its line end; empty without a peer.
     WString PeerFamilyLine() const;
     // A closed link that the peer keeps open is given up after the linger; the next link
     // then starts at once.
