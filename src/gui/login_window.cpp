@@ -3,9 +3,11 @@
 #include <sodium.h>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include "gui/dialog_units.h"
 #include "gui/profile_box.h"
 #include "link/private_link.h"
+#include "upnp/own_address.h"
 #include "upnp/port_mapping.h"
 
 namespace mirka {
@@ -52,9 +55,8 @@ std::uint32_t ReadPortField(const QString& text) {
     return ok && value <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(value) : 0;
 }
 
-LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, std::string& ownAddress,
-                         QWidget* parent)
-    : QDialog(parent), link(link), profiles(profiles), ownAddress(ownAddress) {
+LoginWindow::LoginWindow(TaskManager& link, ProfileList& profiles, OwnReach& reach, QWidget* parent)
+    : QDialog(parent), link(link), profiles(profiles), reach(reach) {
     setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -131,7 +133,8 @@ void LoginWindow::BuildControls() {
 
     exitButton = new QPushButton(Text(u"終了"), this);
     startButton = new QPushButton(Text(u"接続/開始"), this);
-    for (QPushButton* button : {deleteButton, exitButton, startButton}) {
+    copyButton = new QPushButton(Text(u"アドレスをコピー"), this);
+    for (QPushButton* button : {deleteButton, exitButton, copyButton, startButton}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
@@ -140,6 +143,7 @@ void LoginWindow::BuildControls() {
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(exitButton);
     buttons->addStretch(1);
+    buttons->addWidget(copyButton);
     buttons->addWidget(startButton);
     statusLine = new QLabel(this);
     statusLine->setMinimumHeight(units.Y(8));
@@ -159,6 +163,7 @@ void LoginWindow::BuildControls() {
     };
     connect(exitButton, &QPushButton::clicked, this, [this] { done(0); });
     connect(startButton, &QPushButton::clicked, this, [this] { StartLink(); });
+    connect(copyButton, &QPushButton::clicked, this, [this] { CopyAddress(); });
 }
 
 LoginFields LoginWindow::Fields() const {
@@ -208,6 +213,7 @@ void LoginWindow::StartLink() {
     PortMappingContext mapping;
     mapping.linkPort = port;
     mapping.upnpDisabled = noUpnp->isChecked();
+    mapping.listening = server;
     std::string host = ToNarrow(ipField->text().toStdU16String());
     // Both sides must derive the same bytes from what looks like the same text. The copies
     // made here are overwritten; the field keeps its text for another try.
@@ -218,6 +224,9 @@ void LoginWindow::StartLink() {
     WipeIfOnlyHolder(normalized);
     CutNarrow(host, kHostBytes);
     bool started = RunWhileRepainting([&] {
+        // The pinhole of an earlier server start goes before the gateway is asked again
+        // (deleting it waits for the gateway, so not on the window thread).
+        reach.pinhole.reset();
         MapRouterPort(this, mapping);
         if (server) {
             mirka::SetStatusText(this, u"サーバ .. 接続待機中です");
@@ -226,7 +235,13 @@ void LoginWindow::StartLink() {
         mirka::SetStatusText(this, u"サーバに接続しています");
         return link.ConnectToServer(host, port);
     });
-    ownAddress = mapping.ownAddressText;
+    reach.ownAddressText = mapping.ownAddressText;
+    reach.ownIPv6Text = mapping.ownIPv6Text;
+    // A server that takes no peer needs no open firewall.
+    if (started)
+        reach.pinhole = std::move(mapping.pinhole);
+    else if (mapping.pinhole)
+        RunWhileRepainting([&] { mapping.pinhole.reset(); });
     SaveProfilesNow();
     if (started) {
         WipeField(passphraseField);
@@ -237,6 +252,17 @@ void LoginWindow::StartLink() {
     // that it is connecting or waiting (the box said why it failed).
     SetStatusText(WString());  // queued like the texts before it, so it comes last
     startButton->setEnabled(true);
+}
+
+void LoginWindow::CopyAddress() {
+    std::string ownAddressText = reach.ownAddressText;
+    std::string ownIPv6Text = reach.ownIPv6Text;
+    // Before any start there is no mapping to ask; the machine's own addresses do then.
+    if (ownAddressText.empty())
+        RunWhileRepainting([&] { FindOwnAddresses(ownAddressText, ownIPv6Text); });
+    const std::string address = CopyAddressText(ownAddressText, ownIPv6Text);
+    QGuiApplication::clipboard()->setText(QString::fromStdU16String(FromNarrow(address)));
+    SetStatusText(u"コピーしました: " + FromNarrow(address));
 }
 
 void LoginWindow::SetStatusText(const WString& text) {

@@ -8,6 +8,7 @@
 #include "gui/profile_box.h"
 #include "link/task_manager.h"
 #include "upnp/login_status_port.h"
+#include "upnp/port_mapping.h"
 
 class QCheckBox;
 class QLabel;
@@ -21,13 +22,17 @@ namespace mirka {
 // start of the link. Ends with 1 when a link was started, 0 when the user gave up.
 class LoginWindow : public QDialog, public LoginStatusPort {
 public:
-    LoginWindow(TaskManager& link, ProfileList& profiles, std::string& ownAddress,
+    // `reach` outlives the window: the talk window shows its address, and the pinhole of a
+    // server start stays open with it.
+    LoginWindow(TaskManager& link, ProfileList& profiles, OwnReach& reach,
                 QWidget* parent = nullptr);
     // Empties the passphrase field and overwrites its characters.
     ~LoginWindow() override;
 
     // The start button's handler.
     void StartLink();
+    // The copy button's: the address a peer can type, as the core picks it, to the clipboard.
+    void CopyAddress();
 
     // LoginStatusPort: from the port mapping's worker, queued to this window.
     void SetStatusText(const WString& text) override;
@@ -46,6 +51,7 @@ public:
     QLineEdit* passphraseField = nullptr;  // masked; never saved
     QPushButton* startButton = nullptr;
     QPushButton* exitButton = nullptr;
+    QPushButton* copyButton = nullptr;
     QLabel* statusLine = nullptr;
 
 protected:
@@ -57,7 +63,7 @@ private:
 
     TaskManager& link;
     ProfileList& profiles;
-    std::string& ownAddress;
+    OwnReach& reach;
 };
 
 // The caption until the port mapping writes the own address into it: an empty caption

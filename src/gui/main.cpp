@@ -41,26 +41,29 @@ public:
     void SaveSettings() override { mirka::SaveSettings(values); }
 
     int RunLoginWindow() override {
-        LoginWindow login(link, profiles, ownAddress);
+        LoginWindow login(link, profiles, reach);
         return login.exec();
     }
 
     void RunTalkWindow() override {
         TalkWindow::Hooks hooks;
         hooks.reconnect = [this](QWidget* owner) {
-            LoginWindow login(link, profiles, ownAddress, owner);
+            LoginWindow login(link, profiles, reach, owner);
             return login.exec() != 0;
         };
         hooks.search = [this](const std::string& words) {
             mirka::RunWebSearch(words, [this](const WString& text) { link.QueueTextLine(text); });
         };
         hooks.pasteScreenshot = [this](QWidget* owner) { return PasteScreenshot(owner, values); };
-        TalkWindow talk(link, values, ownAddress, hooks);
+        TalkWindow talk(link, values, reach.ownAddressText, hooks);
         talk.exec();
         // From here on the window thread shows no box for a worker: it waits in the
         // disconnect pause and then for the workers to end.
         presenter.StopServingWorkers();
         link.Disconnect();
+        // The server no longer takes peers: its pinhole goes now, while the debug log is
+        // still open to note it.
+        reach.pinhole.reset();
     }
 
 private:
@@ -68,7 +71,9 @@ private:
     ProgramValues values;
     TaskManager link{&values};
     ProfileList profiles;
-    std::string ownAddress;
+    // Declared after the link: at exit it goes first, deleting the pinhole of a server
+    // start while the program is still whole.
+    OwnReach reach;
 };
 
 }  // namespace

@@ -80,9 +80,9 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
 
     // The opening message, then this window takes the link's output.
     AppendLog(Format(kOpeningMessageCapacity,
-                     u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n%s"
+                     u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n%s%s"
                      u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
-                     ownAddress, link.PeerAddressText(), PrivacyLine()));
+                     ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine()));
     link.ownerWindow = this;
     refreshTimer = new QTimer(this);
     connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });

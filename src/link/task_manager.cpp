@@ -211,6 +211,13 @@ std::string TaskManager::PeerAddressText() const {
     return UnmappedAddress(peerEndpoint.address()).to_string();
 }
 
+WString TaskManager::PeerFamilyLine() const {
+    std::lock_guard<std::mutex> guard(linkLock);
+    if (peerEndpoint.address().is_unspecified()) return {};
+    return UnmappedAddress(peerEndpoint.address()).is_v6() ? u"IPv6 で接続しています\r\n"
+                                                           : u"IPv4 で接続しています\r\n";
+}
+
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
     // The client is CPace's initiator, the server its responder.
     link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,

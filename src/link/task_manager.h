@@ -75,6 +75,9 @@ public:
     bool ConnectToServer(const std::string& host, std::uint16_t port);
     static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;
+    // The opening message's line that names the link's address family, "IPv4 で接続しています"
+    // or its IPv6 twin with its line end; empty without a peer.
+    WString PeerFamilyLine() const;
     // A closed link that the peer keeps open is given up after the linger; the next link
     // then starts at once.
     void RestartThreads();

@@ -1,6 +1,10 @@
 #include "toolkit/platform.h"
 
 #include <chrono>
+#include <set>
+#include <sstream>
+
+#include <boost/asio/ip/address_v6.hpp>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -174,6 +178,74 @@ std::vector<std::string> InterfaceIPv4Addresses() {
     ::freeifaddrs(list);
     first.insert(first.end(), others.begin(), others.end());
     return first;
+}
+#endif
+
+}  // namespace mirka
+
+namespace mirka {
+
+namespace {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+std::vector<InterfaceIPv6Address> ParseIfInet6Table(std::string_view table) {
+    std::vector<InterfaceIPv6Address> addresses;
+    std::istringstream lines{std::string(table)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string hex, index, prefix, scope, flags, name;
+        fields >> hex >> index >> prefix >> scope >> flags >> name;
+        if (hex.size() != 32 || name.empty() || flags.empty() || flags.size() > 8) continue;
+        boost::asio::ip::address_v6::bytes_type bytes{};
+        bool valid = true;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            int high = HexDigit(hex[i * 2]);
+            int low = HexDigit(hex[i * 2 + 1]);
+            valid = valid && high >= 0 && low >= 0;
+            bytes[i] = static_cast<unsigned char>(valid ? high * 16 + low : 0);
+        }
+        std::uint32_t flagBits = 0;
+        for (char c : flags) {
+            valid = valid && HexDigit(c) >= 0;
+            flagBits = flagBits * 16 + static_cast<std::uint32_t>(valid ? HexDigit(c) : 0);
+        }
+        if (!valid) continue;
+        addresses.push_back({boost::asio::ip::address_v6(bytes).to_string(), flagBits, name});
+    }
+    return addresses;
+}
+
+#ifdef _WIN32
+std::vector<InterfaceIPv6Address> InterfaceIPv6Addresses() {
+    return {};
+}
+#else
+static_assert(kIPv6AddressTemporary == 0x01 && kIPv6AddressDadFailed == 0x08 &&
+              kIPv6AddressDeprecated == 0x20 && kIPv6AddressTentative == 0x40);
+
+std::vector<InterfaceIPv6Address> InterfaceIPv6Addresses() {
+    // getifaddrs tells which interfaces are up but not the address flags; the kernel's
+    // table tells the flags (a privacy address from a stable one) but lists down ones too.
+    std::set<std::string> up;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next)
+        if (entry->ifa_name && (entry->ifa_flags & IFF_UP) != 0) up.insert(entry->ifa_name);
+    ::freeifaddrs(list);
+    std::ifstream file("/proc/net/if_inet6");
+    std::ostringstream table;
+    table << file.rdbuf();
+    std::vector<InterfaceIPv6Address> addresses;
+    for (InterfaceIPv6Address& address : ParseIfInet6Table(table.str()))
+        if (up.count(address.interfaceName) != 0) addresses.push_back(std::move(address));
+    return addresses;
 }
 #endif
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The few calls that differ between platforms live here.
@@ -55,5 +56,31 @@ namespace mirka {
 // interface that carries the default route first, the others in the system's order. Empty
 // where the platform offers no such list (the caller falls back on the host name).
 std::vector<std::string> InterfaceIPv4Addresses();
+
+}  // namespace mirka
+
+namespace mirka {
+
+// One IPv6 address of an interface that is up, with the system's flags about it.
+struct InterfaceIPv6Address {
+    std::string text;           // without a zone
+    std::uint32_t flags = 0;    // kIPv6Address... below
+    std::string interfaceName;  // the zone a link-local address needs
+};
+
+// The address flags, with Linux's values (IFA_F_*); other systems map theirs onto them.
+inline constexpr std::uint32_t kIPv6AddressTemporary = 0x01;  // a privacy address
+inline constexpr std::uint32_t kIPv6AddressDadFailed = 0x08;
+inline constexpr std::uint32_t kIPv6AddressDeprecated = 0x20;  // preferred lifetime over
+inline constexpr std::uint32_t kIPv6AddressTentative = 0x40;   // not yet usable
+
+// The IPv6 addresses of the interfaces that are up, in the system's order; empty where the
+// platform offers no such list.
+std::vector<InterfaceIPv6Address> InterfaceIPv6Addresses();
+
+// Reads the kernel's address table (/proc/net/if_inet6: address in 32 hex digits, interface
+// index, prefix length, scope, flags, name); lines that do not fit are skipped. Exposed for
+// tests.
+std::vector<InterfaceIPv6Address> ParseIfInet6Table(std::string_view table);
 
 }  // namespace mirka

@@ -8,22 +8,11 @@
 #include <miniupnpc/upnperrors.h>
 
 #include "common/debug_log.h"
+#include "upnp/gateway_urls.h"
 #include "upnp/udp_manager.h"
 
 namespace mirka {
 namespace {
-
-// The description's URLs as the library resolved them, freed on every way out.
-class GatewayUrls {
-public:
-    GatewayUrls() = default;
-    ~GatewayUrls() { FreeUPNPUrls(&urls); }
-    GatewayUrls(const GatewayUrls&) = delete;
-    GatewayUrls& operator=(const GatewayUrls&) = delete;
-
-    UPNPUrls urls{};
-    IGDdatas data{};
-};
 
 const char* ErrorText(int code) {
     const char* text = strupnperror(code);

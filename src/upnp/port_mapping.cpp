@@ -13,6 +13,7 @@
 #include "toolkit/platform.h"
 #include "toolkit/text.h"
 #include "upnp/igd_client.h"
+#include "upnp/own_address.h"
 #include "upnp/soap_requests.h"
 
 namespace mirka {
@@ -133,18 +134,28 @@ std::string LocalAddressText(std::size_t capacity) {
     return text;
 }
 
+void FindOwnAddresses(std::string& ownAddressText, std::string& ownIPv6Text) {
+    ownIPv6Text = ReachableIPv6Text();
+    ownAddressText = PreferIPv6OverHostName(LocalAddressText(kOwnAddressCapacity), ownIPv6Text);
+    CutNarrow(ownAddressText, kOwnAddressCapacity - 1);
+}
+
 void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context) {
     SetStatusText(loginWindow, u"hostname を取得しています");
-    context.ownAddressText = LocalAddressText(kOwnAddressCapacity);
+    FindOwnAddresses(context.ownAddressText, context.ownIPv6Text);
+    auto showTitle = [&] {
+        ShowAddressTitle(loginWindow,
+                         AddressTitleText(context.ownAddressText, context.ownIPv6Text));
+    };
     if (context.upnpDisabled) {
-        ShowAddressTitle(loginWindow, context.ownAddressText);
+        showTitle();
         return;
     }
 
     DiscoveryResult discovery = DiscoverGateway(context.search, loginWindow);
     if (discovery.outcome == DiscoveryOutcome::kNoLocation ||
         discovery.outcome == DiscoveryOutcome::kUnusableLocation) {
-        ShowAddressTitle(loginWindow, context.ownAddressText);
+        showTitle();
         return;
     }
     if (discovery.outcome != DiscoveryOutcome::kFound) return;
@@ -184,7 +195,13 @@ void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context) {
         }
     }
 
-    ShowAddressTitle(loginWindow, context.ownAddressText);
+    showTitle();
+
+    // IPv6 needs no mapping, but the gateway's firewall drops connections from outside
+    // unless asked; only a server waits for them.
+    if (context.listening && !context.ownIPv6Text.empty())
+        context.pinhole = Pinhole::Open(gateway.descriptionUrl, context.ownIPv6Text,
+                                        context.linkPort, context.pinholeOptions);
 }
 
 }  // namespace mirka

@@ -51,7 +51,7 @@ void TypeName(LoginWindow& window, const QString& name) {
 // case add a profile of their own, and typing never fills the address fields.
 TEST_F(ProfileBoxTest, TypedNamesAreExactAndChooseNothing) {
     test::MessageRecorder boxes;
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     window.show();
     window.noUpnp->setChecked(true);
     window.portField->setText(QString::number(test::FreeLoopbackPort()));
@@ -198,8 +198,8 @@ TEST(TextFits, EveryWindowAndDialog) {
     {
         TaskManager link;
         ProfileList profiles;
-        std::string ownAddress;
-        LoginWindow login(link, profiles, ownAddress);
+        OwnReach reach;
+        LoginWindow login(link, profiles, reach);
         login.show();
         ExpectAllFit(&login, "login");
     }

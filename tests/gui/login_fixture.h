@@ -10,6 +10,7 @@
 #include "app/profiles.h"
 #include "link/task_manager.h"
 #include "support/temp_folder.h"
+#include "upnp/port_mapping.h"
 
 namespace mirka::test {
 
@@ -30,7 +31,7 @@ protected:
     std::filesystem::path saved;
     TaskManager link;
     ProfileList profiles;
-    std::string ownAddress;
+    OwnReach reach;
 };
 
 }  // namespace mirka::test

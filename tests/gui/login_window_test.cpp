@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,7 +24,7 @@ namespace {
 class LoginWindowTest : public test::LoginFixture {};
 
 TEST_F(LoginWindowTest, FirstStartShowsTheBuiltInValues) {
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     EXPECT_EQ(window.serverPort->text(), QStringLiteral("1225"));
     EXPECT_EQ(window.profileBox->currentText(), QStringLiteral("default"));
     EXPECT_EQ(window.ipField->text(), QStringLiteral("127.0.0.1"));
@@ -36,7 +38,7 @@ TEST_F(LoginWindowTest, ChoosingAProfileFillsItsFields) {
     std::ofstream(folder.Path() / "conf.txt", std::ios::binary)
         << "[profile000]\r\nip=10.1.1.1\r\nname=home\r\nport=2000\r\n"
         << "[profile001]\r\nip=example.invalid\r\nname=work\r\nport=3000\r\n";
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     EXPECT_EQ(window.profileBox->count(), 2);
     EXPECT_EQ(window.ipField->text(), QStringLiteral("10.1.1.1"));
     window.profileBox->setCurrentIndex(1);
@@ -47,7 +49,7 @@ TEST_F(LoginWindowTest, ChoosingAProfileFillsItsFields) {
 
 TEST_F(LoginWindowTest, FailedClientStartSavesTheProfileAndStaysOpen) {
     test::MessageRecorder boxes;
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     window.noUpnp->setChecked(true);  // no gateway is asked
     std::uint16_t port = test::FreeLoopbackPort();
     window.portField->setText(QString::number(port));
@@ -73,7 +75,7 @@ TEST_F(LoginWindowTest, LongestZonedIPv6LiteralReachesTheLinkAndComesBackWhole) 
         QStringLiteral("[0000:0000:0000:0000:0000:ffff:127.100.200.201%enx0123456789ab]");
     test::MessageRecorder boxes;
     {
-        LoginWindow window(link, profiles, ownAddress);
+        LoginWindow window(link, profiles, reach);
         window.noUpnp->setChecked(true);
         std::uint16_t port = test::FreeLoopbackPort();
         window.portField->setText(QString::number(port));
@@ -87,12 +89,24 @@ TEST_F(LoginWindowTest, LongestZonedIPv6LiteralReachesTheLinkAndComesBackWhole) 
     }
     EXPECT_NE(Conf().find("ip=" + literal.toStdString() + "\r\n"), std::string::npos) << Conf();
     ProfileList reloaded;
-    LoginWindow again(link, reloaded, ownAddress);
+    LoginWindow again(link, reloaded, reach);
     EXPECT_EQ(again.ipField->text(), literal);
 }
 
+// The button copies the one address the core picks from what the last start found.
+TEST_F(LoginWindowTest, CopyButtonPutsThePeersAddressOnTheClipboard) {
+    LoginWindow window(link, profiles, reach);
+    reach.ownAddressText = "192.168.1.9";
+    reach.ownIPv6Text = "2001:db8::5";
+    window.copyButton->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("2001:db8::5"));
+    reach.ownAddressText = "203.0.113.7";
+    window.copyButton->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("203.0.113.7"));
+}
+
 TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     window.noUpnp->setChecked(true);
     window.serverMode->setChecked(true);
     std::uint16_t port = test::FreeLoopbackPort();
@@ -103,12 +117,12 @@ TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
     connector.join();
     EXPECT_EQ(window.result(), 1);
     EXPECT_EQ(link.LinkState(), LINK_SERVER);
-    EXPECT_FALSE(ownAddress.empty());
+    EXPECT_FALSE(reach.ownAddressText.empty());
     EXPECT_NE(Conf().find("[server]\r\nport=" + std::to_string(port)), std::string::npos);
 }
 
 TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
-    LoginWindow window(link, profiles, ownAddress);
+    LoginWindow window(link, profiles, reach);
     EXPECT_EQ(window.passphraseField->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(window.passphraseField->text().isEmpty());
     window.noUpnp->setChecked(true);
@@ -132,7 +146,7 @@ TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
     EXPECT_TRUE(link.LinkIsPrivate());
     EXPECT_TRUE(window.passphraseField->text().isEmpty());  // the link holds it now
     // The reconnect's login window offers it again; no file holds it.
-    LoginWindow again(link, profiles, ownAddress);
+    LoginWindow again(link, profiles, reach);
     EXPECT_EQ(again.passphraseField->text(), QStringLiteral("ひらけごま"));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
         std::string text = test::ReadFileText(entry.path());

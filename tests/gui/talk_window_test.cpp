@@ -75,8 +75,20 @@ TEST(TalkWindow, OpeningMessageAndCaption) {
     WString text = windows.serverWindow->Log().PlainText();
     EXPECT_EQ(text,
               u"System Message: \r\n接続確立 [my10.0.0.1 <-> connect127.0.0.1]\r\n"
+              u"IPv4 で接続しています\r\n"
               u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n");
     EXPECT_EQ(windows.serverWindow->windowTitle(), QStringLiteral("ミルカ Ver.T100a"));
+}
+
+TEST(TalkWindow, OpeningMessageNamesAnIPv6Link) {
+    test::LinkedPair pair;
+    std::uint16_t port = 0;
+    ASSERT_TRUE(test::LinkManagers(*pair.server, *pair.client, &port, "::1"));
+    TalkWindow window(*pair.client, pair.clientValues, "2001:db8::5", TalkWindow::Hooks{});
+    EXPECT_EQ(window.Log().PlainText(),
+              u"System Message: \r\n接続確立 [my2001:db8::5 <-> connect::1]\r\n"
+              u"IPv6 で接続しています\r\n"
+              u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n");
 }
 
 TEST(TalkWindow, EncryptedLinkSaysSoInOpeningAndTitle) {
@@ -87,7 +99,7 @@ TEST(TalkWindow, EncryptedLinkSaysSoInOpeningAndTitle) {
     TalkWindow window(*pair.server, pair.serverValues, "10.0.0.1", TalkWindow::Hooks{});
     EXPECT_EQ(window.Log().PlainText(),
               u"System Message: \r\n接続確立 [my10.0.0.1 <-> "
-              u"connect127.0.0.1]\r\n暗号化された接続です\r\n"
+              u"connect127.0.0.1]\r\nIPv4 で接続しています\r\n暗号化された接続です\r\n"
               u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n");
     EXPECT_EQ(window.windowTitle(), QStringLiteral("ミルカ Ver.T100a [暗号化された接続]"));
     // The peer's name replaces the title, and the mark stays.

@@ -261,4 +261,53 @@ FakeGateway::Script ServeNormally(std::string externalAddress) {
     };
 }
 
+std::string IgdDescription(bool withIPv6Firewall) {
+    std::string firewall =
+        "<service><serviceType>urn:schemas-upnp-org:service:WANIPv6FirewallControl:1"
+        "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPv6Firewall1</serviceId>"
+        "<controlURL>/ctl/IP6FCtl</controlURL><eventSubURL>/evt/IP6FCtl</eventSubURL>"
+        "<SCPDURL>/WANIP6FC.xml</SCPDURL></service>";
+    return "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+           "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>"
+           "<deviceList><device>"
+           "<deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType><deviceList><device>"
+           "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>"
+           "<serviceList><service>"
+           "<serviceType>urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
+           "<serviceId>urn:upnp-org:serviceId:WANIPConn1</serviceId>"
+           "<controlURL>/ctl/IPConn</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
+           "<SCPDURL>/WANIPCn.xml</SCPDURL></service>" +
+           (withIPv6Firewall ? firewall : std::string()) +
+           "</serviceList></device></deviceList></device></deviceList></device></root>";
+}
+
+FakeGateway::Script ServeIgd2(bool withIPv6Firewall, std::string pinholeId,
+                              std::string externalAddress) {
+    return [=](FakeConnection& connection) {
+        auto answer = [&](std::string_view action, std::string_view content) {
+            std::string body =
+                "<s:Envelope><s:Body><u:" + std::string(action) +
+                "Response xmlns:u=\"urn:schemas-upnp-org:service:WANIPv6FirewallControl:1\">" +
+                std::string(content) + "</u:" + std::string(action) +
+                "Response></s:Body></s:Envelope>";
+            connection.Send(HttpAnswer("HTTP/1.1 200 OK", body));
+        };
+        while (std::optional<std::string> request = connection.ReadRequest()) {
+            if (request->starts_with("GET /rootDesc.xml "))
+                connection.Send(HttpAnswer("HTTP/1.1 200 OK", IgdDescription(withIPv6Firewall)));
+            else if (request->find("#AddPinhole") != std::string::npos)
+                answer("AddPinhole", "<UniqueID>" + pinholeId + "</UniqueID>");
+            else if (request->find("#UpdatePinhole") != std::string::npos)
+                answer("UpdatePinhole", "");
+            else if (request->find("#DeletePinhole") != std::string::npos)
+                answer("DeletePinhole", "");
+            else if (request->find("#GetExternalIPAddress") != std::string::npos)
+                connection.Send(
+                    HttpAnswer("HTTP/1.1 200 OK", ExternalAddressBody(externalAddress)));
+            else
+                connection.Send(HttpAnswer("HTTP/1.1 200 OK", "<u:AddPortMappingResponse/>\r\n"));
+        }
+    };
+}
+
 }  // namespace mirka::test

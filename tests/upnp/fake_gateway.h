@@ -101,4 +101,12 @@ std::string ExternalAddressBody(std::string_view address);
 // A working gateway: the external address for GetExternalIPAddress, 200 for AddPortMapping.
 FakeGateway::Script ServeNormally(std::string externalAddress);
 
+// The description of a gateway whose WAN connection is at /ctl/IPConn and, when asked for,
+// whose IPv6 firewall control (IGD v2's WANIPv6FirewallControl) is at /ctl/IP6FCtl.
+std::string IgdDescription(bool withIPv6Firewall);
+// An IGD v2: the fixed paths as ServeNormally, its description at /rootDesc.xml, and the
+// pinhole actions, where AddPinhole answers with `pinholeId` as the UniqueID.
+FakeGateway::Script ServeIgd2(bool withIPv6Firewall, std::string pinholeId = "7",
+                              std::string externalAddress = "203.0.113.7");
+
 }  // namespace mirka::test

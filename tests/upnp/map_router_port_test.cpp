@@ -10,6 +10,7 @@
 #include "support/recorders.h"
 #include "support/wait.h"
 #include "upnp/fake_gateway.h"
+#include "upnp/own_address.h"
 #include "upnp/upnp_test_support.h"
 
 namespace mirka {
@@ -38,8 +39,9 @@ PortMappingContext ContextFor(const FakeGateway& gateway) {
     return context;
 }
 
+// The title as this machine shows it: a machine with a global IPv6 address adds it.
 WString Title(const std::string& address) {
-    return u"MY IP ADDR: " + FromNarrow(address);
+    return u"MY IP ADDR: " + FromNarrow(AddressTitleText(address, ReachableIPv6Text()));
 }
 
 bool IsRequest(const std::string& request, std::string_view path, std::string_view action) {
@@ -57,7 +59,7 @@ TEST(MapRouterPortTest, MapsThePortAndLearnsTheExternalAddress) {
     MapRouterPort(&window, context);
 
     EXPECT_EQ(context.ownAddressText, "203.0.113.7");
-    EXPECT_EQ(window.Titles(), std::vector<WString>{u"MY IP ADDR: 203.0.113.7"});
+    EXPECT_EQ(window.Titles(), std::vector<WString>{Title("203.0.113.7")});
     EXPECT_EQ(window.StatusTexts(), (std::vector<WString>{kHostNameStatus, kSearchStatus,
                                                           kExternalStatus, kMappingStatus}));
     EXPECT_TRUE(boxes.Boxes().empty());
@@ -221,7 +223,7 @@ TEST(MapRouterPortTest, MappingNeedsHttp11SuccessAndRetriesOverWanPpp) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_TRUE(IsRequest(requests[2], "/upnp/control/WANPPPConn1", "AddPortMapping"));
     EXPECT_NE(requests[2].find(">DuoFile : kp.works<"), std::string::npos);
-    EXPECT_EQ(window.Titles(), std::vector<WString>{u"MY IP ADDR: 203.0.113.9"});
+    EXPECT_EQ(window.Titles(), std::vector<WString>{Title("203.0.113.9")});
 }
 
 TEST(MapRouterPortTest, TwoMappingErrorsShowTheBox) {
@@ -274,7 +276,7 @@ TEST(MapRouterPortTest, GatewayQuietAfterTheAddressGetsTheMappingOnANewConnectio
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_TRUE(IsRequest(requests[1], "/upnp/control/WANIPConn1", "AddPortMapping"));
     EXPECT_NE(requests[1].find(">DuoLinkEx : kp.works<"), std::string::npos);
-    EXPECT_EQ(window.Titles(), std::vector<WString>{u"MY IP ADDR: 203.0.113.7"});
+    EXPECT_EQ(window.Titles(), std::vector<WString>{Title("203.0.113.7")});
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 

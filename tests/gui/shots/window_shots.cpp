@@ -56,11 +56,17 @@ int main(int argc, char** argv) {
     {
         TaskManager link;
         ProfileList profiles;
-        std::string ownAddress;
-        LoginWindow login(link, profiles, ownAddress);
+        OwnReach reach;
+        LoginWindow login(link, profiles, reach);
         login.show();
         QApplication::processEvents();
         Save(&login, folder, QStringLiteral("login"), suffix);
+        // After a start behind a private IPv4 address: the copy takes the IPv6 one.
+        reach.ownAddressText = "192.168.1.9";
+        reach.ownIPv6Text = "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff";
+        login.CopyAddress();
+        QApplication::processEvents();
+        Save(&login, folder, QStringLiteral("login-copied"), suffix);
     }
     test::SampleTalkWindow talk;
     talk.window->show();
