@@ -47,6 +47,15 @@ inline void FillTransferRows(TransferRows& rows) {
     SetRowStatusText(rows, TransferDirection::Receiving, 4, kRowDeleted);
     FinishTransferRow(rows, figures[5]);
     FinishTransferRow(rows, figures[6], u"/home/山田/受信/受信完了.iso");
+    // Two folders: one arriving, one sent whole.
+    int arriving = rows.AddTransferRow(u"/home/山田/受信/旅行の写真");
+    rows.BindTask(arriving, TransferDirection::Receiving, 7);
+    int sent = rows.AddTransferRow(u"/home/山田/プロジェクト");
+    rows.BindTask(sent, TransferDirection::Sending, 8);
+    TransferFigures folder{TransferDirection::Receiving, 7, kTenGiB / 3, kTenGiB, 52428800,
+                           1234, 10000};
+    RefreshTransferRows(rows, {folder});
+    FinishTransferRow(rows, {TransferDirection::Sending, 8, 81920000, 81920000, 0, 412, 412});
 }
 
 // A talk window on an unlinked manager with a few lines in its log and the sample rows.
