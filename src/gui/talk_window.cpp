@@ -14,7 +14,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrl>
 
 #include "app/settings.h"
@@ -35,7 +34,6 @@
 namespace mirka {
 
 namespace {
-constexpr int kRefreshMilliseconds = 1000;
 constexpr std::size_t kOpeningMessageCapacity = 1024;
 constexpr std::size_t kDroppedPathUnits = 259;
 
@@ -84,9 +82,6 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
                      u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
                      ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine()));
     link.ownerWindow = this;
-    refreshTimer = new QTimer(this);
-    connect(refreshTimer, &QTimer::timeout, this, [this] { this->link.RefreshTransfers(); });
-    refreshTimer->start(kRefreshMilliseconds);
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
     ShowLinkPrivacy();
     ShowPage(Page::Talk);

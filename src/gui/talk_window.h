@@ -17,7 +17,6 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QPushButton;
-class QTimer;
 
 namespace mirka {
 
@@ -146,7 +145,6 @@ private:
     QPushButton* sendButton = nullptr;
     QPushButton* searchButton = nullptr;
     TransferListView* transferList = nullptr;
-    QTimer* refreshTimer = nullptr;
     QMenu* logMenu = nullptr;
     QMenu* inputMenu = nullptr;
 

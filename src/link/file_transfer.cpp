@@ -475,7 +475,8 @@ void TransferEngine::RefreshTransfers() {
         overdue = TakeOverdueSends();
         overdueFolders = TakeOverdueFoldersLocked();
         SampleFolderRatesLocked();
-        PostFact(TransferFact::Progress(FiguresLocked()));
+        std::vector<TransferFigures> figures = FiguresLocked();
+        if (!figures.empty()) PostFact(TransferFact::Progress(std::move(figures)));
     }
     for (const auto& [id, name] : overdue) ReportUnconfirmed(id, name, false);
     for (std::int32_t id : overdueFolders)

@@ -456,6 +456,10 @@ bool TaskManager::RunPendingCommands() {
 }
 
 void TaskManager::PumpThreadMain() {
+    // The transfer rows' figures go to the window from here once a second: the window never
+    // waits for the task table's lock, which a slow disk write may hold.
+    constexpr auto kRefreshInterval = std::chrono::seconds(1);
+    auto nextRefresh = std::chrono::steady_clock::now() + kRefreshInterval;
     std::unique_lock<std::mutex> lock(wakeLock);
     while (!stopping) {
         wakePending = false;
@@ -474,6 +478,10 @@ void TaskManager::PumpThreadMain() {
             RunPendingCommands();
             sending = transfers.SenderPass();
         }
+        if (std::chrono::steady_clock::now() >= nextRefresh) {
+            transfers.RefreshTransfers();
+            nextRefresh = std::chrono::steady_clock::now() + kRefreshInterval;
+        }
         lock.lock();
         if (pass) {
             pumpInPass = false;
@@ -484,7 +492,8 @@ void TaskManager::PumpThreadMain() {
             // what the pass left of that time, so a large budget is not slowed down by a full
             // pause after every long pass, and the default pace stays one pass a millisecond.
             // Frames the I/O thread leaves meanwhile go out at once.
-            auto next = passStart + std::chrono::milliseconds(sendWait.load());
+            auto next = std::min(passStart + std::chrono::milliseconds(sendWait.load()),
+                                 nextRefresh);
             while (wake.wait_until(lock, next, [this] { return stopping || framesQueued; }) &&
                    !stopping) {
                 framesQueued = false;
@@ -494,7 +503,8 @@ void TaskManager::PumpThreadMain() {
             }
         } else {
             // Nothing to send: sleep until a command, a transfer or a state change comes.
-            wake.wait(lock, [this] { return wakePending || framesQueued || stopping; });
+            wake.wait_until(lock, nextRefresh,
+                            [this] { return wakePending || framesQueued || stopping; });
         }
     }
 }

@@ -119,7 +119,8 @@ public:
     // step over the next link; each one ends, and a new offer resumes the kept partial file.
     void EndTransfersWithLink();
 
-    // Window thread: the once-a-second refresh of the transfer rows.
+    // Pump thread, once a second (tests call it at will): the figures of every running
+    // transfer for the rows, and the sends whose receipt is overdue.
     void RefreshTransfers();
     // How long a verified send waits for its receipt after its digest (tests shorten it).
     void SetReceiptWait(std::chrono::milliseconds wait) { receiptWait = wait; }

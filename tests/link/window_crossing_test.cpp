@@ -143,5 +143,30 @@ TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
     manager.DetachWindow(&window);
 }
 
+TEST(WindowCrossing, FiguresComeToTheWindowWithoutItAsking) {
+    // The window never calls into the engine for figures (a slow disk write holding the task
+    // table could freeze it): the engine sends them once a second.
+    test::TempFolder inbox;
+    ProgramValues values;
+    values.SetReceiveFolder(inbox.WithSeparator());
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    test::FakePeer peer;
+    std::uint16_t port = test::FreeLoopbackPort();
+    std::thread waiter([&] { manager.StartServer(port); });
+    ASSERT_TRUE(peer.Connect(port));
+    waiter.join();
+    test::SendOffer(peer, u"slow.bin", 1, 1 << 20);
+    FrameHeader data;
+    data.code = NET_FILE_DATA;
+    data.taskField = 1;
+    data.lengthField = 3000;
+    peer.SendFrame(data, std::vector<std::uint8_t>(3000, 'a'));
+    EXPECT_TRUE(
+        window.WaitFor([&] { return window.Transfers().Cell(0, kColumnTransferred) == u"3 KB"; }));
+    manager.DetachWindow(&window);
+}
+
 }  // namespace
 }  // namespace mirka
