@@ -43,6 +43,21 @@ enum enumLinkState : std::int32_t {
     LINK_CLOSED = 3,
 };
 
+// Threads of the link, and who writes what:
+// - The window thread calls the public members. It never takes the task table's lock: the
+//   pump sends the rows' figures, and every row and log change arrives as a posted fact.
+// - The I/O thread owns the current PeerLink's reading (`ioLink`), the timers, and every
+//   frame from the peer: offers, data and controls change the transfer engine's tables.
+// - The pump thread runs queued commands (chat, status, the user's file commands), drives
+//   the senders and writes between the I/O thread's reads (PeerLink's write turn).
+// - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
+//   only the I/O thread and the pump take it, briefly.
+// - `linkState` is one atomic. Only BeginLink makes it SERVER or CLIENT, after the previous
+//   link has stopped reading and the pump has left its pass; every other writer (I/O thread,
+//   pump, Disconnect) only sets CLOSED, and the exchange in SetLinkState tells the window of
+//   that change once. So no two writers ever disagree on a value.
+// `ThreadCheck` asserts the I/O and pump sides in debug builds.
+//
 // The link manager: the current link to the peer (a PeerLink, new for each connection), the
 // I/O thread that reads frames and runs the timers for the manager's whole life, the pump
 // thread that runs queued sends and drives the file senders, and the command queue through
