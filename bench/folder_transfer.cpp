@@ -11,6 +11,7 @@
 
 #include "link/delivery_frames.h"
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
 #include "two_process.h"
@@ -73,7 +74,7 @@ void RefreshUntilFinished(mirka::TaskManager& manager, FactCounter& window) {
     auto next = Clock::now();
     while (!Finished(window)) {
         if (Clock::now() >= next) {
-            manager.RefreshTransfers();
+            mirka::TaskManagerTestSeam::RefreshTransfers(manager);
             next += std::chrono::seconds(1);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

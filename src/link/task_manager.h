@@ -80,8 +80,6 @@ public:
     // the link closed, when the port cannot be opened; a failed accept still leaves
     // LINK_SERVER, whose first read then fails and closes the link.
     bool StartServer(std::uint16_t port);
-    // Any thread: ends a StartServer that is still waiting for its peer.
-    void CancelServerWait();
     // Any thread: whether a StartServer is listening for its peer now.
     bool WaitsForPeer() const;
     // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
@@ -123,13 +121,6 @@ public:
         transfers.SetFileStatus(taskId, status, direction);
     }
     void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }
-    // The window's once-a-second refresh of the transfer rows.
-    void RefreshTransfers() { transfers.RefreshTransfers(); }
-    // Any thread.
-    std::vector<TransferFigures> TransferFiguresSnapshot() {
-        return transfers.TransferFiguresSnapshot();
-    }
-    std::int32_t NextTaskId() { return transfers.NextTaskId(); }
     // Window thread: detaches the window, waiting until no worker is inside a call on it.
     void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
 
@@ -181,6 +172,10 @@ protected:
     void AppendLog(const CharFormat* style, WStringView text);
 
 private:
+    // Tests reach a few more things through this one class (tests/support).
+    friend class TaskManagerTestSeam;
+    // Any thread: ends a StartServer that is still waiting for its peer.
+    void CancelServerWait();
     // TransferLink: the engine's way to the peer. I/O thread: the frame being handled.
     const std::uint8_t* BufferedPayload(std::size_t n) override;
     void ConsumePayload(std::size_t n) override;

@@ -100,6 +100,7 @@ public:
     // change; both run on the pump thread.
     void SendFile(const WString& path, int row);
     void SetFileStatus(std::int32_t taskId, enumFileSendStatus status, TransferDirection direction);
+    // Tests (through the link manager's seam): the id the next own send would take.
     std::int32_t NextTaskId();
 
     // Pump thread.

@@ -5,6 +5,7 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 
 namespace mirka {
@@ -64,7 +65,7 @@ TEST(Connect, HostNameIsResolvedAndConnected) {
         connected = pair.client->ConnectToServer("localhost", port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!connected) pair.server->CancelServerWait();
+    if (!connected) TaskManagerTestSeam::CancelServerWait(*pair.server);
     waiter.join();
     ASSERT_TRUE(connected);
     // Where the hosts file names localhost on ::1 as well, IPv6 is tried first and wins.

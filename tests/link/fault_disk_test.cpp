@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/delivery_frames.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -95,8 +96,8 @@ TEST(FaultDisk, FullDiskCancelsThatTransferOnceAndOthersGoOn) {
     EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "full.bin"));
     EXPECT_TRUE(pair.clientWindow.WaitFor(
         [&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
-    EXPECT_TRUE(pair.server->TransferFiguresSnapshot().empty());
-    EXPECT_TRUE(WaitUntil([&] { return pair.client->TransferFiguresSnapshot().empty(); }));
+    EXPECT_TRUE(TaskManagerTestSeam::Figures(*pair.server).empty());
+    EXPECT_TRUE(WaitUntil([&] { return TaskManagerTestSeam::Figures(*pair.client).empty(); }));
     ExpectChatFlows(pair);
 }
 
@@ -145,7 +146,7 @@ TEST(FaultDisk, ReceiveFolderGoneBeforeTheEndIsNotReportedAsReceived) {
         Has(log, u"ファイルの保存に失敗したため、転送を中止します\r\nファイル名 > moved.bin.tmp"));
     EXPECT_EQ(FinishedRows(pair.serverWindow.Transfers()), 0);
     // The sender hears a cancel; whether it saw its last pass first is a race of the wire.
-    EXPECT_TRUE(WaitUntil([&] { return pair.client->TransferFiguresSnapshot().empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return TaskManagerTestSeam::Figures(*pair.client).empty(); }));
     ExpectChatFlows(pair);
 }
 

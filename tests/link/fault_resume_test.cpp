@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <boost/asio/write.hpp>
 
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "toolkit/platform.h"
 #include "transfer_support.h"
@@ -102,7 +103,7 @@ std::size_t Count(const WString& text, WStringView part) {
 
 std::optional<TransferFigures> Figures(TaskManager& manager, TransferDirection direction,
                                        std::int32_t id) {
-    for (const auto& figures : manager.TransferFiguresSnapshot())
+    for (const auto& figures : TaskManagerTestSeam::Figures(manager))
         if (figures.direction == direction && figures.taskId == id) return figures;
     return std::nullopt;
 }
@@ -151,13 +152,13 @@ struct ResumeCase : TransferPair {
         EXPECT_FALSE(std::filesystem::exists(partial));
         // Only the resumed transfer counts as sent; the broken one is not reported done (it
         // would have been long before the resumed one's message).
-        ASSERT_TRUE(WaitUntil([&] { return client->TransferFiguresSnapshot().empty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return TaskManagerTestSeam::Figures(*client).empty(); }));
         ASSERT_TRUE(clientWindow.WaitFor(
             [&] { return Count(clientWindow.LogText(), u"ファイルの送信が完了しました") > 0; }));
         EXPECT_EQ(Count(clientWindow.LogText(), u"ファイルの送信が完了しました"), 1u);
         EXPECT_EQ(FinishedRows(clientWindow.Transfers()), 1);
         EXPECT_EQ(clientWindow.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
-        EXPECT_TRUE(server->TransferFiguresSnapshot().empty());
+        EXPECT_TRUE(TaskManagerTestSeam::Figures(*server).empty());
     }
 
     std::vector<char> content;
@@ -197,7 +198,7 @@ TEST(FaultResume, LinkCutWhileBothProgramsRunAndANewOfferResumes) {
     ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
         return pair.serverWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
     }));
-    EXPECT_TRUE(pair.server->TransferFiguresSnapshot().empty());
+    EXPECT_TRUE(TaskManagerTestSeam::Figures(*pair.server).empty());
     std::uintmax_t partialSize = std::filesystem::file_size(pair.partial);
     ASSERT_LT(partialSize, kBigFile);
 

@@ -5,6 +5,7 @@
 
 #include "link/file_record.h"
 #include "support/frames.h"
+#include "support/task_manager_seam.h"
 #include "support/text_matchers.h"
 #include "support/wait.h"
 #include "transfer_support.h"
@@ -284,7 +285,7 @@ TEST(FaultStream, OfferThatCannotGoOutIsNotLeftWaiting) {
     side.manager.SendFile(FromFsPath(side.outbox.Path() / "a.bin"), row);
     ASSERT_TRUE(side.window.WaitFor(
         [&] { return side.window.Transfers().Cell(row, kColumnTransferred) == kRowCancelled; }));
-    EXPECT_TRUE(side.manager.TransferFiguresSnapshot().empty());
+    EXPECT_TRUE(TaskManagerTestSeam::Figures(side.manager).empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -123,7 +124,7 @@ TEST(FileTransfer, UnreadablePathProducesNoOffer) {
     pair.client->QueueChatLine(u"after", u"client");
     ASSERT_TRUE(pair.serverWindow.WaitFor([&] { return pair.serverWindow.flashes() == 1; }));
     EXPECT_EQ(pair.serverWindow.Transfers().Count(), 0);
-    EXPECT_EQ(pair.client->NextTaskId(), 0);
+    EXPECT_EQ(TaskManagerTestSeam::NextTaskId(*pair.client), 0);
 }
 
 }  // namespace

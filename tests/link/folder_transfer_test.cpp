@@ -8,6 +8,7 @@
 #include "link/delivery_frames.h"
 #include "link/folder_frames.h"
 #include "support/frames.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -122,7 +123,7 @@ TEST(Folders, TheRowActsOnTheWholeFolderAndACutFolderIsTakenUpAgain) {
     };
     auto started = [&](test::WindowRecorder& window, TaskManager& manager) {
         return window.WaitFor([&] {
-            manager.RefreshTransfers();
+            TaskManagerTestSeam::RefreshTransfers(manager);
             WString name = window.Transfers().Cell(0, kColumnName);
             return !name.empty() && name != u"many (0/40)" && name != u"many";
         });
@@ -158,7 +159,7 @@ TEST(Folders, TheRowActsOnTheWholeFolderAndACutFolderIsTakenUpAgain) {
     fs::remove_all(pair.inbox.Path() / "many");
     pair.Send(root);
     ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
-        pair.server->RefreshTransfers();
+        TaskManagerTestSeam::RefreshTransfers(*pair.server);
         return pair.serverWindow.Transfers().Count() == 3 &&
                pair.serverWindow.Transfers().Cell(2, kColumnName) != u"many (0/40)" &&
                fs::exists(kept);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "link/file_record.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "toolkit/little_endian.h"
 #include "transfer_support.h"
@@ -127,7 +128,7 @@ TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(link.receive / "f.txt"); }));
     EXPECT_EQ(test::ReadFile(link.receive / "f.txt"), (std::vector<char>{'a', 'b', 'c'}));
     // The offer of id 5 moves this side's numbering on to 6.
-    EXPECT_EQ(link.manager.NextTaskId(), 6);
+    EXPECT_EQ(TaskManagerTestSeam::NextTaskId(link.manager), 6);
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
 }
 
@@ -173,7 +174,7 @@ TEST(TransferPeer, HostileTaskIdsLeaveRowsAndNumberingWorking) {
     link.Data(0x7FFFFFFF, {'z'});
     ASSERT_TRUE(
         link.window.WaitFor([&] { return test::FinishedRows(link.window.Transfers()) == 1; }));
-    EXPECT_EQ(link.manager.NextTaskId(), 0);
+    EXPECT_EQ(TaskManagerTestSeam::NextTaskId(link.manager), 0);
     // Negative ids are refused with one line (a cancel answers each), and change nothing.
     for (std::int32_t id : {-5, std::numeric_limits<std::int32_t>::min()}) {
         link.Offer(u"neg.bin", id, 10);
@@ -187,7 +188,7 @@ TEST(TransferPeer, HostileTaskIdsLeaveRowsAndNumberingWorking) {
     }
     link.Offer(u"after.bin", 7, 1);
     ASSERT_TRUE(link.ReadAccept(accept));
-    EXPECT_EQ(link.manager.NextTaskId(), 8);
+    EXPECT_EQ(TaskManagerTestSeam::NextTaskId(link.manager), 8);
     EXPECT_EQ(link.window.Transfers().Count(), 2);
     EXPECT_EQ(link.InboxNames(),
               (std::vector<std::string>{".after.bin.tmp.size", "after.bin.tmp", "last.bin"}));
@@ -233,7 +234,7 @@ TEST(TransferPeer, ReceiverStatusChangesSendTheirCodes) {
     };
     link.Data(4, std::vector<std::uint8_t>(30, 'r'));
     ASSERT_TRUE(
-        WaitUntil([&] { return link.manager.TransferFiguresSnapshot()[0].transferred == 30; }));
+        WaitUntil([&] { return TaskManagerTestSeam::Figures(link.manager)[0].transferred == 30; }));
     link.manager.SetFileStatus(4, FILE_PAUSE, TransferDirection::Receiving);
     expectCode(NET_FILE_PAUSE);
     // A pause puts all that was received on disk.

@@ -3,6 +3,7 @@
 
 #include "link/delivery_frames.h"
 #include "support/frames.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -111,7 +112,7 @@ struct SilentReceiver {
     }
     bool RowReads(const WString& text) {
         return WaitUntil([&] {
-            manager.RefreshTransfers();
+            TaskManagerTestSeam::RefreshTransfers(manager);
             return window.Transfers().Cell(0, kColumnTransferred) == text;
         });
     }
@@ -151,7 +152,7 @@ TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
         auto right = EncodeReceipt({0, ReceiptResult::Verified});
         side.peer.Send({other.begin(), other.end()});
         side.peer.Send({odd.begin(), odd.end()});
-        side.manager.RefreshTransfers();
+        TaskManagerTestSeam::RefreshTransfers(side.manager);
         EXPECT_EQ(FinishedRows(side.window.Transfers()), 0);
         side.peer.Send({right.begin(), right.end()});
         EXPECT_TRUE(

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "link/file_record.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 
@@ -57,7 +58,7 @@ TEST(WindowCrossing, AWindowDetachedDuringATransferIsNeverCalledAgain) {
     // The window thread's part: refresh, then replace the window, again and again.
     for (int round = 0; round < 12; ++round) {
         for (int tick = 0; tick < 5; ++tick) {
-            pair.server->RefreshTransfers();
+            TaskManagerTestSeam::RefreshTransfers(*pair.server);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         SlowWindow* old = windows.back().get();
@@ -127,12 +128,12 @@ TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
     data.lengthField = 4095;
     peer.SendFrame(data, std::vector<std::uint8_t>(4095, 'a'));
     ASSERT_TRUE(WaitUntil([&] {
-        auto figures = manager.TransferFiguresSnapshot();
+        auto figures = TaskManagerTestSeam::Figures(manager);
         return figures.size() == 1 && figures[0].transferred == 4095;
     }));
     // The refresh takes its figures one byte before the end; they reach the row only after
     // the transfer has finished.
-    manager.RefreshTransfers();
+    TaskManagerTestSeam::RefreshTransfers(manager);
     data.lengthField = 1;
     peer.SendFrame(data, {'z'});
     auto percent = [&] { return window.Transfers().Cell(0, kColumnPercent); };

@@ -1,4 +1,5 @@
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 
 #include <atomic>
 #include <thread>
@@ -52,7 +53,7 @@ bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedP
         connected = client.ConnectToServer(host, port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!connected) server.CancelServerWait();
+    if (!connected) TaskManagerTestSeam::CancelServerWait(server);
     waiter.join();
     return connected && serverDone && server.LinkState() == LINK_SERVER &&
            client.LinkState() == LINK_CLIENT;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "link/task_manager.h"
+
+namespace mirka {
+
+// What tests reach in the link manager beyond what the program uses: the one door the
+// manager opens for them (it names this class its friend).
+class TaskManagerTestSeam {
+public:
+    // Ends a StartServer that is still waiting for its peer.
+    static void CancelServerWait(TaskManager& manager) { manager.CancelServerWait(); }
+    // The figures of every transfer now, read under the task table's lock.
+    static std::vector<TransferFigures> Figures(TaskManager& manager) {
+        return manager.transfers.TransferFiguresSnapshot();
+    }
+    // The id the next own send would take.
+    static std::int32_t NextTaskId(TaskManager& manager) { return manager.transfers.NextTaskId(); }
+    // The rows' figures now, rather than at the pump's next second.
+    static void RefreshTransfers(TaskManager& manager) { manager.transfers.RefreshTransfers(); }
+};
+
+}  // namespace mirka
