@@ -492,8 +492,8 @@ void TaskManager::PumpThreadMain() {
             // what the pass left of that time, so a large budget is not slowed down by a full
             // pause after every long pass, and the default pace stays one pass a millisecond.
             // Frames the I/O thread leaves meanwhile go out at once.
-            auto next = std::min(passStart + std::chrono::milliseconds(sendWait.load()),
-                                 nextRefresh);
+            auto next =
+                std::min(passStart + std::chrono::milliseconds(sendWait.load()), nextRefresh);
             while (wake.wait_until(lock, next, [this] { return stopping || framesQueued; }) &&
                    !stopping) {
                 framesQueued = false;

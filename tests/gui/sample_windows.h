@@ -52,8 +52,8 @@ inline void FillTransferRows(TransferRows& rows) {
     rows.BindTask(arriving, TransferDirection::Receiving, 7);
     int sent = rows.AddTransferRow(u"/home/山田/プロジェクト");
     rows.BindTask(sent, TransferDirection::Sending, 8);
-    TransferFigures folder{TransferDirection::Receiving, 7, kTenGiB / 3, kTenGiB, 52428800,
-                           1234, 10000};
+    TransferFigures folder{
+        TransferDirection::Receiving, 7, kTenGiB / 3, kTenGiB, 52428800, 1234, 10000};
     RefreshTransferRows(rows, {folder});
     FinishTransferRow(rows, {TransferDirection::Sending, 8, 81920000, 81920000, 0, 412, 412});
 }
