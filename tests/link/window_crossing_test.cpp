@@ -109,18 +109,30 @@ private:
     std::vector<TransferFact> held;
 };
 
-TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
+// A manager that waited as the server, a raw peer linked to it, and the window it reports to.
+template <typename Window>
+struct RawPeerServer {
+    RawPeerServer() {
+        values.SetReceiveFolder(inbox.WithSeparator());
+        manager.ownerWindow = &window;
+        std::uint16_t port = test::FreeLoopbackPort();
+        std::thread waiter([&] { manager.StartServer(port); });
+        linked = peer.Connect(port);
+        waiter.join();
+    }
+    ~RawPeerServer() { manager.DetachWindow(&window); }
     test::TempFolder inbox;
     ProgramValues values;
-    values.SetReceiveFolder(inbox.WithSeparator());
-    LateFiguresWindow window;
-    TaskManager manager(&values);
-    manager.ownerWindow = &window;
+    Window window;
+    TaskManager manager{&values};
     test::FakePeer peer;
-    std::uint16_t port = test::FreeLoopbackPort();
-    std::thread waiter([&] { manager.StartServer(port); });
-    ASSERT_TRUE(peer.Connect(port));
-    waiter.join();
+    bool linked = false;
+};
+
+TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
+    RawPeerServer<LateFiguresWindow> side;
+    ASSERT_TRUE(side.linked);
+    auto& [inbox, values, window, manager, peer, linked] = side;
     test::SendOffer(peer, u"last.bin", 1, 4096);
     FrameHeader data;
     data.code = NET_FILE_DATA;
@@ -141,23 +153,14 @@ TEST(WindowCrossing, AFinishedRowKeepsItsFinalFigures) {
     window.ApplyHeld();
     EXPECT_EQ(percent(), u"100.00%");
     EXPECT_EQ(window.Transfers().Cell(0, kColumnTransferred), u"4 KB");
-    manager.DetachWindow(&window);
 }
 
 TEST(WindowCrossing, FiguresComeToTheWindowWithoutItAsking) {
     // The window never calls into the engine for figures (a slow disk write holding the task
     // table could freeze it): the engine sends them once a second.
-    test::TempFolder inbox;
-    ProgramValues values;
-    values.SetReceiveFolder(inbox.WithSeparator());
-    test::WindowRecorder window;
-    TaskManager manager(&values);
-    manager.ownerWindow = &window;
-    test::FakePeer peer;
-    std::uint16_t port = test::FreeLoopbackPort();
-    std::thread waiter([&] { manager.StartServer(port); });
-    ASSERT_TRUE(peer.Connect(port));
-    waiter.join();
+    RawPeerServer<test::WindowRecorder> side;
+    ASSERT_TRUE(side.linked);
+    auto& [inbox, values, window, manager, peer, linked] = side;
     test::SendOffer(peer, u"slow.bin", 1, 1 << 20);
     FrameHeader data;
     data.code = NET_FILE_DATA;
@@ -166,7 +169,6 @@ TEST(WindowCrossing, FiguresComeToTheWindowWithoutItAsking) {
     peer.SendFrame(data, std::vector<std::uint8_t>(3000, 'a'));
     EXPECT_TRUE(
         window.WaitFor([&] { return window.Transfers().Cell(0, kColumnTransferred) == u"3 KB"; }));
-    manager.DetachWindow(&window);
 }
 
 }  // namespace
