@@ -21,9 +21,7 @@ public:
     }
     void SetPeerStatusText(const WString&) override { ++statusTexts; }
     void SetWindowTitle(const WString&) override { ++titles; }
-    void ClearInputBox() override {}
-    void FlashWindow() override {}
-    void PlayWave(const WString&) override {}
+    void ShowLinkEvent(LinkEvent) override {}
     void ShowLinkClosed() override {}
     // Applied here as the window thread would; CheckRows reads them after the link is done.
     void PostTransferFact(TransferFact fact) override {

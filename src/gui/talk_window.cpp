@@ -313,19 +313,17 @@ void TalkWindow::SetWindowTitle(const WString& title) {
         this, [this, title] { setWindowTitle(TitleText(title)); }, Qt::QueuedConnection);
 }
 
-void TalkWindow::ClearInputBox() {
+void TalkWindow::ShowLinkEvent(LinkEvent event) {
     QMetaObject::invokeMethod(
-        this, [this] { input->clear(); }, Qt::QueuedConnection);
-}
-
-void TalkWindow::FlashWindow() {
-    QMetaObject::invokeMethod(
-        this, [this] { mirka::FlashWindow(this); }, Qt::QueuedConnection);
-}
-
-void TalkWindow::PlayWave(const WString& fileName) {
-    QMetaObject::invokeMethod(
-        this, [fileName] { PlayWaveFile(QString::fromStdU16String(fileName)); },
+        this,
+        [this, event] {
+            // The window decides how the user hears of it: the sound only when wanted.
+            LinkEventReaction reaction = ReactionTo(event);
+            if (reaction.wave && values.SoundOn())
+                PlayWaveFile(QString::fromStdU16String(reaction.wave));
+            if (reaction.flash) mirka::FlashWindow(this);
+            if (reaction.clearInput) input->clear();
+        },
         Qt::QueuedConnection);
 }
 

@@ -67,9 +67,7 @@ public:
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
     void SetWindowTitle(const WString& title) override;
-    void ClearInputBox() override;
-    void FlashWindow() override;
-    void PlayWave(const WString& fileName) override;
+    void ShowLinkEvent(LinkEvent event) override;
     void PostTransferFact(TransferFact fact) override;
     void ShowLinkClosed() override;
 

@@ -64,7 +64,7 @@ void TaskManager::SendTextLine(int, const WString& text) {
     header.lengthField = static_cast<std::uint32_t>(payload.size());
     WriteFrame(header, {asio::buffer(style), asio::buffer(payload)});
     AppendLog(&font, text);
-    if (auto window = ownerWindow.Borrow()) window->ClearInputBox();
+    if (auto window = ownerWindow.Borrow()) window->ShowLinkEvent(LinkEvent::ChatSent);
 }
 
 void TaskManager::SendStatusMessage(int, const WString& statusText) {
@@ -99,10 +99,7 @@ bool TaskManager::OnChatLine(const FrameHeader& header) {
     text.resize(std::min(text.size(), text.find(u'\0')));
     CharFormat font = CharFormat::Decode(style);
     AppendLog(&font, text);
-    if (auto window = ownerWindow.Borrow()) {
-        if (values->SoundOn()) window->PlayWave(u"send.wav");
-        window->FlashWindow();
-    }
+    if (auto window = ownerWindow.Borrow()) window->ShowLinkEvent(LinkEvent::ChatArrived);
     return true;
 }
 
@@ -120,7 +117,7 @@ bool TaskManager::OnStatusMessage(const FrameHeader& header) {
     if (auto window = ownerWindow.Borrow()) {
         window->SetPeerStatusText(text);
         window->SetWindowTitle(title);
-        if (values->SoundOn()) window->PlayWave(u"stat_chg.wav");
+        window->ShowLinkEvent(LinkEvent::StatusChanged);
     }
     return true;
 }

@@ -444,10 +444,9 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
     if (!shown) return;
     TransferDirection direction = figures.direction;
     shown->PostTransferFact(TransferFact::Finished(figures, path));
-    if (values.SoundOn()) shown->PlayWave(u"file_receive.wav");
     shown->AppendLogMessage(BuildLogMessage(
         nullptr, message.empty() ? TransferCompleteMessage(direction, path) : message));
-    shown->FlashWindow();
+    shown->ShowLinkEvent(LinkEvent::TransferFinished);
 }
 
 std::vector<TransferFigures> TransferEngine::FiguresLocked() const {

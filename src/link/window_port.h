@@ -11,6 +11,37 @@
 
 namespace mirka {
 
+// Something on the link the user may want to notice. The link tells the window what
+// happened; the window decides how the user hears of it.
+enum class LinkEvent {
+    ChatArrived,       // a chat line from the peer is in the log
+    StatusChanged,     // the peer's status line changed
+    ChatSent,          // the user's line went out: the input box is done with it
+    TransferFinished,  // a file or a folder arrived, or was delivered
+};
+
+// How this program's talk window answers each event: a wave file (played when the user has
+// sounds on), the caption's attention, the input box emptied.
+struct LinkEventReaction {
+    const char16_t* wave = nullptr;
+    bool flash = false;
+    bool clearInput = false;
+};
+
+inline LinkEventReaction ReactionTo(LinkEvent event) {
+    switch (event) {
+        case LinkEvent::ChatArrived:
+            return {u"send.wav", true, false};
+        case LinkEvent::StatusChanged:
+            return {u"stat_chg.wav", false, false};
+        case LinkEvent::ChatSent:
+            return {nullptr, false, true};
+        case LinkEvent::TransferFinished:
+            return {u"file_receive.wav", true, false};
+    }
+    return {};
+}
+
 // What the link and the transfers need of the talk window. Any thread calls these; the
 // GUI's implementation queues each call to the window thread in order, so none of them
 // blocks on the window and only the window thread changes what the user sees.
@@ -22,11 +53,8 @@ public:
     virtual void AppendLogMessage(std::vector<LogRun> runs) = 0;
     virtual void SetPeerStatusText(const WString& text) = 0;
     virtual void SetWindowTitle(const WString& title) = 0;
-    virtual void ClearInputBox() = 0;
-    // Caption and taskbar attention, 5 times.
-    virtual void FlashWindow() = 0;
-    // Plays a wave file by its relative name, without waiting.
-    virtual void PlayWave(const WString& fileName) = 0;
+    // An event the user may want to notice (after the log line that tells it, if any).
+    virtual void ShowLinkEvent(LinkEvent event) = 0;
     // A fact about a transfer, for the window's transfer list.
     virtual void PostTransferFact(TransferFact fact) = 0;
     // The link has closed: whatever shows it as standing (the encryption mark) goes. Sent

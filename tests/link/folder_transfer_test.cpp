@@ -235,9 +235,13 @@ struct HostileSender {
 TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
     HostileSender side;
     ASSERT_TRUE(side.linked);
-    // A link planted in a partial folder, pointing outside.
+    // Links planted in partial folders, pointing outside: as a folder on the way, and where
+    // a received file would be written.
     fs::create_directories(side.inbox.Path() / "kept.tmp");
     fs::create_directory_symlink(side.outside.Path(), side.inbox.Path() / "kept.tmp" / "out");
+    fs::create_directories(side.inbox.Path() / "leaf.tmp");
+    test::WriteFile(side.outside.Path() / "target", {'k', 'e', 'e', 'p'});
+    fs::create_symlink(side.outside.Path() / "target", side.inbox.Path() / "leaf.tmp" / "x");
     const std::vector<std::pair<std::string, std::string>> hostile = {
         {"t", "../x"},
         {"t", "/etc/x"},
@@ -245,12 +249,14 @@ TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
         {"t", "a\\..\\x"},
         {"t", std::string(300, 'n')},
         {"kept", "out/x"},
+        {"leaf", "x"},
         {"t", "a/\x01/x"},
         {"..", "x"},
         {"a/b", "x"},
     };
     std::int32_t id = 1;
     for (const auto& [name, path] : hostile) side.SendFolder(id++, name, path);
+    side.SendFolder(id++, "t", "one-too-many", 0);  // more entries than announced
     // More entries than any folder may hold.
     FolderOfferFrame huge;
     huge.folderId = id++;
@@ -263,11 +269,20 @@ TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
         return Has(side.window.LogText(), u"まだ動いています");
     })) << ToUtf8(side.window.LogText());
     WString log = side.window.LogText();
-    EXPECT_EQ(Count(log, u"フォルダの受信を中止しました"), hostile.size() - 2) << ToUtf8(log);
+    EXPECT_EQ(Count(log, u"フォルダの受信を中止しました"), hostile.size() - 1) << ToUtf8(log);
+    // Each for its own reason, found before the disk was touched.
+    for (auto fault : {PeerPathFault::DotDot, PeerPathFault::Absolute, PeerPathFault::Backslash,
+                       PeerPathFault::ComponentTooLong, PeerPathFault::ControlCharacter})
+        EXPECT_TRUE(Has(log, PeerPathFaultText(fault))) << static_cast<int>(fault);
+    EXPECT_TRUE(Has(log, u"申し出より多い項目"));
+    EXPECT_EQ(test::ReadFile(side.outside.Path() / "target"),
+              (std::vector<char>{'k', 'e', 'e', 'p'}));
     EXPECT_TRUE(Has(log, u"フォルダの申し出を断りました"));
-    EXPECT_TRUE(fs::is_empty(side.outside.Path()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(side.outside.Path()), fs::directory_iterator()),
+              1);
     for (const auto& entry : fs::recursive_directory_iterator(side.inbox.Path()))
-        if (entry.is_regular_file()) ADD_FAILURE() << "a file was written: " << entry.path();
+        if (entry.is_regular_file() && !entry.is_symlink())
+            ADD_FAILURE() << "a file was written: " << entry.path();
 }
 
 }  // namespace

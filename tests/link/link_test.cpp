@@ -190,6 +190,7 @@ TEST(LinkFrames, ChatPayloadEdgeCases) {
     ServerWithFakePeer link;
     ASSERT_TRUE(link.connected);
     link.values.SetSoundOn(false);
+    link.window.values = &link.values;
     // lengthField 0: no line break, so the error line and the dump.
     link.peer.SendFrame(Header(NET_CHAT, 0), ChatPayload(u""));
     ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == 1; }));

@@ -32,7 +32,7 @@ public:
         Visit();
         WindowRecorder::AppendLogMessage(std::move(runs));
     }
-    void FlashWindow() override { Visit(); }
+    void ShowLinkEvent(LinkEvent) override { Visit(); }
     void Close() { gone = true; }
     std::atomic<int> lateCalls{0};
 

@@ -93,26 +93,19 @@ void WindowRecorder::SetWindowTitle(const WString& newTitle) {
     Recorded();
 }
 
-void WindowRecorder::ClearInputBox() {
-    ++clearCount;
-    Recorded();
-}
-
-void WindowRecorder::FlashWindow() {
-    ++flashCount;
+void WindowRecorder::ShowLinkEvent(LinkEvent event) {
+    LinkEventReaction reaction = ReactionTo(event);
+    if (reaction.wave && (!values || values->SoundOn())) {
+        std::lock_guard<std::mutex> guard(lock);
+        sounds.push_back(reaction.wave);
+    }
+    if (reaction.flash) ++flashCount;
+    if (reaction.clearInput) ++clearCount;
     Recorded();
 }
 
 void WindowRecorder::ShowLinkClosed() {
     ++closedCount;
-    Recorded();
-}
-
-void WindowRecorder::PlayWave(const WString& fileName) {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        sounds.push_back(fileName);
-    }
     Recorded();
 }
 

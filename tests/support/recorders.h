@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/log_document.h"
+#include "common/program_values.h"
 #include "link/window_port.h"
 #include "toolkit/message_box.h"
 
@@ -59,9 +60,9 @@ public:
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
     void SetWindowTitle(const WString& title) override;
-    void ClearInputBox() override;
-    void FlashWindow() override;
-    void PlayWave(const WString& fileName) override;
+    // Answered as the talk window answers it: a sound (unless `values` has sounds off), the
+    // caption's attention, the input box emptied.
+    void ShowLinkEvent(LinkEvent event) override;
     void PostTransferFact(TransferFact fact) override;
     void ShowLinkClosed() override;
 
@@ -74,6 +75,8 @@ public:
     std::vector<WString> Sounds() const;
     int flashes() const { return flashCount; }
     int inputClears() const { return clearCount; }
+    // The settings the window would read its sound setting from (none: sounds on).
+    const ProgramValues* values = nullptr;
 
 private:
     RecordedRows rows;
