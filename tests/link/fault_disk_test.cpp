@@ -123,6 +123,30 @@ TEST(FaultDisk, AVerifiedSendCancelledAfterItsLastByteIsNeverCalledSent) {
     ExpectChatFlows(pair);
 }
 
+TEST(FaultDisk, AFolderWhoseFileCannotBeWrittenEndsOnBothRows) {
+    // One file of a folder fails on the full disk: the folder is not complete on either side,
+    // and what arrived stays under the temporary name for a later resume.
+    TransferPair pair;
+    pair.server->SetCapabilities(kKnownCapabilities);
+    pair.client->SetCapabilities(kKnownCapabilities);
+    ASSERT_TRUE(pair.Link());
+    auto folder = pair.outbox.Path() / "album";
+    std::filesystem::create_directory(folder);
+    WriteFile(folder / "small.txt", test::RandomBytes(1000, 1));
+    WriteFile(folder / "large.bin", test::RandomBytes(1024 * 1024, 2));
+    pair.client->sendBufSize = 1 << 20;
+    {
+        FileSizeLimit limit(128 * 1024);
+        pair.Send(folder);
+        for (auto* window : {&pair.clientWindow, &pair.serverWindow})
+            EXPECT_TRUE(window->WaitFor(
+                [&] { return window->Transfers().Cell(0, kColumnTransferred) == kRowCancelled; }));
+    }
+    EXPECT_FALSE(Has(pair.clientWindow.LogText(), u"フォルダの送信が完了"));
+    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "album"));
+    EXPECT_TRUE(std::filesystem::is_directory(pair.inbox.Path() / "album.tmp"));
+}
+
 TEST(FaultDisk, ReceiveFolderGoneBeforeTheEndIsNotReportedAsReceived) {
     TransferPair pair;
     std::filesystem::create_directory(pair.inbox.Path() / "in");

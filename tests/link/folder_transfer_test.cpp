@@ -285,5 +285,38 @@ TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
             ADD_FAILURE() << "a file was written: " << entry.path();
 }
 
+TEST(Folders, AReceiptBeforeTheFilesAreProvenCompletesNothing) {
+    // A raw receiver that announces folders and answers the folder's offer with a receipt.
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    manager.SetCapabilities(kKnownCapabilities);
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    auto announcement = EncodeCapabilities(kKnownCapabilities);
+    peer.Send({announcement.begin(), announcement.end()});
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes));
+    test::TempFolder outbox;
+    fs::create_directory(outbox.Path() / "f");
+    test::WriteFile(outbox.Path() / "f" / "a.txt", {'a'});
+    WString path = FromFsPath(outbox.Path() / "f");
+    manager.SendFile(path, window.Transfers().AddTransferRow(path));
+    FrameHeader header;
+    ASSERT_TRUE(peer.ReadHeader(header));
+    ASSERT_EQ(header.code, kFolderOfferCode);
+    auto receipt =
+        EncodeReceipt({static_cast<std::int32_t>(header.taskField), ReceiptResult::Verified});
+    peer.Send({receipt.begin(), receipt.end()});
+    peer.Send(test::ChatFrame(u"peer (01:02:03): \r\nthen\r\n"));
+    ASSERT_TRUE(window.WaitFor([&] { return Has(window.LogText(), u"then"); }));
+    EXPECT_EQ(FinishedRows(window.Transfers()), 0);
+    EXPECT_FALSE(Has(window.LogText(), u"フォルダの送信が完了しました"));
+}
+
 }  // namespace
 }  // namespace mirka
