@@ -57,6 +57,8 @@ struct FolderPair : test::TransferPair {
         test::WriteFile(root / "big.bin", test::RandomBytes(3 * 1024 * 1024 + 7, 3));
         timespec times[2] = {{1700000000, 123456789}, {1700000000, 123456789}};
         utimensat(AT_FDCWD, (root / "a" / "b" / "note.txt").c_str(), times, 0);
+        timespec folderTimes[2] = {{1600000000, 5}, {1600000000, 5}};
+        utimensat(AT_FDCWD, (root / "a" / "b").c_str(), folderTimes, 0);
         return root;
     }
     bool BothFinish(int rows = 1) {
@@ -95,6 +97,8 @@ TEST(Folders, ATreeArrivesWholeOnOneRowAndAPartialOneIsCompletedInPlace) {
         ASSERT_EQ(stat((received / "a" / "b" / "note.txt").c_str(), &facts), 0);
         EXPECT_EQ(facts.st_mtim.tv_sec, 1700000000);
         EXPECT_EQ(facts.st_mtim.tv_nsec, 123456789);
+        ASSERT_EQ(stat((received / "a" / "b").c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mtim.tv_sec, 1600000000) << "a sub-folder keeps its time too";
         // One row and two lines a side, whatever the number of files.
         EXPECT_EQ(pair.clientWindow.Transfers().Count(), 1);
         EXPECT_EQ(pair.serverWindow.Transfers().Count(), 1);
