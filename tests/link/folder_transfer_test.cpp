@@ -140,6 +140,10 @@ TEST(Folders, TheRowActsOnTheWholeFolderAndACutFolderIsTakenUpAgain) {
     // cancelled, and what arrived stays for the next time.
     pair.Send(root);
     ASSERT_TRUE(started(pair.serverWindow, *pair.server));
+    // The window hears one set of figures for the folder, none for its files.
+    auto figures = TaskManagerTestSeam::Figures(*pair.server);
+    ASSERT_EQ(figures.size(), 1u);
+    EXPECT_EQ(figures[0].filesTotal, 40);
     pair.client->SetFileStatus(rowOf(pair.clientWindow), FILE_PAUSE, TransferDirection::Sending);
     pair.client->SetFileStatus(rowOf(pair.clientWindow), FILE_RESEND, TransferDirection::Sending);
     pair.server->SetFileStatus(rowOf(pair.serverWindow), FILE_CANCEL, TransferDirection::Receiving);
