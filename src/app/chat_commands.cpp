@@ -107,7 +107,7 @@ InputOutcome DispatchInput(WStringView inputText, ChatCommandTarget& target) {
 
     if (text.starts_with(u"/status")) {
         WString status(ArgumentAt(text, 7));
-        target.SetStatusText(status);
+        target.SetOwnStatus(status);
         target.QueueStatusMessage(status);
     } else if (text.starts_with(u"/sound")) {
         RunSound(text, target);

@@ -20,7 +20,7 @@ public:
 
     virtual bool SoundOn() const = 0;
     virtual void SetSoundOn(bool on) = 0;
-    virtual void SetStatusText(const WString& text) = 0;
+    virtual void SetOwnStatus(const WString& text) = 0;
     virtual WString UserName() const = 0;
 
     // Empties the log; nothing is asked.

@@ -229,10 +229,10 @@ void LoginWindow::StartLink() {
         reach.pinhole.reset();
         MapRouterPort(this, mapping);
         if (server) {
-            mirka::SetStatusText(this, u"サーバ .. 接続待機中です");
+            mirka::ShowLoginStatus(this, u"サーバ .. 接続待機中です");
             return link.StartServer(port);
         }
-        mirka::SetStatusText(this, u"サーバに接続しています");
+        mirka::ShowLoginStatus(this, u"サーバに接続しています");
         return link.ConnectToServer(host, port);
     });
     reach.ownAddressText = mapping.ownAddressText;

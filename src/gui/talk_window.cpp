@@ -339,7 +339,7 @@ bool TalkWindow::SoundOn() const {
 void TalkWindow::SetSoundOn(bool on) {
     values.SetSoundOn(on);
 }
-void TalkWindow::SetStatusText(const WString& text) {
+void TalkWindow::SetOwnStatus(const WString& text) {
     values.SetStatusText(text);
 }
 WString TalkWindow::UserName() const {

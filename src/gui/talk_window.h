@@ -75,7 +75,7 @@ public:
     void AppendLog(const WString& text) override;
     bool SoundOn() const override;
     void SetSoundOn(bool on) override;
-    void SetStatusText(const WString& text) override;
+    void SetOwnStatus(const WString& text) override;
     WString UserName() const override;
     void ClearLog() override;
     void SaveLogWithDialog() override;

@@ -257,7 +257,7 @@ bool PeerLink::FirstRecordFailure() {
 
 PeerLink::WriteResult PeerLink::Send(const std::vector<asio::const_buffer>& parts) {
     ioThread.Assert();
-    if (privateLink.Private() && !privateLink.Sealing()) return WriteResult::Refused;
+    if (privateLink.UsesPassphrase() && !privateLink.Sealing()) return WriteResult::Refused;
     Outgoing frame;
     frame.bytes.resize(asio::buffer_size(parts));
     asio::buffer_copy(asio::buffer(frame.bytes), parts);
@@ -339,7 +339,7 @@ PeerLink::WriteResult PeerLink::WriteQueuedInTurn(bool wait) {
 
 PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts, bool wireReady,
                               asio::const_buffer& sealed, secure::RecordWriter::End end) {
-    if (wireReady || !privateLink.Private()) return Wire::Plain;
+    if (wireReady || !privateLink.UsesPassphrase()) return Wire::Plain;
     // Nothing goes out in plain text, nor before the handshake has ended well, nor after this
     // side's final record.
     if (!privateLink.Sealing() || privateLink.FinalSent()) return Wire::Refused;

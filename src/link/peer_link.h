@@ -79,7 +79,7 @@ public:
                std::chrono::milliseconds handshakeTimeout);
 
     // Any thread.
-    PrivateLink& Private() { return privateLink; }
+    PrivateLink& Privacy() { return privateLink; }
     // Others may write: the private link (if any) stands, and the announcement is out, so
     // that it is the first thing the peer reads.
     bool ReadyToSend() const { return privateLink.ReadyToSend() && announced.load(); }

@@ -44,7 +44,7 @@ public:
     // before the link is read.
     bool Asked() const { return asked; }
     // With a passphrase for this link: nothing may go out in plain text.
-    bool Private() const { return CurrentMode() != Mode::Plain; }
+    bool UsesPassphrase() const { return CurrentMode() != Mode::Plain; }
     bool Sealing() const { return CurrentMode() == Mode::Sealed; }
     // Sends may go out: no passphrase, or the handshake has ended well.
     bool ReadyToSend() const {

@@ -37,11 +37,11 @@ bool TaskManager::LinkIsPrivate() const {
     enumLinkState state = linkState;
     if (state != LINK_SERVER && state != LINK_CLIENT) return false;
     std::shared_ptr<PeerLink> link = CurrentLink();
-    return link && link->Private().Sealing();
+    return link && link->Privacy().Sealing();
 }
 
 bool TaskManager::WaitForHandshake(PeerLink& link) {
-    PrivateLink& privateLink = link.Private();
+    PrivateLink& privateLink = link.Privacy();
     if (!privateLink.Asked()) return true;
     {
         std::unique_lock<std::mutex> lock(wakeLock);
@@ -84,7 +84,7 @@ bool TaskManager::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
 
 secure::Cipher TaskManager::LinkCipher() const {
     std::shared_ptr<PeerLink> link = CurrentLink();
-    return link ? link->Private().RecordCipher() : secure::Cipher::XChaCha20Poly1305;
+    return link ? link->Privacy().RecordCipher() : secure::Cipher::XChaCha20Poly1305;
 }
 
 void TaskManager::OnCut(PeerLink& link) {

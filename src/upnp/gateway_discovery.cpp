@@ -31,7 +31,7 @@ std::optional<std::string> SearchOnce(const GatewaySearchOptions& options,
         failure = DiscoveryOutcome::kSocketUnusable;
         return std::nullopt;
     }
-    SetStatusText(statusLine, u"ルーターの情報を取得しています");
+    ShowLoginStatus(statusLine, u"ルーターの情報を取得しています");
     if (manager.send(std::string(kSearchDatagram)) == 0) {
         deadline.cancel();
         failure = DiscoveryOutcome::kSocketUnusable;

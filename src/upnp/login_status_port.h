@@ -20,7 +20,7 @@ inline constexpr std::size_t kAddressTitleCapacity = 512;
 
 // Formats into the usual 2,048-unit buffer and shows it in the status line; no window, no text.
 template <typename... Args>
-void SetStatusText(LoginStatusPort* window, WStringView format, const Args&... args) {
+void ShowLoginStatus(LoginStatusPort* window, WStringView format, const Args&... args) {
     if (!window) return;
     window->SetStatusText(Format(kFormatCapacity, format, args...));
 }

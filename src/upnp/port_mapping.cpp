@@ -141,7 +141,7 @@ void FindOwnAddresses(std::string& ownAddressText, std::string& ownIPv6Text) {
 }
 
 void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context) {
-    SetStatusText(loginWindow, u"hostname を取得しています");
+    ShowLoginStatus(loginWindow, u"hostname を取得しています");
     FindOwnAddresses(context.ownAddressText, context.ownIPv6Text);
     auto showTitle = [&] {
         ShowAddressTitle(loginWindow,
@@ -161,13 +161,13 @@ void MapRouterPort(LoginStatusPort* loginWindow, PortMappingContext& context) {
     if (discovery.outcome != DiscoveryOutcome::kFound) return;
     const GatewayLocation& gateway = discovery.gateway;
 
-    SetStatusText(loginWindow, u"グローバルIP を取得しています");
+    ShowLoginStatus(loginWindow, u"グローバルIP を取得しています");
     // A connection that fails here fails every request after it: both loops end at once.
     auto connection = std::make_unique<ControlConnection>(context.soapTimeout);
     connection->Open(gateway.host, gateway.port);
     ReadExternalAddress(*connection, gateway, context.ownAddressText);
 
-    SetStatusText(loginWindow, u"ルータにポート開放命令を送信しています");
+    ShowLoginStatus(loginWindow, u"ルータにポート開放命令を送信しています");
     MappingAnswer answer =
         AddPortMapping(*connection, gateway, InternalClient(*connection), context.linkPort);
     if (answer == MappingAnswer::kNoAnswer) {

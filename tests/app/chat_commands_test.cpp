@@ -23,7 +23,7 @@ public:
         soundOn = on;
         calls.push_back(on ? "sound on" : "sound off");
     }
-    void SetStatusText(const WString& text) override { calls.push_back("status " + Utf8(text)); }
+    void SetOwnStatus(const WString& text) override { calls.push_back("status " + Utf8(text)); }
     WString UserName() const override { return u"みるか"; }
     void ClearLog() override { calls.push_back("clear log"); }
     void SaveLogWithDialog() override { calls.push_back("save log"); }
