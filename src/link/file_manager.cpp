@@ -24,7 +24,10 @@ constexpr std::size_t kBlockBytes = 256 * 1024;
 }  // namespace
 
 void FileManager::OpenBlocked(std::ios::openmode mode) {
-    block.resize(kBlockBytes);
+    // No larger than the file: a folder of ten thousand small files would otherwise clear a
+    // quarter mebibyte for each of them.
+    block.resize(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(fileSize, 1, static_cast<std::int64_t>(kBlockBytes))));
     blockBegin = blockEnd = 0;
     file.open(ToFsPath(path), mode);
 }
