@@ -223,7 +223,7 @@ private:
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
 
-    // The private link's side of the link (task_manager_private.cpp).
+    // The private link's handshake gate (task_manager_handshake.cpp).
     bool WaitForHandshake(PeerLink& link);
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override;
     void OnRecordFailure(PeerLink& link);

@@ -151,7 +151,7 @@ private:
     void LogDiskError(WStringView what, WStringView name);
     // Gives a received file its final name and tells the window; false when it could not.
     bool FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
-    // Verified delivery (verified_delivery.cpp).
+    // Verified delivery (transfer_engine_verify.cpp).
     void OnDigest(const DigestFrame& digest);
     void OnReceipt(const ReceiptFrame& receipt);
     void SendDeliveryFrame(const ExtensionFrame& frame);
@@ -169,7 +169,7 @@ private:
                         const WString& message = WString());
     void CancelAfterDiskError(std::int32_t taskId, TransferDirection direction, WStringView what);
 
-    // Folders (folder_send.cpp, folder_receive.cpp, folder_end.cpp).
+    // Folders (transfer_engine_folder_send.cpp, _folder_receive.cpp, _folder_end.cpp).
     void OfferFolder(const WString& path, int row);
     // Pump thread: offers the folder's next entries while fewer than the limit are in flight.
     void OfferFolderEntries(std::int32_t folderId);
