@@ -268,9 +268,10 @@ void TransferEngine::AbortReception(std::int32_t taskId, WStringView what, WStri
         SilenceReceiveId(taskId);
     }
     LogDiskError(what, name);
-    // The row changes last: once it shows the cancel, the reason is in the log.
-    SendControl(NET_FILE_CANCEL, taskId);
+    // The row changes after the log line (once it shows the cancel, the reason is in the
+    // log) and before the sender hears of it.
     ShowEnded(TransferDirection::Receiving, taskId, WString(kRowCancelled));
+    SendControl(NET_FILE_CANCEL, taskId);
 }
 
 }  // namespace mirka

@@ -74,8 +74,8 @@ void TransferEngine::OnDigest(const DigestFrame& digest) {
                              u"SystemError:: \r\n受信したファイルが送信元の内容と一致しないため、"
                              u"受信を中止しました\r\nファイル名 > %s\r\n",
                              name));
-            SendDeliveryFrame(EncodeReceipt({digest.taskId, ReceiptResult::Failed}));
             ShowEnded(TransferDirection::Receiving, digest.taskId, WString(kRowUnverified));
+            SendDeliveryFrame(EncodeReceipt({digest.taskId, ReceiptResult::Failed}));
             return;
     }
 }
@@ -121,9 +121,9 @@ void TransferEngine::OnReceipt(const ReceiptFrame& receipt) {
                      u"SystemError:: \r\n相手が受信したファイルの内容が一致しないため、"
                      u"送信を中止しました\r\nファイル名 > %s\r\n",
                      name));
+    ShowEnded(TransferDirection::Sending, receipt.taskId, WString(kRowUnverified));
     // A send that could not open its file again tells the peer, which waits for data.
     if (receipt.result == ReceiptResult::SendAgain) SendControl(NET_FILE_CANCEL, receipt.taskId);
-    ShowEnded(TransferDirection::Sending, receipt.taskId, WString(kRowUnverified));
 }
 
 std::vector<std::pair<std::int32_t, WString>> TransferEngine::TakeOverdueSends() {
