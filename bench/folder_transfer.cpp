@@ -111,9 +111,7 @@ Figures LinkCopy(const fs::path& folder, const fs::path& inbox, int facts[2]) {
             mirka::TaskManager client(&values);
             client.ownerWindow = &window;
             client.SetCapabilities(mirka::kKnownCapabilities);
-            mirka::test::MessageRecorder quiet;  // refusals until the server listens
-            while (!client.ConnectToServer("127.0.0.1", port))
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            mirka::bench::ConnectWhenListening(client, port);
             client.sendWait = 1;
             client.sendBufSize = 1 << 20;
             int row = window.Transfers().AddTransferRow(mirka::FromFsPath(folder));

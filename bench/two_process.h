@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_support.h"
+#include "link/task_manager.h"
+#include "support/recorders.h"
 
 // Two processes on loopback, as two copies of the program: the receiving side runs in a
 // child made before any thread exists, the sending side here.
@@ -87,6 +90,13 @@ inline double WaitForCpu(pid_t pid) {
     wait4(pid, &status, 0, &usage);
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
            usage.ru_stime.tv_usec / 1e6;
+}
+
+// Connects the client to a server in the other process once that one listens.
+inline void ConnectWhenListening(TaskManager& client, std::uint16_t port) {
+    test::MessageRecorder quiet;  // refusals until the server listens
+    while (!client.ConnectToServer("127.0.0.1", port))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 }  // namespace mirka::bench

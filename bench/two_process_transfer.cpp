@@ -189,9 +189,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             client.SetCapabilities(capabilities);
             client.SetPassphrase(passphrase);
             client.OfferAes(aes);
-            mirka::test::MessageRecorder quiet;  // refusals until the server listens
-            while (!client.ConnectToServer("127.0.0.1", port))
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            mirka::bench::ConnectWhenListening(client, port);
             client.sendWait = 1;
             client.sendBufSize = 1 << 20;
             int row = window.Transfers().AddTransferRow(mirka::FromFsPath(from));

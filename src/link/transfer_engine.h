@@ -203,6 +203,10 @@ private:
     bool OnFolderReceipt(const ReceiptFrame& receipt);
     // A received folder stopped by a bad entry: one log line, the folder ends.
     void RefuseFolderEntry(std::int32_t folderId, WStringView reason, WStringView path);
+    void PauseFolderLocked(SendingFolder& folder, bool pause);  // tasksLock held
+    // A folder's bytes moved: its files done and what its running files moved; tasksLock held.
+    std::int64_t MovedLocked(const SendingFolder& folder) const;
+    std::int64_t MovedLocked(const ReceivingFolder& folder) const;
     std::vector<TransferFigures> FolderFiguresLocked() const;  // tasksLock held
     void SampleFolderRatesLocked();
     // Sends and folders whose receipt is overdue; tasksLock held.

@@ -204,15 +204,10 @@ bool TransferEngine::ApplyFolderStatus(std::int32_t folderId, enumFileSendStatus
         if (sending ? !sendFolders.count(folderId) : !receiveFolders.count(folderId)) return false;
         if (status == FILE_PAUSE || status == FILE_RESEND) {
             if (sending) {
-                SendingFolder& folder = sendFolders[folderId];
-                folder.paused = pause;
-                for (std::int32_t id : folder.running) {
-                    auto it = sendTasks.find(id);
-                    if (it != sendTasks.end()) it->second->PauseOrResume(pause);
-                }
+                PauseFolderLocked(sendFolders.at(folderId), pause);
             } else if (pause) {
                 // Everything received so far is on the disk for a resume after the pause.
-                for (const auto& [id, member] : receiveFolders[folderId].running) {
+                for (const auto& [id, member] : receiveFolders.at(folderId).running) {
                     auto it = receiveTasks.find(id);
                     if (it != receiveTasks.end()) it->second->Flush();
                 }
@@ -248,13 +243,8 @@ void TransferEngine::OnFolderControl(std::uint16_t code, std::int32_t folderId) 
         auto sent = sendFolders.find(folderId);
         sending = sent != sendFolders.end();
         receiving = receiveFolders.count(folderId) != 0;
-        if (sending && (code == NET_FILE_PAUSE || code == NET_FILE_RESEND)) {
-            sent->second.paused = pause;
-            for (std::int32_t id : sent->second.running) {
-                auto it = sendTasks.find(id);
-                if (it != sendTasks.end()) it->second->PauseOrResume(pause);
-            }
-        }
+        if (sending && (code == NET_FILE_PAUSE || code == NET_FILE_RESEND))
+            PauseFolderLocked(sent->second, pause);
     }
     switch (code) {
         case NET_FILE_CANCEL:
@@ -276,43 +266,58 @@ void TransferEngine::OnFolderControl(std::uint16_t code, std::int32_t folderId) 
     }
 }
 
+void TransferEngine::PauseFolderLocked(SendingFolder& folder, bool pause) {
+    folder.paused = pause;
+    for (std::int32_t id : folder.running) {
+        auto it = sendTasks.find(id);
+        if (it != sendTasks.end()) it->second->PauseOrResume(pause);
+    }
+}
+
+std::int64_t TransferEngine::MovedLocked(const SendingFolder& folder) const {
+    std::int64_t moved = folder.progress.bytesDone;
+    for (std::int32_t id : folder.running) {
+        auto it = sendTasks.find(id);
+        if (it != sendTasks.end()) moved += it->second->transferred;
+    }
+    return moved;
+}
+
+std::int64_t TransferEngine::MovedLocked(const ReceivingFolder& folder) const {
+    std::int64_t moved = folder.progress.bytesDone;
+    for (const auto& [id, member] : folder.running) {
+        auto it = receiveTasks.find(id);
+        if (it != receiveTasks.end()) moved += it->second->transferred;
+    }
+    return moved;
+}
+
 std::vector<TransferFigures> TransferEngine::FolderFiguresLocked() const {
     std::vector<TransferFigures> figures;
-    auto add = [&](TransferDirection direction, std::int32_t id, const FolderProgress& progress,
-                   const auto& table, const auto& members) {
-        std::int64_t moved = progress.bytesDone;
-        for (const auto& member : members) {
-            std::int32_t memberId;
-            if constexpr (std::is_same_v<std::decay_t<decltype(member)>, std::int32_t>)
-                memberId = member;
-            else
-                memberId = member.first;
-            auto it = table.find(memberId);
-            if (it != table.end()) moved += it->second->transferred;
-        }
-        figures.push_back({direction, id, moved, progress.totalBytes, progress.rate,
+    auto add = [&](TransferDirection direction, std::int32_t id, const auto& folder) {
+        const FolderProgress& progress = folder.progress;
+        figures.push_back({direction, id, MovedLocked(folder), progress.totalBytes, progress.rate,
                            progress.filesDone, progress.filesTotal});
     };
-    for (const auto& [id, folder] : sendFolders)
-        add(TransferDirection::Sending, id, folder.progress, sendTasks, folder.running);
-    for (const auto& [id, folder] : receiveFolders)
-        add(TransferDirection::Receiving, id, folder.progress, receiveTasks, folder.running);
+    for (const auto& [id, folder] : sendFolders) add(TransferDirection::Sending, id, folder);
+    for (const auto& [id, folder] : receiveFolders) add(TransferDirection::Receiving, id, folder);
     return figures;
 }
 
 void TransferEngine::SampleFolderRatesLocked() {
     auto now = std::chrono::steady_clock::now();
-    for (const TransferFigures& f : FolderFiguresLocked()) {
-        FolderProgress& progress = f.direction == TransferDirection::Sending
-                                       ? sendFolders[f.taskId].progress
-                                       : receiveFolders[f.taskId].progress;
+    auto sample = [&](auto& folder) {
+        FolderProgress& progress = folder.progress;
         std::chrono::duration<double> elapsed = now - progress.sampledAt;
-        if (elapsed.count() < 0.5) continue;
+        if (elapsed.count() < 0.5) return;
+        std::int64_t moved = MovedLocked(folder);
         progress.rate = static_cast<std::uint32_t>(std::max<double>(
-            1.0, static_cast<double>(f.transferred - progress.sampledBytes) / elapsed.count()));
-        progress.sampledBytes = f.transferred;
+            1.0, static_cast<double>(moved - progress.sampledBytes) / elapsed.count()));
+        progress.sampledBytes = moved;
         progress.sampledAt = now;
-    }
+    };
+    for (auto& [id, folder] : sendFolders) sample(folder);
+    for (auto& [id, folder] : receiveFolders) sample(folder);
 }
 
 std::vector<std::int32_t> TransferEngine::TakeOverdueFoldersLocked() {

@@ -109,8 +109,7 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
     if (reason.empty()) {
         // A folder whose transfer was cut goes on where it stands: its partial tree keeps
         // the temporary name, and what is already there is proven, not sent again.
-        for (int i = -1; i < ReceivePaths::kClashCandidates && !folder.reservation.Path().size();
-             ++i) {
+        for (int i = -1; i < ReceivePaths::kClashCandidates && folder.rootName.empty(); ++i) {
             WString root = (i < 0 ? folder.name : ReceivePaths::ClashName(folder.name, i)) +
                            WString(ReceivePaths::kTemporarySuffix);
             if (FactsOf(receiveFolder + root).kind != PathFacts::Kind::Folder) continue;
@@ -249,7 +248,8 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
                                          FolderMember member) {
     WStringView reason;
     bool folderGone = false;
-    std::string quoted;
+    std::unique_ptr<FileManager> entry;
+    std::int64_t offset = 0;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveFolders.find(folderId);
@@ -272,36 +272,45 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
             } else {
                 // What is there already is taken up: a file received whole is proven by the
                 // digest and not sent again, a shorter one goes on, a longer one starts over.
-                std::int64_t offset =
-                    leaf.kind == ContainedFolder::Leaf::RegularFile && leaf.size <= member.size
-                        ? leaf.size
-                        : 0;
-                auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
+                if (leaf.kind == ContainedFolder::Leaf::RegularFile && leaf.size <= member.size)
+                    offset = leaf.size;
+                entry = std::make_unique<FileManager>(TransferDirection::Receiving);
                 entry->fileSize = member.size;
                 entry->folderId = folderId;
                 entry->verify = true;
                 entry->path = path;
                 entry->reservation = std::move(*held);
-                if (entry->OpenForReceive(offset)) {
-                    record.offset = offset;
-                    receiveTasks.emplace(record.taskId, std::move(entry));
-                    folder.running.emplace(record.taskId, std::move(member));
-                } else {
-                    reason = u"ファイルを作れない";
-                }
             }
         }
-        if (folderGone || !reason.empty()) {
+    }
+    // Opened without the lock: a kept part is hashed here, which may take a while. Only this
+    // thread takes the folder's entries and files, so nothing of the folder moves meanwhile
+    // but its end by the user, which the second look below catches.
+    if (entry && !entry->OpenForReceive(offset)) {
+        entry.reset();
+        reason = u"ファイルを作れない";
+    }
+    std::string quoted;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = receiveFolders.find(folderId);
+        if (entry && it != receiveFolders.end()) {
+            receiveTasks.emplace(record.taskId, std::move(entry));
+            it->second.running.emplace(record.taskId, std::move(member));
+        } else {
+            folderGone = folderGone || it == receiveFolders.end();
             SilenceReceiveId(record.taskId);
             for (const WString& part : member.components) quoted += ToUtf8(part) + "/";
             if (!quoted.empty()) quoted.pop_back();
         }
     }
     if (folderGone || !reason.empty()) {
+        entry.reset();  // closes the file before the folder's tree may go
         SendControl(NET_FILE_CANCEL, record.taskId);
         if (!folderGone) RefuseFolderEntry(folderId, reason, Quoted(quoted));
         return true;
     }
+    record.offset = offset;
     FrameHeader header;
     header.code = NET_FILE_ACCEPT;
     auto reply = record.Encode();

@@ -196,18 +196,8 @@ TEST(Folders, APeerWithoutFoldersGetsNothingAndTheUserOneLine) {
 }
 
 // A raw peer that announces folders and sends what it likes.
-struct HostileSender {
-    HostileSender() {
-        values.SetReceiveFolder(inbox.WithSeparator());
-        manager.SetCapabilities(kKnownCapabilities);
-        manager.ownerWindow = &window;
-        std::uint16_t port = peer.Listen();
-        std::thread accepter([&] { peer.Accept(); });
-        linked = manager.ConnectToServer("127.0.0.1", port);
-        accepter.join();
-        auto announcement = EncodeCapabilities(kKnownCapabilities);
-        peer.Send({announcement.begin(), announcement.end()});
-    }
+struct HostileSender : test::AnnouncingRawPeer {
+    HostileSender() { values.SetReceiveFolder(inbox.WithSeparator()); }
     void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
     // A folder of one file at `path`, its offer and its data.
     void SendFolder(std::int32_t id, const std::string& name, const std::string& path,
@@ -233,11 +223,6 @@ struct HostileSender {
     }
     test::TempFolder inbox;
     test::TempFolder outside;
-    ProgramValues values;
-    test::WindowRecorder window;
-    TaskManager manager{&values};
-    FakePeer peer;
-    bool linked = false;
 };
 
 TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
@@ -295,18 +280,9 @@ TEST(Folders, HostilePathsNeverLeaveTheReceiveFolder) {
 
 TEST(Folders, AReceiptBeforeTheFilesAreProvenCompletesNothing) {
     // A raw receiver that announces folders and answers the folder's offer with a receipt.
-    FakePeer peer;
-    std::uint16_t port = peer.Listen();
-    ProgramValues values;
-    test::WindowRecorder window;
-    TaskManager manager(&values);
-    manager.ownerWindow = &window;
-    manager.SetCapabilities(kKnownCapabilities);
-    std::thread accepter([&] { peer.Accept(); });
-    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
-    accepter.join();
-    auto announcement = EncodeCapabilities(kKnownCapabilities);
-    peer.Send({announcement.begin(), announcement.end()});
+    test::AnnouncingRawPeer side;
+    ASSERT_TRUE(side.linked);
+    auto& [values, window, manager, peer, linked] = side;
     std::vector<std::uint8_t> bytes;
     ASSERT_TRUE(peer.Read(bytes, FrameHeader::kBytes));
     test::TempFolder outbox;

@@ -4,8 +4,10 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "link/delivery_frames.h"
 #include "link/file_record.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
@@ -59,6 +61,26 @@ struct TransferPair : LinkedPair {
     TempFolder outbox;
     TempFolder inbox;
     TempFolder clientInbox;
+};
+
+// A manager linked as the client to a raw peer, both announcing every capability of this
+// program; the manager's own announcement is left for the peer to read.
+struct AnnouncingRawPeer {
+    AnnouncingRawPeer() {
+        manager.SetCapabilities(kKnownCapabilities);
+        manager.ownerWindow = &window;
+        std::uint16_t port = peer.Listen();
+        std::thread accepter([&] { peer.Accept(); });
+        linked = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+        auto announcement = EncodeCapabilities(kKnownCapabilities);
+        peer.Send({announcement.begin(), announcement.end()});
+    }
+    ProgramValues values;
+    WindowRecorder window;
+    TaskManager manager{&values};
+    FakePeer peer;
+    bool linked = false;
 };
 
 }  // namespace mirka::test

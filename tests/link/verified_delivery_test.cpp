@@ -67,17 +67,7 @@ TEST(VerifiedDelivery, AResumeIsProvenAndAStaleOneFetchedAgain) {
 }
 
 // A raw peer that announces verified delivery, takes a file and never sends a receipt.
-struct SilentReceiver {
-    SilentReceiver() {
-        std::uint16_t port = peer.Listen();
-        manager.SetCapabilities(kKnownCapabilities);
-        manager.ownerWindow = &window;
-        std::thread accepter([&] { peer.Accept(); });
-        linked = manager.ConnectToServer("127.0.0.1", port);
-        accepter.join();
-        auto announcement = EncodeCapabilities(kKnownCapabilities);
-        peer.Send({announcement.begin(), announcement.end()});
-    }
+struct SilentReceiver : test::AnnouncingRawPeer {
     // The announcement, then an offer answered with an accept at 0 and all the data.
     bool TakeFile(std::size_t size) {
         std::vector<std::uint8_t> bytes;
@@ -117,11 +107,6 @@ struct SilentReceiver {
         });
     }
     test::TempFolder folder;
-    ProgramValues values;
-    test::WindowRecorder window;
-    TaskManager manager{&values};
-    FakePeer peer;
-    bool linked = false;
 };
 
 TEST(VerifiedDelivery, WithoutAReceiptASendIsNeverCalledComplete) {
