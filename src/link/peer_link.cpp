@@ -46,11 +46,14 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
     // another thread writes.
     boost::system::error_code error;
     socket.native_non_blocking(true, error);
-    LimitUnsentBytes(socket.native_handle(), kUnsentBytes);
-    // Every write is whole frames, so nothing is gained by holding a small one back until the
-    // last segment is acknowledged: an answer (an accept, a receipt, a chat line) goes at once.
-    // The bytes on the wire stay the same; only how they are cut into segments changes.
-    socket.set_option(asio::ip::tcp::no_delay(true), error);
+    if (shortQueues) {
+        LimitUnsentBytes(socket.native_handle(), kUnsentBytes);
+        // Every write is whole frames, so nothing is gained by holding a small one back until
+        // the last segment is acknowledged: an answer (an accept, a receipt, a chat line) goes
+        // at once. The bytes on the wire stay the same; only how they are cut into segments
+        // changes.
+        socket.set_option(asio::ip::tcp::no_delay(true), error);
+    }
     auto hello = privateLink.Begin(role, passphrase, handshakeFlags);
     WriteTurn turn(*this);
     if (!hello) {
@@ -148,6 +151,7 @@ void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
 }
 
 void PeerLink::SizeReceiveWindow() {
+    if (!shortQueues) return;
     auto now = std::chrono::steady_clock::now();
     auto elapsed = now - lastLook;
     if (elapsed < ReceiveWindowSizer::kLookInterval) return;

@@ -69,6 +69,10 @@ public:
 
     // Window thread, before Begin: the socket to accept or connect on.
     boost::asio::ip::tcp::socket& Socket() { return socket; }
+    // Window thread, before Begin: whether the link keeps the queues on both ends short (the
+    // default), so that a chat line never waits behind megabytes of file data. Off, the
+    // system sizes them alone, as the program used to; the benchmarks compare the two.
+    void SetShortQueues(bool on) { shortQueues = on; }
     // Window thread, once: readies the private link and sends its hello. `capabilities`, when
     // not zero, are announced first thing on the link: at once on a plain link, as the first
     // record once a private link stands.
@@ -178,6 +182,7 @@ private:
     boost::asio::ip::tcp::socket socket;
     PrivateLink privateLink;
     std::uint32_t ownCapabilities = 0;  // fixed in Begin
+    bool shortQueues = true;            // fixed in Begin
     std::atomic<std::uint32_t> peerCapabilities{0};
     std::atomic<bool> peerAnnounced{false};
     const std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();

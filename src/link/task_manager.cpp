@@ -88,7 +88,9 @@ void TaskManager::SetLinkState(enumLinkState state) {
 
 std::shared_ptr<PeerLink> TaskManager::NewLink() {
     PeerLinkOwner& owner = *this;
-    return std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
+    auto link = std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
+    link->SetShortQueues(shortQueues);
+    return link;
 }
 
 std::shared_ptr<PeerLink> TaskManager::CurrentLink() const {

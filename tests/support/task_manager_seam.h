@@ -21,6 +21,9 @@ public:
     static std::int32_t NextTaskId(TaskManager& manager) { return manager.transfers.NextTaskId(); }
     // The rows' figures now, rather than at the pump's next second.
     static void RefreshTransfers(TaskManager& manager) { manager.transfers.RefreshTransfers(); }
+    // The next links leave their queues to the system, as the program once did (benchmarks
+    // measure what keeping them short costs). Before StartServer or ConnectToServer.
+    static void LeaveQueuesToTheSystem(TaskManager& manager) { manager.shortQueues = false; }
 };
 
 }  // namespace mirka
