@@ -233,7 +233,31 @@ bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState
     // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
     link->Start(keepAliveInterval, handshakeTimeout);
-    return WaitForHandshake(*link);
+    return gate.WaitForHandshake(*link, handshakeTimeout);
+}
+
+void TaskManager::WaitForChange(const std::function<bool()>& done,
+                                std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> lock(wakeLock);
+    wake.wait_for(lock, patience, [&] { return done() || linkState == LINK_CLOSED; });
+}
+
+void TaskManager::SetPassphrase(const WString& text) {
+    WipeText(passphrase);
+    passphrase = text;
+}
+
+bool TaskManager::LinkIsPrivate() const {
+    // A closed link is no longer shown as encrypted, whatever its records were.
+    enumLinkState state = linkState;
+    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link && link->Privacy().Sealing();
+}
+
+secure::Cipher TaskManager::LinkCipher() const {
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link ? link->Privacy().RecordCipher() : secure::Cipher::XChaCha20Poly1305;
 }
 
 void TaskManager::IoThreadMain() {
@@ -280,10 +304,10 @@ void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
             CloseIfCurrent(link);
             break;
         case Failure::Cut:
-            OnCut(link);
+            gate.OnCut(link);
             break;
         case Failure::RecordFailed:
-            OnRecordFailure(link);
+            gate.OnRecordFailure(link);
             break;
         case Failure::HandlerFailed:
             if (IsCurrent(link))
@@ -359,9 +383,9 @@ bool TaskManager::ReadPayload(void* destination, std::size_t n) {
     if (!ioLink) return false;
     if (ioLink->ReadPayload(destination, n)) return true;
     if (ioLink->Stream().RecordFailed()) {
-        OnRecordFailure(*ioLink);
+        gate.OnRecordFailure(*ioLink);
     } else if (ioLink->WasCut()) {
-        OnCut(*ioLink);
+        gate.OnCut(*ioLink);
     }
     return false;
 }

@@ -25,6 +25,7 @@
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
+#include "link/handshake_gate.h"
 #include "link/peer_link.h"
 #include "link/receive_stream.h"
 #include "link/thread_check.h"
@@ -56,14 +57,16 @@ enum enumLinkState : std::int32_t {
 //   link has stopped reading and the pump has left its pass; every other writer (I/O thread,
 //   pump, Disconnect) only sets CLOSED, and the exchange in SetLinkState tells the window of
 //   that change once. So no two writers ever disagree on a value.
+// - The handshake gate (HandshakeGate) keeps no state of its own; it runs on the threads
+//   that call it, as its header says.
 // `ThreadCheck` asserts the I/O and pump sides in debug builds.
 //
 // The link manager: the current link to the peer (a PeerLink, new for each connection), the
 // I/O thread that reads frames and runs the timers for the manager's whole life, the pump
 // thread that runs queued sends and drives the file senders, and the command queue through
 // which the window thread asks for anything to be sent. The file transfers are its
-// TransferEngine's.
-class TaskManager : private PeerLinkOwner, private TransferLink {
+// TransferEngine's, the private link's handshake its HandshakeGate's.
+class TaskManager : private PeerLinkOwner, private TransferLink, private GateOwner {
 public:
     using Command = std::function<void(int)>;
 
@@ -183,6 +186,7 @@ private:
     // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
     bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
+    void CloseLink() override { SetLinkState(LINK_CLOSED); }
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
@@ -206,10 +210,13 @@ private:
     bool BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state);
     std::shared_ptr<PeerLink> NewLink();
     std::shared_ptr<PeerLink> CurrentLink() const;
-    bool IsCurrent(const PeerLink& link) const;
+    bool IsCurrent(const PeerLink& link) const override;
     // A link's failure closes the manager's link only while it is the current one.
     // True when this call closed it.
-    bool CloseIfCurrent(const PeerLink& link);
+    bool CloseIfCurrent(const PeerLink& link) override;
+    // GateOwner: the window thread waits on the workers' wake.
+    void WaitForChange(const std::function<bool()>& done,
+                       std::chrono::milliseconds patience) override;
 
     // I/O thread: what the current link reports.
     bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) override;
@@ -217,18 +224,14 @@ private:
     void OnLinkFailure(PeerLink& link, Failure failure) override;
     void OnLinkEnded(PeerLink& link) override;
     void OnFramesQueued() override;
+    bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override {
+        return gate.OnHandshakeStep(link, outcome);
+    }
     // Handles one frame; false when the link must stop reading.
     bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
     // TransferLink: both sides announced these capabilities on this link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
-
-    // The private link's handshake gate (task_manager_handshake.cpp).
-    bool WaitForHandshake(PeerLink& link);
-    bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override;
-    void OnRecordFailure(PeerLink& link);
-    // A sealed link ended without the peer's final record: the user hears it was cut.
-    void OnCut(PeerLink& link);
 
     bool OnChatLine(const FrameHeader& header);
     bool OnStatusMessage(const FrameHeader& header);
@@ -274,8 +277,10 @@ private:
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
 
-    // The file transfers; after the values and the window slot it uses.
+    // The file transfers and the handshake gate; after the values, the window slot and the
+    // thread check they use.
     TransferEngine transfers{*this, ownerWindow, *values};
+    HandshakeGate gate{*this, ownerWindow, ioThreadCheck};
 
     std::thread ioThread;
     std::thread pumpThread;
