@@ -8,6 +8,7 @@
 #include "link/connector.h"
 #include "link/delivery_frames.h"
 #include "link/dual_stack_listener.h"
+#include "link/link_payload.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -289,12 +290,8 @@ bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& e
 
 bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) {
     ioThreadCheck.Assert();
-    ioLink = &link;
-    struct Detach {
-        TaskManager* manager;
-        ~Detach() { manager->ioLink = nullptr; }
-    } detach{this};
-    return Dispatch(header, raw);
+    LinkPayload payload(link, gate);
+    return Dispatch(link, header, raw, payload);
 }
 
 void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
@@ -336,14 +333,18 @@ void TaskManager::OnFramesQueued() {
     wake.notify_all();
 }
 
-bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
+bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                           FramePayload& payload) {
+    auto shares = [&link](std::uint32_t bits) {
+        return (link.SharedCapabilities() & bits) == bits;
+    };
     bool ok = true;
     switch (header.code) {
         case NET_CHAT:
-            ok = OnChatLine(header);
+            ok = OnChatLine(header, payload);
             break;
         case NET_STATUS:
-            ok = OnStatusMessage(header);
+            ok = OnStatusMessage(header, payload);
             break;
         case NET_DISCONNECT:
             OnDisconnectReceived();
@@ -355,50 +356,28 @@ bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
         case NET_FILE_DELETE:
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
-            ok = transfers.OnFileFrame(header);
+            ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
-            if (auto bits = DecodeCapabilities(raw)) ioLink->SetPeerCapabilities(*bits);
+            if (auto bits = DecodeCapabilities(raw)) link.SetPeerCapabilities(*bits);
             break;
         case kDigestCode:
         case kReceiptCode:
             // Only between two copies that both announced it; otherwise skipped as unknown.
-            if (Shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
+            if (shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
             break;
         case kFolderOfferCode:
         case kFolderEntryCode:
         case kFolderEndCode:
             // Folder frames carry a payload: read only where both sides announced folders.
-            if (Shares(kFolders | kVerifiedDelivery)) ok = transfers.OnFolderFrame(header, raw);
+            if (shares(kFolders | kVerifiedDelivery))
+                ok = transfers.OnFolderFrame(header, raw, payload);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
     }
     if (!ok) SetLinkState(LINK_CLOSED);  // a payload that could not be read ends the link
     return ok;
-}
-
-bool TaskManager::ReadPayload(void* destination, std::size_t n) {
-    ioThreadCheck.Assert();
-    if (!ioLink) return false;
-    if (ioLink->ReadPayload(destination, n)) return true;
-    if (ioLink->Stream().RecordFailed()) {
-        gate.OnRecordFailure(*ioLink);
-    } else if (ioLink->WasCut()) {
-        gate.OnCut(*ioLink);
-    }
-    return false;
-}
-
-const std::uint8_t* TaskManager::BufferedPayload(std::size_t n) {
-    ioThreadCheck.Assert();
-    if (!ioLink || ioLink->Stream().Available() < n) return nullptr;
-    return ioLink->Stream().Data();
-}
-
-void TaskManager::ConsumePayload(std::size_t n) {
-    ioThreadCheck.Assert();
-    if (ioLink) ioLink->Stream().Consume(n);
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
@@ -408,25 +387,18 @@ bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
 bool TaskManager::WriteToPeer(const std::vector<asio::const_buffer>& parts, PeerLink::Last last) {
     enumLinkState state = linkState;
     if (state != LINK_SERVER && state != LINK_CLIENT) return false;
-    PeerLink::WriteResult result;
-    if (ioThreadCheck.OnThread()) {
-        // The I/O thread answers the frame it handles, and never waits on the socket.
-        if (!ioLink) return false;
-        result = ioLink->Send(parts);
-        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*ioLink);
-    } else {
-        // The copy keeps the link for the write, even if a new link replaces it meanwhile.
-        std::shared_ptr<PeerLink> link = CurrentLink();
-        if (!link) return false;
-        result = link->Write(parts, last);
-        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
-    }
+    // The copy keeps the link for the write, even if a new link replaces it meanwhile. On the
+    // I/O thread it is the link whose frame is being answered.
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    if (!link) return false;
+    // The I/O thread never waits on the socket.
+    PeerLink::WriteResult result =
+        ioThreadCheck.OnThread() ? link->Send(parts) : link->Write(parts, last);
+    if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
     return result == PeerLink::WriteResult::Done;
 }
 
 bool TaskManager::Shares(std::uint32_t capabilities) const {
-    if (ioThreadCheck.OnThread() && ioLink)
-        return (ioLink->SharedCapabilities() & capabilities) == capabilities;
     std::shared_ptr<PeerLink> link = CurrentLink();
     return link && (link->SharedCapabilities() & capabilities) == capabilities;
 }

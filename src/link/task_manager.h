@@ -25,6 +25,7 @@
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
+#include "link/frame_payload.h"
 #include "link/handshake_gate.h"
 #include "link/peer_link.h"
 #include "link/receive_stream.h"
@@ -47,8 +48,11 @@ enum enumLinkState : std::int32_t {
 // Threads of the link, and who writes what:
 // - The window thread calls the public members. It never takes the task table's lock: the
 //   pump sends the rows' figures, and every row and log change arrives as a posted fact.
-// - The I/O thread owns the current PeerLink's reading (`ioLink`), the timers, and every
-//   frame from the peer: offers, data and controls change the transfer engine's tables.
+// - The I/O thread owns the current PeerLink's reading, the timers, and every frame from the
+//   peer: offers, data and controls change the transfer engine's tables. A handler reads its
+//   frame's payload through the FramePayload it is handed, and its answers go to the current
+//   link, which is the one being handled: BeginLink replaces it only once it has stopped
+//   reading. The I/O thread never waits on the socket (PeerLink::Send).
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
 //   the senders and writes between the I/O thread's reads (PeerLink's write turn).
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
@@ -166,22 +170,13 @@ public:
     std::atomic<std::uint16_t> sendWait{kDefaultSendWait};
     std::atomic<std::int32_t> sendBufSize{kDefaultSendBufSize};
 
-protected:
-    // Any thread: writes one frame (header and payload parts) as a unit with respect to other
-    // frames. A failed write closes the link.
-    using TransferLink::WriteFrame;
-    // I/O thread: blocking read of exactly n payload bytes of the frame being handled.
-    bool ReadPayload(void* destination, std::size_t n) override;
-    void AppendLog(const CharFormat* style, WStringView text);
-
 private:
     // Tests reach a few more things through this one class (tests/support).
     friend class TaskManagerTestSeam;
     // Any thread: ends a StartServer that is still waiting for its peer.
     void CancelServerWait();
-    // TransferLink: the engine's way to the peer. I/O thread: the frame being handled.
-    const std::uint8_t* BufferedPayload(std::size_t n) override;
-    void ConsumePayload(std::size_t n) override;
+    void AppendLog(const CharFormat* style, WStringView text);
+    // TransferLink: the engine's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed
     // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
@@ -227,14 +222,15 @@ private:
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override {
         return gate.OnHandshakeStep(link, outcome);
     }
-    // Handles one frame; false when the link must stop reading.
-    bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
-    // TransferLink: both sides announced these capabilities on this link.
+    // Handles one frame of `link`; false when the link must stop reading.
+    bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                  FramePayload& payload);
+    // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
 
-    bool OnChatLine(const FrameHeader& header);
-    bool OnStatusMessage(const FrameHeader& header);
+    bool OnChatLine(const FrameHeader& header, FramePayload& payload);
+    bool OnStatusMessage(const FrameHeader& header, FramePayload& payload);
     void OnDisconnectReceived();
 
     ProgramValues ownValues;
@@ -252,9 +248,6 @@ private:
     std::shared_ptr<PeerLink> currentLink;
     std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
-
-    // I/O thread: the link whose frame is being handled.
-    PeerLink* ioLink = nullptr;
 
     std::u16string passphrase;                                  // window thread
     std::uint32_t capabilities = 0;                             // window thread

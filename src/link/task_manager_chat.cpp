@@ -87,14 +87,14 @@ void TaskManager::SendDisconnectRequest(int) {
     WriteToPeer({asio::buffer(bytes)}, PeerLink::Last::Yes);
 }
 
-bool TaskManager::OnChatLine(const FrameHeader& header) {
+bool TaskManager::OnChatLine(const FrameHeader& header, FramePayload& payload) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return false;
     std::uint8_t style[CharFormat::kBytes];
-    if (!ReadPayload(style, sizeof style)) return false;
+    if (!payload.Read(style, sizeof style)) return false;
     // The text is followed by a zero unit; an odd last byte becomes a unit of its own.
     std::vector<std::uint8_t> bytes(n + 2, 0);
-    if (!ReadPayload(bytes.data(), n)) return false;
+    if (!payload.Read(bytes.data(), n)) return false;
     WString text = DecodeUtf16Le(bytes.data(), (n + 1) & ~1u);
     text.resize(std::min(text.size(), text.find(u'\0')));
     CharFormat font = CharFormat::Decode(style);
@@ -103,15 +103,15 @@ bool TaskManager::OnChatLine(const FrameHeader& header) {
     return true;
 }
 
-bool TaskManager::OnStatusMessage(const FrameHeader& header) {
+bool TaskManager::OnStatusMessage(const FrameHeader& header, FramePayload& payload) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return false;
     std::vector<std::uint8_t> bytes(n, 0);
-    if (!ReadPayload(bytes.data(), n)) return false;
+    if (!payload.Read(bytes.data(), n)) return false;
     WString text = DecodeUtf16Le(bytes.data(), n & ~1u);
     text.resize(std::min(text.size(), text.find(u'\0')));
     std::uint8_t name[kSenderNameBytes];
-    if (!ReadPayload(name, sizeof name)) return false;
+    if (!payload.Read(name, sizeof name)) return false;
     WString title = Format(kFormatCapacity, u"%s - ", WStringView(kProgramTitle)) +
                     WithoutPrivacyMark(GetUtf16Field(name, sizeof name));
     if (auto window = ownerWindow.Borrow()) {
