@@ -341,13 +341,13 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
     bool ok = true;
     switch (header.code) {
         case NET_CHAT:
-            ok = OnChatLine(header, payload);
+            ok = chat.OnChatLine(header, payload);
             break;
         case NET_STATUS:
-            ok = OnStatusMessage(header, payload);
+            ok = chat.OnStatusMessage(header, payload);
             break;
         case NET_DISCONNECT:
-            OnDisconnectReceived();
+            chat.OnDisconnectReceived();
             return false;
         case NET_FILE_OFFER:
         case NET_FILE_ACCEPT:
@@ -428,6 +428,18 @@ void TaskManager::PostCommand(Command command) {
         wakePending = true;
     }
     wake.notify_all();
+}
+
+void TaskManager::Disconnect() {
+    // The request is this link's: should the pump not get to it before the link closes, it
+    // must not end the next link instead.
+    std::weak_ptr<PeerLink> closing = CurrentLink();
+    PostCommand([this, closing](int) {
+        auto link = closing.lock();
+        if (link && IsCurrent(*link)) chat.SendDisconnectRequest();
+    });
+    std::this_thread::sleep_for(disconnectPause);
+    SetLinkState(LINK_CLOSED);
 }
 
 void TaskManager::QueueKeepAlive() {

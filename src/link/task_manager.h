@@ -22,6 +22,7 @@
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
+#include "link/chat_channel.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
@@ -34,9 +35,6 @@
 #include "link/window_port.h"
 
 namespace mirka {
-
-// Received chat and status texts above this are taken for a broken stream: the link closes.
-inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
 
 enum enumLinkState : std::int32_t {
     LINK_IDLE = 0,
@@ -55,22 +53,26 @@ enum enumLinkState : std::int32_t {
 //   reading. The I/O thread never waits on the socket (PeerLink::Send).
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
 //   the senders and writes between the I/O thread's reads (PeerLink's write turn).
+// - The chat channel (ChatChannel) and the handshake gate (HandshakeGate) keep no state of
+//   their own; they run on the threads that call them, as their headers say.
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
 //   only the I/O thread and the pump take it, briefly.
 // - `linkState` is one atomic. Only BeginLink makes it SERVER or CLIENT, after the previous
 //   link has stopped reading and the pump has left its pass; every other writer (I/O thread,
 //   pump, Disconnect) only sets CLOSED, and the exchange in SetLinkState tells the window of
 //   that change once. So no two writers ever disagree on a value.
-// - The handshake gate (HandshakeGate) keeps no state of its own; it runs on the threads
-//   that call it, as its header says.
 // `ThreadCheck` asserts the I/O and pump sides in debug builds.
 //
 // The link manager: the current link to the peer (a PeerLink, new for each connection), the
 // I/O thread that reads frames and runs the timers for the manager's whole life, the pump
 // thread that runs queued sends and drives the file senders, and the command queue through
 // which the window thread asks for anything to be sent. The file transfers are its
-// TransferEngine's, the private link's handshake its HandshakeGate's.
-class TaskManager : private PeerLinkOwner, private TransferLink, private GateOwner {
+// TransferEngine's, the chat its ChatChannel's, the private link's handshake its
+// HandshakeGate's.
+class TaskManager : private PeerLinkOwner,
+                    private TransferLink,
+                    private ChatLink,
+                    private GateOwner {
 public:
     using Command = std::function<void(int)>;
 
@@ -107,16 +109,11 @@ public:
     void QueueKeepAlive();
     void SendCode(int, NETCODE code);
 
-    // Chat, status and disconnect: the Queue ones and Disconnect from the window thread, the
-    // Send ones are commands (pump thread).
-    void QueueChatLine(const WString& text, const WString& name);
-    void QueueTextLine(const WString& text);
-    void QueueStatusMessage(const WString& statusText);
+    // Chat, status and disconnect, from the window thread; the sends run on the pump.
+    void QueueChatLine(const WString& text, const WString& name) { chat.QueueChatLine(text, name); }
+    void QueueTextLine(const WString& text) { chat.QueueTextLine(text); }
+    void QueueStatusMessage(const WString& statusText) { chat.QueueStatusMessage(statusText); }
     void Disconnect();
-    void SendChatLine(int, const WString& name, const WString& text);
-    void SendTextLine(int, const WString& text);
-    void SendStatusMessage(int, const WString& statusText);
-    void SendDisconnectRequest(int);
 
     // Window thread; OfferFile and ApplyFileStatus are commands (pump thread).
     // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
@@ -176,11 +173,12 @@ private:
     // Any thread: ends a StartServer that is still waiting for its peer.
     void CancelServerWait();
     void AppendLog(const CharFormat* style, WStringView text);
-    // TransferLink: the engine's way to the peer.
+    // TransferLink and ChatLink: the engine's and the chat's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed
     // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
-    bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
+    bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts,
+                     PeerLink::Last last) override;
     void CloseLink() override { SetLinkState(LINK_CLOSED); }
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
@@ -229,10 +227,6 @@ private:
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
 
-    bool OnChatLine(const FrameHeader& header, FramePayload& payload);
-    bool OnStatusMessage(const FrameHeader& header, FramePayload& payload);
-    void OnDisconnectReceived();
-
     ProgramValues ownValues;
     ProgramValues* values;
 
@@ -270,9 +264,10 @@ private:
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
 
-    // The file transfers and the handshake gate; after the values, the window slot and the
-    // thread check they use.
+    // The file transfers, the chat and the handshake gate; after the values, the window slot
+    // and the thread check they use.
     TransferEngine transfers{*this, ownerWindow, *values};
+    ChatChannel chat{*this, ownerWindow, *values};
     HandshakeGate gate{*this, ownerWindow, ioThreadCheck};
 
     std::thread ioThread;
