@@ -8,6 +8,7 @@
 #include "link/connector.h"
 #include "link/delivery_frames.h"
 #include "link/dual_stack_listener.h"
+#include "link/link_payload.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -235,7 +236,31 @@ bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState
     // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
     link->Start(keepAliveInterval, handshakeTimeout);
-    return WaitForHandshake(*link);
+    return gate.WaitForHandshake(*link, handshakeTimeout);
+}
+
+void TaskManager::WaitForChange(const std::function<bool()>& done,
+                                std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> lock(wakeLock);
+    wake.wait_for(lock, patience, [&] { return done() || linkState == LINK_CLOSED; });
+}
+
+void TaskManager::SetPassphrase(const WString& text) {
+    WipeText(passphrase);
+    passphrase = text;
+}
+
+bool TaskManager::LinkIsPrivate() const {
+    // A closed link is no longer shown as encrypted, whatever its records were.
+    enumLinkState state = linkState;
+    if (state != LINK_SERVER && state != LINK_CLIENT) return false;
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link && link->Privacy().Sealing();
+}
+
+secure::Cipher TaskManager::LinkCipher() const {
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    return link ? link->Privacy().RecordCipher() : secure::Cipher::XChaCha20Poly1305;
 }
 
 void TaskManager::IoThreadMain() {
@@ -267,12 +292,8 @@ bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& e
 
 bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) {
     ioThreadCheck.Assert();
-    ioLink = &link;
-    struct Detach {
-        TaskManager* manager;
-        ~Detach() { manager->ioLink = nullptr; }
-    } detach{this};
-    return Dispatch(header, raw);
+    LinkPayload payload(link, gate);
+    return Dispatch(link, header, raw, payload);
 }
 
 void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
@@ -282,10 +303,10 @@ void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
             CloseIfCurrent(link);
             break;
         case Failure::Cut:
-            OnCut(link);
+            gate.OnCut(link);
             break;
         case Failure::RecordFailed:
-            OnRecordFailure(link);
+            gate.OnRecordFailure(link);
             break;
         case Failure::HandlerFailed:
             if (IsCurrent(link))
@@ -314,17 +335,21 @@ void TaskManager::OnFramesQueued() {
     wake.notify_all();
 }
 
-bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
+bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                           FramePayload& payload) {
+    auto shares = [&link](std::uint32_t bits) {
+        return (link.SharedCapabilities() & bits) == bits;
+    };
     bool ok = true;
     switch (header.code) {
         case NET_CHAT:
-            ok = OnChatLine(header);
+            ok = chat.OnChatLine(header, payload);
             break;
         case NET_STATUS:
-            ok = OnStatusMessage(header);
+            ok = chat.OnStatusMessage(header, payload);
             break;
         case NET_DISCONNECT:
-            OnDisconnectReceived();
+            chat.OnDisconnectReceived();
             return false;
         case NET_FILE_OFFER:
         case NET_FILE_ACCEPT:
@@ -333,50 +358,28 @@ bool TaskManager::Dispatch(const FrameHeader& header, const std::uint8_t* raw) {
         case NET_FILE_DELETE:
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
-            ok = transfers.OnFileFrame(header);
+            ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
-            if (auto bits = DecodeCapabilities(raw)) ioLink->SetPeerCapabilities(*bits);
+            if (auto bits = DecodeCapabilities(raw)) link.SetPeerCapabilities(*bits);
             break;
         case kDigestCode:
         case kReceiptCode:
             // Only between two copies that both announced it; otherwise skipped as unknown.
-            if (Shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
+            if (shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
             break;
         case kFolderOfferCode:
         case kFolderEntryCode:
         case kFolderEndCode:
             // Folder frames carry a payload: read only where both sides announced folders.
-            if (Shares(kFolders | kVerifiedDelivery)) ok = transfers.OnFolderFrame(header, raw);
+            if (shares(kFolders | kVerifiedDelivery))
+                ok = transfers.OnFolderFrame(header, raw, payload);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
     }
     if (!ok) SetLinkState(LINK_CLOSED);  // a payload that could not be read ends the link
     return ok;
-}
-
-bool TaskManager::ReadPayload(void* destination, std::size_t n) {
-    ioThreadCheck.Assert();
-    if (!ioLink) return false;
-    if (ioLink->ReadPayload(destination, n)) return true;
-    if (ioLink->Stream().RecordFailed()) {
-        OnRecordFailure(*ioLink);
-    } else if (ioLink->WasCut()) {
-        OnCut(*ioLink);
-    }
-    return false;
-}
-
-const std::uint8_t* TaskManager::BufferedPayload(std::size_t n) {
-    ioThreadCheck.Assert();
-    if (!ioLink || ioLink->Stream().Available() < n) return nullptr;
-    return ioLink->Stream().Data();
-}
-
-void TaskManager::ConsumePayload(std::size_t n) {
-    ioThreadCheck.Assert();
-    if (ioLink) ioLink->Stream().Consume(n);
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
@@ -386,25 +389,18 @@ bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
 bool TaskManager::WriteToPeer(const std::vector<asio::const_buffer>& parts, PeerLink::Last last) {
     enumLinkState state = linkState;
     if (state != LINK_SERVER && state != LINK_CLIENT) return false;
-    PeerLink::WriteResult result;
-    if (ioThreadCheck.OnThread()) {
-        // The I/O thread answers the frame it handles, and never waits on the socket.
-        if (!ioLink) return false;
-        result = ioLink->Send(parts);
-        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*ioLink);
-    } else {
-        // The copy keeps the link for the write, even if a new link replaces it meanwhile.
-        std::shared_ptr<PeerLink> link = CurrentLink();
-        if (!link) return false;
-        result = link->Write(parts, last);
-        if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
-    }
+    // The copy keeps the link for the write, even if a new link replaces it meanwhile. On the
+    // I/O thread it is the link whose frame is being answered.
+    std::shared_ptr<PeerLink> link = CurrentLink();
+    if (!link) return false;
+    // The I/O thread never waits on the socket.
+    PeerLink::WriteResult result =
+        ioThreadCheck.OnThread() ? link->Send(parts) : link->Write(parts, last);
+    if (result == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
     return result == PeerLink::WriteResult::Done;
 }
 
 bool TaskManager::Shares(std::uint32_t capabilities) const {
-    if (ioThreadCheck.OnThread() && ioLink)
-        return (ioLink->SharedCapabilities() & capabilities) == capabilities;
     std::shared_ptr<PeerLink> link = CurrentLink();
     return link && (link->SharedCapabilities() & capabilities) == capabilities;
 }
@@ -434,6 +430,18 @@ void TaskManager::PostCommand(Command command) {
         wakePending = true;
     }
     wake.notify_all();
+}
+
+void TaskManager::Disconnect() {
+    // The request is this link's: should the pump not get to it before the link closes, it
+    // must not end the next link instead.
+    std::weak_ptr<PeerLink> closing = CurrentLink();
+    PostCommand([this, closing](int) {
+        auto link = closing.lock();
+        if (link && IsCurrent(*link)) chat.SendDisconnectRequest();
+    });
+    std::this_thread::sleep_for(disconnectPause);
+    SetLinkState(LINK_CLOSED);
 }
 
 void TaskManager::QueueKeepAlive() {

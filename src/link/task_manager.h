@@ -22,9 +22,12 @@
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
+#include "link/chat_channel.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/frame.h"
+#include "link/frame_payload.h"
+#include "link/handshake_gate.h"
 #include "link/peer_link.h"
 #include "link/receive_stream.h"
 #include "link/thread_check.h"
@@ -32,9 +35,6 @@
 #include "link/window_port.h"
 
 namespace mirka {
-
-// Received chat and status texts above this are taken for a broken stream: the link closes.
-inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
 
 enum enumLinkState : std::int32_t {
     LINK_IDLE = 0,
@@ -46,10 +46,15 @@ enum enumLinkState : std::int32_t {
 // Threads of the link, and who writes what:
 // - The window thread calls the public members. It never takes the task table's lock: the
 //   pump sends the rows' figures, and every row and log change arrives as a posted fact.
-// - The I/O thread owns the current PeerLink's reading (`ioLink`), the timers, and every
-//   frame from the peer: offers, data and controls change the transfer engine's tables.
+// - The I/O thread owns the current PeerLink's reading, the timers, and every frame from the
+//   peer: offers, data and controls change the transfer engine's tables. A handler reads its
+//   frame's payload through the FramePayload it is handed, and its answers go to the current
+//   link, which is the one being handled: BeginLink replaces it only once it has stopped
+//   reading. The I/O thread never waits on the socket (PeerLink::Send).
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
 //   the senders and writes between the I/O thread's reads (PeerLink's write turn).
+// - The chat channel (ChatChannel) and the handshake gate (HandshakeGate) keep no state of
+//   their own; they run on the threads that call them, as their headers say.
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
 //   only the I/O thread and the pump take it, briefly.
 // - `linkState` is one atomic. Only BeginLink makes it SERVER or CLIENT, after the previous
@@ -62,8 +67,12 @@ enum enumLinkState : std::int32_t {
 // I/O thread that reads frames and runs the timers for the manager's whole life, the pump
 // thread that runs queued sends and drives the file senders, and the command queue through
 // which the window thread asks for anything to be sent. The file transfers are its
-// TransferEngine's.
-class TaskManager : private PeerLinkOwner, private TransferLink {
+// TransferEngine's, the chat its ChatChannel's, the private link's handshake its
+// HandshakeGate's.
+class TaskManager : private PeerLinkOwner,
+                    private TransferLink,
+                    private ChatLink,
+                    private GateOwner {
 public:
     using Command = std::function<void(int)>;
 
@@ -100,16 +109,11 @@ public:
     void QueueKeepAlive();
     void SendCode(int, NETCODE code);
 
-    // Chat, status and disconnect: the Queue ones and Disconnect from the window thread, the
-    // Send ones are commands (pump thread).
-    void QueueChatLine(const WString& text, const WString& name);
-    void QueueTextLine(const WString& text);
-    void QueueStatusMessage(const WString& statusText);
+    // Chat, status and disconnect, from the window thread; the sends run on the pump.
+    void QueueChatLine(const WString& text, const WString& name) { chat.QueueChatLine(text, name); }
+    void QueueTextLine(const WString& text) { chat.QueueTextLine(text); }
+    void QueueStatusMessage(const WString& statusText) { chat.QueueStatusMessage(statusText); }
     void Disconnect();
-    void SendChatLine(int, const WString& name, const WString& text);
-    void SendTextLine(int, const WString& text);
-    void SendStatusMessage(int, const WString& statusText);
-    void SendDisconnectRequest(int);
 
     // Window thread; OfferFile and ApplyFileStatus are commands (pump thread).
     // File transfer. SendFile takes the row the caller added with AddTransferRow (or -1 to
@@ -163,26 +167,19 @@ public:
     std::atomic<std::uint16_t> sendWait{kDefaultSendWait};
     std::atomic<std::int32_t> sendBufSize{kDefaultSendBufSize};
 
-protected:
-    // Any thread: writes one frame (header and payload parts) as a unit with respect to other
-    // frames. A failed write closes the link.
-    using TransferLink::WriteFrame;
-    // I/O thread: blocking read of exactly n payload bytes of the frame being handled.
-    bool ReadPayload(void* destination, std::size_t n) override;
-    void AppendLog(const CharFormat* style, WStringView text);
-
 private:
     // Tests reach a few more things through this one class (tests/support).
     friend class TaskManagerTestSeam;
     // Any thread: ends a StartServer that is still waiting for its peer.
     void CancelServerWait();
-    // TransferLink: the engine's way to the peer. I/O thread: the frame being handled.
-    const std::uint8_t* BufferedPayload(std::size_t n) override;
-    void ConsumePayload(std::size_t n) override;
+    void AppendLog(const CharFormat* style, WStringView text);
+    // TransferLink and ChatLink: the engine's and the chat's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed
     // write closes the link.
     bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) override;
-    bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last last);
+    bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts,
+                     PeerLink::Last last) override;
+    void CloseLink() override { SetLinkState(LINK_CLOSED); }
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
@@ -206,10 +203,13 @@ private:
     bool BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state);
     std::shared_ptr<PeerLink> NewLink();
     std::shared_ptr<PeerLink> CurrentLink() const;
-    bool IsCurrent(const PeerLink& link) const;
+    bool IsCurrent(const PeerLink& link) const override;
     // A link's failure closes the manager's link only while it is the current one.
     // True when this call closed it.
-    bool CloseIfCurrent(const PeerLink& link);
+    bool CloseIfCurrent(const PeerLink& link) override;
+    // GateOwner: the window thread waits on the workers' wake.
+    void WaitForChange(const std::function<bool()>& done,
+                       std::chrono::milliseconds patience) override;
 
     // I/O thread: what the current link reports.
     bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) override;
@@ -217,22 +217,15 @@ private:
     void OnLinkFailure(PeerLink& link, Failure failure) override;
     void OnLinkEnded(PeerLink& link) override;
     void OnFramesQueued() override;
-    // Handles one frame; false when the link must stop reading.
-    bool Dispatch(const FrameHeader& header, const std::uint8_t* raw);
-    // TransferLink: both sides announced these capabilities on this link.
+    bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override {
+        return gate.OnHandshakeStep(link, outcome);
+    }
+    // Handles one frame of `link`; false when the link must stop reading.
+    bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                  FramePayload& payload);
+    // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
-
-    // The private link's handshake gate (task_manager_handshake.cpp).
-    bool WaitForHandshake(PeerLink& link);
-    bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override;
-    void OnRecordFailure(PeerLink& link);
-    // A sealed link ended without the peer's final record: the user hears it was cut.
-    void OnCut(PeerLink& link);
-
-    bool OnChatLine(const FrameHeader& header);
-    bool OnStatusMessage(const FrameHeader& header);
-    void OnDisconnectReceived();
 
     ProgramValues ownValues;
     ProgramValues* values;
@@ -249,9 +242,6 @@ private:
     std::shared_ptr<PeerLink> currentLink;
     std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
-
-    // I/O thread: the link whose frame is being handled.
-    PeerLink* ioLink = nullptr;
 
     std::u16string passphrase;                                  // window thread
     std::uint32_t capabilities = 0;                             // window thread
@@ -275,8 +265,11 @@ private:
     std::chrono::milliseconds disconnectPause{1000};
     std::chrono::milliseconds closeLinger{3000};
 
-    // The file transfers; after the values and the window slot it uses.
+    // The file transfers, the chat and the handshake gate; after the values, the window slot
+    // and the thread check they use.
     TransferEngine transfers{*this, ownerWindow, *values};
+    ChatChannel chat{*this, ownerWindow, *values};
+    HandshakeGate gate{*this, ownerWindow, ioThreadCheck};
 
     std::thread ioThread;
     std::thread pumpThread;

@@ -106,9 +106,9 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         TransferFact::Status(TransferDirection::Sending, record.taskId, WString(kRowCancelled)));
 }
 
-bool TransferEngine::OnFileAccept() {
+bool TransferEngine::OnFileAccept(FramePayload& payload) {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
-    if (!link.ReadPayload(bytes.data(), bytes.size())) return false;
+    if (!payload.Read(bytes.data(), bytes.size())) return false;
     FileRecord record = FileRecord::Decode(bytes.data());
     std::int64_t localSize;
     {
@@ -486,15 +486,15 @@ void TransferEngine::PostFact(TransferFact fact) {
     if (auto shown = window.Borrow()) shown->PostTransferFact(std::move(fact));
 }
 
-bool TransferEngine::OnFileFrame(const FrameHeader& header) {
+bool TransferEngine::OnFileFrame(const FrameHeader& header, FramePayload& payload) {
     link.AssertIoThread();
     switch (header.code) {
         case NET_FILE_OFFER:
-            return OnFileOffer();
+            return OnFileOffer(payload);
         case NET_FILE_ACCEPT:
-            return OnFileAccept();
+            return OnFileAccept(payload);
         case NET_FILE_DATA:
-            return OnFileData(header);
+            return OnFileData(header, payload);
         default:
             OnFileControl(header);
             return true;

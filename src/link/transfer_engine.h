@@ -21,6 +21,7 @@
 #include "link/folder_frames.h"
 #include "link/folder_state.h"
 #include "link/frame.h"
+#include "link/frame_payload.h"
 #include "link/receive_paths.h"
 #include "link/window_port.h"
 
@@ -53,12 +54,6 @@ public:
     using Command = std::function<void(int)>;
     virtual ~TransferLink() = default;
 
-    // I/O thread: the next n payload bytes of the frame being read; false ends the link.
-    virtual bool ReadPayload(void* destination, std::size_t n) = 0;
-    // I/O thread: the next n payload bytes where they already lie in the receive buffer, or
-    // null when fewer have come; the caller consumes them once it is done with them.
-    virtual const std::uint8_t* BufferedPayload(std::size_t n) = 0;
-    virtual void ConsumePayload(std::size_t n) = 0;
     // Any thread: one unit of whole frames to the peer; false when the link is gone.
     virtual bool WriteParts(const std::vector<boost::asio::const_buffer>& parts) = 0;
     // Any thread: one frame, its header and payload parts written as one unit.
@@ -110,12 +105,13 @@ public:
     // One pass over the senders; returns whether a transfer still has data to send.
     bool SenderPass();
 
-    // I/O thread: one file frame from the peer; false when the link must stop reading.
-    bool OnFileFrame(const FrameHeader& header);
+    // I/O thread: one file frame from the peer, its payload read from `payload`; false when
+    // the link must stop reading.
+    bool OnFileFrame(const FrameHeader& header, FramePayload& payload);
     // I/O thread: a digest or receipt of verified delivery (header-only frames).
     void OnDeliveryFrame(std::uint16_t code, const std::uint8_t* frame);
     // I/O thread: a folder's offer, entry or end; false when the link must stop reading.
-    bool OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame);
+    bool OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame, FramePayload& payload);
     // I/O thread, when a link ends: bytes in flight are lost, so no transfer can go on in
     // step over the next link; each one ends, and a new offer resumes the kept partial file.
     void EndTransfersWithLink();
@@ -134,9 +130,9 @@ private:
     // Ends a transfer's row with `text` (cancelled, deleted, ...), or the whole folder the
     // transfer belonged to.
     void ShowEnded(TransferDirection direction, std::int32_t taskId, WString text);
-    bool OnFileOffer();
-    bool OnFileAccept();
-    bool OnFileData(const FrameHeader& header);
+    bool OnFileOffer(FramePayload& payload);
+    bool OnFileAccept(FramePayload& payload);
+    bool OnFileData(const FrameHeader& header, FramePayload& payload);
     void OnFileControl(const FrameHeader& header);
     enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId };
     // Answers an offer with a cancel.
@@ -179,7 +175,7 @@ private:
     // A file's offer that a folder entry announced; false when the link must stop reading.
     bool ReceiveFolderMember(FileRecord record, std::int32_t folderId, FolderMember member);
     // Reads and drops a payload this side will not use.
-    bool DropPayload(std::uint32_t length);
+    bool DropPayload(FramePayload& payload, std::uint32_t length);
     // The folder a member transfer belongs to, taking the member out of it; tasksLock held.
     std::optional<std::int32_t> TakeMemberLocked(TransferDirection direction, std::int32_t taskId);
     // A member was delivered (sending: its receipt came; receiving: its digest matched).

@@ -29,38 +29,39 @@ WString Quoted(std::string_view utf8) {
 }
 }  // namespace
 
-bool TransferEngine::DropPayload(std::uint32_t length) {
+bool TransferEngine::DropPayload(FramePayload& payload, std::uint32_t length) {
     while (length > 0) {
         std::size_t piece = std::min<std::size_t>(length, recvBuffer.size());
-        if (!link.ReadPayload(recvBuffer.data(), piece)) return false;
+        if (!payload.Read(recvBuffer.data(), piece)) return false;
         length -= static_cast<std::uint32_t>(piece);
     }
     return true;
 }
 
-bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame) {
+bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame,
+                                   FramePayload& payload) {
     link.AssertIoThread();
     std::uint32_t length = header.lengthField;
     switch (header.code) {
         case kFolderOfferCode: {
             FolderOfferFrame offer = DecodeFolderOfferHeader(frame);
             if (length > kMaxFolderNameBytes) {
-                if (!DropPayload(length)) return false;
+                if (!DropPayload(payload, length)) return false;
                 offer.name.clear();  // refused below as an empty name
             } else {
                 offer.name.resize(length);
-                if (!link.ReadPayload(offer.name.data(), length)) return false;
+                if (!payload.Read(offer.name.data(), length)) return false;
             }
             return OnFolderOffer(offer);
         }
         case kFolderEntryCode: {
             FolderEntryFrame entry = DecodeFolderEntryHeader(frame);
             if (length > kMaxFolderEntryPathBytes) {
-                if (!DropPayload(length)) return false;
+                if (!DropPayload(payload, length)) return false;
                 entry.path.clear();  // refused below as an empty path
             } else {
                 entry.path.resize(length);
-                if (!link.ReadPayload(entry.path.data(), length)) return false;
+                if (!payload.Read(entry.path.data(), length)) return false;
             }
             return OnFolderEntry(entry);
         }

@@ -28,9 +28,9 @@ void TransferEngine::SilenceReceiveId(std::int32_t taskId) {
     }
 }
 
-bool TransferEngine::OnFileOffer() {
+bool TransferEngine::OnFileOffer(FramePayload& payload) {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
-    if (!link.ReadPayload(bytes.data(), bytes.size())) return false;
+    if (!payload.Read(bytes.data(), bytes.size())) return false;
     FileRecord record = FileRecord::Decode(bytes.data());
     WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
     std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
@@ -164,7 +164,7 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
     SendControl(NET_FILE_CANCEL, record.taskId);
 }
 
-bool TransferEngine::OnFileData(const FrameHeader& header) {
+bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload) {
     auto id = static_cast<std::int32_t>(header.taskField);
     std::uint32_t remaining = header.lengthField;
     bool diskError = false;
@@ -172,20 +172,20 @@ bool TransferEngine::OnFileData(const FrameHeader& header) {
     do {
         std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
         // Bytes already in the receive buffer go to the file from there, without a copy.
-        const std::uint8_t* bytes = link.BufferedPayload(piece);
+        const std::uint8_t* bytes = payload.Buffered(piece);
         bool buffered = bytes != nullptr;
         if (!buffered) {
-            if (!link.ReadPayload(recvBuffer.data(), piece)) return false;
+            if (!payload.Read(recvBuffer.data(), piece)) return false;
             bytes = recvBuffer.data();
         }
         remaining -= static_cast<std::uint32_t>(piece);
         struct ConsumeAfter {
-            TransferLink* link;
+            FramePayload* payload;
             std::size_t n;
             ~ConsumeAfter() {
-                if (link) link->ConsumePayload(n);
+                if (payload) payload->Consume(n);
             }
-        } consume{buffered ? &link : nullptr, piece};
+        } consume{buffered ? &payload : nullptr, piece};
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it == receiveTasks.end()) {

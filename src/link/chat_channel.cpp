@@ -1,6 +1,8 @@
-#include <vector>
+#include "link/chat_channel.h"
 
-#include "link/task_manager.h"
+#include <algorithm>
+
+#include "link/file_manager.h"
 #include "toolkit/format.h"
 #include "toolkit/platform.h"
 
@@ -24,39 +26,27 @@ WString WithoutPrivacyMark(WString name) {
 }
 }  // namespace
 
-void TaskManager::QueueChatLine(const WString& text, const WString& name) {
-    PostCommand([this, name, text](int arg) { SendChatLine(arg, name, text); });
+void ChatChannel::QueueChatLine(const WString& text, const WString& name) {
+    link.PostCommand([this, name, text](int) { SendChatLine(name, text); });
 }
 
-void TaskManager::QueueTextLine(const WString& text) {
-    PostCommand([this, text](int arg) { SendTextLine(arg, text); });
+void ChatChannel::QueueTextLine(const WString& text) {
+    link.PostCommand([this, text](int) { SendTextLine(text); });
 }
 
-void TaskManager::QueueStatusMessage(const WString& statusText) {
-    PostCommand([this, statusText](int arg) { SendStatusMessage(arg, statusText); });
+void ChatChannel::QueueStatusMessage(const WString& statusText) {
+    link.PostCommand([this, statusText](int) { SendStatusMessage(statusText); });
 }
 
-void TaskManager::Disconnect() {
-    // The request is this link's: should the pump not get to it before the link closes, it
-    // must not end the next link instead.
-    std::weak_ptr<PeerLink> closing = CurrentLink();
-    PostCommand([this, closing](int arg) {
-        auto link = closing.lock();
-        if (link && IsCurrent(*link)) SendDisconnectRequest(arg);
-    });
-    std::this_thread::sleep_for(disconnectPause);
-    SetLinkState(LINK_CLOSED);
-}
-
-void TaskManager::SendChatLine(int arg, const WString& name, const WString& text) {
+void ChatChannel::SendChatLine(const WString& name, const WString& text) {
     std::tm now = LocalTimeNow();
     WString line = Format(kChatLineCapacity, u"%s の発言 (%02d:%02d:%02d): \r\n%s\r\n", name,
                           now.tm_hour, now.tm_min, now.tm_sec, text);
-    SendTextLine(arg, line);
+    SendTextLine(line);
 }
 
-void TaskManager::SendTextLine(int, const WString& text) {
-    CharFormat font = values->ChatFont();
+void ChatChannel::SendTextLine(const WString& text) {
+    CharFormat font = values.ChatFont();
     auto style = font.Encode();
     Bytes payload = EncodeUtf16Le(text);
     FrameHeader header;
@@ -64,67 +54,81 @@ void TaskManager::SendTextLine(int, const WString& text) {
     header.lengthField = static_cast<std::uint32_t>(payload.size());
     WriteFrame(header, {asio::buffer(style), asio::buffer(payload)});
     AppendLog(&font, text);
-    if (auto window = ownerWindow.Borrow()) window->ShowLinkEvent(LinkEvent::ChatSent);
+    if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::ChatSent);
 }
 
-void TaskManager::SendStatusMessage(int, const WString& statusText) {
+void ChatChannel::SendStatusMessage(const WString& statusText) {
     WString text = FitField(statusText, kStatusCapacity);
     Bytes payload = EncodeUtf16Le(text);
     std::uint8_t name[kSenderNameBytes];
-    PutUtf16Field(name, sizeof name, values->UserName());
+    PutUtf16Field(name, sizeof name, values.UserName());
     FrameHeader header;
     header.code = NET_STATUS;
     header.lengthField = static_cast<std::uint32_t>(payload.size());
     WriteFrame(header, {asio::buffer(payload), asio::buffer(name)});
 }
 
-void TaskManager::SendDisconnectRequest(int) {
+void ChatChannel::SendDisconnectRequest() {
     FrameHeader header;
     header.code = NET_DISCONNECT;
     // On a private link the request is the final record, which tells the peer that the link
     // ends on purpose.
     auto bytes = header.Encode();
-    WriteToPeer({asio::buffer(bytes)}, PeerLink::Last::Yes);
+    link.WriteToPeer({asio::buffer(bytes)}, PeerLink::Last::Yes);
 }
 
-bool TaskManager::OnChatLine(const FrameHeader& header) {
+bool ChatChannel::WriteFrame(const FrameHeader& header,
+                             std::initializer_list<asio::const_buffer> payload) {
+    auto headerBytes = header.Encode();
+    std::vector<asio::const_buffer> parts;
+    parts.reserve(payload.size() + 1);
+    parts.push_back(asio::buffer(headerBytes));
+    parts.insert(parts.end(), payload.begin(), payload.end());
+    return link.WriteToPeer(parts, PeerLink::Last::No);
+}
+
+bool ChatChannel::OnChatLine(const FrameHeader& header, FramePayload& payload) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return false;
     std::uint8_t style[CharFormat::kBytes];
-    if (!ReadPayload(style, sizeof style)) return false;
+    if (!payload.Read(style, sizeof style)) return false;
     // The text is followed by a zero unit; an odd last byte becomes a unit of its own.
     std::vector<std::uint8_t> bytes(n + 2, 0);
-    if (!ReadPayload(bytes.data(), n)) return false;
+    if (!payload.Read(bytes.data(), n)) return false;
     WString text = DecodeUtf16Le(bytes.data(), (n + 1) & ~1u);
     text.resize(std::min(text.size(), text.find(u'\0')));
     CharFormat font = CharFormat::Decode(style);
     AppendLog(&font, text);
-    if (auto window = ownerWindow.Borrow()) window->ShowLinkEvent(LinkEvent::ChatArrived);
+    if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::ChatArrived);
     return true;
 }
 
-bool TaskManager::OnStatusMessage(const FrameHeader& header) {
+bool ChatChannel::OnStatusMessage(const FrameHeader& header, FramePayload& payload) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return false;
     std::vector<std::uint8_t> bytes(n, 0);
-    if (!ReadPayload(bytes.data(), n)) return false;
+    if (!payload.Read(bytes.data(), n)) return false;
     WString text = DecodeUtf16Le(bytes.data(), n & ~1u);
     text.resize(std::min(text.size(), text.find(u'\0')));
     std::uint8_t name[kSenderNameBytes];
-    if (!ReadPayload(name, sizeof name)) return false;
+    if (!payload.Read(name, sizeof name)) return false;
     WString title = Format(kFormatCapacity, u"%s - ", WStringView(kProgramTitle)) +
                     WithoutPrivacyMark(GetUtf16Field(name, sizeof name));
-    if (auto window = ownerWindow.Borrow()) {
-        window->SetPeerStatusText(text);
-        window->SetWindowTitle(title);
-        window->ShowLinkEvent(LinkEvent::StatusChanged);
+    if (auto shown = window.Borrow()) {
+        shown->SetPeerStatusText(text);
+        shown->SetWindowTitle(title);
+        shown->ShowLinkEvent(LinkEvent::StatusChanged);
     }
     return true;
 }
 
-void TaskManager::OnDisconnectReceived() {
+void ChatChannel::OnDisconnectReceived() {
     AppendLog(nullptr, u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
-    SetLinkState(LINK_CLOSED);
+    link.CloseLink();
+}
+
+void ChatChannel::AppendLog(const CharFormat* style, WStringView text) {
+    AppendLogTo(&window, style, text);
 }
 
 }  // namespace mirka
