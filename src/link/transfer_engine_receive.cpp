@@ -169,6 +169,7 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
     std::uint32_t remaining = header.lengthField;
     bool diskError = false;
     bool unknown = false;
+    bool whole = false;  // the last byte reached the disk with this frame
     do {
         std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
         // Bytes already in the receive buffer go to the file from there, without a copy.
@@ -202,6 +203,7 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
             entry.state = TransferState::Stopped;
             diskError = true;
         }
+        whole = entry.state == TransferState::Done;
     } while (remaining > 0);
 
     if (unknown) {
@@ -220,6 +222,8 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
         AbortReception(id, u"書き込み");
         return true;
     }
+    // Every other frame is done here, with the task lock taken once.
+    if (!whole) return true;
     std::unique_ptr<FileManager> finished;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
