@@ -49,7 +49,7 @@ enum enumLinkState : std::int32_t {
 // - The I/O thread owns the current PeerLink's reading (`ioLink`), the timers, and every
 //   frame from the peer: offers, data and controls change the transfer engine's tables.
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
-//   the senders and writes between the I/O thread's reads (PeerLink's write turn).
+//   the senders and hands its writes to the I/O thread, waiting until the socket took them.
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
 //   only the I/O thread and the pump take it, briefly.
 // - `linkState` is one atomic. Only BeginLink makes it SERVER or CLIENT, after the previous
