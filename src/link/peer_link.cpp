@@ -20,8 +20,8 @@ constexpr int kFramesPerTurn = 64;
 // Unsent bytes the system keeps in the send queue: a frame written after file data waits
 // behind little of it (the data in flight is not limited by it).
 constexpr int kUnsentBytes = 128 * 1024;
-// How long the end of a link waits for a write under way before it cuts it off, so that the
-// link's last frames still go out behind it.
+// How long the end of a link goes on writing its queue (a write under way, then the link's
+// last frames behind it) before it cuts it off.
 constexpr std::chrono::milliseconds kLastWriteGrace{200};
 }  // namespace
 

@@ -7,7 +7,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include <boost/asio/buffer.hpp>
