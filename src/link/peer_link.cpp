@@ -65,7 +65,7 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         announced = capabilities == 0;
         first.owned.assign(hello->begin(), hello->end());
     }
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     handle = socket.native_handle();
     // It goes out once the I/O thread starts, ahead of anything else.
     if (!first.owned.empty()) EnqueueLocked(std::move(first));
@@ -81,8 +81,8 @@ void PeerLink::Start(std::chrono::milliseconds interval,
 void PeerLink::OnStart(std::chrono::milliseconds handshakeTimeout) {
     ioThread.Assert();
     {
-        std::lock_guard<std::mutex> guard(lock);
-        WriteQueueLocked();
+        std::unique_lock<std::mutex> guard(lock);
+        WriteQueueLocked(guard);
     }
     ArmKeepAlive();
     if (privateLink.Asked()) {
@@ -100,7 +100,7 @@ void PeerLink::Shutdown() {
         // safe beside the I/O thread's; under the lock because Finish clears `handle` before
         // it closes the socket, so the number is never one that the system reused meanwhile.
         // It wakes a read the I/O thread waits in, and fails its writes.
-        std::lock_guard<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard(lock);
         shutDown = true;
         ShutdownSocketHandle(handle);
     }
@@ -187,10 +187,10 @@ bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
         reply.owned.assign(step.reply->begin(), step.reply->end());
         bool left = false;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            std::unique_lock<std::mutex> guard(lock);
             if (!closing) {
                 EnqueueLocked(std::move(reply));
-                WriteQueueLocked();
+                WriteQueueLocked(guard);
                 left = !queued.empty();
             }
         }
@@ -257,7 +257,7 @@ void PeerLink::Finish() {
         // as the socket takes them within the grace; a peer that reads no more does not hold
         // the link's end up for longer.
         auto deadline = std::chrono::steady_clock::now() + kLastWriteGrace;
-        while (WriteQueueLocked() && !queued.empty()) {
+        while (WriteQueueLocked(guard) && !queued.empty()) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
@@ -301,18 +301,18 @@ std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error
         // the wait cut it short, so that they do not wait for the peer either.
         bool writes = false;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            std::unique_lock<std::mutex> guard(lock);
             writes = !queued.empty() && !writeFailed;
             readWaiting = !writes;
         }
         auto ready = WaitForSocket(socket.native_handle(),
                                    writes ? SocketWait::ReadOrWrite : SocketWait::Read,
                                    std::nullopt, &readInterrupter);
-        std::lock_guard<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard(lock);
         readWaiting = false;
         if (std::exchange(interrupted, false)) readInterrupter.Clear();
         if (ready == SocketWait::Write || ready == SocketWait::ReadOrWrite || !writes)
-            WriteQueueLocked();
+            WriteQueueLocked(guard);
     }
 }
 
@@ -328,7 +328,7 @@ PeerLink::WriteResult PeerLink::Send(const std::vector<asio::const_buffer>& part
     WriteResult result = WriteResult::Done;
     bool left = false;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard(lock);
         if (closing || writeFailed) return WriteResult::Failed;
         std::size_t used = 0;
         Wire wire = Seal(parts, sendScratch, frame.owned, used);
@@ -340,7 +340,7 @@ PeerLink::WriteResult PeerLink::Send(const std::vector<asio::const_buffer>& part
             asio::buffer_copy(asio::buffer(frame.owned), parts);
         }
         EnqueueLocked(std::move(frame));
-        if (!WriteQueueLocked()) result = WriteResult::Failed;
+        if (!WriteQueueLocked(guard)) result = WriteResult::Failed;
         left = !queued.empty();
     }
     if (left) owner.OnFramesQueued();
@@ -411,20 +411,20 @@ void PeerLink::WakeWriterLocked() {
 
 void PeerLink::OnWake() {
     ioThread.Assert();
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     wakePosted = false;
-    WriteQueueLocked();
+    WriteQueueLocked(guard);
 }
 
 void PeerLink::OnWritable(const boost::system::error_code& error) {
     ioThread.Assert();
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     writableAwaited = false;
     if (error == asio::error::operation_aborted || handle < 0) return;
-    WriteQueueLocked();
+    WriteQueueLocked(guard);
 }
 
-bool PeerLink::WriteQueueLocked() {
+bool PeerLink::WriteQueueLocked(std::unique_lock<std::mutex>& guard) {
     ioThread.Assert();
     bool wroteAny = false;
     while (!writeFailed && !queued.empty()) {
@@ -449,6 +449,9 @@ bool PeerLink::WriteQueueLocked() {
                 skip = 0;
             }
             written = socket.write_some(rest, error);
+            // Took less than it was given: it is full, and asking again now would only be
+            // told so.
+            if (!error && written < asio::buffer_size(rest)) error = asio::error::would_block;
         }
         front.sent += written;
         if (error == asio::error::would_block) {
@@ -471,7 +474,12 @@ bool PeerLink::WriteQueueLocked() {
             wroteAny = true;
         }
     }
-    if (wroteAny || writeFailed) taken.notify_all();
+    if (wroteAny) {
+        // Woken with the lock free, a writer does not wait for it right after.
+        guard.unlock();
+        taken.notify_all();
+        guard.lock();
+    }
     return !writeFailed;
 }
 

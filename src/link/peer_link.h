@@ -175,8 +175,9 @@ private:
     void WakeWriterLocked();
     void OnWake();
     // I/O thread, with the lock held: writes the queue as far as the socket takes it now,
-    // waits for room asynchronously when it is full; false once writing has failed.
-    bool WriteQueueLocked();
+    // waits for room asynchronously when it is full; false once writing has failed. Lets the
+    // lock go for a moment to wake the writers whose bytes went.
+    bool WriteQueueLocked(std::unique_lock<std::mutex>& guard);
     void OnWritable(const boost::system::error_code& error);
     // With the lock held: nothing more goes out; the waiting writers return Failed.
     void FailQueueLocked();
