@@ -122,7 +122,8 @@ public:
     WriteResult WriteQueued();
 
 private:
-    // Bytes waiting for the socket: the link's own (`owned`), or a waiting writer's buffers.
+    // Bytes waiting for the socket. `borrowed` is what goes out: a waiting writer's buffers, or
+    // a view of the link's own bytes in `owned`.
     struct Outgoing {
         std::vector<std::uint8_t> owned;
         std::vector<boost::asio::const_buffer> borrowed;
