@@ -5,7 +5,6 @@
 #include <utility>
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/write.hpp>
 
 #include "link/delivery_frames.h"
 #include "toolkit/platform.h"
@@ -21,8 +20,8 @@ constexpr int kFramesPerTurn = 64;
 // Unsent bytes the system keeps in the send queue: a frame written after file data waits
 // behind little of it (the data in flight is not limited by it).
 constexpr int kUnsentBytes = 128 * 1024;
-// How long the end of a link waits for a write under way before it cuts it off, so that the
-// link's last frames still go out behind it.
+// How long the end of a link goes on writing its queue (a write under way, then the link's
+// last frames behind it) before it cuts it off.
 constexpr std::chrono::milliseconds kLastWriteGrace{200};
 }  // namespace
 
@@ -42,10 +41,11 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         return;
     }
     ownCapabilities = capabilities;
-    // Set once here, so the first asynchronous read does not change the socket's mode while
-    // another thread writes.
+    // The socket is set up here on the window thread: no other thread has the link yet, and
+    // Start hands the socket to the I/O thread. Its own reads and writes never wait inside
+    // the system; where they must wait, it is for readiness, on the I/O thread's terms.
     boost::system::error_code error;
-    socket.native_non_blocking(true, error);
+    socket.non_blocking(true, error);
     if (shortQueues) {
         LimitUnsentBytes(socket.native_handle(), kUnsentBytes);
         // Every write is whole frames, so nothing is gained by holding a small one back until
@@ -55,17 +55,23 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         socket.set_option(asio::ip::tcp::no_delay(true), error);
     }
     auto hello = privateLink.Begin(role, passphrase, handshakeFlags);
-    WriteTurn turn(*this);
+    Outgoing first;
     if (!hello) {
         // The original wire, with the announcement first when there is one.
-        if (capabilities != 0)
-            asio::write(socket, asio::buffer(EncodeCapabilities(capabilities)), error);
-        return;
+        if (capabilities != 0) {
+            auto frame = EncodeCapabilities(capabilities);
+            first.owned.assign(frame.begin(), frame.end());
+        }
+    } else {
+        // The hello goes first, alone; then the peer's first frame decides. The announcement
+        // waits for the first record.
+        announced = capabilities == 0;
+        first.owned.assign(hello->begin(), hello->end());
     }
-    // The hello goes first, alone; then the peer's first frame decides. The announcement
-    // waits for the first record.
-    announced = capabilities == 0;
-    asio::write(socket, asio::buffer(*hello), error);
+    std::unique_lock<std::mutex> guard(lock);
+    handle = socket.native_handle();
+    // It goes out once the I/O thread starts, ahead of anything else.
+    if (!first.owned.empty()) EnqueueLocked(std::move(first));
 }
 
 void PeerLink::Start(std::chrono::milliseconds interval,
@@ -77,6 +83,10 @@ void PeerLink::Start(std::chrono::milliseconds interval,
 
 void PeerLink::OnStart(std::chrono::milliseconds handshakeTimeout) {
     ioThread.Assert();
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        WriteQueueLocked(guard);
+    }
     ArmKeepAlive();
     if (privateLink.Asked()) {
         handshakeTimer.expires_after(handshakeTimeout);
@@ -88,8 +98,18 @@ void PeerLink::OnStart(std::chrono::milliseconds handshakeTimeout) {
 }
 
 void PeerLink::Shutdown() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (socket.is_open()) ShutdownSocketHandle(socket.native_handle());
+    {
+        // A system call on the descriptor, not an operation on the socket object, so it is
+        // safe beside the I/O thread's; under the lock because Finish clears `handle` before
+        // it closes the socket, so the number is never one that the system reused meanwhile.
+        // It wakes a read the I/O thread waits in, and fails its writes.
+        std::unique_lock<std::mutex> guard(lock);
+        shutDown = true;
+        ShutdownSocketHandle(handle);
+    }
+    // A writer waiting for the socket gives up now: the I/O thread may be busy elsewhere, or
+    // stopped for good.
+    taken.notify_all();
 }
 
 void PeerLink::ContinueReading() {
@@ -167,8 +187,18 @@ void PeerLink::SizeReceiveWindow() {
 bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
     secure::HandshakeStep step = privateLink.OnPeerFrame(frame);
     if (step.reply) {
-        Enqueue({std::vector<std::uint8_t>(step.reply->begin(), step.reply->end()), true}, false);
-        WriteQueuedNow();
+        Outgoing reply;
+        reply.owned.assign(step.reply->begin(), step.reply->end());
+        bool left = false;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            if (!closing) {
+                EnqueueLocked(std::move(reply));
+                WriteQueueLocked(guard);
+                left = !queued.empty();
+            }
+        }
+        if (left) owner.OnFramesQueued();
     }
     if (step.outcome == secure::Outcome::Established) {
         // The rest of the peer's bytes are records.
@@ -225,21 +255,30 @@ void PeerLink::Finish() {
     keepAliveTimer.cancel();
     handshakeTimer.cancel();
     {
+        std::unique_lock<std::mutex> guard(lock);
+        closing = true;
         // This link's last frames (an answer to the peer's hello, say) go out first, as far
-        // as the socket takes them now.
-        WriteTurn turn(*this, kLastWriteGrace);
-        if (turn) WriteQueuedInTurn(false);
-    }
-    // A write stuck on a peer that reads no more ends with the shutdown; the close waits for
-    // it, so no write ever reaches a descriptor number that the system has meanwhile handed
-    // to another file or socket.
-    Shutdown();
-    {
-        WriteTurn turn(*this);
-        std::lock_guard<std::mutex> guard(lock);
+        // as the socket takes them within the grace; a peer that reads no more does not hold
+        // the link's end up for longer.
+        auto deadline = std::chrono::steady_clock::now() + kLastWriteGrace;
+        while (WriteQueueLocked(guard) && !queued.empty()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            std::intptr_t native = handle;
+            guard.unlock();
+            WaitForSocket(native, SocketWait::Write, left);
+            guard.lock();
+        }
+        // A writer still waiting fails now, and no write ever reaches a descriptor number
+        // that the system hands to another file or socket after the close.
+        FailQueueLocked();
+        ShutdownSocketHandle(handle);
+        handle = -1;
         boost::system::error_code ignored;
         socket.close(ignored);
     }
+    taken.notify_all();
     owner.OnLinkEnded(*this);
 }
 
@@ -251,7 +290,34 @@ ReceiveStream& PeerLink::Stream() {
 bool PeerLink::ReadPayload(void* destination, std::size_t n) {
     ioThread.Assert();
     boost::system::error_code error;
-    return stream.ReadExact(socket, static_cast<std::uint8_t*>(destination), n, error);
+    PayloadSource source(*this);
+    return stream.ReadExact(source, static_cast<std::uint8_t*>(destination), n, error);
+}
+
+std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error_code& error) {
+    ioThread.Assert();
+    for (;;) {
+        std::size_t got = socket.read_some(buffer, error);
+        if (error != asio::error::would_block) return got;
+        // This side's frame that the peer is reading half-way may be waiting in the queue
+        // for room in the socket: were it left until this read ends, two peers that both
+        // wait in a payload read would wait for each other for ever. Frames queued during
+        // the wait cut it short, so that they do not wait for the peer either.
+        bool writes = false;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            writes = !queued.empty() && !writeFailed;
+            readWaiting = !writes;
+        }
+        auto ready = WaitForSocket(socket.native_handle(),
+                                   writes ? SocketWait::ReadOrWrite : SocketWait::Read,
+                                   std::nullopt, &readInterrupter);
+        std::unique_lock<std::mutex> guard(lock);
+        readWaiting = false;
+        if (std::exchange(interrupted, false)) readInterrupter.Clear();
+        if (ready == SocketWait::Write || ready == SocketWait::ReadOrWrite || !writes)
+            WriteQueueLocked(guard);
+    }
 }
 
 bool PeerLink::FirstRecordFailure() {
@@ -263,137 +329,186 @@ PeerLink::WriteResult PeerLink::Send(const std::vector<asio::const_buffer>& part
     ioThread.Assert();
     if (privateLink.UsesPassphrase() && !privateLink.Sealing()) return WriteResult::Refused;
     Outgoing frame;
-    frame.bytes.resize(asio::buffer_size(parts));
-    asio::buffer_copy(asio::buffer(frame.bytes), parts);
-    Enqueue(std::move(frame), false);
-    return WriteQueuedNow();
-}
-
-PeerLink::WriteResult PeerLink::WriteQueuedNow() {
     WriteResult result = WriteResult::Done;
+    bool left = false;
     {
-        // Another writer has the socket: it, or the pump, takes the queue next.
-        WriteTurn turn(*this, std::chrono::milliseconds(0));
-        if (turn) result = WriteQueuedInTurn(false);
+        std::unique_lock<std::mutex> guard(lock);
+        if (closing || writeFailed) return WriteResult::Failed;
+        std::size_t used = 0;
+        Wire wire = Seal(parts, sendScratch, frame.owned, used);
+        if (wire == Wire::Refused) return WriteResult::Refused;
+        if (wire == Wire::Sealed) {
+            frame.owned.resize(used);
+        } else {
+            frame.owned.resize(asio::buffer_size(parts));
+            asio::buffer_copy(asio::buffer(frame.owned), parts);
+        }
+        EnqueueLocked(std::move(frame));
+        if (!WriteQueueLocked(guard)) result = WriteResult::Failed;
+        left = !queued.empty();
     }
-    if (HasQueued()) owner.OnFramesQueued();
+    if (left) owner.OnFramesQueued();
     return result;
 }
 
 PeerLink::WriteResult PeerLink::Write(const std::vector<asio::const_buffer>& parts, Last last) {
-    WriteTurn turn(*this);
-    if (WriteQueuedInTurn(true) == WriteResult::Failed) return WriteResult::Failed;
-    asio::const_buffer sealed;
+    // The records are sealed here, on the writer's thread, rather than on the I/O thread:
+    // sealing a batch takes about as long as writing it, and the I/O thread has the peer's
+    // records to open. The queue's lock keeps the order of sealing that of the queue.
+    std::lock_guard<std::mutex> turn(writerTurn);
+    std::unique_lock<std::mutex> guard(lock);
+    if (closing || writeFailed || shutDown) return WriteResult::Failed;
+    std::size_t used = 0;
     Wire wire =
-        Seal(parts, false, sealed,
+        Seal(parts, writerScratch, writerSealed, used,
              last == Last::Yes ? secure::RecordWriter::End::Final : secure::RecordWriter::End::No);
     if (wire == Wire::Refused) return WriteResult::Refused;
-    boost::system::error_code error;
+    Outgoing frame;
     if (wire == Wire::Sealed) {
-        asio::write(socket, sealed, error);
+        frame.borrowed.push_back(asio::buffer(writerSealed.data(), used));
     } else {
-        asio::write(socket, parts, error);
+        // The caller's bytes themselves: it waits until the socket has taken them.
+        frame.borrowed = parts;
     }
-    return error ? WriteResult::Failed : WriteResult::Done;
+    std::uint64_t ticket = EnqueueLocked(std::move(frame));
+    WakeWriterLocked();
+    return AwaitTicket(guard, ticket);
 }
 
 PeerLink::WriteResult PeerLink::WriteQueued() {
-    if (!HasQueued()) return WriteResult::Done;
-    WriteTurn turn(*this);
-    return WriteQueuedInTurn(true);
+    std::unique_lock<std::mutex> guard(lock);
+    if (queued.empty()) return WriteResult::Done;
+    return AwaitTicket(guard, lastTicket);
 }
 
-PeerLink::WriteResult PeerLink::WriteQueuedInTurn(bool wait) {
-    for (;;) {
-        Outgoing next;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (queued.empty()) return WriteResult::Done;
-            next = std::move(queued.front());
-            queued.pop_front();
-        }
-        asio::const_buffer wire = asio::buffer(next.bytes);
-        asio::const_buffer sealed;
-        Wire form = Seal({wire}, next.wireReady, sealed);
-        if (form == Wire::Refused) continue;  // may not go out any more
-        if (form == Wire::Sealed) wire = sealed;
-        boost::system::error_code error;
-        if (wait) {
-            asio::write(socket, wire, error);
-            if (error) return WriteResult::Failed;
-            continue;
-        }
+PeerLink::WriteResult PeerLink::AwaitTicket(std::unique_lock<std::mutex>& guard,
+                                            std::uint64_t ticket) {
+    taken.wait(guard, [&] { return doneTicket >= ticket || writeFailed || shutDown; });
+    if (doneTicket >= ticket) return WriteResult::Done;
+    // After a shutdown nothing more can go out; the queue goes now, so that no buffer of a
+    // writer that returns stays in it. The I/O thread writes only under the lock, so it is not
+    // writing from it at this moment.
+    FailQueueLocked();
+    return WriteResult::Failed;
+}
+
+std::uint64_t PeerLink::EnqueueLocked(Outgoing outgoing) {
+    if (outgoing.borrowed.empty()) outgoing.borrowed.push_back(asio::buffer(outgoing.owned));
+    outgoing.total = asio::buffer_size(outgoing.borrowed);
+    outgoing.ticket = ++lastTicket;
+    queued.push_back(std::move(outgoing));
+    // A moved vector keeps its bytes where they were, so the view still points at them.
+    return lastTicket;
+}
+
+void PeerLink::WakeWriterLocked() {
+    if (readWaiting) {
+        if (!std::exchange(interrupted, true)) readInterrupter.Interrupt();
+        return;
+    }
+    // One wake covers every write queued until it runs; while the I/O thread waits for room
+    // in the socket, that wait covers them.
+    if (wakePosted || writableAwaited) return;
+    wakePosted = true;
+    asio::post(io, [self = shared_from_this()] { self->OnWake(); });
+}
+
+void PeerLink::OnWake() {
+    ioThread.Assert();
+    std::unique_lock<std::mutex> guard(lock);
+    wakePosted = false;
+    WriteQueueLocked(guard);
+}
+
+void PeerLink::OnWritable(const boost::system::error_code& error) {
+    ioThread.Assert();
+    std::unique_lock<std::mutex> guard(lock);
+    writableAwaited = false;
+    if (error == asio::error::operation_aborted || handle < 0) return;
+    WriteQueueLocked(guard);
+}
+
+bool PeerLink::WriteQueueLocked(std::unique_lock<std::mutex>& guard) {
+    ioThread.Assert();
+    bool wroteAny = false;
+    while (!writeFailed && !queued.empty()) {
+        Outgoing& front = queued.front();
         // Only what the socket takes now: this thread must not wait on the peer.
-        socket.non_blocking(true, error);
-        std::size_t written = error ? 0 : asio::write(socket, wire, error);
-        // Back as Begin left it, so that no later read changes the mode while another
-        // thread writes.
-        boost::system::error_code ignored;
-        socket.non_blocking(false, ignored);
-        socket.native_non_blocking(true, ignored);
-        if (error && error != asio::error::would_block) return WriteResult::Failed;
-        if (written < wire.size()) {
-            // The rest goes first with the next writer that may wait.
-            const auto* rest = static_cast<const std::uint8_t*>(wire.data()) + written;
-            Enqueue({std::vector<std::uint8_t>(rest, rest + (wire.size() - written)), true}, true);
-            return WriteResult::Done;
+        boost::system::error_code error;
+        std::size_t written = 0;
+        if (shutDown) {
+            error = asio::error::shut_down;
+        } else {
+            // What is left of the frame; one that has more parts goes out over more calls.
+            std::array<asio::const_buffer, 4> rest{};
+            std::size_t count = 0;
+            std::size_t skip = front.sent;
+            for (const auto& part : front.borrowed) {
+                if (skip >= part.size()) {
+                    skip -= part.size();
+                    continue;
+                }
+                if (count == rest.size()) break;
+                rest[count++] = part + skip;
+                skip = 0;
+            }
+            written = socket.write_some(rest, error);
+            // Took less than it was given: it is full, and asking again now would only be
+            // told so.
+            if (!error && written < asio::buffer_size(rest)) error = asio::error::would_block;
+        }
+        front.sent += written;
+        if (error == asio::error::would_block) {
+            if (!writableAwaited) {
+                writableAwaited = true;
+                socket.async_wait(tcp::socket::wait_write,
+                                  [self = shared_from_this()](const boost::system::error_code& e) {
+                                      self->OnWritable(e);
+                                  });
+            }
+            break;
+        }
+        if (error) {
+            FailQueueLocked();
+            break;
+        }
+        if (front.sent == front.total) {
+            doneTicket = front.ticket;
+            queued.pop_front();
+            wroteAny = true;
         }
     }
+    if (wroteAny) {
+        // Woken with the lock free, a writer does not wait for it right after.
+        guard.unlock();
+        taken.notify_all();
+        guard.lock();
+    }
+    return !writeFailed;
 }
 
-PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts, bool wireReady,
-                              asio::const_buffer& sealed, secure::RecordWriter::End end) {
-    if (wireReady || !privateLink.UsesPassphrase()) return Wire::Plain;
+void PeerLink::FailQueueLocked() {
+    writeFailed = true;
+    queued.clear();
+    taken.notify_all();
+}
+
+PeerLink::Wire PeerLink::Seal(const std::vector<asio::const_buffer>& parts,
+                              std::vector<std::uint8_t>& scratch, std::vector<std::uint8_t>& out,
+                              std::size_t& used, secure::RecordWriter::End end) {
+    if (!privateLink.UsesPassphrase()) return Wire::Plain;
     // Nothing goes out in plain text, nor before the handshake has ended well, nor after this
     // side's final record.
     if (!privateLink.Sealing() || privateLink.FinalSent()) return Wire::Refused;
-    std::size_t used = 0;
     if (parts.size() == 1) {
-        privateLink.Seal({static_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()},
-                         sealedBytes, used, end);
+        privateLink.Seal({static_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()}, out,
+                         used, end);
     } else {
-        sealScratch.resize(asio::buffer_size(parts));
-        asio::buffer_copy(asio::buffer(sealScratch), parts);
-        privateLink.Seal(sealScratch, sealedBytes, used, end);
+        scratch.resize(asio::buffer_size(parts));
+        asio::buffer_copy(asio::buffer(scratch), parts);
+        privateLink.Seal(scratch, out, used, end);
     }
-    sealed = asio::buffer(sealedBytes.data(), used);
     return Wire::Sealed;
-}
-
-PeerLink::WriteTurn::WriteTurn(PeerLink& link, std::optional<std::chrono::milliseconds> patience)
-    : link(link) {
-    std::unique_lock<std::mutex> guard(link.lock);
-    auto free = [&link] { return !link.writing; };
-    if (patience) {
-        held = link.turnFree.wait_for(guard, *patience, free);
-    } else {
-        link.turnFree.wait(guard, free);
-        held = true;
-    }
-    if (held) link.writing = true;
-}
-
-PeerLink::WriteTurn::~WriteTurn() {
-    if (!held) return;
-    {
-        std::lock_guard<std::mutex> guard(link.lock);
-        link.writing = false;
-    }
-    link.turnFree.notify_all();
-}
-
-void PeerLink::Enqueue(Outgoing outgoing, bool first) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (first) {
-        queued.push_front(std::move(outgoing));
-    } else {
-        queued.push_back(std::move(outgoing));
-    }
-}
-
-bool PeerLink::HasQueued() {
-    std::lock_guard<std::mutex> guard(lock);
-    return !queued.empty();
 }
 
 }  // namespace mirka

@@ -7,7 +7,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include <boost/asio/buffer.hpp>
@@ -20,6 +19,7 @@
 #include "link/receive_stream.h"
 #include "link/receive_window.h"
 #include "link/thread_check.h"
+#include "toolkit/platform.h"
 
 namespace mirka {
 
@@ -43,7 +43,8 @@ public:
     virtual void OnLinkFailure(PeerLink& link, Failure failure) = 0;
     // The link's reading is over and its socket closed.
     virtual void OnLinkEnded(PeerLink& link) = 0;
-    // Any writer thread: frames wait in the link's queue for the pump.
+    // I/O thread: its frames wait in the link's queue for the socket; the pump may wait for
+    // them with WriteQueued, which tells of a write that failed.
     virtual void OnFramesQueued() = 0;
 
 protected:
@@ -54,9 +55,11 @@ protected:
 // private-link state and write path. Made by std::make_shared; its asynchronous handlers
 // hold it, so it lives until the last of them has run, and a reconnect makes a new one.
 //
-// Writes: whole frames, never interleaved, one writer's turn at a time. The I/O thread never
-// waits on the socket: its frames go out at once when the socket takes them and nobody else is
-// writing, else they wait in a queue that the next writer (the pump) empties first.
+// Writes: whole frames, never interleaved, in the order they join the link's one queue. Only
+// the I/O thread touches the socket (asio does not let two threads use one socket object); it
+// writes the queue without ever waiting on the socket, from its reads' waits as well, so that
+// a payload read half-way never stalls this side's own frames. Other threads (the pump) queue
+// their bytes, still in their own buffer, and wait until the socket has taken them.
 class PeerLink : public std::enable_shared_from_this<PeerLink> {
 public:
     enum class WriteResult { Done, Refused, Failed };
@@ -100,12 +103,12 @@ public:
     std::chrono::steady_clock::duration Age() const {
         return std::chrono::steady_clock::now() - begun;
     }
-    // Ends reading and any write under way; the I/O thread then ends the link.
+    // Any thread. Ends reading and any write under way; the I/O thread then ends the link.
     void Shutdown();
 
     // I/O thread, while handling a frame of this link.
     ReceiveStream& Stream();
-    // Blocking read of exactly n payload bytes.
+    // Blocking read of exactly n payload bytes; the queue goes on being written meanwhile.
     bool ReadPayload(void* destination, std::size_t n);
     // Sends one frame without waiting on the socket.
     WriteResult Send(const std::vector<boost::asio::const_buffer>& parts);
@@ -115,17 +118,35 @@ public:
     // side had not sent its own), so the link was cut rather than closed by the peer.
     bool WasCut() const;
 
-    // Any other thread (the pump, the window thread): writes the queued frames, then these
-    // parts as one frame; blocks until the socket has taken them. Nothing goes out after a
-    // last write on a private link.
+    // Any other thread (the pump): these parts go out as one frame behind the queued ones;
+    // blocks until the socket has taken them. Nothing goes out after a last write on a
+    // private link.
     WriteResult Write(const std::vector<boost::asio::const_buffer>& parts, Last last = Last::No);
-    // The pump: writes the queued frames.
+    // The pump: waits until the frames queued so far have gone out.
     WriteResult WriteQueued();
 
 private:
+    // Bytes waiting for the socket. `borrowed` is what goes out: a waiting writer's buffers, or
+    // a view of the link's own bytes in `owned`.
     struct Outgoing {
-        std::vector<std::uint8_t> bytes;
-        bool wireReady = false;  // a handshake frame, or sealed already
+        std::vector<std::uint8_t> owned;
+        std::vector<boost::asio::const_buffer> borrowed;
+        std::size_t total = 0;
+        std::size_t sent = 0;
+        std::uint64_t ticket = 0;
+    };
+    // What ReadPayload's reads come from: the socket, the queue being written meanwhile.
+    class PayloadSource {
+    public:
+        explicit PayloadSource(PeerLink& link) : link(link) {}
+        template <typename MutableBuffers>
+        std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& error) {
+            return link.ReadSome(boost::asio::buffer(*boost::asio::buffer_sequence_begin(buffers)),
+                                 error);
+        }
+
+    private:
+        PeerLink& link;
     };
 
     void OnStart(std::chrono::milliseconds handshakeTimeout);
@@ -139,46 +160,41 @@ private:
     void ArmKeepAlive();
     void OnKeepAliveTimer(const boost::system::error_code& error);
     void Fail(PeerLinkOwner::Failure failure);
-    // The end of reading: the timers stop, the last frames go out as far as they can, and
-    // the socket closes once no write is under way.
+    // The end of reading: the timers stop, the last frames go out as far as the socket takes
+    // them within a short grace, waiting writers fail and the socket closes.
     void Finish();
+    // I/O thread: a read that waits for the peer, writing the queue whenever the socket
+    // takes more meanwhile.
+    std::size_t ReadSome(boost::asio::mutable_buffer buffer, boost::system::error_code& error);
 
     enum class Wire { Plain, Sealed, Refused };
 
-    // One writer's turn on the socket; `patience` is how long to wait for it (none: as long
-    // as it takes, zero: only if free now).
-    class WriteTurn {
-    public:
-        explicit WriteTurn(PeerLink& link,
-                           std::optional<std::chrono::milliseconds> patience = std::nullopt);
-        ~WriteTurn();
-        WriteTurn(const WriteTurn&) = delete;
-        WriteTurn& operator=(const WriteTurn&) = delete;
-        explicit operator bool() const { return held; }
-
-    private:
-        PeerLink& link;
-        bool held = false;
-    };
-
-    // Writes the queued frames if no other writer has the socket, without waiting on it;
-    // tells the owner when frames are left for the pump.
-    WriteResult WriteQueuedNow();
-    // During a write turn. Takes the queued frames in order; with `wait` false only what the
-    // socket takes now, the rest staying first in the queue.
-    WriteResult WriteQueuedInTurn(bool wait);
-    // During a write turn: how these bytes go out; on a private link `sealed` holds the records
+    // With the lock held: how these bytes go out; on a private link `out` receives the records
     // that carry them.
-    Wire Seal(const std::vector<boost::asio::const_buffer>& parts, bool wireReady,
-              boost::asio::const_buffer& sealed,
+    Wire Seal(const std::vector<boost::asio::const_buffer>& parts,
+              std::vector<std::uint8_t>& scratch, std::vector<std::uint8_t>& out, std::size_t& used,
               secure::RecordWriter::End end = secure::RecordWriter::End::No);
-    void Enqueue(Outgoing outgoing, bool first);
-    bool HasQueued();
+    // With the lock held: the bytes join the queue; returns their ticket.
+    std::uint64_t EnqueueLocked(Outgoing outgoing);
+    // Any thread but the I/O thread, with the lock held: the I/O thread writes the queue soon.
+    void WakeWriterLocked();
+    void OnWake();
+    // I/O thread, with the lock held: writes the queue as far as the socket takes it now,
+    // waits for room asynchronously when it is full; false once writing has failed. Lets the
+    // lock go for a moment to wake the writers whose bytes went.
+    bool WriteQueueLocked(std::unique_lock<std::mutex>& guard);
+    void OnWritable(const boost::system::error_code& error);
+    // With the lock held: nothing more goes out; the waiting writers return Failed.
+    void FailQueueLocked();
+    // With the lock held: waits until the frame with this ticket has gone out, or cannot.
+    WriteResult AwaitTicket(std::unique_lock<std::mutex>& guard, std::uint64_t ticket);
 
     boost::asio::io_context& io;
     PeerLinkOwner& owner;
     const ThreadCheck& ioThread;
 
+    // Begin sets it up on the window thread before any other thread can reach it; from
+    // Start on, only the I/O thread operates on it.
     boost::asio::ip::tcp::socket socket;
     PrivateLink privateLink;
     std::uint32_t ownCapabilities = 0;  // fixed in Begin
@@ -198,15 +214,32 @@ private:
     ReceiveWindowSizer windowSizer;
     std::uint64_t bytesAtLook = 0;
     std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
+    std::vector<std::uint8_t> sendScratch;
 
-    // Guards the queue, the write turn and the socket's shutdown against its close; never
-    // held across a wait on the socket.
+    // One writer of the pump's kind at a time: its records stay in `writerSealed` until the
+    // socket has taken them, and the writer waits for that.
+    std::mutex writerTurn;
+    std::vector<std::uint8_t> writerScratch;  // with writerTurn
+    std::vector<std::uint8_t> writerSealed;   // with writerTurn
+
+    // Guards the queue and what the threads tell each other about it. The I/O thread holds
+    // it across its non-blocking writes, so that a writer that gives up (on a shutdown) can
+    // drop the queue at any time; it is never held across a wait on the socket. Sealing
+    // happens under it as well, so records join the queue in the order they were sealed.
     std::mutex lock;
     std::deque<Outgoing> queued;
-    bool writing = false;  // a writer has the turn; the close takes it too
-    std::condition_variable turnFree;
-    std::vector<std::uint8_t> sealScratch;  // during a write turn
-    std::vector<std::uint8_t> sealedBytes;  // during a write turn
+    std::uint64_t lastTicket = 0;  // given to the newest queued bytes
+    std::uint64_t doneTicket = 0;  // the socket has taken everything up to this one
+    bool writeFailed = false;      // for good: nothing more goes out
+    bool closing = false;          // the link is ending: nothing new joins the queue
+    bool shutDown = false;
+    bool wakePosted = false;
+    bool writableAwaited = false;  // the I/O thread waits for room in the socket
+    bool readWaiting = false;      // the I/O thread waits in ReadSome for the peer alone
+    bool interrupted = false;      // readInterrupter is set
+    std::intptr_t handle = -1;     // the socket's, for Shutdown; -1 once closed
+    std::condition_variable taken;
+    WaitInterrupter readInterrupter;
 };
 
 }  // namespace mirka

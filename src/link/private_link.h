@@ -66,7 +66,7 @@ public:
     secure::Outcome OnTimeout();
     std::unique_ptr<secure::RecordReader> TakeReader();
 
-    // Appends the records that carry `plain` to `out`. Callers have the link's write turn,
+    // Appends the records that carry `plain` to `out`. Callers hold the link's queue lock,
     // which keeps the records in the order they reach the socket.
     // The buffer only grows, so that it is not cleared for every write. With End::Final the
     // records end the stream, and nothing is sealed after them.

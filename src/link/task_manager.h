@@ -52,7 +52,7 @@ enum enumLinkState : std::int32_t {
 //   link, which is the one being handled: BeginLink replaces it only once it has stopped
 //   reading. The I/O thread never waits on the socket (PeerLink::Send).
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
-//   the senders and writes between the I/O thread's reads (PeerLink's write turn).
+//   the senders and hands its writes to the I/O thread, waiting until the socket took them.
 // - The chat channel (ChatChannel) and the handshake gate (HandshakeGate) keep no state of
 //   their own; they run on the threads that call them, as their headers say.
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;

@@ -15,6 +15,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,82 @@ void ShutdownSocketHandle(std::intptr_t handle) {
 #else
     ::shutdown(static_cast<int>(handle), SHUT_RDWR);
 #endif
+}
+
+WaitInterrupter::WaitInterrupter() {
+#ifndef _WIN32
+    if (::pipe(fds) != 0) {
+        fds[0] = fds[1] = -1;
+        return;
+    }
+    for (int fd : fds) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+#endif
+}
+
+WaitInterrupter::~WaitInterrupter() {
+#ifndef _WIN32
+    for (int fd : fds)
+        if (fd >= 0) ::close(fd);
+#endif
+}
+
+void WaitInterrupter::Interrupt() {
+#ifndef _WIN32
+    char one = 1;
+    // A full pipe interrupts already.
+    [[maybe_unused]] auto written = ::write(fds[1], &one, 1);
+#endif
+}
+
+void WaitInterrupter::Clear() {
+#ifndef _WIN32
+    char drained[64];
+    while (::read(fds[0], drained, sizeof drained) > 0) {
+    }
+#endif
+}
+
+SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
+                         std::optional<std::chrono::milliseconds> timeout,
+                         const WaitInterrupter* interrupter) {
+    if (handle < 0 || what == SocketWait::None) return SocketWait::None;
+    bool read = what == SocketWait::Read || what == SocketWait::ReadOrWrite;
+    bool write = what == SocketWait::Write || what == SocketWait::ReadOrWrite;
+    int wait = timeout ? static_cast<int>(timeout->count()) : -1;
+    bool watchInterrupter = interrupter && interrupter->Handle() >= 0;
+    // Without a descriptor to watch, an interrupter is looked at by the caller every
+    // millisecond.
+    if (interrupter && !watchInterrupter && (wait < 0 || wait > 1)) wait = 1;
+#ifdef _WIN32
+    WSAPOLLFD entries[1]{};
+    entries[0].fd = static_cast<SOCKET>(handle);
+#else
+    pollfd entries[2]{};
+    entries[0].fd = static_cast<int>(handle);
+    if (watchInterrupter) {
+        entries[1].fd = static_cast<int>(interrupter->Handle());
+        entries[1].events = POLLIN;
+    }
+#endif
+    entries[0].events = static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0));
+#ifdef _WIN32
+    int result = ::WSAPoll(entries, 1, wait);
+#else
+    // A signal's interruption comes back as nothing ready: the caller asks again.
+    int result = ::poll(entries, watchInterrupter ? 2 : 1, wait);
+#endif
+    if (result <= 0) return SocketWait::None;
+    short ready = entries[0].revents;
+    if (ready & (POLLERR | POLLHUP | POLLNVAL)) return what;
+    bool canRead = read && (ready & POLLIN);
+    bool canWrite = write && (ready & POLLOUT);
+    if (canRead && canWrite) return SocketWait::ReadOrWrite;
+    if (canRead) return SocketWait::Read;
+    if (canWrite) return SocketWait::Write;
+    return SocketWait::None;
 }
 
 void LimitUnsentBytes(std::intptr_t handle, int bytes) {

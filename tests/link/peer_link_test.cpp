@@ -1,5 +1,5 @@
-// The link's write path: the I/O thread's frames never wait behind the pump's writes, and
-// every frame still goes out whole and in order.
+// The link's write path: the I/O thread's frames never wait behind the pump's writes, its
+// reads never hold up this side's frames, and every frame still goes out whole and in order.
 #include <cstring>
 #include <thread>
 
@@ -80,6 +80,61 @@ TEST(PeerLinkWrites, ThePeerIsHeardWhileThePumpIsStuckInAWrite) {
     }
     // It came behind the block under way, not after the whole file.
     EXPECT_LT(offset, content.size());
+}
+
+TEST(PeerLinkWrites, AFrameReadHalfWayDoesNotHoldUpThisSidesFrames) {
+    // The peer sends half a chat line and holds the rest back until it has read the whole
+    // file: this side waits for the rest in a payload read all that time, and its own frames
+    // must go on reaching the socket meanwhile, or both sides would wait for ever.
+    test::TempFolder outbox;
+    test::TempFolder inbox;
+    ProgramValues values;
+    values.SetReceiveFolder(inbox.WithSeparator());
+    test::WindowRecorder window;
+    TaskManager manager(&values);
+    manager.ownerWindow = &window;
+    test::FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+
+    auto content = test::RandomBytes(kFileBytes, 12);
+    test::WriteFile(outbox.Path() / "big.bin", content);
+    manager.sendBufSize = 1024 * 1024;
+    manager.SendFile(FromFsPath(outbox.Path() / "big.bin"));
+    FrameHeader header;
+    ASSERT_TRUE(peer.ReadHeader(header));
+    ASSERT_EQ(header.code, NET_FILE_OFFER);
+    Bytes record;
+    ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+    peer.SendFrame(FrameHeader{NET_FILE_ACCEPT}, record);
+    // The socket buffers fill, so this side's batch under way waits for room.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    Bytes style(CharFormat::kBytes, 0);
+    Bytes text = test::Utf16LeBytes(u"peer の発言 (00:00:00): \r\nlate\r\n");
+    Bytes chat = style;
+    chat.insert(chat.end(), text.begin(), text.end());
+    Bytes frame = test::EncodeFrame(NET_CHAT, 0, static_cast<std::uint32_t>(text.size()), chat);
+    std::size_t half = FrameHeader::kBytes + CharFormat::kBytes / 2;
+    peer.Send(Bytes(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(half)));
+
+    std::size_t offset = 0;
+    while (offset < content.size()) {
+        ASSERT_TRUE(peer.ReadHeader(header)) << "at file offset " << offset;
+        if (header.code == NET_KEEPALIVE) continue;
+        ASSERT_EQ(header.code, NET_FILE_DATA) << "at file offset " << offset;
+        ASSERT_LE(offset + header.lengthField, content.size());
+        Bytes payload;
+        ASSERT_TRUE(peer.Read(payload, header.lengthField));
+        ASSERT_EQ(std::memcmp(payload.data(), content.data() + offset, payload.size()), 0)
+            << "at file offset " << offset;
+        offset += payload.size();
+    }
+    peer.Send(Bytes(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end()));
+    EXPECT_TRUE(WaitUntil([&] { return window.LogText().find(u"late") != WString::npos; },
+                          std::chrono::seconds(5)));
 }
 
 }  // namespace
