@@ -80,11 +80,7 @@ void ChatChannel::SendDisconnectRequest() {
 bool ChatChannel::WriteFrame(const FrameHeader& header,
                              std::initializer_list<asio::const_buffer> payload) {
     auto headerBytes = header.Encode();
-    std::vector<asio::const_buffer> parts;
-    parts.reserve(payload.size() + 1);
-    parts.push_back(asio::buffer(headerBytes));
-    parts.insert(parts.end(), payload.begin(), payload.end());
-    return link.WriteToPeer(parts, PeerLink::Last::No);
+    return link.WriteToPeer(FrameParts(headerBytes, payload), PeerLink::Last::No);
 }
 
 bool ChatChannel::OnChatLine(const FrameHeader& header, FramePayload& payload) {

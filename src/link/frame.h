@@ -3,6 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include <boost/asio/buffer.hpp>
 
 #include "toolkit/little_endian.h"
 
@@ -47,5 +51,17 @@ struct FrameHeader {
         return header;
     }
 };
+
+// One frame as the parts of one write: the encoded header (kept alive by the caller) and
+// the payload parts behind it.
+inline std::vector<boost::asio::const_buffer> FrameParts(
+    const std::array<std::uint8_t, FrameHeader::kBytes>& headerBytes,
+    std::initializer_list<boost::asio::const_buffer> payload) {
+    std::vector<boost::asio::const_buffer> parts;
+    parts.reserve(payload.size() + 1);
+    parts.push_back(boost::asio::buffer(headerBytes));
+    parts.insert(parts.end(), payload.begin(), payload.end());
+    return parts;
+}
 
 }  // namespace mirka

@@ -326,11 +326,7 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
 bool TransferLink::WriteFrame(const FrameHeader& header,
                               std::initializer_list<asio::const_buffer> payload) {
     auto headerBytes = header.Encode();
-    std::vector<asio::const_buffer> parts;
-    parts.reserve(payload.size() + 1);
-    parts.push_back(asio::buffer(headerBytes));
-    parts.insert(parts.end(), payload.begin(), payload.end());
-    return WriteParts(parts);
+    return WriteParts(FrameParts(headerBytes, payload));
 }
 
 void TransferEngine::AppendLog(WStringView text) {

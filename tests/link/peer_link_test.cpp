@@ -18,32 +18,42 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kFileBytes = 32 * 1024 * 1024;
 
-TEST(PeerLinkWrites, ThePeerIsHeardWhileThePumpIsStuckInAWrite) {
+// This side sends a 32 MiB file that the peer accepts and then does not read: the socket
+// buffers fill, and the batch under way waits for room.
+class PeerLinkWrites : public ::testing::Test {
+protected:
+    void SendAFileThePeerDoesNotRead(unsigned seed) {
+        values.SetReceiveFolder(inbox.WithSeparator());
+        manager.ownerWindow = &window;
+        std::uint16_t port = peer.Listen();
+        std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+        ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+        accepter.join();
+
+        content = test::RandomBytes(kFileBytes, seed);
+        test::WriteFile(outbox.Path() / "big.bin", content);
+        manager.sendBufSize = 1024 * 1024;
+        manager.SendFile(FromFsPath(outbox.Path() / "big.bin"));
+        ASSERT_TRUE(peer.ReadHeader(header));
+        ASSERT_EQ(header.code, NET_FILE_OFFER);
+        Bytes record;
+        ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+        peer.SendFrame(FrameHeader{NET_FILE_ACCEPT}, record);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
     test::TempFolder outbox;
     test::TempFolder inbox;
     ProgramValues values;
-    values.SetReceiveFolder(inbox.WithSeparator());
     test::WindowRecorder window;
-    TaskManager manager(&values);
-    manager.ownerWindow = &window;
+    TaskManager manager{&values};
     test::FakePeer peer;
-    std::uint16_t port = peer.Listen();
-    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
-    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
-    accepter.join();
-
-    auto content = test::RandomBytes(kFileBytes, 11);
-    test::WriteFile(outbox.Path() / "big.bin", content);
-    manager.sendBufSize = 1024 * 1024;
-    manager.SendFile(FromFsPath(outbox.Path() / "big.bin"));
+    std::vector<char> content;
     FrameHeader header;
-    ASSERT_TRUE(peer.ReadHeader(header));
-    ASSERT_EQ(header.code, NET_FILE_OFFER);
-    Bytes record;
-    ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
-    peer.SendFrame(FrameHeader{NET_FILE_ACCEPT}, record);
-    // The peer reads nothing now: the socket buffers fill and the pump waits in a write.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+};
+
+TEST_F(PeerLinkWrites, ThePeerIsHeardWhileThePumpIsStuckInAWrite) {
+    ASSERT_NO_FATAL_FAILURE(SendAFileThePeerDoesNotRead(11));
 
     // An offer, which the I/O thread answers, then a chat line behind it.
     test::SendOffer(peer, u"small.bin", 7, 3);
@@ -82,35 +92,11 @@ TEST(PeerLinkWrites, ThePeerIsHeardWhileThePumpIsStuckInAWrite) {
     EXPECT_LT(offset, content.size());
 }
 
-TEST(PeerLinkWrites, AFrameReadHalfWayDoesNotHoldUpThisSidesFrames) {
+TEST_F(PeerLinkWrites, AFrameReadHalfWayDoesNotHoldUpThisSidesFrames) {
     // The peer sends half a chat line and holds the rest back until it has read the whole
     // file: this side waits for the rest in a payload read all that time, and its own frames
     // must go on reaching the socket meanwhile, or both sides would wait for ever.
-    test::TempFolder outbox;
-    test::TempFolder inbox;
-    ProgramValues values;
-    values.SetReceiveFolder(inbox.WithSeparator());
-    test::WindowRecorder window;
-    TaskManager manager(&values);
-    manager.ownerWindow = &window;
-    test::FakePeer peer;
-    std::uint16_t port = peer.Listen();
-    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
-    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
-    accepter.join();
-
-    auto content = test::RandomBytes(kFileBytes, 12);
-    test::WriteFile(outbox.Path() / "big.bin", content);
-    manager.sendBufSize = 1024 * 1024;
-    manager.SendFile(FromFsPath(outbox.Path() / "big.bin"));
-    FrameHeader header;
-    ASSERT_TRUE(peer.ReadHeader(header));
-    ASSERT_EQ(header.code, NET_FILE_OFFER);
-    Bytes record;
-    ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
-    peer.SendFrame(FrameHeader{NET_FILE_ACCEPT}, record);
-    // The socket buffers fill, so this side's batch under way waits for room.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_NO_FATAL_FAILURE(SendAFileThePeerDoesNotRead(12));
 
     Bytes style(CharFormat::kBytes, 0);
     Bytes text = test::Utf16LeBytes(u"peer の発言 (00:00:00): \r\nlate\r\n");
