@@ -123,5 +123,21 @@ TEST_F(PeerLinkWrites, AFrameReadHalfWayDoesNotHoldUpThisSidesFrames) {
                           std::chrono::seconds(5)));
 }
 
+TEST_F(PeerLinkWrites, ALinkThatEndsWithItsSocketFullEndsBetweenFrames) {
+    // The peer says goodbye while this side's batch waits half-written for room: the link's
+    // end writes the rest as the peer reads, so the stream ends between frames, not in one.
+    ASSERT_NO_FATAL_FAILURE(SendAFileThePeerDoesNotRead(13));
+    peer.SendFrame(FrameHeader{NET_DISCONNECT});
+    std::size_t offset = 0;
+    while (peer.ReadHeader(header)) {
+        if (header.code != NET_FILE_DATA) continue;  // a keep-alive
+        Bytes payload;
+        ASSERT_TRUE(peer.Read(payload, header.lengthField))
+            << "the stream ends inside the frame at file offset " << offset;
+        offset += payload.size();
+    }
+    EXPECT_GT(offset, 0u);
+}
+
 }  // namespace
 }  // namespace mirka
