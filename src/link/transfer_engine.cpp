@@ -216,20 +216,18 @@ void TransferEngine::EndTransfersWithLink() {
     // window go before the manager) may be gone already.
     if (link.Stopping()) return;
     for (const auto& [id, name] : unconfirmed) ReportUnconfirmed(id, name, true);
-    for (const auto& [direction, id, name] : ended) {
-        PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
-        AppendLog(Format(kFormatCapacity,
-                         u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
-                         u"ファイル名 > %s\r\n",
-                         name));
-    }
-    for (const auto& [direction, id, name] : endedFolders) {
-        PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
-        AppendLog(Format(kFormatCapacity,
-                         u"SystemMessage: \r\n接続が切れたため、フォルダの転送を中止しました\r\n"
-                         u"フォルダ名 > %s\r\n",
-                         name));
-    }
+    auto tellEnded = [this](const auto& rows, WStringView message) {
+        for (const auto& [direction, id, name] : rows) {
+            PostFact(TransferFact::Status(direction, id, WString(kRowCancelled)));
+            AppendLog(Format(kFormatCapacity, message, name));
+        }
+    };
+    tellEnded(ended,
+              u"SystemMessage: \r\n接続が切れたため、転送を中止しました\r\n"
+              u"ファイル名 > %s\r\n");
+    tellEnded(endedFolders,
+              u"SystemMessage: \r\n接続が切れたため、フォルダの転送を中止しました\r\n"
+              u"フォルダ名 > %s\r\n");
 }
 
 void TransferEngine::OnFileControl(const FrameHeader& header) {

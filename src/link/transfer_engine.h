@@ -174,8 +174,10 @@ private:
     void OnFolderEnd(std::int32_t folderId);
     // A file's offer that a folder entry announced; false when the link must stop reading.
     bool ReceiveFolderMember(FileRecord record, std::int32_t folderId, FolderMember member);
-    // Reads and drops a payload this side will not use.
-    bool DropPayload(FramePayload& payload, std::uint32_t length);
+    // Reads a text payload of `length` bytes into `text`; one longer than `limit` is read off
+    // and dropped, leaving `text` empty. False when the link must stop reading.
+    bool ReadBoundedText(FramePayload& payload, std::uint32_t length, std::size_t limit,
+                         std::string& text);
     // The folder a member transfer belongs to, taking the member out of it; tasksLock held.
     std::optional<std::int32_t> TakeMemberLocked(TransferDirection direction, std::int32_t taskId);
     // A member was delivered (sending: its receipt came; receiving: its digest matched).

@@ -29,7 +29,14 @@ WString Quoted(std::string_view utf8) {
 }
 }  // namespace
 
-bool TransferEngine::DropPayload(FramePayload& payload, std::uint32_t length) {
+bool TransferEngine::ReadBoundedText(FramePayload& payload, std::uint32_t length, std::size_t limit,
+                                     std::string& text) {
+    text.clear();
+    if (length <= limit) {
+        text.resize(length);
+        return payload.Read(text.data(), length);
+    }
+    // Read off all the same, so that the next frame starts where it should.
     while (length > 0) {
         std::size_t piece = std::min<std::size_t>(length, recvBuffer.size());
         if (!payload.Read(recvBuffer.data(), piece)) return false;
@@ -45,24 +52,15 @@ bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t
     switch (header.code) {
         case kFolderOfferCode: {
             FolderOfferFrame offer = DecodeFolderOfferHeader(frame);
-            if (length > kMaxFolderNameBytes) {
-                if (!DropPayload(payload, length)) return false;
-                offer.name.clear();  // refused below as an empty name
-            } else {
-                offer.name.resize(length);
-                if (!payload.Read(offer.name.data(), length)) return false;
-            }
+            // Too long a name is left empty, and refused below as an empty name.
+            if (!ReadBoundedText(payload, length, kMaxFolderNameBytes, offer.name)) return false;
             return OnFolderOffer(offer);
         }
         case kFolderEntryCode: {
             FolderEntryFrame entry = DecodeFolderEntryHeader(frame);
-            if (length > kMaxFolderEntryPathBytes) {
-                if (!DropPayload(payload, length)) return false;
-                entry.path.clear();  // refused below as an empty path
-            } else {
-                entry.path.resize(length);
-                if (!payload.Read(entry.path.data(), length)) return false;
-            }
+            // Too long a path is left empty, and refused below as an empty path.
+            if (!ReadBoundedText(payload, length, kMaxFolderEntryPathBytes, entry.path))
+                return false;
             return OnFolderEntry(entry);
         }
         case kFolderEndCode:
