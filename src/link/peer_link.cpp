@@ -53,6 +53,17 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         // at once. The bytes on the wire stay the same; only how they are cut into segments
         // changes.
         socket.set_option(asio::ip::tcp::no_delay(true), error);
+        // A path this short gets a receive buffer of fixed size. The system's own tuning
+        // grows the buffer to megabytes whenever this side reads slower than the peer sends
+        // (a slow disk, say), and a chat line waits behind all of it; the window clamp does
+        // not help there, as it bounds the bytes in flight, not the bytes waiting to be read.
+        // A fixed size ends the system's tuning for good, so a longer path keeps it.
+        if (ReceiveWindowSizer::IsLocalPath(PathRoundTripMicros(socket.native_handle()))) {
+            socket.set_option(
+                asio::socket_base::receive_buffer_size(ReceiveWindowSizer::kLocalBufferBytes),
+                error);
+            receiveBufferFixed = !error;
+        }
     }
     auto hello = privateLink.Begin(role, passphrase, handshakeFlags);
     Outgoing first;
@@ -171,17 +182,23 @@ void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
 }
 
 void PeerLink::SizeReceiveWindow() {
-    if (!shortQueues) return;
+    if (!shortQueues || receiveBufferFixed) return;
     auto now = std::chrono::steady_clock::now();
-    auto elapsed = now - lastLook;
-    if (elapsed < ReceiveWindowSizer::kLookInterval) return;
-    std::uint64_t received = stream.BytesFromSocket();
-    auto window = windowSizer.Next(received - bytesAtLook,
-                                   std::chrono::duration_cast<std::chrono::microseconds>(elapsed),
-                                   ReceiveRoundTripMicros(socket.native_handle()));
-    if (window) ClampReceiveWindow(socket.native_handle(), *window);
-    bytesAtLook = received;
-    lastLook = now;
+    if (now - lastLook >= ReceiveWindowSizer::kLookInterval) {
+        std::uint64_t received = stream.BytesFromSocket();
+        // The path's smallest round trip, not the last one measured: a reader that falls
+        // behind makes the data wait in this side's buffer, and a round trip that counted
+        // that wait would widen the window, which lets more wait, which widens it again.
+        windowSizer.Next(received - bytesAtLook,
+                         std::chrono::duration_cast<std::chrono::microseconds>(now - lastLook),
+                         PathRoundTripMicros(socket.native_handle()));
+        bytesAtLook = received;
+        lastLook = now;
+    }
+    if (windowSizer.Current() != 0 && now - lastClamp >= ReceiveWindowSizer::kRenewInterval) {
+        ClampReceiveWindow(socket.native_handle(), windowSizer.Current());
+        lastClamp = now;
+    }
 }
 
 bool PeerLink::OnHandshakeFrame(const std::uint8_t* frame) {
@@ -298,7 +315,11 @@ std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error
     ioThread.Assert();
     for (;;) {
         std::size_t got = socket.read_some(buffer, error);
-        if (error != asio::error::would_block) return got;
+        if (error != asio::error::would_block) {
+            // Bulk data arrives here more than through the frame loop's reads.
+            if (!error) SizeReceiveWindow();
+            return got;
+        }
         // This side's frame that the peer is reading half-way may be waiting in the queue
         // for room in the socket: were it left until this read ends, two peers that both
         // wait in a payload read would wait for each other for ever. Frames queued during

@@ -199,6 +199,7 @@ private:
     PrivateLink privateLink;
     std::uint32_t ownCapabilities = 0;  // fixed in Begin
     bool shortQueues = true;            // fixed in Begin
+    bool receiveBufferFixed = false;    // set in Begin
     std::atomic<std::uint32_t> peerCapabilities{0};
     std::atomic<bool> peerAnnounced{false};
     const std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
@@ -214,6 +215,7 @@ private:
     ReceiveWindowSizer windowSizer;
     std::uint64_t bytesAtLook = 0;
     std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastClamp;
     std::vector<std::uint8_t> sendScratch;
 
     // One writer of the pump's kind at a time: its records stay in `writerSealed` until the

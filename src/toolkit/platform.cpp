@@ -146,18 +146,6 @@ void LimitUnsentBytes(std::intptr_t handle, int bytes) {
 #endif
 }
 
-std::uint32_t ReceiveRoundTripMicros(std::intptr_t handle) {
-#ifdef TCP_INFO
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (::getsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
-    return info.tcpi_rcv_rtt;
-#else
-    (void)handle;
-    return 0;
-#endif
-}
-
 void ClampReceiveWindow(std::intptr_t handle, int bytes) {
 #ifdef TCP_WINDOW_CLAMP
     ::setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_WINDOW_CLAMP, &bytes, sizeof bytes);

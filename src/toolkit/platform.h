@@ -64,9 +64,10 @@ SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
 // can): what is written after bulk data then waits behind little of it. Data in flight is
 // not limited, so a long, fast path still fills.
 void LimitUnsentBytes(std::intptr_t handle, int bytes);
-// The round trip that the system measured for data a TCP socket receives, in microseconds;
-// 0 when it has none (or cannot tell).
-std::uint32_t ReceiveRoundTripMicros(std::intptr_t handle);
+// The smallest round trip the system has seen on a TCP connection, in microseconds: the
+// path's own delay, without the time bytes spent waiting in either side's queues. 0 when it
+// has none (or cannot tell).
+std::uint32_t PathRoundTripMicros(std::intptr_t handle);
 // Caps the window a TCP socket advertises to its peer (where the system can).
 void ClampReceiveWindow(std::intptr_t handle, int bytes);
 

@@ -1,11 +1,17 @@
-// The link's write path: the I/O thread's frames never wait behind the pump's writes, its
-// reads never hold up this side's frames, and every frame still goes out whole and in order.
+// The link's queues: the I/O thread's frames never wait behind the pump's writes, its
+// reads never hold up this side's frames, every frame still goes out whole and in order, and
+// a local link's receive buffer stays small.
 #include <cstring>
+#include <filesystem>
 #include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
 #include "link/file_record.h"
+#include "link/receive_window.h"
 #include "support/frames.h"
 #include "support/wait.h"
 #include "transfer_support.h"
@@ -137,6 +143,52 @@ TEST_F(PeerLinkWrites, ALinkThatEndsWithItsSocketFullEndsBetweenFrames) {
         offset += payload.size();
     }
     EXPECT_GT(offset, 0u);
+}
+
+// The port of a socket address of either family.
+int PortOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return -1;
+}
+
+// The receive buffer of this process's socket that is connected and bound to `port` (the
+// accepting side of a link on that port), or -1.
+int ReceiveBufferOfSocketOn(std::uint16_t port) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_storage own{}, other{};
+        socklen_t size = sizeof own;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &size) != 0 || PortOf(own) != port)
+            continue;
+        size = sizeof other;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&other), &size) != 0) continue;
+        int bytes = -1;
+        size = sizeof bytes;
+        ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, &size);
+        return bytes;
+    }
+    return -1;
+}
+
+TEST(PeerLinkQueues, ALocalLinkKeepsItsReceiveBufferThroughAFullSpeedSend) {
+    // The system grows a receive buffer as a fast send comes in, and on a local link a chat
+    // line would then wait behind megabytes whenever the disk is slower than the link.
+    test::TransferPair pair;
+    ASSERT_TRUE(pair.Link());
+    int before = ReceiveBufferOfSocketOn(pair.port);
+    ASSERT_GT(before, 0);
+    EXPECT_LE(before, 2 * ReceiveWindowSizer::kLocalBufferBytes);
+    test::WriteFile(pair.outbox.Path() / "big.bin", test::RandomBytes(kFileBytes, 5));
+    pair.client->sendWait = 1;
+    pair.client->sendBufSize = 1024 * 1024;
+    pair.Send(pair.outbox.Path() / "big.bin");
+    ASSERT_TRUE(pair.serverWindow.WaitFor(
+        [&] { return test::FinishedRows(pair.serverWindow.Transfers()) == 1; },
+        std::chrono::seconds(60)));
+    EXPECT_EQ(ReceiveBufferOfSocketOn(pair.port), before);
 }
 
 }  // namespace
