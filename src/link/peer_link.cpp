@@ -46,7 +46,7 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
     // the system; where they must wait, it is for readiness, on the I/O thread's terms.
     boost::system::error_code error;
     socket.non_blocking(true, error);
-    if (shortQueues) {
+    if (queues != Queues::System) {
         LimitUnsentBytes(socket.native_handle(), kUnsentBytes);
         // Every write is whole frames, so nothing is gained by holding a small one back until
         // the last segment is acknowledged: an answer (an accept, a receipt, a chat line) goes
@@ -58,7 +58,8 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         // (a slow disk, say), and a chat line waits behind all of it; the window clamp does
         // not help there, as it bounds the bytes in flight, not the bytes waiting to be read.
         // A fixed size ends the system's tuning for good, so a longer path keeps it.
-        if (ReceiveWindowSizer::IsLocalPath(PathRoundTripMicros(socket.native_handle()))) {
+        if (queues == Queues::Short &&
+            ReceiveWindowSizer::IsLocalPath(PathRoundTripMicros(socket.native_handle()))) {
             socket.set_option(
                 asio::socket_base::receive_buffer_size(ReceiveWindowSizer::kLocalBufferBytes),
                 error);
@@ -182,7 +183,7 @@ void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
 }
 
 void PeerLink::SizeReceiveWindow() {
-    if (!shortQueues || receiveBufferFixed) return;
+    if (queues == Queues::System || receiveBufferFixed) return;
     auto now = std::chrono::steady_clock::now();
     if (now - lastLook >= ReceiveWindowSizer::kLookInterval) {
         std::uint64_t received = stream.BytesFromSocket();

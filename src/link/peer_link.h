@@ -72,10 +72,14 @@ public:
 
     // Window thread, before Begin: the socket to accept or connect on.
     boost::asio::ip::tcp::socket& Socket() { return socket; }
-    // Window thread, before Begin: whether the link keeps the queues on both ends short (the
-    // default), so that a chat line never waits behind megabytes of file data. Off, the
-    // system sizes them alone, as the program used to; the benchmarks compare the two.
-    void SetShortQueues(bool on) { shortQueues = on; }
+    // How the link keeps the queues on both ends. Short (the default): short, so that a chat
+    // line never waits behind megabytes of file data; on a short path the receive buffer has
+    // a fixed size, on a longer one the window follows the link. WindowOnEveryPath: the
+    // window follows the link on a short path too (tests check the sizing over loopback).
+    // System: the system sizes them alone, as the program used to (the benchmarks compare).
+    enum class Queues { Short, WindowOnEveryPath, System };
+    // Window thread, before Begin.
+    void SetQueues(Queues how) { queues = how; }
     // Window thread, once: readies the private link and sends its hello. `capabilities`, when
     // not zero, are announced first thing on the link: at once on a plain link, as the first
     // record once a private link stands.
@@ -198,7 +202,7 @@ private:
     boost::asio::ip::tcp::socket socket;
     PrivateLink privateLink;
     std::uint32_t ownCapabilities = 0;  // fixed in Begin
-    bool shortQueues = true;            // fixed in Begin
+    Queues queues = Queues::Short;      // fixed in Begin
     bool receiveBufferFixed = false;    // set in Begin
     std::atomic<std::uint32_t> peerCapabilities{0};
     std::atomic<bool> peerAnnounced{false};

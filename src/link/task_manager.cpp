@@ -90,7 +90,7 @@ void TaskManager::SetLinkState(enumLinkState state) {
 std::shared_ptr<PeerLink> TaskManager::NewLink() {
     PeerLinkOwner& owner = *this;
     auto link = std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
-    link->SetShortQueues(shortQueues);
+    link->SetQueues(queues);
     return link;
 }
 

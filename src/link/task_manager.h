@@ -247,7 +247,7 @@ private:
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
-    bool shortQueues = true;  // window thread; see PeerLink::SetShortQueues
+    PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};
     std::atomic<bool> stopping{false};

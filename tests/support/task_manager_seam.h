@@ -23,7 +23,14 @@ public:
     static void RefreshTransfers(TaskManager& manager) { manager.transfers.RefreshTransfers(); }
     // The next links leave their queues to the system, as the program once did (benchmarks
     // measure what keeping them short costs). Before StartServer or ConnectToServer.
-    static void LeaveQueuesToTheSystem(TaskManager& manager) { manager.shortQueues = false; }
+    static void LeaveQueuesToTheSystem(TaskManager& manager) {
+        manager.queues = PeerLink::Queues::System;
+    }
+    // The next links size their receive window on every path, as on a long one, instead of
+    // fixing the buffer on a short path: tests check the sizing over loopback.
+    static void SizeTheWindowOnEveryPath(TaskManager& manager) {
+        manager.queues = PeerLink::Queues::WindowOnEveryPath;
+    }
 };
 
 }  // namespace mirka
