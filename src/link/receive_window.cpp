@@ -12,7 +12,7 @@ std::optional<int> ReceiveWindowSizer::Next(std::uint64_t bytes, std::chrono::mi
     double wanted = std::clamp(2 * inFlight, static_cast<double>(kFloorBytes),
                                static_cast<double>(kCeilingBytes));
     auto window = static_cast<int>(wanted);
-    // Small changes are not worth a system call.
+    // A small change leaves the window as it is, so that it holds steady between looks.
     if (current != 0 && window < current * 5 / 4 && window > current * 3 / 4) return std::nullopt;
     current = window;
     return window;

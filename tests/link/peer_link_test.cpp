@@ -213,6 +213,12 @@ TEST(PeerLinkQueues, TheReceiveQueueStaysBoundedThroughAFullSpeedSend) {
         TaskManagerTestSeam::SizeTheWindowOnEveryPath(*pair.server);
         ASSERT_TRUE(pair.Link());
         ASSERT_NO_FATAL_FAILURE(SendAtFullSpeed(pair));
+        // The system may have raised it with the send's last bytes: a chat line a little
+        // later is a read that sets it again.
+        std::this_thread::sleep_for(2 * ReceiveWindowSizer::kRenewInterval);
+        pair.client->QueueChatLine(u"after the send", u"client");
+        ASSERT_TRUE(pair.serverWindow.WaitFor(
+            [&] { return pair.serverWindow.LogText().find(u"after the send") != WString::npos; }));
         EXPECT_EQ(OptionOfLinkEnd(pair.port, true, IPPROTO_TCP, TCP_WINDOW_CLAMP),
                   ReceiveWindowSizer::kFloorBytes);
     }
