@@ -23,33 +23,32 @@ namespace {
 constexpr std::size_t kBlockBytes = 256 * 1024;
 }  // namespace
 
-void FileManager::OpenBlocked(std::ios::openmode mode) {
+void FileManager::ReadyBlock() {
     // No larger than the file: a folder of ten thousand small files would otherwise clear a
     // quarter mebibyte for each of them.
     block.resize(static_cast<std::size_t>(
         std::clamp<std::int64_t>(fileSize, 1, static_cast<std::int64_t>(kBlockBytes))));
     blockBegin = blockEnd = 0;
-    file.open(ToFsPath(path), mode);
 }
 
 bool FileManager::WriteOutBlock() {
-    if (blockEnd > 0) file.write(block.data(), static_cast<std::streamsize>(blockEnd));
+    bool written = blockEnd == 0 || file.Write(block.data(), blockEnd);
     blockEnd = 0;
-    return static_cast<bool>(file);
+    return written;
 }
 
 bool FileManager::HashPrefix(std::int64_t bytes) {
-    std::ifstream in(ToFsPath(path), std::ios::binary);
-    std::vector<char> buffer(kBlockBytes);
-    while (bytes > 0 && in) {
-        in.read(buffer.data(),
-                static_cast<std::streamsize>(std::min<std::int64_t>(bytes, kBlockBytes)));
-        auto got = static_cast<std::int64_t>(in.gcount());
-        hasher.Update(reinterpret_cast<const std::uint8_t*>(buffer.data()),
-                      static_cast<std::size_t>(got));
-        bytes -= got;
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::clamp<std::int64_t>(bytes, 1, kBlockBytes)));
+    for (std::int64_t at = 0; at < bytes;) {
+        std::int64_t got = file.ReadAt(
+            buffer.data(),
+            static_cast<std::size_t>(std::min<std::int64_t>(bytes - at, buffer.size())), at);
+        if (got <= 0) return false;
+        hasher.Update(buffer.data(), static_cast<std::size_t>(got));
+        at += got;
     }
-    return bytes == 0;
+    return true;
 }
 
 bool FileManager::OpenForReceive(std::int64_t offset) {
@@ -61,28 +60,19 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
     state = TransferState::Running;
     transferred = offset;
     hasher.Reset();
-    std::filesystem::path target = ToFsPath(path);
-    if (offset != 0) {
-        // Bytes behind the offset are received again; cutting them off keeps a partial file
-        // that was longer than the new one from leaving stale bytes at its end.
-        std::error_code error;
-        std::filesystem::resize_file(target, static_cast<std::uintmax_t>(offset), error);
-        if (error) return false;
-        if (verify && !HashPrefix(offset)) return false;
-        OpenBlocked(std::ios::binary | std::ios::in | std::ios::out);
-        if (!file.is_open()) return false;
-        file.seekp(offset);
-        return static_cast<bool>(file);
-    }
-    OpenBlocked(std::ios::binary | std::ios::out | std::ios::trunc);
-    return file.is_open();
+    ReadyBlock();
+    // Bytes behind the offset are received again; cutting them off keeps a partial file
+    // that was longer than the new one from leaving stale bytes at its end.
+    if (!file.Truncate(offset)) return false;
+    if (verify && offset != 0 && !HashPrefix(offset)) return false;
+    return file.Seek(offset);
 }
 
 bool FileManager::OpenForSend(std::int64_t offset) {
     rate.Start(MillisecondTick());
-    OpenBlocked(std::ios::binary | std::ios::in);
-    if (!file.is_open()) return false;
-    file.seekg(offset);
+    ReadyBlock();
+    file = OpenFile::OpenForReading(path, source, sourceMayBeLink).value_or(OpenFile());
+    if (!file.Seek(offset)) return false;
     transferred = offset;
     hasher.Reset();
     unhashedPrefix = verify ? offset : 0;
@@ -96,11 +86,10 @@ bool FileManager::OpenForSend(std::int64_t offset) {
 }
 
 bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
-    if (!file.is_open()) return true;
+    if (!file.IsOpen()) return true;
     if (length > block.size() - blockEnd && !WriteOutBlock()) return false;
     if (length >= block.size()) {
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-        if (!file) return false;
+        if (!file.Write(data, length)) return false;
     } else if (length > 0) {
         std::memcpy(block.data() + blockEnd, data, length);
         blockEnd += length;
@@ -108,10 +97,9 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
     if (verify) hasher.Update(data, length);
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
-        // Only a file whose every byte reached the disk gets its final name.
-        bool written = WriteOutBlock() && file.flush();
-        file.close();
-        if (!written || file.fail()) return false;
+        // Only a file whose every byte reached the disk gets its final name. It stays open:
+        // a failed proof starts it over through the same descriptor.
+        if (!WriteOutBlock()) return false;
         state = TransferState::Done;
     }
     rate.Sample(transferred, MillisecondTick());
@@ -120,7 +108,7 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
 
 std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed) {
     failed = false;
-    if (!file.is_open()) return 0;
+    if (!file.IsOpen()) return 0;
     if (transferred + static_cast<std::int64_t>(length) > fileSize)
         length = static_cast<std::size_t>(fileSize - transferred);
     if (unhashedPrefix > 0) {
@@ -132,9 +120,9 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     }
     for (std::size_t got = 0; got < length;) {
         if (blockBegin == blockEnd) {
-            file.read(block.data(), static_cast<std::streamsize>(block.size()));
+            std::int64_t got = file.Read(block.data(), block.size());
             blockBegin = 0;
-            blockEnd = static_cast<std::size_t>(file.gcount());
+            blockEnd = got > 0 ? static_cast<std::size_t>(got) : 0;
             if (blockEnd == 0) {
                 // The file gave fewer bytes than it had: nothing wrong goes out.
                 failed = true;
@@ -150,20 +138,20 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
         state = TransferState::Done;
-        file.close();
+        file.Close();
     }
     rate.Sample(transferred, MillisecondTick());
     return length;
 }
 
 void FileManager::Flush() {
-    if (file.is_open() && Receiving() && WriteOutBlock()) file.flush();
+    if (file.IsOpen() && Receiving()) WriteOutBlock();
 }
 
 void FileManager::CloseFile() {
     // A reception's gathered bytes reach the disk first, so a resume finds all of them.
-    if (file.is_open() && Receiving()) WriteOutBlock();
-    if (file.is_open()) file.close();
+    if (file.IsOpen() && Receiving()) WriteOutBlock();
+    file.Close();
 }
 
 }  // namespace mirka

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/chat_font.h"
@@ -11,6 +11,8 @@
 #include "link/receive_paths.h"
 #include "link/window_port.h"
 #include "secure/file_digest.h"
+#include "toolkit/contained_folder.h"
+#include "toolkit/open_file.h"
 #include "toolkit/text.h"
 
 namespace mirka {
@@ -36,12 +38,13 @@ public:
     // A reception resumed at an offset hashes its kept part when it opens; a send resumed at
     // one hashes the part it skips before its first read.
 
-    // Opens the temporary file: at offset 0 created or truncated, otherwise an existing
-    // partial file cut back to the offset. Writes the receive-start message.
+    // Readies the temporary file the engine opened into `file`: cut to `offset` (0 for a
+    // fresh start), its kept part hashed. Writes the receive-start message.
     bool OpenForReceive(std::int64_t offset);
+    // Opens the file to send (the one it was when offered: `source`) at `offset`.
     bool OpenForSend(std::int64_t offset);
-    // Writes received bytes; at the last byte flushes and closes the file (the engine then
-    // gives it its final name). False when the disk refused the bytes.
+    // Writes received bytes; at the last byte hands the gathered bytes to the system (the
+    // engine then gives the file its final name). False when the disk refused the bytes.
     bool WriteChunk(const std::uint8_t* data, std::size_t length);
     // Hands buffered bytes to the system, so a partial file holds all that was received.
     void Flush();
@@ -53,7 +56,7 @@ public:
         return {direction, taskId, transferred, fileSize, rate.Rate()};
     }
     // A send goes on: running once accepted, else waiting for the accept.
-    void Resume() { state = file.is_open() ? TransferState::Running : TransferState::Waiting; }
+    void Resume() { state = file.IsOpen() ? TransferState::Running : TransferState::Waiting; }
     // A send paused before its accept stays paused once accepted; one whose bytes have all
     // gone finishes whatever the user asks.
     void PauseOrResume(bool pause) {
@@ -71,7 +74,16 @@ public:
     WindowSlot* ownerWindow = nullptr;
     const TransferDirection direction;
     TransferState state = TransferState::Waiting;
-    std::fstream file;
+    // The open file: the temporary file of a reception (open until the entry goes), the
+    // source of a send (from its accept until its last byte is read).
+    OpenFile file;
+    // A send's file as it was when offered; a folder's file is also never read through a link.
+    FileIdentity source;
+    bool sourceMayBeLink = true;
+    // A reception: the receive folder held open and the temporary file's components below
+    // it, for its final name or its removal.
+    std::shared_ptr<const ContainedFolder> place;
+    std::vector<WString> below;
     std::int64_t fileSize = 0;
     std::int64_t transferred = 0;
     RateSampler rate;
@@ -93,7 +105,7 @@ private:
     std::size_t blockBegin = 0;
     std::size_t blockEnd = 0;
 
-    void OpenBlocked(std::ios::openmode mode);
+    void ReadyBlock();
     // Feeds the first `bytes` of the file on disk to the hasher; false when it has fewer.
     bool HashPrefix(std::int64_t bytes);
     std::int64_t unhashedPrefix = 0;  // a send's skipped part, hashed before its first read

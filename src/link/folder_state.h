@@ -3,12 +3,14 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
 
 #include "link/folder_tree.h"
 #include "link/receive_paths.h"
+#include "link/received_tree.h"
 #include "toolkit/contained_folder.h"
 #include "toolkit/text.h"
 
@@ -55,8 +57,14 @@ struct FolderMember {
 struct ReceivingFolder {
     WString name;      // the folder's name as the peer sent it (made safe)
     WString rootName;  // "<name>.tmp" or a clash form of it, directly in the receive folder
+    WString prefix;    // the receive folder, as the start of a path
     PathReservation reservation;
-    std::optional<ContainedFolder> place;  // the receive folder, set once the folder is taken
+    // The receive folder, set once the folder is taken; its files hold it too.
+    std::shared_ptr<const ContainedFolder> place;
+    std::optional<ReceivedTree> tree;  // the partial tree and its note, likewise
+    // Every file of this session taken (below the folder): with the sub-folders, all that
+    // the finished folder may hold.
+    std::set<std::vector<WString>> filesTaken;
     std::map<std::int32_t, FolderMember> announced;  // by the task id of the coming offer
     std::map<std::int32_t, FolderMember> running;    // receptions under way
     // Sub-folders and their times, set at the end (writing files into them changes them).

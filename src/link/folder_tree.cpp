@@ -103,7 +103,7 @@ private:
     void ListOne(const ListedName& name, const std::string& relative, std::size_t depth) {
         WString source = FromFsPath(name.path);
         PathFacts facts = FactsOf(source);
-        FolderEntry entry{relative, false, 0, facts.modifiedNs, source};
+        FolderEntry entry{relative, false, 0, facts.modifiedNs, source, facts.identity};
         if (facts.kind == PathFacts::Kind::File) {
             entry.size = facts.size;
             listing.entries.push_back(std::move(entry));

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/open_file.h"
 #include "toolkit/text.h"
 
 // Folders sent whole: the check of every relative path a peer sends, and the listing of a
@@ -55,6 +56,7 @@ struct FolderEntry {
     std::int64_t size = 0;        // files
     std::int64_t modifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
     WString sourcePath;           // the full local path
+    FileIdentity identity;        // which file it was when listed
 };
 
 struct FolderListing {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -79,70 +79,94 @@ bool ReceivePaths::IsReserved(const WString& temporaryPath) {
     return reserved.count(temporaryPath) != 0;
 }
 
-bool ReceivePaths::Taken(const WString& finalPath) {
-    WString temporary = finalPath + WString(kTemporarySuffix);
-    std::error_code error;
-    return IsReserved(temporary) || std::filesystem::exists(ToFsPath(finalPath), error) ||
-           std::filesystem::exists(ToFsPath(temporary), error);
+WString ReceivePaths::FolderPrefix(WStringView setting) {
+    WString prefix(setting);
+    if (!prefix.empty() && kPathSeparators.find(prefix.back()) == WStringView::npos)
+        prefix.push_back(kPathSeparator);
+    return prefix;
 }
 
-std::optional<ReceivePaths::Resume> ReceivePaths::ReserveResume(const WString& folder,
+bool ReceivePaths::Taken(const ContainedFolder& place, const WString& prefix,
+                         const WString& finalName) {
+    WString temporary = finalName + WString(kTemporarySuffix);
+    return IsReserved(prefix + temporary) ||
+           place.Inspect({finalName}).kind != ContainedFolder::Leaf::Absent ||
+           place.Inspect({temporary}).kind != ContainedFolder::Leaf::Absent;
+}
+
+std::optional<ReceivePaths::Resume> ReceivePaths::ReserveResume(const ContainedFolder& place,
+                                                                const WString& prefix,
                                                                 const FileRecord& record,
                                                                 WStringView offeredName) {
-    std::error_code error;
-    std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : ToFsPath(folder);
     std::vector<WString> names;
-    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
-         it.increment(error)) {
-        WString name = FromFsPath(it->path().filename());
-        if (BelongsTo(name, offeredName)) names.push_back(name);
+    for (const ContainedFolder::Child& child :
+         place.List({}).value_or(std::vector<ContainedFolder::Child>{})) {
+        if (child.kind == PathFacts::Kind::File && BelongsTo(child.name, offeredName))
+            names.push_back(child.name);
     }
     std::sort(names.begin(), names.end());
     for (const WString& name : names) {
-        WString path = folder + name;
-        std::optional<std::int64_t> firstOffered = OfferedSizeOf(path);
-        if (firstOffered && *firstOffered != record.fileSize) continue;
-        std::ifstream in(ToFsPath(path), std::ios::binary);
-        if (!in.is_open()) continue;
-        in.seekg(0, std::ios::end);
-        std::int64_t size = static_cast<std::int64_t>(in.tellg());
+        // A file no reception of this program made (the user's own "x.tmp", or one from a
+        // version that kept no note) is never taken up, so a peer can neither read its size
+        // through the offset nor cut or delete it.
+        std::optional<PartialNote> note = ReadNote(place, name);
+        if (!note || note->offeredSize != record.fileSize) continue;
+        std::optional<OpenFile> file = place.OpenFileAt({name}, ContainedFolder::Opening::Existing);
+        if (!file || file->Identity() != note->made) continue;
+        std::int64_t size = file->Size();
         if (size < static_cast<std::int64_t>(2 * kChecksumBytes)) continue;
         // The last checksum span of the partial file is always received again.
         std::int64_t offset = size - static_cast<std::int64_t>(kChecksumBytes);
         if (offset > record.fileSize) continue;  // more than the offered file holds
         std::array<std::uint8_t, kChecksumBytes> head{};
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(head.data()), head.size());
+        if (file->ReadAt(head.data(), head.size(), 0) != static_cast<std::int64_t>(head.size()))
+            continue;
         if (ResumeChecksum(head.data()) != record.checksum) continue;
-        if (!TryReserve(path)) continue;  // another reception is writing it
-        return Resume{PathReservation(this, path), offset};
+        if (!TryReserve(prefix + name)) continue;  // another reception is writing it
+        return Resume{PathReservation(this, prefix + name), offset, std::move(*file)};
     }
     return std::nullopt;
 }
 
-std::optional<PathReservation> ReceivePaths::ReserveNew(const WString& folder, WStringView name) {
-    WString target = folder + WString(name);
+std::optional<PathReservation> ReceivePaths::ReserveNew(const ContainedFolder& place,
+                                                        const WString& prefix, WStringView name) {
     for (int i = -1; i < kClashCandidates; ++i) {
-        if (i >= 0) target = folder + ClashName(name, i);
-        if (Taken(target)) continue;
-        WString temporary = target + WString(kTemporarySuffix);
+        WString target = i < 0 ? WString(name) : ClashName(name, i);
+        if (Taken(place, prefix, target)) continue;
+        WString temporary = prefix + target + WString(kTemporarySuffix);
         if (TryReserve(temporary)) return PathReservation(this, temporary);
     }
     return std::nullopt;
 }
 
-std::optional<WString> ReceivePaths::PlaceFinishedFile(const WString& temporaryPath) {
-    WString finalPath = FinalPathOf(temporaryPath);
-    WString name(PathNamePart(finalPath));
-    WString folder = finalPath.substr(0, finalPath.size() - name.size());
+std::optional<OpenFile> ReceivePaths::CreatePartial(const ContainedFolder& place,
+                                                    const WString& temporaryName,
+                                                    std::int64_t offeredSize) {
+    std::optional<OpenFile> file =
+        place.OpenFileAt({temporaryName}, ContainedFolder::Opening::CreateNew);
+    if (!file) return std::nullopt;
+    if (!WriteNote(place, temporaryName, {offeredSize, file->Identity()})) {
+        place.RemoveFileIf({temporaryName}, file->Identity());
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::optional<WString> ReceivePaths::PlaceFinished(const ContainedFolder& place,
+                                                   const WString& prefix,
+                                                   const WString& temporaryName) {
+    // A receive folder moved or removed meanwhile holds the file under another path than the
+    // one the user would be told: not received.
+    if (!place.AtItsPath()) return std::nullopt;
+    WString name = FinalPathOf(temporaryName);
     for (int i = -1; i < kClashCandidates; ++i) {
-        WString target = i < 0 ? finalPath : folder + ClashName(name, i);
+        WString target = i < 0 ? name : ClashName(name, i);
         // A clash name another reception will take at its end is not ours either.
-        if (i >= 0 && IsReserved(target + WString(kTemporarySuffix))) continue;
-        switch (RenameNoReplace(ToFsPath(temporaryPath), ToFsPath(target))) {
+        if (i >= 0 && IsReserved(prefix + target + WString(kTemporarySuffix))) continue;
+        switch (place.MoveNoReplace({temporaryName}, {target})) {
             case RenameOutcome::Done:
-                Discard(temporaryPath, false);
-                return target;
+                Discard(place, temporaryName, {});
+                return prefix + target;
             case RenameOutcome::Exists:
                 continue;
             case RenameOutcome::Failed:
@@ -153,28 +177,53 @@ std::optional<WString> ReceivePaths::PlaceFinishedFile(const WString& temporaryP
 }
 
 namespace {
-std::filesystem::path SizeNotePath(const WString& temporaryPath) {
-    WString name(PathNamePart(temporaryPath));
-    WString folder = temporaryPath.substr(0, temporaryPath.size() - name.size());
-    return ToFsPath(folder + u"." + name + u".size");
+// The note of "x.tmp" is ".x.tmp.size": "<offered size> <device> <inode>\n".
+WString NoteName(const WString& temporaryName) {
+    return u"." + temporaryName + u".size";
 }
+constexpr std::size_t kNoteBytes = 128;
 }  // namespace
 
-void ReceivePaths::RecordOfferedSize(const WString& temporaryPath, std::int64_t size) {
-    std::ofstream(SizeNotePath(temporaryPath), std::ios::trunc) << size << '\n';
+bool ReceivePaths::WriteNote(const ContainedFolder& place, const WString& temporaryName,
+                             const PartialNote& note) {
+    std::optional<OpenFile> file =
+        place.OpenFileAt({NoteName(temporaryName)}, ContainedFolder::Opening::Replace);
+    std::string text = std::to_string(note.offeredSize) + ' ' + std::to_string(note.made.device) +
+                       ' ' + std::to_string(note.made.inode) + '\n';
+    return file && file->Write(text.data(), text.size());
 }
 
-std::optional<std::int64_t> ReceivePaths::OfferedSizeOf(const WString& temporaryPath) {
-    std::ifstream in(SizeNotePath(temporaryPath));
-    std::int64_t size = -1;
-    if (!(in >> size) || size < 0) return std::nullopt;
-    return size;
+std::optional<ReceivePaths::PartialNote> ReceivePaths::ReadNote(const ContainedFolder& place,
+                                                                const WString& temporaryName) {
+    std::optional<OpenFile> file =
+        place.OpenFileAt({NoteName(temporaryName)}, ContainedFolder::Opening::Existing);
+    if (!file) return std::nullopt;
+    std::array<char, kNoteBytes> text{};
+    std::int64_t got = file->ReadAt(text.data(), text.size() - 1, 0);
+    if (got <= 0) return std::nullopt;
+    std::istringstream in(std::string(text.data(), static_cast<std::size_t>(got)));
+    PartialNote note;
+    // A note of an older version holds the size alone: it names no file, so none is taken up.
+    if (!(in >> note.offeredSize >> note.made.device >> note.made.inode) || note.offeredSize < 0 ||
+        !note.made.Known())
+        return std::nullopt;
+    return note;
 }
 
-void ReceivePaths::Discard(const WString& temporaryPath, bool removeFile) {
-    std::error_code ignored;
-    if (removeFile) std::filesystem::remove(ToFsPath(temporaryPath), ignored);
-    std::filesystem::remove(SizeNotePath(temporaryPath), ignored);
+bool ReceivePaths::MarkAsPartial(const WString& temporaryPath, std::int64_t offeredSize) {
+    WString name(PathNamePart(temporaryPath));
+    std::optional<ContainedFolder> place =
+        ContainedFolder::Open(temporaryPath.substr(0, temporaryPath.size() - name.size()));
+    if (!place) return false;
+    FileIdentity made = place->IdentityOf({name});
+    return made.Known() && WriteNote(*place, name, {offeredSize, made});
+}
+
+void ReceivePaths::Discard(const ContainedFolder& place, const WString& temporaryName,
+                           FileIdentity file) {
+    if (file.Known()) place.RemoveFileIf({temporaryName}, file);
+    FileIdentity note = place.IdentityOf({NoteName(temporaryName)});
+    if (note.Known()) place.RemoveFileIf({NoteName(temporaryName)}, note);
 }
 
 }  // namespace mirka

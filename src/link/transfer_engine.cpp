@@ -61,10 +61,11 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         OfferFolder(path, row);
         return;
     }
-    std::ifstream in;
-    if (std::filesystem::is_regular_file(source, error)) in.open(source, std::ios::binary);
-    if (!in.is_open()) {
-        // A folder, or a file that vanished or cannot be read: nothing is offered.
+    // The file as it is now is the one sent: its first bytes and size are read through the
+    // descriptor, and the accept opens it again only if it is still this file.
+    std::optional<OpenFile> in = OpenFile::OpenForReading(path);
+    if (!in) {
+        // A file that vanished or cannot be read, or no regular file: nothing is offered.
         AppendLog(Format(kFormatCapacity,
                          u"SystemError:: \r\nファイルを開けないため送信しません\r\n"
                          u"ファイル名 > %s\r\n",
@@ -74,10 +75,10 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         return;
     }
     std::array<std::uint8_t, kChecksumBytes> head{};
-    in.read(reinterpret_cast<char*>(head.data()), head.size());
-    std::int64_t size = static_cast<std::int64_t>(std::filesystem::file_size(source, error));
-    if (error) size = 0;
-    in.close();
+    in->ReadAt(head.data(), head.size(), 0);
+    std::int64_t size = std::max<std::int64_t>(in->Size(), 0);
+    FileIdentity identity = in->Identity();
+    in.reset();
 
     FileRecord record;
     record.name = WString(PathNamePart(path));
@@ -88,6 +89,7 @@ void TransferEngine::OfferFile(const WString& path, int row) {
         record.taskId = TakeTaskIdLocked();
         auto entry = std::make_unique<FileManager>(TransferDirection::Sending);
         entry->path = path;
+        entry->source = identity;
         entry->fileSize = size;
         entry->ownerWindow = &window;
         sendTasks.emplace(record.taskId, std::move(entry));
@@ -433,8 +435,14 @@ void TransferEngine::SendChunks(std::int32_t taskId) {
 
 void TransferEngine::DeleteReceivedFile(std::unique_ptr<FileManager> entry) {
     // The file goes before its reservation does, so no new reception can pick it meanwhile.
+    // Only the file this reception made goes, whatever has taken its name since.
+    FileIdentity made = entry->file.Identity();
     entry->CloseFile();
-    ReceivePaths::Discard(entry->path, true);
+    if (!entry->place || entry->below.empty()) return;
+    if (entry->folderId < 0)
+        ReceivePaths::Discard(*entry->place, entry->below.back(), made);
+    else
+        entry->place->RemoveFileIf(entry->below, made);
 }
 
 void TransferEngine::FinishTransfer(const TransferFigures& figures, const WString& path,

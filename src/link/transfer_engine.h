@@ -173,6 +173,8 @@ private:
     bool OnFolderEntry(const FolderEntryFrame& entry);
     void OnFolderEnd(std::int32_t folderId);
     // A file's offer that a folder entry announced; false when the link must stop reading.
+    // Makes the folders of `components` (from the receive folder) and notes those made.
+    bool MakeNotedFolders(ReceivingFolder& folder, const std::vector<WString>& components);
     bool ReceiveFolderMember(FileRecord record, std::int32_t folderId, FolderMember member);
     // Reads a text payload of `length` bytes into `text`; one longer than `limit` is read off
     // and dropped, leaving `text` empty. False when the link must stop reading.

@@ -125,9 +125,28 @@ void TransferEngine::CompleteReceivingFolder(std::int32_t folderId) {
             folder->place->SetModified(folder->Below(time->first), time->second);
         folder->place->SetModified({folder->rootName}, folder->modifiedNs);
     }
+    // The finished folder holds what this session announced and proved, nothing else: a
+    // stray a reception left goes, anything else moves out of the tree.
+    std::set<std::vector<WString>> announced = std::move(folder->filesTaken);
+    for (const auto& [components, time] : folder->folderTimes) announced.insert(components);
+    ReceivedTree::Sweep sweep = folder->tree->KeepOnly(announced);
+    if (sweep.removed > 0)
+        AppendLog(Format(kFormatCapacity,
+                         u"SystemMessage: \r\n前の受信が残した%d個の項目は送信元になかったため、"
+                         u"取り除きました\r\nフォルダ名 > %s\r\n",
+                         static_cast<int>(sweep.removed), folder->name));
+    if (sweep.setAside > 0)
+        AppendLog(
+            Format(kFormatCapacity,
+                   u"SystemMessage: \r\n受信中のフォルダに送信元にない%d個の項目があったため、"
+                   u"%sに移しました\r\nフォルダ名 > %s\r\n",
+                   static_cast<int>(sweep.setAside), sweep.asideName, folder->name));
     // The whole folder takes its final name at once, never over a folder that is there.
     std::optional<WString> finalPath =
-        receivePaths.PlaceFinishedFile(folder->place->PathOf({folder->rootName}));
+        sweep.stuck > 0
+            ? std::nullopt
+            : receivePaths.PlaceFinished(*folder->place, folder->prefix, folder->rootName);
+    if (finalPath) folder->tree->Forget();
     const FolderProgress& progress = folder->progress;
     if (!finalPath) {
         LogDiskError(u"保存", folder->name);
@@ -186,9 +205,10 @@ void TransferEngine::EndFolder(TransferDirection direction, std::int32_t folderI
     }
     stopped.clear();  // the files close; a received folder's partial tree stays for a resume
     if (received && removeTree) {
-        std::error_code error;
-        // Links inside are removed, never followed.
-        std::filesystem::remove_all(ToFsPath(received->place->PathOf({received->rootName})), error);
+        // What receptions made goes; anything else in the tree stays (links are never
+        // followed).
+        received->tree->RemoveMade();
+        received->tree->Forget();
     }
     received.reset();  // its reservation goes only once the tree is gone
     PostFact(TransferFact::Status(direction, folderId, std::move(text)));

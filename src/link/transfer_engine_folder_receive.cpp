@@ -95,44 +95,51 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
             stillToWrite += running->fileSize - running->transferred;
     }
     ReceivingFolder folder;
-    WString receiveFolder = values.ReceiveFolder();
+    folder.prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     if (reason.empty()) {
         folder.name = checked.components.front();
         shownName = folder.name;
-        std::optional<ContainedFolder> place = ContainedFolder::Open(receiveFolder);
-        if (!place)
-            reason = u"受信フォルダを開けない";
+        if (std::optional<ContainedFolder> place = ContainedFolder::Open(folder.prefix))
+            folder.place = std::make_shared<const ContainedFolder>(std::move(*place));
         else
-            folder.place = std::move(place);
+            reason = u"受信フォルダを開けない";
+    }
+    if (reason.empty()) {
+        // Taken up again or not, the whole folder must fit: what a cut session left is
+        // proven before it counts.
+        std::error_code error;
+        std::filesystem::path dir =
+            folder.prefix.empty() ? std::filesystem::path(".") : ToFsPath(folder.prefix);
+        std::filesystem::space_info space = std::filesystem::space(dir, error);
+        if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(
+                          space.available, INT64_MAX)) < offer.totalBytes + stillToWrite)
+            reason = u"受信フォルダの空き容量が足りない";
     }
     if (reason.empty()) {
         // A folder whose transfer was cut goes on where it stands: its partial tree keeps
-        // the temporary name, and what is already there is proven, not sent again.
-        for (int i = -1; i < ReceivePaths::kClashCandidates && folder.rootName.empty(); ++i) {
+        // the temporary name, and what a reception wrote there is proven, not sent again.
+        // Only a tree whose note says this program made it is taken up.
+        for (int i = -1; i < ReceivePaths::kClashCandidates && !folder.tree; ++i) {
             WString root = (i < 0 ? folder.name : ReceivePaths::ClashName(folder.name, i)) +
                            WString(ReceivePaths::kTemporarySuffix);
-            if (FactsOf(receiveFolder + root).kind != PathFacts::Kind::Folder) continue;
-            if (auto held = receivePaths.Reserve(receiveFolder + root)) {
+            std::optional<PathReservation> held = receivePaths.Reserve(folder.prefix + root);
+            if (!held) continue;
+            if ((folder.tree = ReceivedTree::TakeUp(*folder.place, root))) {
                 folder.reservation = std::move(*held);
                 folder.rootName = root;
             }
         }
     }
-    if (reason.empty() && folder.rootName.empty()) {
-        std::error_code error;
-        std::filesystem::path dir =
-            receiveFolder.empty() ? std::filesystem::path(".") : ToFsPath(receiveFolder);
-        std::filesystem::space_info space = std::filesystem::space(dir, error);
-        std::optional<PathReservation> fresh;
-        if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(
-                          space.available, INT64_MAX)) < offer.totalBytes + stillToWrite) {
-            reason = u"受信フォルダの空き容量が足りない";
-        } else if (!(fresh = receivePaths.ReserveNew(receiveFolder, folder.name))) {
+    if (reason.empty() && !folder.tree) {
+        std::optional<PathReservation> fresh =
+            receivePaths.ReserveNew(*folder.place, folder.prefix, folder.name);
+        if (!fresh) {
             reason = u"同じ名前のフォルダが多すぎる";
         } else {
             folder.rootName = WString(PathNamePart(fresh->Path()));
             folder.reservation = std::move(*fresh);
-            if (!folder.place->MakeFolders({folder.rootName})) reason = u"フォルダを作れない";
+            folder.tree = ReceivedTree::Create(*folder.place, folder.rootName);
+            if (!folder.tree) reason = u"フォルダを作れない";
         }
     }
     if (!reason.empty()) {
@@ -155,7 +162,7 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
     folder.entriesAnnounced = std::size_t{offer.fileCount} + offer.folderCount;
     folder.progress.filesTotal = static_cast<std::int32_t>(offer.fileCount);
     folder.progress.totalBytes = offer.totalBytes;
-    WString finalPath = receiveFolder + ReceivePaths::FinalPathOf(folder.rootName);
+    WString finalPath = folder.prefix + ReceivePaths::FinalPathOf(folder.rootName);
     WString name = folder.name;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -211,7 +218,7 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
         } else {
             std::vector<WString> below = folder.Below(checked.components);
             std::vector<WString> parent(below.begin(), below.end() - (file ? 1 : 0));
-            if (!folder.place->MakeFolders(parent)) {
+            if (!MakeNotedFolders(folder, parent)) {
                 reason = u"フォルダを作れないか、リンクがある";
             } else if (file) {
                 folder.bytesAnnounced += entry.size;
@@ -264,21 +271,34 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
             ContainedFolder::LeafInfo leaf = folder.place->Inspect(below);
             WString path = folder.place->PathOf(below);
             std::optional<PathReservation> held;
+            std::optional<OpenFile> file;
             if (leaf.kind == ContainedFolder::Leaf::Refused) {
                 reason = u"リンクか特殊なファイルのある場所";
             } else if (!(held = receivePaths.Reserve(path))) {
                 reason = u"受信中のファイルと同じ名前";
-            } else {
-                // What is there already is taken up: a file received whole is proven by the
-                // digest and not sent again, a shorter one goes on, a longer one starts over.
-                if (leaf.kind == ContainedFolder::Leaf::RegularFile && leaf.size <= member.size)
-                    offset = leaf.size;
+            } else if (leaf.kind == ContainedFolder::Leaf::RegularFile &&
+                       (file = folder.tree->OpenMade(member.components))) {
+                // What a reception wrote there is taken up: a file received whole is proven
+                // by the digest and not sent again, a shorter one goes on, a longer one
+                // starts over.
+                if (leaf.size <= member.size) offset = leaf.size;
+            } else if (leaf.kind == ContainedFolder::Leaf::RegularFile &&
+                       !folder.tree->SetAside(member.components)) {
+                // Anything else in its place is not ours to cut: it goes out of the tree.
+                reason = u"ファイルを作れない";
+            } else if (!(file = folder.tree->CreateFile(member.components))) {
+                reason = u"ファイルを作れない";
+            }
+            if (file) {
                 entry = std::make_unique<FileManager>(TransferDirection::Receiving);
                 entry->fileSize = member.size;
                 entry->folderId = folderId;
                 entry->verify = true;
                 entry->path = path;
                 entry->reservation = std::move(*held);
+                entry->file = std::move(*file);
+                entry->place = folder.place;
+                entry->below = below;
             }
         }
     }
@@ -295,6 +315,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
         auto it = receiveFolders.find(folderId);
         if (entry && it != receiveFolders.end()) {
             receiveTasks.emplace(record.taskId, std::move(entry));
+            it->second.filesTaken.insert(member.components);
             it->second.running.emplace(record.taskId, std::move(member));
         } else {
             folderGone = folderGone || it == receiveFolders.end();
@@ -315,6 +336,20 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
     auto reply = record.Encode();
     link.WriteFrame(header, {boost::asio::buffer(reply)});
     return true;
+}
+
+bool TransferEngine::MakeNotedFolders(ReceivingFolder& folder,
+                                      const std::vector<WString>& components) {
+    std::vector<std::pair<std::size_t, FileIdentity>> made;
+    bool reached = folder.place->MakeFolders(components, &made);
+    // Each folder made goes into the tree's note, so a delete may take it away again.
+    for (const auto& [index, identity] : made) {
+        if (index == 0) continue;  // the tree's root, noted when it was made
+        std::vector<WString> below(components.begin() + 1,
+                                   components.begin() + static_cast<std::ptrdiff_t>(index) + 1);
+        if (!folder.tree->Record(ReceivedTree::Kind::Folder, below, identity)) reached = false;
+    }
+    return reached;
 }
 
 void TransferEngine::OnFolderEnd(std::int32_t folderId) {

@@ -117,6 +117,9 @@ void TransferEngine::OfferFolderEntries(std::int32_t folderId) {
             record.fileSize = entry.size;  // no resume checksum: the digest proves the file
             auto member = std::make_unique<FileManager>(TransferDirection::Sending);
             member->path = entry.sourcePath;
+            // The very file listed, never reached through a link put in its place since.
+            member->source = entry.identity;
+            member->sourceMayBeLink = false;
             member->fileSize = entry.size;
             member->folderId = folderId;
             sendTasks.emplace(record.taskId, std::move(member));

@@ -78,32 +78,46 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         RefuseOffer(record, OfferRefusal::TooMany, name);
         return true;
     }
-    WString folder = values.ReceiveFolder();
+    WString prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
+    std::optional<ContainedFolder> place = ContainedFolder::Open(prefix);
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
     entry->fileSize = size;
     entry->ownerWindow = &window;
     entry->verify = link.Shares(kVerifiedDelivery);
     std::int64_t offset = 0;
-    if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
+    bool create = false;
+    if (!place) {
+        // The receive folder is gone: the row shows the name the file would have had, and
+        // the reception fails below as a file that could not be made.
+        entry->path = prefix + name + WString(ReceivePaths::kTemporarySuffix);
+    } else if (auto resume = receivePaths.ReserveResume(*place, prefix, record, name)) {
         entry->reservation = std::move(resume->reservation);
+        entry->file = std::move(resume->file);
         offset = resume->offset;
-    } else if (auto fresh = receivePaths.ReserveNew(folder, name)) {
+    } else if (auto fresh = receivePaths.ReserveNew(*place, prefix, name)) {
         entry->reservation = std::move(*fresh);
+        create = true;
     } else {
         RefuseOffer(record, OfferRefusal::NoFreeName, name);
         return true;
     }
     std::error_code error;
-    std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : ToFsPath(folder);
+    std::filesystem::path dir = prefix.empty() ? std::filesystem::path(".") : ToFsPath(prefix);
     std::filesystem::space_info space = std::filesystem::space(dir, error);
     if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(space.available, INT64_MAX)) <
                       size - offset + stillToWrite) {
         RefuseOffer(record, OfferRefusal::NoSpace, name);
         return true;  // the entry goes, and with it the reservation; no file was made
     }
-    entry->path = entry->reservation.Path();
+    if (place) {
+        entry->path = entry->reservation.Path();
+        entry->below = {WString(PathNamePart(entry->path))};
+        if (create)
+            entry->file =
+                ReceivePaths::CreatePartial(*place, entry->below.back(), size).value_or(OpenFile());
+        entry->place = std::make_shared<const ContainedFolder>(std::move(*place));
+    }
     bool opened = entry->OpenForReceive(offset);
-    if (opened) ReceivePaths::RecordOfferedSize(entry->path, size);
     WString path = entry->path;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -247,7 +261,12 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
 bool TransferEngine::FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished) {
     // A folder's file already has its name inside the folder, which is named once whole.
     if (finished->folderId >= 0) return true;
-    std::optional<WString> finalPath = receivePaths.PlaceFinishedFile(finished->path);
+    WString prefix =
+        finished->path.substr(0, finished->path.size() - PathNamePart(finished->path).size());
+    std::optional<WString> finalPath =
+        finished->place
+            ? receivePaths.PlaceFinished(*finished->place, prefix, finished->below.back())
+            : std::nullopt;
     if (!finalPath) {
         // The file vanished under us (its folder was removed or renamed): not received.
         WString name(PathNamePart(finished->path));

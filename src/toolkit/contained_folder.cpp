@@ -1,5 +1,6 @@
 #include "toolkit/contained_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +97,8 @@ PathFacts FactsFromStat(const struct stat& info) {
                  : S_ISLNK(info.st_mode) ? PathFacts::Kind::Link
                                          : PathFacts::Kind::Other;
     if (facts.kind == PathFacts::Kind::File) facts.size = info.st_size;
+    facts.identity = {static_cast<std::uint64_t>(info.st_dev),
+                      static_cast<std::uint64_t>(info.st_ino)};
     facts.modifiedNs = std::int64_t{info.st_mtim.tv_sec} * kNsPerSecond + info.st_mtim.tv_nsec;
     return facts;
 }
@@ -103,10 +106,23 @@ PathFacts FactsFromStat(const struct stat& info) {
 }  // namespace
 
 std::optional<ContainedFolder> ContainedFolder::Open(const WString& root) {
-    if (root.empty()) return std::nullopt;
-    int fd = ::open(ToFsPath(root).c_str(), kRootFlags);
+    int fd = ::open(root.empty() ? "." : ToFsPath(root).c_str(), kRootFlags);
     if (fd < 0) return std::nullopt;
     return ContainedFolder(fd, root);
+}
+
+bool ContainedFolder::AtItsPath() const {
+    struct stat held {
+    }, named{};
+    return ::fstat(rootDescriptor, &held) == 0 &&
+           ::stat(rootPath.empty() ? "." : ToFsPath(rootPath).c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+std::optional<ContainedFolder> ContainedFolder::Duplicate() const {
+    int fd = ::fcntl(rootDescriptor, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    return ContainedFolder(fd, rootPath);
 }
 
 ContainedFolder::ContainedFolder(int descriptor, WString root)
@@ -126,16 +142,22 @@ ContainedFolder::~ContainedFolder() {
     if (rootDescriptor >= 0) ::close(rootDescriptor);
 }
 
-bool ContainedFolder::MakeFolders(const std::vector<WString>& components) {
+bool ContainedFolder::MakeFolders(const std::vector<WString>& components,
+                                  std::vector<std::pair<std::size_t, FileIdentity>>* made) const {
     if (!AllPlain(components)) return false;
     Descriptor current(::fcntl(rootDescriptor, F_DUPFD_CLOEXEC, 0));
     if (!current.Valid()) return false;
-    for (const WString& component : components) {
-        std::string name = NativeName(component);
-        if (::mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        std::string name = NativeName(components[i]);
+        bool created = ::mkdirat(current.Get(), name.c_str(), 0777) == 0;
+        if (!created && errno != EEXIST) return false;
         // Whatever stands there now, made by us or not, is entered only when it is a folder.
         Descriptor next(::openat(current.Get(), name.c_str(), kWalkFlags));
         if (!next.Valid()) return false;
+        struct stat info {};
+        if (created && made && ::fstat(next.Get(), &info) == 0)
+            made->emplace_back(i, FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                                               static_cast<std::uint64_t>(info.st_ino)});
         current = std::move(next);
     }
     return true;
@@ -185,24 +207,128 @@ bool ContainedFolder::SetModified(const std::vector<WString>& components,
     return ::utimensat(parent.folder.Get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool ContainedFolder::RenameChildNoReplace(const WString& from, const WString& to) const {
-    if (!IsPlainName(from) || !IsPlainName(to)) return false;
-    std::string source = NativeName(from), target = NativeName(to);
+namespace {
+// The parent folder of `components` and the last name, for the *at calls on a leaf.
+struct LeafPlace {
+    Descriptor parent;
+    std::string name;
+    bool Valid() const { return parent.Valid(); }
+};
+
+LeafPlace ParentOf(int root, const std::vector<WString>& components) {
+    LeafPlace place;
+    if (components.empty() || !AllPlain(components)) return place;
+    WalkResult walk = OpenFolder(root, components, components.size() - 1);
+    if (walk.outcome != Walk::Reached) return place;
+    place.parent = std::move(walk.folder);
+    place.name = NativeName(components.back());
+    return place;
+}
+
+bool StatLeaf(const LeafPlace& place, struct stat& info) {
+    return place.Valid() &&
+           ::fstatat(place.parent.Get(), place.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+FileIdentity IdentityFromStat(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+}  // namespace
+
+std::optional<OpenFile> ContainedFolder::OpenFileAt(const std::vector<WString>& components,
+                                                    Opening how) const {
+    LeafPlace place = ParentOf(rootDescriptor, components);
+    if (!place.Valid()) return std::nullopt;
+    int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    if (how == Opening::CreateNew) flags |= O_CREAT | O_EXCL;
+    if (how == Opening::Replace) flags |= O_CREAT;
+    // O_NONBLOCK: a fifo in the file's place does not hold the open; OpenFile refuses it.
+    OpenFile file(::openat(place.parent.Get(), place.name.c_str(), flags, 0666));
+    if (!file.IsOpen()) return std::nullopt;
+    if (how == Opening::Replace && !file.Truncate(0)) return std::nullopt;
+    return file;
+}
+
+FileIdentity ContainedFolder::IdentityOf(const std::vector<WString>& components) const {
+    LeafPlace place = ParentOf(rootDescriptor, components);
     struct stat info {};
-    if (::fstatat(rootDescriptor, source.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(info.st_mode))
+    if (!StatLeaf(place, info) || S_ISLNK(info.st_mode)) return {};
+    return IdentityFromStat(info);
+}
+
+bool ContainedFolder::RemoveFileIf(const std::vector<WString>& components,
+                                   FileIdentity identity) const {
+    LeafPlace place = ParentOf(rootDescriptor, components);
+    struct stat info {};
+    if (!identity.Known() || !StatLeaf(place, info) || !S_ISREG(info.st_mode) ||
+        IdentityFromStat(info) != identity)
         return false;
-    if (::renameat2(rootDescriptor, source.c_str(), rootDescriptor, target.c_str(),
-                    RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-    // File systems without the no-replace flag. Folders cannot be hard-linked, so take the
-    // name with an empty folder of our own first: only that placeholder is ever replaced.
-    if (::mkdirat(rootDescriptor, target.c_str(), 0700) != 0) return false;
-    if (::renameat(rootDescriptor, source.c_str(), rootDescriptor, target.c_str()) == 0)
-        return true;
-    ::unlinkat(rootDescriptor, target.c_str(), AT_REMOVEDIR);  // only while still empty
-    return false;
+    return ::unlinkat(place.parent.Get(), place.name.c_str(), 0) == 0;
+}
+
+bool ContainedFolder::RemoveEmptyFolder(const std::vector<WString>& components) const {
+    LeafPlace place = ParentOf(rootDescriptor, components);
+    struct stat info {};
+    if (!StatLeaf(place, info) || !S_ISDIR(info.st_mode)) return false;
+    return ::unlinkat(place.parent.Get(), place.name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+RenameOutcome ContainedFolder::MoveNoReplace(const std::vector<WString>& from,
+                                             const std::vector<WString>& to) const {
+    LeafPlace source = ParentOf(rootDescriptor, from);
+    LeafPlace target = ParentOf(rootDescriptor, to);
+    if (!source.Valid() || !target.Valid()) return RenameOutcome::Failed;
+    int sourceFd = source.parent.Get(), targetFd = target.parent.Get();
+    const char* sourceName = source.name.c_str();
+    const char* targetName = target.name.c_str();
+    if (::renameat2(sourceFd, sourceName, targetFd, targetName, RENAME_NOREPLACE) == 0)
+        return RenameOutcome::Done;
+    if (errno == EEXIST) return RenameOutcome::Exists;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return RenameOutcome::Failed;
+    struct stat info {};
+    if (::fstatat(sourceFd, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return RenameOutcome::Failed;
+    if (S_ISDIR(info.st_mode)) {
+        // File systems without the no-replace flag. Folders cannot be hard-linked, so take the
+        // name with an empty folder of our own first: only that placeholder is ever replaced.
+        if (::mkdirat(targetFd, targetName, 0700) != 0)
+            return errno == EEXIST ? RenameOutcome::Exists : RenameOutcome::Failed;
+        if (::renameat(sourceFd, sourceName, targetFd, targetName) == 0) return RenameOutcome::Done;
+        ::unlinkat(targetFd, targetName, AT_REMOVEDIR);  // only while still empty
+        return RenameOutcome::Failed;
+    }
+    // A hard link fails when the name exists, so link + unlink never overwrites either.
+    if (::linkat(sourceFd, sourceName, targetFd, targetName, 0) == 0) {
+        ::unlinkat(sourceFd, sourceName, 0);
+        return RenameOutcome::Done;
+    }
+    return errno == EEXIST ? RenameOutcome::Exists : RenameOutcome::Failed;
+}
+
+std::optional<std::vector<ContainedFolder::Child>> ContainedFolder::List(
+    const std::vector<WString>& components) const {
+    if (!AllPlain(components)) return std::nullopt;
+    WalkResult walk = OpenFolder(rootDescriptor, components, components.size());
+    if (walk.outcome != Walk::Reached) return std::nullopt;
+    // O_PATH descriptors cannot be read: the listing opens the folder itself once more.
+    int fd = ::openat(walk.folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<Child> children;
+    while (dirent* item = ::readdir(dir)) {
+        std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        children.push_back({FromFsPath(std::filesystem::path(name)), FactsFromStat(info).kind,
+                            IdentityFromStat(info)});
+    }
+    ::closedir(dir);
+    return children;
 }
 
 WString ContainedFolder::PathOf(const std::vector<WString>& components) const {

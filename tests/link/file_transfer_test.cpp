@@ -79,7 +79,7 @@ TEST(FileTransfer, PartialTemporaryFileIsResumed) {
     // A partial file under another clash name, with stale bytes that must be replaced.
     std::vector<char> partial(content.begin(), content.begin() + 9000);
     for (std::size_t i = 8000; i < partial.size(); ++i) partial[i] = 'x';
-    WriteFile(pair.inbox.Path() / "big_[03].bin.tmp", partial);
+    test::LeavePartialFile(pair.inbox.Path() / "big_[03].bin.tmp", partial, 20000);
     pair.Send(pair.outbox.Path() / "big.bin");
     ASSERT_TRUE(pair.serverWindow.WaitFor(
         [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));

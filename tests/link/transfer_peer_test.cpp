@@ -137,8 +137,8 @@ TEST(TransferPeer, DataBeyondTheOfferedSizeAndForUnknownTasksIsDropped) {
 TEST(TransferPeer, ResumeOffsetOnTheWireAndALongerPartialIsCutBack) {
     ReceiverWithFakePeer link;
     ASSERT_TRUE(link.connected);
-    test::WriteFile(link.receive / "p.bin.tmp", std::vector<char>(5000, 0));
-    test::WriteFile(link.receive / "q.bin.tmp", std::vector<char>(9000, 0));
+    test::LeavePartialFile(link.receive / "p.bin.tmp", std::vector<char>(5000, 0), 10000);
+    test::LeavePartialFile(link.receive / "q.bin.tmp", std::vector<char>(9000, 0), 8000);
     link.Offer(u"p.bin", 1, 10000, 0xC584);
     FileRecord accept;
     ASSERT_TRUE(link.ReadAccept(accept));

@@ -9,6 +9,8 @@
 
 #include "link/delivery_frames.h"
 #include "link/file_record.h"
+#include "link/receive_paths.h"
+#include "link/received_tree.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
@@ -31,6 +33,37 @@ inline std::vector<char> ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
+}
+
+// What a cut reception leaves of a file: the partial file and the note that marks it as
+// this program's, first offered with `offeredSize`.
+inline void LeavePartialFile(const std::filesystem::path& path, const std::vector<char>& bytes,
+                             std::int64_t offeredSize) {
+    WriteFile(path, bytes);
+    if (!ReceivePaths::MarkAsPartial(FromFsPath(path), offeredSize)) std::abort();
+}
+
+// What a cut reception leaves of a folder: the tree `root` in `inbox` with its note, each
+// file (components below the root, and bytes) made through it.
+inline void LeaveCutTree(
+    const std::filesystem::path& inbox, const WString& root,
+    const std::vector<std::pair<std::vector<WString>, std::vector<char>>>& files) {
+    auto place = ContainedFolder::Open(FromFsPath(inbox));
+    auto tree = place ? ReceivedTree::TakeUp(*place, root) : std::nullopt;
+    if (place && !tree) tree = ReceivedTree::Create(*place, root);
+    if (!tree) std::abort();
+    for (const auto& [below, bytes] : files) {
+        std::vector<WString> parent{root};
+        parent.insert(parent.end(), below.begin(), below.end() - 1);
+        std::vector<std::pair<std::size_t, FileIdentity>> made;
+        if (!place->MakeFolders(parent, &made)) std::abort();
+        for (const auto& [index, identity] : made)
+            tree->Record(ReceivedTree::Kind::Folder,
+                         {parent.begin() + 1, parent.begin() + static_cast<long>(index) + 1},
+                         identity);
+        auto file = tree->CreateFile(below);
+        if (!file || !file->Write(bytes.data(), bytes.size())) std::abort();
+    }
 }
 
 // A raw peer's offer of a file, as the program would send it.

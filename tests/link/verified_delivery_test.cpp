@@ -36,9 +36,9 @@ TEST(VerifiedDelivery, AResumeIsProvenAndAStaleOneFetchedAgain) {
         SCOPED_TRACE(stale);
         VerifiedPair pair;
         const auto& partial = stale ? older : fresh;
-        test::WriteFile(pair.inbox.Path() / "doc.bin.tmp",
-                        std::vector<char>(partial.begin(), partial.begin() + 150 * 1024));
-        std::ofstream(pair.inbox.Path() / ".doc.bin.tmp.size") << kSize << '\n';
+        test::LeavePartialFile(pair.inbox.Path() / "doc.bin.tmp",
+                               std::vector<char>(partial.begin(), partial.begin() + 150 * 1024),
+                               kSize);
         test::WriteFile(pair.outbox.Path() / "doc.bin", fresh);
         ASSERT_TRUE(pair.Link());
         pair.client->sendBufSize = 64 * 1024;

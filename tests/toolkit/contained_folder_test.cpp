@@ -127,7 +127,7 @@ TEST(ContainedFolderTest, SetModifiedChangesTheNamedFileOrFolderButNoLinkTarget)
     EXPECT_EQ(ModifiedNs(outside.Path() / "target"), 1'000'000'000'000'000'000);
 }
 
-TEST(ContainedFolderTest, RenameChildNeverReplacesWhatExists) {
+TEST(ContainedFolderTest, MoveNeverReplacesWhatExistsNorFollowsALink) {
     TempFolder receive;
     fs::create_directory(receive.Path() / "part");
     WriteBytes(receive.Path() / "part" / "a", 1);
@@ -135,25 +135,65 @@ TEST(ContainedFolderTest, RenameChildNeverReplacesWhatExists) {
     WriteBytes(receive.Path() / "done" / "b", 1);
     fs::create_directory(receive.Path() / "empty");
     WriteBytes(receive.Path() / "file", 1);
-    fs::create_symlink(receive.Path() / "part", receive.Path() / "link");
+    fs::create_symlink(receive.Path() / "done", receive.Path() / "link");
     auto root = ContainedFolder::Open(FromFsPath(receive.Path()));
     ASSERT_TRUE(root);
+    using Outcome = RenameOutcome;
 
-    EXPECT_FALSE(root->RenameChildNoReplace(u"part", u"done"));
+    EXPECT_EQ(root->MoveNoReplace({u"part"}, {u"done"}), Outcome::Exists);
     // rename(2) itself would replace an empty folder.
-    EXPECT_FALSE(root->RenameChildNoReplace(u"part", u"empty"));
-    EXPECT_FALSE(root->RenameChildNoReplace(u"part", u"file"));
+    EXPECT_EQ(root->MoveNoReplace({u"part"}, {u"empty"}), Outcome::Exists);
+    EXPECT_EQ(root->MoveNoReplace({u"part"}, {u"file"}), Outcome::Exists);
+    EXPECT_EQ(root->MoveNoReplace({u"file"}, {u"part", u"a"}), Outcome::Exists);
     EXPECT_TRUE(fs::exists(receive.Path() / "part" / "a"));
     EXPECT_TRUE(fs::exists(receive.Path() / "done" / "b"));
     EXPECT_TRUE(fs::is_directory(receive.Path() / "empty"));
 
-    EXPECT_FALSE(root->RenameChildNoReplace(u"file", u"moved"));
-    EXPECT_FALSE(root->RenameChildNoReplace(u"link", u"moved"));
-    EXPECT_FALSE(root->RenameChildNoReplace(u"missing", u"moved"));
-    EXPECT_FALSE(root->RenameChildNoReplace(u"part", u"../moved"));
-    EXPECT_TRUE(root->RenameChildNoReplace(u"part", u"写真_[01]"));
-    EXPECT_TRUE(fs::exists(receive.Path() / "写真_[01]" / "a"));
+    EXPECT_EQ(root->MoveNoReplace({u"missing"}, {u"moved"}), Outcome::Failed);
+    EXPECT_EQ(root->MoveNoReplace({u"part"}, {u"../moved"}), Outcome::Failed);
+    // Nothing goes through a link on the way; a link itself moves as a link.
+    EXPECT_EQ(root->MoveNoReplace({u"file"}, {u"link", u"file"}), Outcome::Failed);
+    EXPECT_EQ(root->MoveNoReplace({u"link"}, {u"empty", u"link"}), Outcome::Done);
+    EXPECT_TRUE(fs::is_symlink(receive.Path() / "empty" / "link"));
+    EXPECT_EQ(root->MoveNoReplace({u"file"}, {u"part", u"file"}), Outcome::Done);
+    EXPECT_EQ(root->MoveNoReplace({u"part"}, {u"写真_[01]"}), Outcome::Done);
+    EXPECT_TRUE(fs::exists(receive.Path() / "写真_[01]" / "file"));
     EXPECT_FALSE(fs::exists(receive.Path() / "part"));
+}
+
+TEST(ContainedFolderTest, FilesAreOpenedAndRemovedOnlyAsTheFileTheyWere) {
+    TempFolder receive;
+    WriteBytes(receive.Path() / "user.bin", 10);
+    fs::create_symlink(receive.Path() / "user.bin", receive.Path() / "link.bin");
+    mkfifo((receive.Path() / "fifo").c_str(), 0600);
+    // The working folder is a receive folder too.
+    fs::path before = fs::current_path();
+    fs::current_path(receive.Path());
+    auto root = ContainedFolder::Open(u"");
+    fs::current_path(before);
+    ASSERT_TRUE(root);
+    using Opening = ContainedFolder::Opening;
+
+    EXPECT_FALSE(root->OpenFileAt({u"user.bin"}, Opening::CreateNew));
+    EXPECT_FALSE(root->OpenFileAt({u"link.bin"}, Opening::Existing));
+    EXPECT_FALSE(root->OpenFileAt({u"link.bin"}, Opening::Replace));
+    EXPECT_FALSE(root->OpenFileAt({u"fifo"}, Opening::Existing));
+    EXPECT_EQ(fs::file_size(receive.Path() / "user.bin"), 10u);
+    auto made = root->OpenFileAt({u"new.bin"}, Opening::CreateNew);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(made->Write("abc", 3));
+    FileIdentity identity = made->Identity();
+    EXPECT_EQ(root->IdentityOf({u"new.bin"}), identity);
+
+    // Another file put in its place is not removed in its stead.
+    fs::rename(receive.Path() / "new.bin", receive.Path() / "moved.bin");
+    WriteBytes(receive.Path() / "new.bin", 5);
+    EXPECT_FALSE(root->RemoveFileIf({u"new.bin"}, identity));
+    EXPECT_TRUE(fs::exists(receive.Path() / "new.bin"));
+    EXPECT_TRUE(root->RemoveFileIf({u"moved.bin"}, identity));
+    EXPECT_FALSE(fs::exists(receive.Path() / "moved.bin"));
+    EXPECT_FALSE(root->RemoveFileIf({u"link.bin"}, root->IdentityOf({u"user.bin"})));
+    EXPECT_TRUE(fs::exists(receive.Path() / "user.bin"));
 }
 
 }  // namespace
