@@ -30,15 +30,8 @@ std::size_t Count(const WString& text, WStringView part) {
     return n;
 }
 
-// Every path below a folder with its bytes ("/" for a folder).
-std::map<std::string, std::vector<char>> Tree(const fs::path& root) {
-    std::map<std::string, std::vector<char>> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string relative = fs::relative(entry.path(), root).generic_string();
-        tree[relative] =
-            entry.is_directory() ? std::vector<char>{'/'} : test::ReadFile(entry.path());
-    }
-    return tree;
+auto Tree(const fs::path& root) {
+    return test::TreeOf(root);
 }
 
 struct FolderPair : test::TransferPair {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -33,6 +34,15 @@ inline std::vector<char> ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
+}
+
+// Every path below a folder with its bytes ("/" for a folder).
+inline std::map<std::string, std::vector<char>> TreeOf(const std::filesystem::path& root) {
+    std::map<std::string, std::vector<char>> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        tree[std::filesystem::relative(entry.path(), root).generic_string()] =
+            entry.is_directory() ? std::vector<char>{'/'} : ReadFile(entry.path());
+    return tree;
 }
 
 // What a cut reception leaves of a file: the partial file and the note that marks it as

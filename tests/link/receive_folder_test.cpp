@@ -1,0 +1,296 @@
+// The receive folder is the user's: folders arrive under any setting, and a peer touches
+// only what a reception of this program wrote.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "common/settings_place.h"
+#include "link/folder_frames.h"
+#include "secure/file_digest.h"
+#include "support/frames.h"
+#include "support/wait.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FinishedRows;
+
+bool Has(const WString& text, WStringView part) {
+    return text.find(part) != WString::npos;
+}
+
+auto Tree(const fs::path& root) {
+    return test::TreeOf(root);
+}
+
+struct FolderPair : test::TransferPair {
+    FolderPair() {
+        server->SetCapabilities(kKnownCapabilities);
+        client->SetCapabilities(kKnownCapabilities);
+    }
+    fs::path MakeTree(const char* name = "proj") {
+        fs::path root = outbox.Path() / name;
+        fs::create_directories(root / "sub" / "deeper");
+        for (int i = 0; i < 12; ++i)
+            test::WriteFile(root / "sub" / ("f" + std::to_string(i)), test::RandomBytes(3000, i));
+        test::WriteFile(root / "sub" / "deeper" / "big.bin", test::RandomBytes(700000, 99));
+        return root;
+    }
+    bool BothFinish(int rows) {
+        return clientWindow.WaitFor([&] {
+            return FinishedRows(clientWindow.Transfers()) == rows;
+        }) && serverWindow.WaitFor([&] { return FinishedRows(serverWindow.Transfers()) == rows; });
+    }
+};
+
+// Runs in `folder` as its working folder, and goes back after.
+struct WorkingFolder {
+    explicit WorkingFolder(const fs::path& folder) : before(fs::current_path()) {
+        fs::current_path(folder);
+    }
+    ~WorkingFolder() { fs::current_path(before); }
+    fs::path before;
+};
+
+TEST(ReceiveFolder, AFolderAndAFileArriveUnderEverySetting) {
+    test::TempFolder work;
+    fs::create_directories(work.Path() / "in" / "rel");
+    fs::create_directories(work.Path() / "abs");
+    WorkingFolder inWork(work.Path());
+    // A copy started as the README starts it chooses no receive folder: the working folder.
+    const std::vector<std::pair<WString, fs::path>> settings = {
+        {DefaultReceiveFolder(), work.Path()},
+        {u"in/rel", work.Path() / "in" / "rel"},
+        {FromFsPath(work.Path() / "abs"), work.Path() / "abs"},
+    };
+    for (const auto& [setting, place] : settings) {
+        SCOPED_TRACE(ToUtf8(setting));
+        FolderPair pair;
+        pair.serverValues.SetReceiveFolder(setting);
+        fs::path root = pair.MakeTree();
+        test::WriteFile(pair.outbox.Path() / "one.bin", test::RandomBytes(9000, 5));
+        ASSERT_TRUE(pair.Link());
+        pair.Send(root);
+        pair.Send(pair.outbox.Path() / "one.bin");
+        ASSERT_TRUE(pair.BothFinish(2)) << ToUtf8(pair.serverWindow.LogText());
+        EXPECT_EQ(Tree(place / "proj"), Tree(root));
+        EXPECT_EQ(test::ReadFile(place / "one.bin"),
+                  test::ReadFile(pair.outbox.Path() / "one.bin"));
+        // No note of a finished reception stays behind.
+        for (const auto& entry : fs::directory_iterator(place))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        fs::remove_all(place / "proj");
+        fs::remove(place / "one.bin");
+    }
+}
+
+// A raw peer that announces every capability and sends what it likes.
+struct HostilePeer : test::AnnouncingRawPeer {
+    HostilePeer() {
+        values.SetReceiveFolder(inbox.WithSeparator());
+        std::vector<std::uint8_t> announcement;
+        peer.Read(announcement, FrameHeader::kBytes);
+    }
+    void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
+    void Control(std::uint16_t code, std::int32_t id) {
+        FrameHeader header;
+        header.code = code;
+        header.lengthField = static_cast<std::uint32_t>(id);  // where codes 7-10 carry it
+        peer.SendFrame(header);
+    }
+    void Data(std::int32_t id, const std::vector<char>& bytes) {
+        FrameHeader header;
+        header.code = NET_FILE_DATA;
+        header.taskField = static_cast<std::uint32_t>(id);
+        header.lengthField = static_cast<std::uint32_t>(bytes.size());
+        peer.SendFrame(header, {bytes.begin(), bytes.end()});
+    }
+    // Reads what follows a header this side does not look into; false when the link ended.
+    bool Skip(const FrameHeader& header) {
+        std::vector<std::uint8_t> bytes;
+        if (header.code == NET_FILE_OFFER || header.code == NET_FILE_ACCEPT)
+            return peer.Read(bytes, FileRecord::kBytes);
+        bool payload = header.code == NET_FILE_DATA || header.code == kFolderOfferCode ||
+                       header.code == kFolderEntryCode;
+        return !payload || header.lengthField == 0 || peer.Read(bytes, header.lengthField);
+    }
+    // The offset of the accept for `id`, or -1 when the offer was cancelled.
+    std::int64_t AnswerTo(std::int32_t id) {
+        FrameHeader header;
+        std::vector<std::uint8_t> bytes;
+        while (peer.ReadHeader(header)) {
+            if (header.code == NET_FILE_ACCEPT) {
+                if (!peer.Read(bytes, FileRecord::kBytes)) return -2;
+                FileRecord record = FileRecord::Decode(bytes.data());
+                if (record.taskId == id) return record.offset;
+            } else if (header.code == NET_FILE_CANCEL &&
+                       static_cast<std::int32_t>(header.lengthField) == id) {
+                return -1;
+            } else if (!Skip(header)) {
+                return -2;
+            }
+        }
+        return -2;
+    }
+    void Folder(std::int32_t id, const std::string& name, std::uint32_t files, std::int64_t bytes,
+                std::uint32_t folders = 0) {
+        FolderOfferFrame offer;
+        offer.folderId = id;
+        offer.fileCount = files;
+        offer.folderCount = folders;
+        offer.totalBytes = bytes;
+        offer.name = name;
+        Send(EncodeFolderOffer(offer));
+    }
+    void Entry(std::int32_t folderId, std::int32_t id, const std::string& path, std::int64_t size,
+               FolderEntryKind kind = FolderEntryKind::File) {
+        FolderEntryFrame entry;
+        entry.folderId = folderId;
+        entry.taskId = id;
+        entry.kind = kind;
+        entry.size = size;
+        entry.path = path;
+        Send(EncodeFolderEntry(entry));
+    }
+    // Once a chat line sent after them shows, every frame before it was handled.
+    bool Settled(const char16_t* line) {
+        peer.Send(test::ChatFrame(WString(u"peer (01:02:03): \r\n") + line + u"\r\n"));
+        return window.WaitFor([&] { return Has(window.LogText(), line); });
+    }
+    test::TempFolder inbox;
+    test::TempFolder outside;
+};
+
+std::uint16_t ChecksumOf(const std::vector<char>& bytes) {
+    return ResumeChecksum(reinterpret_cast<const std::uint8_t*>(bytes.data()));
+}
+
+TEST(ReceiveFolder, APeerNeverTakesUpCutsOrDeletesWhatNoReceptionMade) {
+    HostilePeer side;
+    ASSERT_TRUE(side.linked);
+    const fs::path inbox = side.inbox.Path();
+    // The user's own files that merely look like partial ones.
+    auto report = test::RandomBytes(8192, 1);
+    test::WriteFile(inbox / "report.bin.tmp", report);
+    fs::create_directory(inbox / "proj.tmp");
+    test::WriteFile(inbox / "proj.tmp" / "keep.txt", {'m', 'i', 'n', 'e'});
+    // A note copied beside another file names the file it was written for, not this one.
+    test::LeavePartialFile(inbox / "made.bin.tmp", report, 20000);
+    fs::rename(inbox / ".made.bin.tmp.size", inbox / ".copy.bin.tmp.size");
+    test::WriteFile(inbox / "copy.bin.tmp", report);
+
+    std::int32_t id = 1;
+    for (const char16_t* name : {u"report.bin", u"copy.bin"}) {
+        test::SendOffer(side.peer, name, id, 20000, ChecksumOf(report));
+        EXPECT_EQ(side.AnswerTo(id), 0) << "taken up as a partial file";
+        side.Control(NET_FILE_DELETE, id++);
+    }
+    // A wrong digest after the whole file: only the reception's own file is started over.
+    test::SendOffer(side.peer, u"report.bin", id, 4, ChecksumOf(report));
+    EXPECT_EQ(side.AnswerTo(id), 0);
+    side.Data(id, {'a', 'b', 'c', 'd'});
+    auto digest = EncodeDigest({id, secure::FileDigest{}});
+    side.peer.Send({digest.begin(), digest.end()});
+    side.Control(NET_FILE_DELETE, id++);
+    // The user's "proj.tmp" is not a partial tree: a folder "proj" goes elsewhere, and its
+    // delete takes only what it made.
+    side.Folder(100, "proj", 1, 4);
+    side.Entry(100, 101, "keep.txt", 4);
+    test::SendOffer(side.peer, u"keep.txt", 101, 4);
+    EXPECT_EQ(side.AnswerTo(101), 0);
+    side.Data(101, {'p', 'e', 'e', 'r'});
+    side.Control(NET_FILE_DELETE, 100);
+    ASSERT_TRUE(side.Settled(u"すべて届いた"));
+
+    EXPECT_EQ(test::ReadFile(inbox / "report.bin.tmp"), report);
+    EXPECT_EQ(test::ReadFile(inbox / "copy.bin.tmp"), report);
+    EXPECT_EQ(test::ReadFile(inbox / "made.bin.tmp"), report);
+    EXPECT_EQ(test::ReadFile(inbox / "proj.tmp" / "keep.txt"),
+              (std::vector<char>{'m', 'i', 'n', 'e'}));
+    EXPECT_FALSE(fs::exists(inbox / "proj_[00].tmp")) << "the peer's own tree goes on its delete";
+    EXPECT_FALSE(fs::exists(inbox / "report_[00].bin.tmp"));
+}
+
+TEST(ReceiveFolder, AResumedFolderHoldsExactlyWhatWasAnnouncedAndProven) {
+    FolderPair pair;
+    fs::path root = pair.MakeTree();
+    // A cut session left one file whole, one cut short, a file the sender has since deleted,
+    // and the user put a file of their own into the partial tree.
+    test::LeaveCutTree(pair.inbox.Path(), u"proj.tmp",
+                       {{{u"sub", u"f1"}, test::ReadFile(root / "sub" / "f1")},
+                        {{u"sub", u"deeper", u"big.bin"}, test::RandomBytes(1000, 99)},
+                        {{u"gone", u"old.bin"}, test::RandomBytes(5000, 7)}});
+    test::WriteFile(pair.inbox.Path() / "proj.tmp" / "sub" / "mine.txt", {'u'});
+    ASSERT_TRUE(pair.Link());
+    pair.Send(root);
+    ASSERT_TRUE(pair.BothFinish(1)) << ToUtf8(pair.serverWindow.LogText());
+    EXPECT_EQ(Tree(pair.inbox.Path() / "proj"), Tree(root));
+    EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "proj.kept" / "sub" / "mine.txt"),
+              std::vector<char>{'u'});
+    EXPECT_FALSE(fs::exists(pair.inbox.Path() / ".proj.tmp.made"));
+    WString log = pair.serverWindow.LogText();
+    EXPECT_TRUE(Has(log, u"前の受信が残した2個の項目は送信元になかったため、取り除きました"))
+        << ToUtf8(log);
+    EXPECT_TRUE(Has(log, u"送信元にない1個の項目があったため、proj.keptに移しました"));
+}
+
+TEST(ReceiveFolder, AFolderSwappedForALinkIsNeitherWrittenThroughNorSent) {
+    // Receiving: a sub-folder of the partial tree replaced by a link between its entry and
+    // its file's offer.
+    HostilePeer side;
+    ASSERT_TRUE(side.linked);
+    side.Folder(1, "s", 1, 4, 1);
+    side.Entry(1, 0, "sub", 0, FolderEntryKind::Folder);
+    side.Entry(1, 2, "sub/x", 4);
+    ASSERT_TRUE(side.Settled(u"一つ目"));
+    fs::path sub = side.inbox.Path() / "s.tmp" / "sub";
+    ASSERT_TRUE(fs::is_directory(sub));
+    fs::remove(sub);
+    fs::create_directory_symlink(side.outside.Path(), sub);
+    test::SendOffer(side.peer, u"x", 2, 4);
+    EXPECT_EQ(side.AnswerTo(2), -1);
+    side.Data(2, {'e', 'v', 'i', 'l'});
+    ASSERT_TRUE(side.Settled(u"二つ目"));
+    EXPECT_TRUE(fs::is_empty(side.outside.Path()));
+
+    // Sending: a listed file replaced by a link to a secret before the peer's accept.
+    test::TempFolder outbox;
+    fs::create_directories(outbox.Path() / "f");
+    test::WriteFile(outbox.Path() / "f" / "a.txt", {'a'});
+    test::WriteFile(side.outside.Path() / "secret", {'s', 'e', 'c', 'r', 'e', 't'});
+    WString path = FromFsPath(outbox.Path() / "f");
+    side.manager.SendFile(path, side.window.Transfers().AddTransferRow(path));
+    FrameHeader header;
+    std::vector<std::uint8_t> bytes;
+    FileRecord record;
+    while (side.peer.ReadHeader(header)) {
+        if (header.code == NET_FILE_OFFER) {
+            ASSERT_TRUE(side.peer.Read(bytes, FileRecord::kBytes));
+            record = FileRecord::Decode(bytes.data());
+            break;
+        }
+        ASSERT_TRUE(side.Skip(header));
+    }
+    ASSERT_EQ(record.name, u"a.txt");
+    fs::remove(outbox.Path() / "f" / "a.txt");
+    fs::create_symlink(side.outside.Path() / "secret", outbox.Path() / "f" / "a.txt");
+    FrameHeader accept;
+    accept.code = NET_FILE_ACCEPT;
+    auto encoded = record.Encode();
+    side.peer.SendFrame(accept, {encoded.begin(), encoded.end()});
+    bool cancelled = false;
+    while (!cancelled && side.peer.ReadHeader(header)) {
+        EXPECT_NE(header.code, NET_FILE_DATA) << "the link's target was sent";
+        cancelled = header.code == NET_FILE_CANCEL &&
+                    static_cast<std::int32_t>(header.lengthField) == record.taskId;
+        if (!side.Skip(header)) break;
+    }
+    EXPECT_TRUE(cancelled);
+}
+
+}  // namespace
+}  // namespace mirka
