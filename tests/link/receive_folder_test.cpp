@@ -257,39 +257,49 @@ TEST(ReceiveFolder, AFolderSwappedForALinkIsNeitherWrittenThroughNorSent) {
     ASSERT_TRUE(side.Settled(u"二つ目"));
     EXPECT_TRUE(fs::is_empty(side.outside.Path()));
 
-    // Sending: a listed file replaced by a link to a secret before the peer's accept.
+    // Sending: a listed file replaced by a link to a secret, and a single file replaced by
+    // another one, before the peer's accept.
     test::TempFolder outbox;
     fs::create_directories(outbox.Path() / "f");
     test::WriteFile(outbox.Path() / "f" / "a.txt", {'a'});
+    test::WriteFile(outbox.Path() / "b.txt", {'b'});
     test::WriteFile(side.outside.Path() / "secret", {'s', 'e', 'c', 'r', 'e', 't'});
-    WString path = FromFsPath(outbox.Path() / "f");
-    side.manager.SendFile(path, side.window.Transfers().AddTransferRow(path));
-    FrameHeader header;
-    std::vector<std::uint8_t> bytes;
-    FileRecord record;
-    while (side.peer.ReadHeader(header)) {
-        if (header.code == NET_FILE_OFFER) {
-            ASSERT_TRUE(side.peer.Read(bytes, FileRecord::kBytes));
-            record = FileRecord::Decode(bytes.data());
-            break;
+    for (const fs::path& sent : {outbox.Path() / "f", outbox.Path() / "b.txt"}) {
+        WString path = FromFsPath(sent);
+        side.manager.SendFile(path, side.window.Transfers().AddTransferRow(path));
+        FrameHeader header;
+        std::vector<std::uint8_t> bytes;
+        FileRecord record;
+        while (side.peer.ReadHeader(header)) {
+            if (header.code == NET_FILE_OFFER) {
+                ASSERT_TRUE(side.peer.Read(bytes, FileRecord::kBytes));
+                record = FileRecord::Decode(bytes.data());
+                break;
+            }
+            ASSERT_TRUE(side.Skip(header));
         }
-        ASSERT_TRUE(side.Skip(header));
+        fs::path file = sent.filename() == "f" ? sent / "a.txt" : sent;
+        ASSERT_EQ(record.name, FromFsPath(file.filename()));
+        // Made beside it first and moved over it, as an editor saves a file.
+        fs::path other = outbox.Path() / "other";
+        if (sent.filename() == "f")
+            fs::create_symlink(side.outside.Path() / "secret", other);
+        else
+            fs::copy_file(side.outside.Path() / "secret", other);
+        fs::rename(other, file);
+        FrameHeader accept;
+        accept.code = NET_FILE_ACCEPT;
+        auto encoded = record.Encode();
+        side.peer.SendFrame(accept, {encoded.begin(), encoded.end()});
+        bool cancelled = false;
+        while (!cancelled && side.peer.ReadHeader(header)) {
+            EXPECT_NE(header.code, NET_FILE_DATA) << "not the file offered was sent";
+            cancelled = header.code == NET_FILE_CANCEL &&
+                        static_cast<std::int32_t>(header.lengthField) == record.taskId;
+            if (!side.Skip(header)) break;
+        }
+        EXPECT_TRUE(cancelled);
     }
-    ASSERT_EQ(record.name, u"a.txt");
-    fs::remove(outbox.Path() / "f" / "a.txt");
-    fs::create_symlink(side.outside.Path() / "secret", outbox.Path() / "f" / "a.txt");
-    FrameHeader accept;
-    accept.code = NET_FILE_ACCEPT;
-    auto encoded = record.Encode();
-    side.peer.SendFrame(accept, {encoded.begin(), encoded.end()});
-    bool cancelled = false;
-    while (!cancelled && side.peer.ReadHeader(header)) {
-        EXPECT_NE(header.code, NET_FILE_DATA) << "the link's target was sent";
-        cancelled = header.code == NET_FILE_CANCEL &&
-                    static_cast<std::int32_t>(header.lengthField) == record.taskId;
-        if (!side.Skip(header)) break;
-    }
-    EXPECT_TRUE(cancelled);
 }
 
 }  // namespace
