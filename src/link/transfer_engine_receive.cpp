@@ -83,6 +83,7 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     entry->fileSize = size;
     entry->ownerWindow = &window;
     entry->verify = link.Shares(kVerifiedDelivery);
+    entry->hasher.Use(DeliveryDigest());
     std::int64_t offset = 0;
     if (auto resume = receivePaths.ReserveResume(folder, record, name)) {
         entry->reservation = std::move(resume->reservation);
