@@ -16,6 +16,7 @@
 #include "link/file_record.h"
 #include "link/folder_frames.h"
 #include "link/frame.h"
+#include "secure/file_digest.h"
 #include "secure/handshake.h"
 #include "support/frames.h"
 
@@ -139,26 +140,43 @@ void LinkSeeds(const fs::path& folder) {
     Append(ended, mirka::test::EncodeFrame(NET_KEEPALIVE, 0, 0));
     Write(folder, "private_records_ended", ended);
 
-    // Verified delivery: the announcement, a file with its digest, a wrong digest for a second
-    // one, and receipts for the source file and for nothing.
+    // Verified delivery: the announcement, a file with its right digest, a wrong digest for
+    // a second one, and receipts for the source file and for nothing. With every capability
+    // the digest is SHA-256; a copy that announces only verified delivery gets BLAKE2b-256.
+    // Once more in records: the private link passes the announcement like any frame.
+    auto verifiedStream = [](std::uint32_t bits, mirka::secure::DigestKind kind) {
+        auto announce = mirka::EncodeCapabilities(bits);
+        Bytes verified(announce.begin(), announce.end());
+        Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"v.txt", 1, 3000)));
+        Append(verified, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0,
+                                                  Record(u"source.bin", 0, kSourceBytes)));
+        Bytes file(3000, 'v');
+        Append(verified, Data(1, file));
+        mirka::secure::FileHasher hasher(kind);
+        hasher.Update(file.data(), file.size());
+        auto digest = mirka::EncodeDigest({1, hasher.Final()});
+        Append(verified, Bytes(digest.begin(), digest.end()));
+        Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"w.txt", 2, 10)));
+        Append(verified, Data(2, Bytes(10, 'w')));
+        Append(verified, Bytes(digest.begin(), digest.end()));
+        auto again = mirka::EncodeDigest({2, {}});
+        Append(verified, Bytes(again.begin(), again.end()));
+        for (auto result : {mirka::ReceiptResult::SendAgain, mirka::ReceiptResult::Verified}) {
+            auto receipt = mirka::EncodeReceipt({0, result});
+            Append(verified, Bytes(receipt.begin(), receipt.end()));
+        }
+        return verified;
+    };
+    Write(folder, "verified_delivery",
+          verifiedStream(mirka::kKnownCapabilities, mirka::secure::DigestKind::Sha256));
+    Write(folder, "verified_delivery_blake2b",
+          verifiedStream(mirka::kVerifiedDelivery | mirka::kFolders,
+                         mirka::secure::DigestKind::Blake2b256));
+    Bytes privateVerified = {0xff, 'P', 'L', 'r', 0};
+    Append(privateVerified,
+           verifiedStream(mirka::kKnownCapabilities, mirka::secure::DigestKind::Sha256));
+    Write(folder, "private_verified_delivery", privateVerified);
     auto announce = mirka::EncodeCapabilities(mirka::kKnownCapabilities);
-    Bytes verified(announce.begin(), announce.end());
-    Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"v.txt", 1, 3000)));
-    Append(verified,
-           mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, Record(u"source.bin", 0, kSourceBytes)));
-    Append(verified, Data(1, Bytes(3000, 'v')));
-    auto digest = mirka::EncodeDigest({1, {}});
-    Append(verified, Bytes(digest.begin(), digest.end()));
-    Append(verified, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"w.txt", 2, 10)));
-    Append(verified, Data(2, Bytes(10, 'w')));
-    Append(verified, Bytes(digest.begin(), digest.end()));
-    auto again = mirka::EncodeDigest({2, {}});
-    Append(verified, Bytes(again.begin(), again.end()));
-    for (auto result : {mirka::ReceiptResult::SendAgain, mirka::ReceiptResult::Verified}) {
-        auto receipt = mirka::EncodeReceipt({0, result});
-        Append(verified, Bytes(receipt.begin(), receipt.end()));
-    }
-    Write(folder, "verified_delivery", verified);
 
     // Folders: an offer, a sub-folder, a file announced and offered with its data and digest,
     // a hostile path, the end, a receipt for the folder and a cancel for it.

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-14 libclang-rt-14-dev clang-format-14
     fonts-ipafont-gothic unrtf locales
-    libsodium-dev libminiupnpc-dev qt6-translations-l10n
+    libsodium-dev libssl-dev libminiupnpc-dev qt6-translations-l10n
     desktop-file-utils appstream
     iproute2
     ccache socat

@@ -142,6 +142,7 @@ bool TransferEngine::OnFileAccept(FramePayload& payload) {
         FileManager& entry = *it->second;
         std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
         entry.verify = link.Shares(kVerifiedDelivery);
+        entry.hasher.Use(DeliveryDigest());
         opened = entry.OpenForSend(offset);
         path = entry.path;
     }
@@ -506,6 +507,13 @@ bool TransferEngine::OnFileFrame(const FrameHeader& header, FramePayload& payloa
             OnFileControl(header);
             return true;
     }
+}
+
+secure::DigestKind TransferEngine::DeliveryDigest() const {
+    // Each side asks when it starts a transfer (the sender at the accept, the receiver at the
+    // offer), after both announcements arrived: both choose the same.
+    return link.Shares(kVerifiedDelivery | kSha256Digest) ? secure::DigestKind::Sha256
+                                                          : secure::DigestKind::Blake2b256;
 }
 
 }  // namespace mirka

@@ -147,6 +147,8 @@ private:
     void LogDiskError(WStringView what, WStringView name);
     // Gives a received file its final name and tells the window; false when it could not.
     bool FinishReception(std::int32_t taskId, std::unique_ptr<FileManager> finished);
+    // The digest verified delivery proves files with on the current link.
+    secure::DigestKind DeliveryDigest() const;
     // Verified delivery (transfer_engine_verify.cpp).
     void OnDigest(const DigestFrame& digest);
     void OnReceipt(const ReceiptFrame& receipt);

@@ -294,6 +294,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
                 entry->fileSize = member.size;
                 entry->folderId = folderId;
                 entry->verify = true;
+                entry->hasher.Use(DeliveryDigest());
                 entry->path = path;
                 entry->reservation = std::move(*held);
                 entry->file = std::move(*file);

@@ -84,6 +84,7 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     entry->fileSize = size;
     entry->ownerWindow = &window;
     entry->verify = link.Shares(kVerifiedDelivery);
+    entry->hasher.Use(DeliveryDigest());
     std::int64_t offset = 0;
     bool create = false;
     if (!place) {
