@@ -233,9 +233,8 @@ TEST(DigestChoice, APrivateLinkVerifiesAndCarriesFoldersAsAPlainOneDoes) {
         pair.client->SetCapabilities(kKnownCapabilities);
         pair.server->SetPassphrase(passphrase);
         pair.client->SetPassphrase(passphrase);
-        test::WriteFile(pair.inbox.Path() / "doc.bin.tmp",
-                        std::vector<char>(older.begin(), older.begin() + 100 * 1024));
-        std::ofstream(pair.inbox.Path() / ".doc.bin.tmp.size") << kSize << '\n';
+        test::LeavePartialFile(pair.inbox.Path() / "doc.bin.tmp",
+                               std::vector<char>(older.begin(), older.begin() + 100 * 1024), kSize);
         test::WriteFile(pair.outbox.Path() / "doc.bin", fresh);
         fs::path root = pair.outbox.Path() / "tree";
         fs::create_directories(root / "sub");
