@@ -163,8 +163,11 @@ bool ReceivedTree::SetAside(const Path& below) {
     Path target{asideName};
     target.insert(target.end(), below.begin(), below.end());
     Path parent(target.begin(), target.end() - 1);
-    return place.MakeFolders(parent) &&
-           place.MoveNoReplace(Full(below), target) == RenameOutcome::Done;
+    if (!place.MakeFolders(parent) ||
+        place.MoveNoReplace(Full(below), target) != RenameOutcome::Done)
+        return false;
+    ++movedAside;
+    return true;
 }
 
 ReceivedTree::Sweep ReceivedTree::KeepOnly(const std::set<Path>& announced) {
@@ -174,6 +177,7 @@ ReceivedTree::Sweep ReceivedTree::KeepOnly(const std::set<Path>& announced) {
             keep.insert(Path(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(n)));
     Sweep sweep;
     SweepFolder({}, keep, sweep);
+    sweep.setAside = movedAside;
     sweep.asideName = asideName;
     return sweep;
 }
@@ -200,10 +204,7 @@ void ReceivedTree::SweepFolder(const Path& folder, const std::set<Path>& keep, S
             ++sweep.removed;
             continue;
         }
-        if (SetAside(below))
-            ++sweep.setAside;
-        else
-            ++sweep.stuck;
+        if (!SetAside(below)) ++sweep.stuck;
     }
 }
 

@@ -46,7 +46,7 @@ public:
 
     struct Sweep {
         std::size_t removed = 0;   // made by a reception, not announced this time
-        std::size_t setAside = 0;  // not made by a reception
+        std::size_t setAside = 0;  // not made by a reception (during the folder too)
         std::size_t stuck = 0;     // could be neither removed nor set aside
         WString asideName;         // the folder they went to
     };
@@ -74,6 +74,7 @@ private:
     FileIdentity root;
     std::map<Path, std::pair<Kind, FileIdentity>> made;
     WString asideName;  // empty until something is set aside
+    std::size_t movedAside = 0;
 };
 
 }  // namespace mirka

@@ -225,17 +225,21 @@ TEST(ReceiveFolder, AResumedFolderHoldsExactlyWhatWasAnnouncedAndProven) {
                         {{u"sub", u"deeper", u"big.bin"}, test::RandomBytes(1000, 99)},
                         {{u"gone", u"old.bin"}, test::RandomBytes(5000, 7)}});
     test::WriteFile(pair.inbox.Path() / "proj.tmp" / "sub" / "mine.txt", {'u'});
+    // Where an announced file goes: not cut or overwritten, moved out of the way.
+    test::WriteFile(pair.inbox.Path() / "proj.tmp" / "sub" / "f2", {'u', '2'});
     ASSERT_TRUE(pair.Link());
     pair.Send(root);
     ASSERT_TRUE(pair.BothFinish(1)) << ToUtf8(pair.serverWindow.LogText());
     EXPECT_EQ(Tree(pair.inbox.Path() / "proj"), Tree(root));
     EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "proj.kept" / "sub" / "mine.txt"),
               std::vector<char>{'u'});
+    EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "proj.kept" / "sub" / "f2"),
+              (std::vector<char>{'u', '2'}));
     EXPECT_FALSE(fs::exists(pair.inbox.Path() / ".proj.tmp.made"));
     WString log = pair.serverWindow.LogText();
     EXPECT_TRUE(Has(log, u"前の受信が残した2個の項目は送信元になかったため、取り除きました"))
         << ToUtf8(log);
-    EXPECT_TRUE(Has(log, u"送信元にない1個の項目があったため、proj.keptに移しました"));
+    EXPECT_TRUE(Has(log, u"送信元にない2個の項目があったため、proj.keptに移しました"));
 }
 
 TEST(ReceiveFolder, AFolderSwappedForALinkIsNeitherWrittenThroughNorSent) {
