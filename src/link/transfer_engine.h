@@ -201,6 +201,8 @@ private:
     bool OnFolderReceipt(const ReceiptFrame& receipt);
     // A received folder stopped by a bad entry: one log line, the folder ends.
     void RefuseFolderEntry(std::int32_t folderId, WStringView reason, WStringView path);
+    // About what a path below a received folder takes in memory where it is kept.
+    static std::size_t PathMemory(const std::vector<WString>& components);
     // The receive folder's free bytes, or nothing when they cannot be read.
     std::optional<std::int64_t> AvailableReceiveBytes();
     // Bytes a receiving folder and every reception under way have still to write; tasksLock

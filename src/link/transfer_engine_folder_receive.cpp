@@ -226,6 +226,9 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
                        {checked.components.begin(), checked.components.end() - 1}) !=
                    LocalPaths::Kind::Folder) {
             reason = u"親のフォルダが先に届いていない";
+        } else if (!file && (folder.folderPathMemory += PathMemory(checked.components)) >
+                                kMaxFolderPathMemory) {
+            reason = u"サブフォルダのパスの合計が大きすぎる";
         } else {
             std::vector<WString> below = folder.Below(checked.components);
             std::vector<WString> parent(below.begin(), below.end() - (file ? 1 : 0));
@@ -249,6 +252,13 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
     }
     if (!reason.empty()) RefuseFolderEntry(entry.folderId, reason, Quoted(entry.path));
     return true;
+}
+
+std::size_t TransferEngine::PathMemory(const std::vector<WString>& components) {
+    std::size_t bytes = sizeof(std::pair<std::vector<WString>, std::int64_t>);
+    for (const WString& component : components)
+        bytes += sizeof(WString) + (component.size() + 1) * sizeof(char16_t);
+    return bytes;
 }
 
 std::optional<std::int64_t> TransferEngine::AvailableReceiveBytes() {
