@@ -55,8 +55,9 @@ WStringView PeerPathFaultText(PeerPathFault fault);
 // below the folder), to tell when two entries would be one file or folder here, and
 // whether a file's parent was announced as a folder. Each path is kept as a keyed 64-bit
 // hash: its text may be 4 KiB, and a folder may have 100,000 entries. The key is drawn
-// for each set, so a peer cannot make two paths meet; paths that meet by chance (about
-// one in 10^9 for the largest folder) only refuse the folder.
+// for each set, so a peer cannot make two paths meet; two that meet by chance (odds of a
+// few in 10^10 for the largest folder) refuse the folder or let one file's parents be
+// made unannounced.
 class LocalPaths {
 public:
     enum class Kind { None, File, Folder };
@@ -64,7 +65,6 @@ public:
     // The folder itself (no components) is always there as a folder.
     Kind Find(const std::vector<WString>& components) const;
     void Add(const std::vector<WString>& components, bool folder);
-    std::size_t Size() const { return seen.size(); }
 
 private:
     std::uint64_t HashOf(const std::vector<WString>& components) const;
