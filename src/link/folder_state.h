@@ -23,6 +23,18 @@ namespace mirka {
 inline constexpr std::size_t kFolderFilesInFlight = 32;
 // Folders a receiver takes at once; later offers are refused.
 inline constexpr std::size_t kMaxFolderReceptions = 8;
+// Files of one folder announced and still waiting for their offers, at most; one more ends
+// the folder. The sender puts each file's offer right after its entry, so between two
+// copies one waits at a time; even a sender announcing all it has in flight fits.
+inline constexpr std::size_t kMaxFolderFilesWaiting = 64;
+static_assert(kFolderFilesInFlight <= kMaxFolderFilesWaiting);
+// Memory the paths of one folder's sub-folders may take while it is received (they are kept
+// to set the sub-folders' times at the end): any folder of up to about 13,000 sub-folders
+// fits at any depth, and 8 folders of a peer's longest paths stay near 1 GiB, not 9.
+inline constexpr std::size_t kMaxFolderPathMemory = std::size_t{128} << 20;
+// What a sub-folder is taken to cost on the disk (one block) when the free space is
+// checked before it is made.
+inline constexpr std::int64_t kFolderEntryBytes = 4096;
 
 // Bytes and files done, and the speed the row shows (sampled at each refresh).
 struct FolderProgress {
@@ -75,6 +87,11 @@ struct ReceivingFolder {
     std::int64_t bytesAnnounced = 0;  // sizes of the file entries so far
     FolderProgress progress;
     bool endSeen = false;
+    // The entries' paths on this side so far: no two entries may be one path here, and a
+    // file or folder goes only into a folder announced before it.
+    LocalPaths localPaths;
+    std::size_t foldersSeen = 0;       // folder entries so far, at most the offer's sub-folders
+    std::size_t folderPathMemory = 0;  // what folderTimes takes, about
 
     // The components of a path below the folder, from the receive folder.
     std::vector<WString> Below(const std::vector<WString>& components) const {

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
+#include <sodium.h>
+
 #include "link/file_record.h"
+#include "secure/sodium_init.h"
 #include "toolkit/contained_folder.h"
 #include "toolkit/file_system.h"
 
@@ -77,13 +81,12 @@ public:
 
     // Lists `names`, the content of the folder at `prefix` (empty for the listed folder).
     void List(const std::string& prefix, std::size_t depth, const std::vector<ListedName>& names) {
-        for (const ListedName& name : names) {
+        std::vector<bool> folded = FoldedNames(names);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const ListedName& name = names[i];
             if (listing.overLimits) return;
             std::string relative = prefix.empty() ? name.utf8 : prefix + '/' + name.utf8;
-            WString ignored;
-            if (!name.representable || CheckComponent(name.utf8, ignored) != PeerPathFault::None ||
-                std::any_of(name.utf8.begin(), name.utf8.end(), IsControl) ||
-                name.utf8.find('\\') != std::string::npos) {
+            if (!Sendable(name) || folded[i]) {
                 Skip(relative);
                 continue;
             }
@@ -100,6 +103,34 @@ public:
     }
 
 private:
+    // A name the receiving side takes as a name of its own.
+    static bool Sendable(const ListedName& name) {
+        WString ignored;
+        return name.representable && CheckComponent(name.utf8, ignored) == PeerPathFault::None &&
+               std::none_of(name.utf8.begin(), name.utf8.end(), IsControl) &&
+               name.utf8.find('\\') == std::string::npos;
+    }
+
+    // The names of one folder that the receiver's rule would turn into the name of another
+    // of them (" x", "x." and "x"; "a?" and "a*"): only one of each such group may go, or
+    // the receiver would make one file of two. The one the rule leaves as it is goes, or
+    // else the first in order; the others are marked.
+    static std::vector<bool> FoldedNames(const std::vector<ListedName>& names) {
+        std::vector<bool> folded(names.size(), false);
+        std::vector<WString> local(names.size());
+        std::vector<bool> changed(names.size(), false);
+        std::set<WString> taken;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!Sendable(names[i])) continue;
+            CheckComponent(names[i].utf8, local[i]);
+            changed[i] = local[i] != FromUtf8(names[i].utf8);
+            if (!changed[i]) taken.insert(local[i]);  // names within a folder are distinct
+        }
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (changed[i] && !taken.insert(local[i]).second) folded[i] = true;
+        return folded;
+    }
+
     void ListOne(const ListedName& name, const std::string& relative, std::size_t depth) {
         WString source = FromFsPath(name.path);
         PathFacts facts = FactsOf(source);
@@ -187,6 +218,40 @@ WStringView PeerPathFaultText(PeerPathFault fault) {
             return u"パスが長すぎます";
     }
     return u"";
+}
+
+LocalPaths::LocalPaths() {
+    static_assert(sizeof(key) == crypto_shorthash_KEYBYTES);
+    secure::EnsureSodium();
+    randombytes_buf(key.data(), key.size());
+}
+
+std::uint64_t LocalPaths::HashOf(const std::vector<WString>& components) const {
+    // Components never hold '/', so joined with it two paths give the same text only when
+    // they are the same path.
+    WString joined;
+    for (const WString& component : components) {
+        if (!joined.empty()) joined.push_back(u'/');
+        joined += component;
+    }
+    static_assert(crypto_shorthash_BYTES == sizeof(std::uint64_t));
+    std::array<unsigned char, crypto_shorthash_BYTES> hash{};
+    crypto_shorthash(hash.data(), reinterpret_cast<const unsigned char*>(joined.data()),
+                     joined.size() * sizeof(char16_t), key.data());
+    std::uint64_t value = 0;
+    for (unsigned char byte : hash) value = value << 8 | byte;
+    return value;
+}
+
+LocalPaths::Kind LocalPaths::Find(const std::vector<WString>& components) const {
+    if (components.empty()) return Kind::Folder;
+    auto it = seen.find(HashOf(components));
+    if (it == seen.end()) return Kind::None;
+    return it->second ? Kind::Folder : Kind::File;
+}
+
+void LocalPaths::Add(const std::vector<WString>& components, bool folder) {
+    seen.emplace(HashOf(components), folder);
 }
 
 FolderListing ListFolder(const WString& folder) {

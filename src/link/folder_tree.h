@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "toolkit/open_file.h"
@@ -50,6 +52,27 @@ PeerPath CheckPeerPath(std::string_view utf8);
 // A short text for the fault, for the log line that ends a refused folder.
 WStringView PeerPathFaultText(PeerPathFault fault);
 
+// The paths on this side of one folder's entries so far (components from CheckPeerPath,
+// below the folder), to tell when two entries would be one file or folder here, and
+// whether a file's parent was announced as a folder. Each path is kept as a keyed 64-bit
+// hash: its text may be 4 KiB, and a folder may have 100,000 entries. The key is drawn
+// for each set, so a peer cannot make two paths meet; two that meet by chance (odds of a
+// few in 10^10 for the largest folder) refuse the folder or let one file's parents be
+// made unannounced.
+class LocalPaths {
+public:
+    enum class Kind { None, File, Folder };
+    LocalPaths();
+    // The folder itself (no components) is always there as a folder.
+    Kind Find(const std::vector<WString>& components) const;
+    void Add(const std::vector<WString>& components, bool folder);
+
+private:
+    std::uint64_t HashOf(const std::vector<WString>& components) const;
+    std::array<unsigned char, 16> key{};
+    std::unordered_map<std::uint64_t, bool> seen;  // hash -> is a folder
+};
+
 struct FolderEntry {
     std::string relativePath;  // UTF-8, '/' between components, never empty
     bool directory = false;
@@ -65,7 +88,8 @@ struct FolderListing {
     // (by their UTF-8 bytes), so the same folder lists the same way every time.
     std::vector<FolderEntry> entries;
     // Relative paths, for the log, of what is not sent: symbolic links, special files,
-    // entries that cannot be read and names the receiving side would refuse.
+    // entries that cannot be read, names the receiving side would refuse and names it
+    // would turn into another entry's name.
     std::vector<WString> skipped;
     std::size_t fileCount = 0;
     std::int64_t totalBytes = 0;

@@ -205,6 +205,13 @@ private:
     bool OnFolderReceipt(const ReceiptFrame& receipt);
     // A received folder stopped by a bad entry: one log line, the folder ends.
     void RefuseFolderEntry(std::int32_t folderId, WStringView reason, WStringView path);
+    // About what a path below a received folder takes in memory where it is kept.
+    static std::size_t PathMemory(const std::vector<WString>& components);
+    // The receive folder's free bytes, or nothing when they cannot be read.
+    std::optional<std::int64_t> AvailableReceiveBytes();
+    // Bytes a receiving folder and every reception under way have still to write; tasksLock
+    // held.
+    std::int64_t UnwrittenBytesLocked(const ReceivingFolder& folder) const;
     void PauseFolderLocked(SendingFolder& folder, bool pause);  // tasksLock held
     // A folder's bytes moved: its files done and what its running files moved; tasksLock held.
     std::int64_t MovedLocked(const SendingFolder& folder) const;

@@ -107,12 +107,8 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
     if (reason.empty()) {
         // Taken up again or not, the whole folder must fit: what a cut session left is
         // proven before it counts.
-        std::error_code error;
-        std::filesystem::path dir =
-            folder.prefix.empty() ? std::filesystem::path(".") : ToFsPath(folder.prefix);
-        std::filesystem::space_info space = std::filesystem::space(dir, error);
-        if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(
-                          space.available, INT64_MAX)) < offer.totalBytes + stillToWrite)
+        std::optional<std::int64_t> available = AvailableReceiveBytes();
+        if (available && *available < offer.totalBytes + stillToWrite)
             reason = u"受信フォルダの空き容量が足りない";
     }
     if (reason.empty()) {
@@ -187,6 +183,10 @@ void TransferEngine::RefuseOfferLocked(std::int32_t taskId) {
 
 bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
     bool file = entry.kind == FolderEntryKind::File;
+    // Read before the lock: a sub-folder is made only where the disk still holds it and the
+    // bytes still to come.
+    std::optional<std::int64_t> available;
+    if (entry.kind == FolderEntryKind::Folder) available = AvailableReceiveBytes();
     WStringView reason;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
@@ -210,21 +210,44 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
             reason = PeerPathFaultText(checked.fault);
         } else if (++folder.entriesSeen > folder.entriesAnnounced) {
             reason = u"申し出より多い項目";
+        } else if (!file && ++folder.foldersSeen >
+                                folder.entriesAnnounced -
+                                    static_cast<std::size_t>(folder.progress.filesTotal)) {
+            reason = u"申し出より多いフォルダ";
         } else if (file && (entry.taskId < 0 || idInUse(entry.taskId))) {
             reason = u"使えない転送番号";
         } else if (file && (entry.size < 0 ||
                             entry.size > folder.progress.totalBytes - folder.bytesAnnounced)) {
             reason = u"申し出より大きいファイル";
+        } else if (file && folder.announced.size() >= kMaxFolderFilesWaiting) {
+            reason = u"申し出の来ないファイルが多すぎる";
+        } else if (folder.localPaths.Find(checked.components) != LocalPaths::Kind::None) {
+            // " x" and "x", "x." and "x", "a?" and "a*" are one name here: the first keeps
+            // it, and a second would write over or resume from the first's file.
+            reason = u"ほかの項目と同じ名前になる";
+        } else if (folder.localPaths.Find(
+                       {checked.components.begin(), checked.components.end() - 1}) !=
+                   LocalPaths::Kind::Folder) {
+            reason = u"親のフォルダが先に届いていない";
+        } else if (!file && (folder.folderPathMemory += PathMemory(checked.components)) >
+                                kMaxFolderPathMemory) {
+            reason = u"サブフォルダのパスの合計が大きすぎる";
         } else {
             std::vector<WString> below = folder.Below(checked.components);
             std::vector<WString> parent(below.begin(), below.end() - (file ? 1 : 0));
-            if (!MakeNotedFolders(folder, parent)) {
+            if (!file && available &&
+                *available < kFolderEntryBytes + UnwrittenBytesLocked(folder) &&
+                FactsOf(folder.place->PathOf(below)).kind != PathFacts::Kind::Folder) {
+                reason = u"受信フォルダの空き容量が足りない";
+            } else if (!MakeNotedFolders(folder, parent)) {
                 reason = u"フォルダを作れないか、リンクがある";
             } else if (file) {
                 folder.bytesAnnounced += entry.size;
+                folder.localPaths.Add(checked.components, false);
                 folder.announced[entry.taskId] =
                     FolderMember{std::move(checked.components), entry.size, entry.modifiedNs};
             } else {
+                folder.localPaths.Add(checked.components, true);
                 folder.folderTimes.emplace_back(std::move(checked.components), entry.modifiedNs);
             }
         }
@@ -232,6 +255,32 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
     }
     if (!reason.empty()) RefuseFolderEntry(entry.folderId, reason, Quoted(entry.path));
     return true;
+}
+
+std::size_t TransferEngine::PathMemory(const std::vector<WString>& components) {
+    std::size_t bytes = sizeof(std::pair<std::vector<WString>, std::int64_t>);
+    for (const WString& component : components)
+        bytes += sizeof(WString) + (component.size() + 1) * sizeof(char16_t);
+    return bytes;
+}
+
+std::optional<std::int64_t> TransferEngine::AvailableReceiveBytes() {
+    WString prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
+    std::error_code error;
+    std::filesystem::space_info space = std::filesystem::space(
+        prefix.empty() ? std::filesystem::path(".") : ToFsPath(prefix), error);
+    if (error) return std::nullopt;  // unknown: the writes will tell
+    return static_cast<std::int64_t>(std::min<std::uintmax_t>(space.available, INT64_MAX));
+}
+
+std::int64_t TransferEngine::UnwrittenBytesLocked(const ReceivingFolder& folder) const {
+    // This folder's files not yet announced and those waiting for their offers, and what
+    // every reception under way has still to write.
+    std::int64_t bytes = folder.progress.totalBytes - folder.bytesAnnounced;
+    for (const auto& [id, member] : folder.announced) bytes += member.size;
+    for (const auto& [id, running] : receiveTasks)
+        bytes += running->fileSize - running->transferred;
+    return bytes;
 }
 
 void TransferEngine::RefuseFolderEntry(std::int32_t folderId, WStringView reason,

@@ -53,10 +53,11 @@ void TransferEngine::OfferFolder(const WString& path, int row) {
         if (listing.skipped.size() > kSkippedNamed)
             names += Format(64, u"ほか %d 件\r\n",
                             static_cast<int>(listing.skipped.size() - kSkippedNamed));
-        AppendLog(Format(kFormatCapacity,
-                         u"SystemMessage: \r\nシンボリックリンクと特殊なファイルは送信しません "
-                         u"(%d 件)\r\nフォルダ名 > %s\r\n%s",
-                         static_cast<int>(listing.skipped.size()), listing.name, names));
+        AppendLog(
+            Format(kFormatCapacity,
+                   u"SystemMessage: \r\nシンボリックリンク、特殊なファイルと、相手側で使えないか"
+                   u"ほかと同じになる名前は送信しません (%d 件)\r\nフォルダ名 > %s\r\n%s",
+                   static_cast<int>(listing.skipped.size()), listing.name, names));
     }
     FolderOfferFrame offer;
     offer.fileCount = static_cast<std::uint32_t>(listing.fileCount);

@@ -102,11 +102,8 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         RefuseOffer(record, OfferRefusal::NoFreeName, name);
         return true;
     }
-    std::error_code error;
-    std::filesystem::path dir = prefix.empty() ? std::filesystem::path(".") : ToFsPath(prefix);
-    std::filesystem::space_info space = std::filesystem::space(dir, error);
-    if (!error && static_cast<std::int64_t>(std::min<std::uintmax_t>(space.available, INT64_MAX)) <
-                      size - offset + stillToWrite) {
+    std::optional<std::int64_t> available = AvailableReceiveBytes();
+    if (available && *available < size - offset + stillToWrite) {
         RefuseOffer(record, OfferRefusal::NoSpace, name);
         return true;  // the entry goes, and with it the reservation; no file was made
     }

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -154,6 +156,31 @@ TEST(FolderTreeTest, ListingSkipsNamesTheReceiverWouldRefuse) {
     EXPECT_EQ(listing.skipped.size(), 5u);
     EXPECT_EQ(listing.fileCount, 1u);
     EXPECT_FALSE(listing.overLimits);
+}
+
+TEST(FolderTreeTest, ListingSendsOneOfTheNamesTheReceiverWouldMakeOne) {
+    TempFolder temp;
+    // " x", "x." and "x" are one name on the receiving side, as are "a?" and "a*", and the
+    // file "d" and the folder "d." (whose content would go below the file).
+    for (const char* name : {" x", "x.", "x", "a?", "a*", "b ", "b.", "d", "u?", "u_"})
+        WriteBytes(temp.Path() / name, 1);
+    fs::create_directories(temp.Path() / "d." / "inner");
+    fs::create_directories(temp.Path() / "sub");
+    for (const char* name : {"y", "y "}) WriteBytes(temp.Path() / "sub" / name, 1);
+
+    FolderListing listing = ListFolder(FromFsPath(temp.Path()));
+    std::vector<std::string> sent;
+    for (const FolderEntry& entry : listing.entries) sent.push_back(entry.relativePath);
+    // The name the rule leaves as it is goes; else the first of them in order.
+    EXPECT_EQ(sent, (std::vector<std::string>{"a*", "b ", "d", "sub", "sub/y", "u_", "x"}));
+    std::vector<WString> skipped = listing.skipped;
+    std::sort(skipped.begin(), skipped.end());
+    EXPECT_EQ(skipped, (std::vector<WString>{u" x", u"a?", u"b.", u"d.", u"sub/y ", u"u?", u"x."}));
+    EXPECT_EQ(listing.fileCount, 6u);
+    // What goes is one name each on the receiving side.
+    std::set<std::vector<WString>> local;
+    for (const std::string& path : sent)
+        EXPECT_TRUE(local.insert(CheckPeerPath(path).components).second) << path;
 }
 
 TEST(FolderTreeTest, ListingStopsOverTheLimitsAndOnWhatIsNoFolder) {

@@ -12,6 +12,7 @@
 #include "link/file_record.h"
 #include "link/receive_paths.h"
 #include "link/received_tree.h"
+#include "secure/file_digest.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"
@@ -74,6 +75,14 @@ inline void LeaveCutTree(
         auto file = tree->CreateFile(below);
         if (!file || !file->Write(bytes.data(), bytes.size())) std::abort();
     }
+}
+
+// The digest two copies that announce every capability prove a file with.
+inline secure::FileDigest DigestOf(const void* bytes, std::size_t size) {
+    secure::FileHasher hasher;
+    hasher.Use(secure::DigestKind::Sha256);
+    hasher.Update(static_cast<const std::uint8_t*>(bytes), size);
+    return hasher.Final();
 }
 
 // A raw peer's offer of a file, as the program would send it.
