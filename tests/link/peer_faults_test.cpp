@@ -305,11 +305,17 @@ TEST(PeerFaults, AServersWaitForItsPeerLeavesTheAnnouncementWaitWhole) {
 // A rate beyond the speed column's 32 bits reads as the largest figure; none below 1 byte.
 TEST(PeerFaults, RatesAreClampedToTheirColumn) {
     constexpr std::uint32_t kMost = std::numeric_limits<std::uint32_t>::max();
-    EXPECT_EQ(RateFigure(3e9), 3000000000u);
-    EXPECT_EQ(RateFigure(1e13), kMost);
-    EXPECT_EQ(RateFigure(std::ldexp(1.0, 32)), kMost);
-    EXPECT_EQ(RateFigure(-4e9), 1u);
-    EXPECT_EQ(RateFigure(std::numeric_limits<double>::quiet_NaN()), 1u);
+    // Read at run time: a constant out of range would be folded by the compiler, which may
+    // saturate it where the cast at run time does not.
+    auto figure = [](double rate) {
+        volatile double at = rate;
+        return RateFigure(at);
+    };
+    EXPECT_EQ(figure(3e9), 3000000000u);
+    EXPECT_EQ(figure(1e13), kMost);
+    EXPECT_EQ(figure(std::ldexp(1.0, 32)), kMost);
+    EXPECT_EQ(figure(-4e9), 1u);
+    EXPECT_EQ(figure(std::numeric_limits<double>::quiet_NaN()), 1u);
     RateSampler sampler;
     sampler.Start(0);
     sampler.Sample(std::int64_t{6} << 30, 1001);  // 6 GiB in a period
