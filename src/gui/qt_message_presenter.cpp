@@ -88,6 +88,10 @@ void QtMessagePresenter::Post(unsigned type, const WString& caption, const WStri
         LogInstead(caption, text);
         return;
     }
+    {
+        std::lock_guard<std::mutex> guard(kindsLock);
+        if (!kinds.emplace(type, caption, text).second) return;  // the user sees it already
+    }
     // Queued from the window thread as well: the boxes come up in the order they were posted,
     // and the caller's handler ends before a box takes the window's input.
     QMetaObject::invokeMethod(
@@ -97,8 +101,10 @@ void QtMessagePresenter::Post(unsigned type, const WString& caption, const WStri
 
 void QtMessagePresenter::ShowPosted(unsigned type, const WString& caption, const WString& text) {
     // The talk window ended while the box was on its way: the program is closing.
+    Kind kind{type, caption, text};
     if (!serving) {
         LogInstead(caption, text);
+        Forget(kind);
         return;
     }
     std::erase_if(posted, [](const QPointer<QMessageBox>& shown) { return shown.isNull(); });
@@ -107,8 +113,15 @@ void QtMessagePresenter::ShowPosted(unsigned type, const WString& caption, const
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Application-modal, as the talk window is: a box without it would take no input.
     box->setWindowModality(Qt::ApplicationModal);
+    // Once answered, the same box may come again.
+    QObject::connect(box, &QDialog::finished, &postTarget, [this, kind] { Forget(kind); });
     box->show();
     posted.emplace_back(box);
+}
+
+void QtMessagePresenter::Forget(const Kind& kind) {
+    std::lock_guard<std::mutex> guard(kindsLock);
+    kinds.erase(kind);
 }
 
 }  // namespace mirka

@@ -17,11 +17,15 @@ constexpr std::size_t kStatusCapacity = 1032;
 constexpr std::size_t kSenderNameBytes = 256;
 
 // A peer's name cannot make a plain link look encrypted: the mark the window adds to the title
-// of an encrypted link is taken out of it wherever it stands.
+// of an encrypted link is taken out of it wherever it stands, until none is left. Taking one
+// out joins the text around it, which may spell the mark again ("[暗号" + mark + "化...]"),
+// so the search goes on from as far back as such a new mark could begin.
 WString WithoutPrivacyMark(WString name) {
     constexpr WStringView mark = WStringView(kPrivateTitleSuffix).substr(1);  // without its space
-    for (std::size_t at = name.find(mark); at != WString::npos; at = name.find(mark, at))
+    for (std::size_t at = name.find(mark); at != WString::npos;) {
         name.erase(at, mark.size());
+        at = name.find(mark, at >= mark.size() - 1 ? at - (mark.size() - 1) : 0);
+    }
     return name;
 }
 }  // namespace

@@ -35,6 +35,7 @@ PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck
 
 void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities,
                      std::uint8_t handshakeFlags) {
+    begun = std::chrono::steady_clock::now();
     // After a failed accept there is no peer: the first read closes the link.
     if (!socket.is_open()) {
         privateLink.BeginWithoutPeer();

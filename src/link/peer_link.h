@@ -96,13 +96,19 @@ public:
     bool ReadyToSend() const { return privateLink.ReadyToSend() && announced.load(); }
     // What both sides announced (zero until the peer's announcement has come).
     std::uint32_t SharedCapabilities() const { return ownCapabilities & peerCapabilities.load(); }
-    // I/O thread: the peer's announcement.
-    void SetPeerCapabilities(std::uint32_t bits) {
+    // I/O thread: an announcement of the peer. Only the link's first one counts: features
+    // decided on it (a folder on its way) must not change under a running transfer. Returns
+    // 1 for the first, 2 for the second, and 3 for every one after.
+    int SetPeerCapabilities(std::uint32_t bits) {
+        if (announcementsSeen < 3) ++announcementsSeen;
+        if (announcementsSeen > 1) return announcementsSeen;
         peerCapabilities = bits;
         peerAnnounced = true;
+        return 1;
     }
     // Any thread: whether the peer's announcement has come (a copy of this program sends it
-    // first thing; an original peer never does), and how long ago the link began.
+    // first thing; an original peer never does), and how long ago the link began (the
+    // connection stood, so a server's wait for its peer does not count).
     bool PeerAnnounced() const { return peerAnnounced.load(); }
     std::chrono::steady_clock::duration Age() const {
         return std::chrono::steady_clock::now() - begun;
@@ -206,7 +212,9 @@ private:
     bool receiveBufferFixed = false;    // set in Begin
     std::atomic<std::uint32_t> peerCapabilities{0};
     std::atomic<bool> peerAnnounced{false};
-    const std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
+    int announcementsSeen = 0;  // I/O thread only
+    // Set in Begin, before the link is handed to any other thread.
+    std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
     std::atomic<bool> announced{true};
 
     // I/O thread only.

@@ -1,8 +1,20 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace mirka {
+
+// The speed column holds 32 bits: a rate beyond them (a resumed transfer's kept part counted
+// as moved, say) reads as the largest figure rather than wrapping, and below one byte as 1.
+// A double outside the range must never reach the cast, where it is undefined.
+inline std::uint32_t RateFigure(double bytesPerSecond) {
+    constexpr double kMost = std::numeric_limits<std::uint32_t>::max();
+    if (!(bytesPerSecond >= 1.0)) return 1;  // NaN too
+    return bytesPerSecond >= kMost ? std::numeric_limits<std::uint32_t>::max()
+                                   : static_cast<std::uint32_t>(bytesPerSecond);
+}
 
 // The speed column's figure: the bytes moved in the last sampling period of just over a
 // second. The caller passes the millisecond tick, so the figure does not depend on a clock.
@@ -14,7 +26,8 @@ public:
     void Sample(std::int64_t transferred, std::uint32_t now) {
         if (now - periodStart > 1000) {
             periodStart = now;
-            rate = static_cast<std::uint32_t>(transferred - base);
+            rate = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
+                transferred - base, 0, std::numeric_limits<std::uint32_t>::max()));
             base = transferred;
         }
     }

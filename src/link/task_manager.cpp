@@ -361,7 +361,12 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
             ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
-            if (auto bits = DecodeCapabilities(raw)) link.SetPeerCapabilities(*bits);
+            // A later announcement changes nothing; the log tells of the first of them.
+            if (auto bits = DecodeCapabilities(raw); bits && link.SetPeerCapabilities(*bits) == 2) {
+                AppendLog(nullptr,
+                          u"SystemError:: \r\n相手が機能の通知をもう一度送ってきたため、"
+                          u"無視しました\r\n");
+            }
             break;
         case kDigestCode:
         case kReceiptCode:

@@ -10,7 +10,6 @@
 #include "link/transfer_engine.h"
 #include "toolkit/file_system.h"
 #include "toolkit/format.h"
-#include "toolkit/message_box.h"
 
 namespace mirka {
 
@@ -125,13 +124,18 @@ bool TransferEngine::OnFileAccept(FramePayload& payload) {
             localSize = it->second->fileSize;
         }
     }
+    // The peer's frame, not the user, caused these: a line in the log, once a link for each
+    // kind, as a peer may send any number of them.
     if (localSize < 0) {
-        PostShowMessage(u"taskId %d == EOF", record.taskId);
+        LogPeerFault(PeerFault::UnknownAccept,
+                     Format(kFormatCapacity, u"taskId %d == EOF", record.taskId));
         return true;
     }
     if (localSize != record.fileSize) {
-        PostShowMessage(u"ヘッダが壊れています %d != %d", static_cast<std::int32_t>(localSize),
-                        static_cast<std::int32_t>(record.fileSize));
+        LogPeerFault(PeerFault::AcceptSize,
+                     Format(kFormatCapacity, u"ヘッダが壊れています %d != %d",
+                            static_cast<std::int32_t>(localSize),
+                            static_cast<std::int32_t>(record.fileSize)));
     }
     bool opened = false;
     WString path;
@@ -141,7 +145,9 @@ bool TransferEngine::OnFileAccept(FramePayload& payload) {
         if (it == sendTasks.end()) return true;  // cancelled meanwhile
         FileManager& entry = *it->second;
         std::int64_t offset = std::clamp<std::int64_t>(record.offset, 0, entry.fileSize);
-        entry.verify = link.Shares(kVerifiedDelivery);
+        // A folder's files are always proven: their receiver waits for every digest, and a
+        // folder is complete only with all of them.
+        entry.verify = entry.folderId >= 0 || link.Shares(kVerifiedDelivery);
         entry.hasher.Use(DeliveryDigest());
         opened = entry.OpenForSend(offset);
         path = entry.path;
@@ -170,6 +176,14 @@ void TransferEngine::CancelAfterDiskError(std::int32_t taskId, TransferDirection
     }
     LogDiskError(what, name);
     SetFileStatus(taskId, FILE_CANCEL, direction);
+}
+
+void TransferEngine::LogPeerFault(PeerFault fault, WStringView what) {
+    link.AssertIoThread();
+    if (!peerFaultsLogged.insert(fault).second) return;
+    AppendLog(Format(kFormatCapacity,
+                     u"SystemError:: \r\n%s\r\n(この接続では、同じ誤りをこれ以上記録しません)\r\n",
+                     what));
 }
 
 void TransferEngine::LogDiskError(WStringView what, WStringView name) {
@@ -215,6 +229,7 @@ void TransferEngine::EndTransfersWithLink() {
         silencedOrder.clear();
         refusalsLogged.clear();
     }
+    peerFaultsLogged.clear();  // the next link's peer is told of again
     // At exit nothing is told: a window that was never detached (tests that let their
     // window go before the manager) may be gone already.
     if (link.Stopping()) return;

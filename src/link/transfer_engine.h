@@ -143,6 +143,10 @@ private:
     // Tells the attached window (if any) a fact about a transfer.
     void PostFact(TransferFact fact);
     void AppendLog(WStringView text);
+    // Faults of the peer's frames that end nothing: each kind is told once a link.
+    enum class PeerFault { UnknownAccept, AcceptSize, ReusedReceiveId };
+    // I/O thread: one log line `what` for the fault, unless one was told on this link.
+    void LogPeerFault(PeerFault fault, WStringView what);
     // One line: the disk refused `what` (reading, writing, ...) for the named file.
     void LogDiskError(WStringView what, WStringView name);
     // Gives a received file its final name and tells the window; false when it could not.
@@ -250,6 +254,8 @@ private:
     std::set<std::int32_t> silencedReceiveIds;
     std::deque<std::int32_t> silencedOrder;
     std::set<OfferRefusal> refusalsLogged;
+    // I/O thread only (the peer's frames and the link's end): the faults told on this link.
+    std::set<PeerFault> peerFaultsLogged;
     // I/O thread: data that is not yet in the receive buffer is read here.
     std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
 };

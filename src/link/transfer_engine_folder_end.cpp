@@ -331,8 +331,8 @@ void TransferEngine::SampleFolderRatesLocked() {
         std::chrono::duration<double> elapsed = now - progress.sampledAt;
         if (elapsed.count() < 0.5) return;
         std::int64_t moved = MovedLocked(folder);
-        progress.rate = static_cast<std::uint32_t>(std::max<double>(
-            1.0, static_cast<double>(moved - progress.sampledBytes) / elapsed.count()));
+        progress.rate =
+            RateFigure(static_cast<double>(moved - progress.sampledBytes) / elapsed.count());
         progress.sampledBytes = moved;
         progress.sampledAt = now;
     };

@@ -66,7 +66,8 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         if (receiveTasks.count(record.taskId) || receiveFolders.count(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.
-            AppendLog(u"SystemError:: \r\n同じ番号の転送が受信中のため、申し出を無視しました\r\n");
+            LogPeerFault(PeerFault::ReusedReceiveId,
+                         u"同じ番号の転送が受信中のため、申し出を無視しました");
             return true;
         }
         full = receiveTasks.size() >= kMaxReceptions;

@@ -32,9 +32,11 @@ void TransferEngine::OnDigest(const DigestFrame& digest) {
         if (it == receiveTasks.end() || !it->second->verify) return;
         FileManager& reception = *it->second;
         name = WString(PathNamePart(reception.path));
-        // A digest before the last byte is as wrong as a different one.
-        bool complete = reception.state == TransferState::Verifying;
-        if (complete && reception.hasher.Final() == digest.digest) {
+        // A digest before the last byte fails the file at once: no honest sender sends one,
+        // and the stream is still open, so fetching the file again could not start in step.
+        if (reception.state != TransferState::Verifying) {
+            outcome = Outcome::Failed;
+        } else if (reception.hasher.Final() == digest.digest) {
             outcome = Outcome::Proven;
         } else if (reception.mismatches == 0) {
             // Nothing that pretends to be the file stays: the temporary file starts again
@@ -91,7 +93,10 @@ void TransferEngine::OnReceipt(const ReceiptFrame& receipt) {
         if (it == sendTasks.end() || it->second->state != TransferState::Verifying) return;
         FileManager& send = *it->second;
         name = WString(PathNamePart(send.path));
-        if (receipt.result == ReceiptResult::SendAgain) {
+        // The file is sent again once: a receiver that asks a second time (an honest one
+        // fails the file instead) ends the send as unverified. The count of a send's
+        // mismatches is that of the receipts that asked.
+        if (receipt.result == ReceiptResult::SendAgain && send.mismatches++ == 0) {
             send.state = TransferState::Waiting;  // running again once the file is open
             again = send.OpenForSend(0);
         }
@@ -122,7 +127,8 @@ void TransferEngine::OnReceipt(const ReceiptFrame& receipt) {
                      u"送信を中止しました\r\nファイル名 > %s\r\n",
                      name));
     ShowEnded(TransferDirection::Sending, receipt.taskId, WString(kRowUnverified));
-    // A send that could not open its file again tells the peer, which waits for data.
+    // A send that is not sent again (its file would not open, or the receiver asked twice)
+    // tells the peer, which waits for data.
     if (receipt.result == ReceiptResult::SendAgain) SendControl(NET_FILE_CANCEL, receipt.taskId);
 }
 

@@ -66,5 +66,36 @@ TEST(QtMessagePresenter, PostedBoxesNeverWait) {
     EXPECT_EQ(OpenBox(text), nullptr);
 }
 
+int OpenBoxes(const QString& text) {
+    int n = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box && box->isVisible() && box->text() == text) ++n;
+    }
+    return n;
+}
+
+// However often the same box is posted (a fault repeated by the peer), one is open at a time;
+// a box of another text still shows beside it, and once answered the same box may come again.
+TEST(QtMessagePresenter, TheSameBoxIsNeverStacked) {
+    QtMessagePresenter presenter;
+    const QString text = QStringLiteral("同じ誤り");
+    const QString other = QStringLiteral("別の誤り");
+    std::thread worker([&] {
+        for (int i = 0; i < 500; ++i) presenter.Post(kMbOk, u"Show Message", text.toStdU16String());
+    });
+    for (int i = 0; i < 500; ++i) presenter.Post(kMbOk, u"Show Message", text.toStdU16String());
+    worker.join();
+    presenter.Post(kMbOk, u"Show Message", other.toStdU16String());
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(OpenBoxes(text), 1);
+    EXPECT_EQ(OpenBoxes(other), 1);
+    OpenBox(text)->button(QMessageBox::Ok)->click();
+    QCoreApplication::sendPostedEvents();
+    presenter.Post(kMbOk, u"Show Message", text.toStdU16String());
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(OpenBoxes(text), 1);
+}
+
 }  // namespace
 }  // namespace mirka
