@@ -27,30 +27,9 @@ std::size_t Count(const WString& text, WStringView part) {
 }
 
 // A raw peer sending folders to a real engine, frame by frame, and reading its answers.
-struct RawSender : test::AnnouncingRawPeer {
+struct RawSender : test::RawFolderPeer {
     RawSender() { values.SetReceiveFolder(inbox.WithSeparator()); }
 
-    void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
-    void Offer(std::int32_t id, const std::string& name, std::uint32_t files, std::uint32_t folders,
-               std::int64_t bytes) {
-        FolderOfferFrame offer;
-        offer.folderId = id;
-        offer.fileCount = files;
-        offer.folderCount = folders;
-        offer.totalBytes = bytes;
-        offer.name = name;
-        Send(EncodeFolderOffer(offer));
-    }
-    static std::string Entry(std::int32_t folderId, const std::string& path,
-                             std::int32_t taskId = -1, std::int64_t size = 0) {
-        FolderEntryFrame entry;
-        entry.folderId = folderId;
-        entry.kind = taskId < 0 ? FolderEntryKind::Folder : FolderEntryKind::File;
-        entry.taskId = taskId;
-        entry.size = size;
-        entry.path = path;
-        return EncodeFolderEntry(entry);
-    }
     // A file's entry, its offer, its bytes and their digest.
     void File(std::int32_t folderId, const std::string& path, std::int32_t taskId,
               const std::string& content) {

@@ -89,13 +89,12 @@ TEST(ReceiveFolder, AFolderAndAFileArriveUnderEverySetting) {
 }
 
 // A raw peer that announces every capability and sends what it likes.
-struct HostilePeer : test::AnnouncingRawPeer {
+struct HostilePeer : test::RawFolderPeer {
     HostilePeer() {
         values.SetReceiveFolder(inbox.WithSeparator());
         std::vector<std::uint8_t> announcement;
         peer.Read(announcement, FrameHeader::kBytes);
     }
-    void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
     void Control(std::uint16_t code, std::int32_t id) {
         FrameHeader header;
         header.code = code;
@@ -135,26 +134,6 @@ struct HostilePeer : test::AnnouncingRawPeer {
             }
         }
         return -2;
-    }
-    void Folder(std::int32_t id, const std::string& name, std::uint32_t files, std::int64_t bytes,
-                std::uint32_t folders = 0) {
-        FolderOfferFrame offer;
-        offer.folderId = id;
-        offer.fileCount = files;
-        offer.folderCount = folders;
-        offer.totalBytes = bytes;
-        offer.name = name;
-        Send(EncodeFolderOffer(offer));
-    }
-    void Entry(std::int32_t folderId, std::int32_t id, const std::string& path, std::int64_t size,
-               FolderEntryKind kind = FolderEntryKind::File) {
-        FolderEntryFrame entry;
-        entry.folderId = folderId;
-        entry.taskId = id;
-        entry.kind = kind;
-        entry.size = size;
-        entry.path = path;
-        Send(EncodeFolderEntry(entry));
     }
     // Once a chat line sent after them shows, every frame before it was handled.
     bool Settled(const char16_t* line) {
@@ -198,8 +177,8 @@ TEST(ReceiveFolder, APeerNeverTakesUpCutsOrDeletesWhatNoReceptionMade) {
     side.Control(NET_FILE_DELETE, id++);
     // The user's "proj.tmp" is not a partial tree: a folder "proj" goes elsewhere, and its
     // delete takes only what it made.
-    side.Folder(100, "proj", 1, 4);
-    side.Entry(100, 101, "keep.txt", 4);
+    side.Offer(100, "proj", 1, 0, 4);
+    side.Send(side.Entry(100, "keep.txt", 101, 4));
     test::SendOffer(side.peer, u"keep.txt", 101, 4);
     EXPECT_EQ(side.AnswerTo(101), 0);
     side.Data(101, {'p', 'e', 'e', 'r'});
@@ -247,9 +226,9 @@ TEST(ReceiveFolder, AFolderSwappedForALinkIsNeitherWrittenThroughNorSent) {
     // its file's offer.
     HostilePeer side;
     ASSERT_TRUE(side.linked);
-    side.Folder(1, "s", 1, 4, 1);
-    side.Entry(1, 0, "sub", 0, FolderEntryKind::Folder);
-    side.Entry(1, 2, "sub/x", 4);
+    side.Offer(1, "s", 1, 1, 4);
+    side.Send(side.Entry(1, "sub"));
+    side.Send(side.Entry(1, "sub/x", 2, 4));
     ASSERT_TRUE(side.Settled(u"一つ目"));
     fs::path sub = side.inbox.Path() / "s.tmp" / "sub";
     ASSERT_TRUE(fs::is_directory(sub));

@@ -10,6 +10,7 @@
 
 #include "link/delivery_frames.h"
 #include "link/file_record.h"
+#include "link/folder_frames.h"
 #include "link/receive_paths.h"
 #include "link/received_tree.h"
 #include "secure/file_digest.h"
@@ -133,6 +134,32 @@ struct AnnouncingRawPeer {
     TaskManager manager{&values};
     FakePeer peer;
     bool linked = false;
+};
+
+// A raw peer that announces every capability and sends folders frame by frame.
+struct RawFolderPeer : AnnouncingRawPeer {
+    void Send(const std::string& bytes) { peer.Send({bytes.begin(), bytes.end()}); }
+    void Offer(std::int32_t id, const std::string& name, std::uint32_t files, std::uint32_t folders,
+               std::int64_t bytes) {
+        FolderOfferFrame offer;
+        offer.folderId = id;
+        offer.fileCount = files;
+        offer.folderCount = folders;
+        offer.totalBytes = bytes;
+        offer.name = name;
+        Send(EncodeFolderOffer(offer));
+    }
+    // A folder's entry: a sub-folder without a task id, else a file.
+    static std::string Entry(std::int32_t folderId, const std::string& path,
+                             std::int32_t taskId = -1, std::int64_t size = 0) {
+        FolderEntryFrame entry;
+        entry.folderId = folderId;
+        entry.kind = taskId < 0 ? FolderEntryKind::Folder : FolderEntryKind::File;
+        entry.taskId = taskId;
+        entry.size = size;
+        entry.path = path;
+        return EncodeFolderEntry(entry);
+    }
 };
 
 }  // namespace mirka::test
