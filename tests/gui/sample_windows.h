@@ -42,6 +42,9 @@ inline void FillTransferRows(TransferRows& rows) {
         rows.BindTask(row, samples[i].direction, i);
         figures.push_back({samples[i].direction, i, samples[i].done, kTenGiB, samples[i].rate});
     }
+    figures[0].stage = TransferStage::Waiting;
+    figures[2].stage = TransferStage::Paused;
+    figures[6].verified = true;
     RefreshTransferRows(rows, figures);
     SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
     SetRowStatusText(rows, TransferDirection::Receiving, 4, kRowDeleted);
