@@ -46,6 +46,9 @@ inline void FillTransferRows(TransferRows& rows) {
     figures[2].stage = TransferStage::Paused;
     figures[6].verified = true;
     RefreshTransferRows(rows, figures);
+    // Receptions show the names their files will have, as the engine tells them.
+    rows.SetShownName(2, u"バックアップ.tar");
+    rows.SetShownName(4, u"削除.iso");
     SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
     SetRowStatusText(rows, TransferDirection::Receiving, 4, kRowDeleted);
     FinishTransferRow(rows, figures[5]);
