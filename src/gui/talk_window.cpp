@@ -51,6 +51,12 @@ constexpr char16_t kConfirmQuit[] =
     u"転送中のファイルがあります。終了しますか?\n"
     u"受信途中のファイルは残り、同じファイルをもう一度送ると続きから再開します。";
 
+constexpr char16_t kNameHint[] =
+    u"相手に見える名前は「設定」メニューの「名前を変更する」で変えられます。\r\n";
+constexpr char16_t kNotSent[] =
+    u"SystemError:: "
+    u"\r\n接続していないため、送信しませんでした。入力した文字はそのまま残っています\r\n";
+
 bool Confirm(QWidget* owner, const char16_t* text) {
     return QMessageBox::question(
                owner, QString::fromStdU16String(kConfirmCaption), QString::fromStdU16String(text),
@@ -97,10 +103,13 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
     BuildMenus();
 
     // The opening message, then this window takes the link's output.
+    // A user who never set a name is told where to: the peer sees the built-in one.
+    bool builtInName = values.UserName() == ProgramValues().UserName();
     AppendLog(Format(kOpeningMessageCapacity,
                      u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n%s%s"
-                     u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
-                     ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine()));
+                     u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n%s",
+                     ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine(),
+                     builtInName ? kNameHint : u""));
     link.ownerWindow = this;
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
     ShowLinkPrivacy();
@@ -396,6 +405,12 @@ void TalkWindow::ShowLinkClosed() {
     QMetaObject::invokeMethod(
         this,
         [this] {
+            // The link's end in one line, and nothing left that shows the peer as there.
+            AppendLog(ownDisconnect ? u"System Message: \r\n切断しました\r\n"
+                                    : u"System Message: \r\n接続が切れました\r\n");
+            ownDisconnect = false;
+            setWindowTitle(QString::fromStdU16String(kProgramTitle));
+            statusLine->clear();
             ShowLinkPrivacy();
             ShowPage(page);  // the send buttons go grey
         },
@@ -469,6 +484,12 @@ void TalkWindow::QueueStatusMessage(const WString& statusText) {
     link.QueueStatusMessage(statusText);
 }
 void TalkWindow::QueueChatLine(const WString& text, const WString& name) {
+    // Unlinked, the line would wait and go out with an old time after a reconnect: it stays
+    // in the input box instead.
+    if (link.LinkState() == LINK_CLOSED) {
+        AppendLog(kNotSent);
+        return;
+    }
     link.QueueChatLine(text, name);
 }
 void TalkWindow::SetSendWait(std::uint16_t milliseconds) {
@@ -518,6 +539,7 @@ void TalkWindow::ChangeSendSpeed() {
 }
 
 void TalkWindow::RunWhileRepaintingDisconnect() {
+    ownDisconnect = true;  // the end's line says this side ended it
     RunWhileRepainting([this] { link.Disconnect(); });
 }
 

@@ -141,6 +141,8 @@ private:
     LogDocument log;
     TransferRows rows;
     Page page = Page::Talk;
+    // The user ended the link: the end's line says so (window thread only).
+    bool ownDisconnect = false;
 
     QMenuBar* menuBar = nullptr;
     QWidget* client = nullptr;
