@@ -406,9 +406,13 @@ void TalkWindow::ShowLinkClosed() {
         this,
         [this] {
             // The link's end in one line, and nothing left that shows the peer as there.
-            AppendLog(ownDisconnect ? u"System Message: \r\n切断しました\r\n"
-                                    : u"System Message: \r\n接続が切れました\r\n");
+            // (The peer's request to disconnect has had its line already.)
+            if (ownDisconnect)
+                AppendLog(u"System Message: \r\n切断しました\r\n");
+            else if (!peerEndedLink)
+                AppendLog(u"System Message: \r\n接続が切れました\r\n");
             ownDisconnect = false;
+            peerEndedLink = false;
             setWindowTitle(QString::fromStdU16String(kProgramTitle));
             statusLine->clear();
             ShowLinkPrivacy();
@@ -444,6 +448,7 @@ void TalkWindow::ShowLinkEvent(LinkEvent event) {
                 PlayWaveFile(QString::fromStdU16String(reaction.wave));
             if (reaction.flash) mirka::FlashWindow(this);
             if (reaction.clearInput) input->clear();
+            if (event == LinkEvent::PeerEndedLink) peerEndedLink = true;
         },
         Qt::QueuedConnection);
 }

@@ -143,6 +143,8 @@ private:
     Page page = Page::Talk;
     // The user ended the link: the end's line says so (window thread only).
     bool ownDisconnect = false;
+    // The peer's disconnect request was logged: its end needs no second line.
+    bool peerEndedLink = false;
 
     QMenuBar* menuBar = nullptr;
     QWidget* client = nullptr;

@@ -126,6 +126,7 @@ bool ChatChannel::OnStatusMessage(const FrameHeader& header, FramePayload& paylo
 
 void ChatChannel::OnDisconnectReceived() {
     AppendLog(nullptr, u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
     link.CloseLink();
 }
 

@@ -48,6 +48,7 @@ TEST(LinkStateWindow, TheEndIsToldOnBothSidesAndTheUnsentLineStays) {
     EXPECT_FALSE(ShowsText(client, QStringLiteral("離席中")));
     WString serverLog = server.Log().PlainText();
     EXPECT_EQ(Count(serverLog, u"切断要求命令を受信したため、切断しました"), 1u);
+    EXPECT_EQ(Count(serverLog, u"接続が切れました"), 0u);  // one line, not two
 
     // A line typed now is not sent: it stays, and one line says so.
     client.Input()->setPlainText(QStringLiteral("まだいますか"));
