@@ -52,10 +52,12 @@ bool FileManager::HashPrefix(std::int64_t bytes) {
 }
 
 bool FileManager::OpenForReceive(std::int64_t offset) {
-    AppendLogTo(ownerWindow, nullptr,
-                Format(kFormatCapacity,
-                       u"SystemMessage: \r\nファイルの受信を開始します\r\nファイル名 > %s (%s)\r\n",
-                       PathNamePart(path), FormatByteCount(fileSize)));
+    AppendLogTo(
+        ownerWindow, nullptr,
+        Format(kFormatCapacity,
+               u"SystemMessage: \r\nファイルの受信を開始します\r\nファイル名 > %s (%s)\r\n",
+               // The name the file will have, never the temporary one.
+               WString(PathNamePart(ReceivePaths::FinalPathOf(path))), FormatByteCount(fileSize)));
     rate.Start(MillisecondTick());
     state = TransferState::Running;
     transferred = offset;
@@ -76,10 +78,12 @@ bool FileManager::OpenForSend(std::int64_t offset) {
     transferred = offset;
     hasher.Reset();
     unhashedPrefix = verify ? offset : 0;
-    AppendLogTo(ownerWindow, nullptr,
-                Format(kFormatCapacity,
-                       u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
-                       PathNamePart(path), FormatByteCount(fileSize)));
+    AppendLogTo(
+        ownerWindow, nullptr,
+        Format(kFormatCapacity,
+               u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
+               // The name the file will have, never the temporary one.
+               WString(PathNamePart(ReceivePaths::FinalPathOf(path))), FormatByteCount(fileSize)));
     // A send paused while it waited for the accept stays paused.
     if (state == TransferState::Waiting) state = TransferState::Running;
     return true;
