@@ -78,12 +78,10 @@ bool FileManager::OpenForSend(std::int64_t offset) {
     transferred = offset;
     hasher.Reset();
     unhashedPrefix = verify ? offset : 0;
-    AppendLogTo(
-        ownerWindow, nullptr,
-        Format(kFormatCapacity,
-               u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
-               // The name the file will have, never the temporary one.
-               WString(PathNamePart(ReceivePaths::FinalPathOf(path))), FormatByteCount(fileSize)));
+    AppendLogTo(ownerWindow, nullptr,
+                Format(kFormatCapacity,
+                       u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
+                       PathNamePart(path), FormatByteCount(fileSize)));
     // A send paused while it waited for the accept stays paused.
     if (state == TransferState::Waiting) state = TransferState::Running;
     return true;
