@@ -71,4 +71,8 @@ std::vector<LogRun> BuildLogMessage(const CharFormat* style, WStringView text) {
     return {LogRun{error, LogStyle{}}, LogRun{dumpText, LogStyle{}}};
 }
 
+void MarkOwnLine(std::vector<LogRun>& runs) {
+    if (!runs.empty() && runs.front().style.bold) runs.front().style.color = kOwnHeadingColor;
+}
+
 }  // namespace mirka

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -36,6 +39,29 @@ namespace mirka {
 namespace {
 constexpr std::size_t kOpeningMessageCapacity = 1024;
 constexpr std::size_t kDroppedPathUnits = 259;
+
+// What the user is asked before a running transfer is deleted or the program quits under
+// one: what happens to the partial file.
+constexpr char16_t kConfirmCaption[] = u"確認";
+constexpr char16_t kConfirmDelete[] =
+    u"転送中のファイルを削除しますか?\n"
+    u"受信途中のファイルも削除されます。途中までのファイルを残して後で再開するには、"
+    u"「キャンセル」を選んでください。";
+constexpr char16_t kConfirmQuit[] =
+    u"転送中のファイルがあります。終了しますか?\n"
+    u"受信途中のファイルは残り、同じファイルをもう一度送ると続きから再開します。";
+
+constexpr char16_t kNameHint[] =
+    u"相手に見える名前は「設定」メニューの「名前を変更する」で変えられます。\r\n";
+constexpr char16_t kNotSent[] =
+    u"SystemError:: "
+    u"\r\n接続していないため、送信しませんでした。入力した文字はそのまま残っています\r\n";
+
+bool Confirm(QWidget* owner, const char16_t* text) {
+    return QMessageBox::question(
+               owner, QString::fromStdU16String(kConfirmCaption), QString::fromStdU16String(text),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
 
 // A padlock drawn here rather than a picture file or an emoji, which the fonts may lack.
 QPixmap LockPicture(int side, qreal ratio) {
@@ -77,10 +103,13 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
     BuildMenus();
 
     // The opening message, then this window takes the link's output.
+    // A user who never set a name is told where to: the peer sees the built-in one.
+    bool builtInName = values.UserName() == ProgramValues().UserName();
     AppendLog(Format(kOpeningMessageCapacity,
                      u"System Message: \r\n接続確立 [my%S <-> connect%S]\r\n%s%s"
-                     u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n",
-                     ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine()));
+                     u"/help と入力することで、有効なチャットコマンドが表示されます。\r\n%s",
+                     ownAddress, link.PeerAddressText(), link.PeerFamilyLine(), PrivacyLine(),
+                     builtInName ? kNameHint : u""));
     link.ownerWindow = this;
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
     ShowLinkPrivacy();
@@ -144,6 +173,16 @@ void TalkWindow::BuildControls() {
     transferList->SetOpenFolder(QString::fromStdU16String(values.ReceiveFolder()));
     transferList->SetCommandHandler(
         [this](int command, int row) { OnTransferCommand(command, row); });
+    sendFilesButton = new QPushButton(QString::fromStdU16String(u"ファイルを送る…"), client);
+    sendFolderButton = new QPushButton(QString::fromStdU16String(u"フォルダを送る…"), client);
+    openFolderButton = new QPushButton(QString::fromStdU16String(u"受信フォルダを開く"), client);
+    for (QPushButton* button : {sendFilesButton, sendFolderButton, openFolderButton}) {
+        button->setAutoDefault(false);
+        button->hide();
+    }
+    connect(sendFilesButton, &QPushButton::clicked, this, &TalkWindow::SendFilesWithDialog);
+    connect(sendFolderButton, &QPushButton::clicked, this, &TalkWindow::SendFolderWithDialog);
+    connect(openFolderButton, &QPushButton::clicked, this, &TalkWindow::OpenReceiveFolder);
 
     connect(talkButton, &QPushButton::clicked, this, [this] { ShowPage(Page::Talk); });
     connect(fileButton, &QPushButton::clicked, this, [this] { ShowPage(Page::File); });
@@ -198,7 +237,16 @@ void TalkWindow::ApplyLayout() {
     int searchTop = bottom - std::max(Pixels(20), searchButton->sizeHint().height());
     int sendTop = searchTop - std::max(Pixels(30), sendButton->sizeHint().height());
     place(logView, Pixels(10), top, right, sendTop);
-    place(transferList, Pixels(10), top, right, bottom);
+    // The FILE page: the list, and under it the ways to send and the receive folder.
+    int fileButtonHeight = std::max(Pixels(24), sendFilesButton->sizeHint().height());
+    int fileButtonsTop = bottom - fileButtonHeight;
+    place(transferList, Pixels(10), top, right, fileButtonsTop - Pixels(4));
+    int fileButtonLeft = Pixels(10);
+    for (QPushButton* button : {sendFilesButton, sendFolderButton, openFolderButton}) {
+        int buttonWidth = std::max(Pixels(90), ButtonTextWidth(button));
+        button->setGeometry(fileButtonLeft, fileButtonsTop, buttonWidth, fileButtonHeight);
+        fileButtonLeft += buttonWidth + Pixels(6);
+    }
     place(input, Pixels(10), sendTop, right - buttonWidth, bottom);
     place(sendButton, right - buttonWidth, sendTop, right, searchTop);
     place(searchButton, right - buttonWidth, searchTop, right, bottom);
@@ -233,6 +281,12 @@ void TalkWindow::ShowPage(Page newPage) {
     sendButton->setVisible(talk);
     searchButton->setVisible(talk);
     transferList->setVisible(!talk);
+    for (QPushButton* button : {sendFilesButton, sendFolderButton, openFolderButton})
+        button->setVisible(!talk);
+    // A file offered while unlinked could only be cancelled at once.
+    bool linked = link.LinkState() != LINK_CLOSED;
+    sendFilesButton->setEnabled(linked);
+    sendFolderButton->setEnabled(linked);
 }
 
 void TalkWindow::SendAction() {
@@ -265,6 +319,16 @@ void TalkWindow::dropEvent(QDropEvent* event) {
 void TalkWindow::OnTransferCommand(int command, int row) {
     std::optional<TransferRow> shown = rows.Row(row);
     if (!shown || !shown->direction) return;  // no selection, or a file never offered
+    if (command == TransferListView::kRemove) {
+        rows.RemoveRow(row);
+        return;
+    }
+    if (command == TransferListView::kOpenFolder) {
+        QFileInfo file(transferList->RowFilePath(row));
+        OpenPath(file.isDir() ? file.absoluteFilePath() : file.absolutePath());
+        return;
+    }
+    if (StageEnded(shown->stage)) return;  // nothing left to control
     enumFileSendStatus status = FILE_CANCEL;
     switch (command) {
         case TransferListView::kResend:
@@ -274,12 +338,58 @@ void TalkWindow::OnTransferCommand(int command, int row) {
             status = FILE_PAUSE;
             break;
         case TransferListView::kDelete:
+            if (!Confirm(this, kConfirmDelete)) return;
             status = FILE_DELETE;
             break;
         default:
             break;
     }
     link.SetFileStatus(shown->taskId, status, *shown->direction);
+}
+
+bool TalkWindow::TransferUnderWay() const {
+    for (const TransferRow& row : rows.Rows())
+        if (row.direction && !StageEnded(row.stage)) return true;
+    return false;
+}
+
+void TalkWindow::closeEvent(QCloseEvent* event) {
+    if (TransferUnderWay() && !Confirm(this, kConfirmQuit)) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TalkWindow::OpenPath(const QString& path) {
+    if (hooks.openPath)
+        hooks.openPath(path);
+    else
+        OpenWithDesktop(path);
+}
+
+void TalkWindow::SendFilesWithDialog() {
+    CMyFileDialog dialog;
+    dialog.owner = this;
+    dialog.title = u"送るファイルを選択してください";
+    dialog.multipleSelection = true;
+    if (!dialog.Show()) return;
+    QStringList paths;
+    for (const WString& path : dialog.Paths()) paths << QString::fromStdU16String(path);
+    SendFiles(paths);
+}
+
+void TalkWindow::SendFolderWithDialog() {
+    WString folder;
+    CMyFolderDialog dialog;
+    if (dialog.BrowseForFolder(this, u"送るフォルダを選択してください", folder) > 0)
+        SendFiles({QString::fromStdU16String(folder)});
+}
+
+void TalkWindow::OpenReceiveFolder() {
+    // An empty setting is the working folder, where receptions then land.
+    QString folder = QString::fromStdU16String(values.ReceiveFolder());
+    OpenPath(QDir(folder.isEmpty() ? QStringLiteral(".") : folder).absolutePath());
 }
 
 // --- TalkWindowPort: queued to this window's thread, in order.
@@ -293,7 +403,22 @@ void TalkWindow::AppendLogMessage(std::vector<LogRun> runs) {
 void TalkWindow::ShowLinkClosed() {
     // The encryption marks go with the link.
     QMetaObject::invokeMethod(
-        this, [this] { ShowLinkPrivacy(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            // The link's end in one line, and nothing left that shows the peer as there.
+            // (The peer's request to disconnect has had its line already.)
+            if (ownDisconnect)
+                AppendLog(u"System Message: \r\n切断しました\r\n");
+            else if (!peerEndedLink)
+                AppendLog(u"System Message: \r\n接続が切れました\r\n");
+            ownDisconnect = false;
+            peerEndedLink = false;
+            setWindowTitle(QString::fromStdU16String(kProgramTitle));
+            statusLine->clear();
+            ShowLinkPrivacy();
+            ShowPage(page);  // the send buttons go grey
+        },
+        Qt::QueuedConnection);
 }
 
 void TalkWindow::PostTransferFact(TransferFact fact) {
@@ -323,6 +448,7 @@ void TalkWindow::ShowLinkEvent(LinkEvent event) {
                 PlayWaveFile(QString::fromStdU16String(reaction.wave));
             if (reaction.flash) mirka::FlashWindow(this);
             if (reaction.clearInput) input->clear();
+            if (event == LinkEvent::PeerEndedLink) peerEndedLink = true;
         },
         Qt::QueuedConnection);
 }
@@ -363,6 +489,12 @@ void TalkWindow::QueueStatusMessage(const WString& statusText) {
     link.QueueStatusMessage(statusText);
 }
 void TalkWindow::QueueChatLine(const WString& text, const WString& name) {
+    // Unlinked, the line would wait and go out with an old time after a reconnect: it stays
+    // in the input box instead.
+    if (link.LinkState() == LINK_CLOSED) {
+        AppendLog(kNotSent);
+        return;
+    }
     link.QueueChatLine(text, name);
 }
 void TalkWindow::SetSendWait(std::uint16_t milliseconds) {
@@ -412,6 +544,7 @@ void TalkWindow::ChangeSendSpeed() {
 }
 
 void TalkWindow::RunWhileRepaintingDisconnect() {
+    ownDisconnect = true;  // the end's line says this side ended it
     RunWhileRepainting([this] { link.Disconnect(); });
 }
 
@@ -421,6 +554,7 @@ void TalkWindow::Reconnect() {
     link.RestartThreads();
     // The title keeps the peer's name; only the encryption marks follow the new link.
     ShowLinkPrivacy();
+    ShowPage(page);
     if (link.LinkIsPrivate()) AppendLog(WString(u"System Message: \r\n") + PrivacyLine());
 }
 

@@ -38,6 +38,9 @@ public:
         std::function<void(const std::string& words)> search;
         // Left Ctrl+V: takes the clipboard's picture; the path of a file to send, or empty.
         std::function<WString(QWidget* owner)> pasteScreenshot;
+        // Opens a file or a folder with the desktop's application (OpenWithDesktop when
+        // empty).
+        std::function<void(const QString& path)> openPath;
     };
 
     // Window thread only, like every widget.
@@ -53,6 +56,15 @@ public:
     void SendAction();
     // Queues each path for sending, with its row, in the order given.
     void SendFiles(const QStringList& paths);
+    // The FILE page's and the menu's ways to send: the file dialog (several files at once)
+    // and the folder dialog.
+    void SendFilesWithDialog();
+    void SendFolderWithDialog();
+    void OpenReceiveFolder();
+    // A row menu command on the row (the list's popup routes here).
+    void OnTransferCommand(int command, int row);
+    // Whether a transfer still runs, waits or is paused: quitting asks first then.
+    bool TransferUnderWay() const;
     LogDocument& Log() { return log; }
     InputBox* Input() { return input; }
     // The menu action with the given command id, which each action keeps as its data.
@@ -89,6 +101,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -98,7 +111,7 @@ private:
     void ConnectMenus();
     void ApplyLayout();
     int Pixels(int pixelsAt96Dpi) const;
-    void OnTransferCommand(int command, int row);
+    void OpenPath(const QString& path);
     // What the opening message and the title add on an encrypted link.
     WString PrivacyLine() const;
     QString TitleText(const WString& title) const;
@@ -128,6 +141,10 @@ private:
     LogDocument log;
     TransferRows rows;
     Page page = Page::Talk;
+    // The user ended the link: the end's line says so (window thread only).
+    bool ownDisconnect = false;
+    // The peer's disconnect request was logged: its end needs no second line.
+    bool peerEndedLink = false;
 
     QMenuBar* menuBar = nullptr;
     QWidget* client = nullptr;
@@ -143,11 +160,17 @@ private:
     QPushButton* sendButton = nullptr;
     QPushButton* searchButton = nullptr;
     TransferListView* transferList = nullptr;
+    QPushButton* sendFilesButton = nullptr;
+    QPushButton* sendFolderButton = nullptr;
+    QPushButton* openFolderButton = nullptr;
     QMenu* logMenu = nullptr;
     QMenu* inputMenu = nullptr;
 
     // The menu commands, in menu order.
     QAction* saveLogAction = nullptr;
+    QAction* sendFilesAction = nullptr;
+    QAction* sendFolderAction = nullptr;
+    QAction* openReceiveFolderAction = nullptr;
     QAction* reconnectAction = nullptr;
     QAction* disconnectAction = nullptr;
     QAction* exitAction = nullptr;

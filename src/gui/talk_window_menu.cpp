@@ -22,6 +22,9 @@ namespace {
 // The command ids of the menu resource, kept as each action's data.
 enum MenuId {
     kSaveLog = 40011,
+    kSendFiles = 40072,
+    kSendFolder = 40073,
+    kOpenReceiveFolder = 40074,
     kReconnect = 40046,
     kDisconnect = 40048,
     kExit = 40013,
@@ -57,6 +60,10 @@ QAction* AddCommand(QMenu* menu, const char16_t* text, int id) {
 void TalkWindow::BuildMenus() {
     QMenu* file = menuBar->addMenu(Text(u"ファイル (&F)"));
     saveLogAction = AddCommand(file, u"ログを保存 (&S)", kSaveLog);
+    file->addSeparator();
+    sendFilesAction = AddCommand(file, u"ファイルを送る… (&O)", kSendFiles);
+    sendFolderAction = AddCommand(file, u"フォルダを送る… (&D)", kSendFolder);
+    openReceiveFolderAction = AddCommand(file, u"受信フォルダを開く (&R)", kOpenReceiveFolder);
     file->addSeparator();
     reconnectAction = AddCommand(file, u"接続先変更/再接続 (&C)", kReconnect);
     disconnectAction = AddCommand(file, u"切断 (&C)", kDisconnect);
@@ -107,6 +114,9 @@ void TalkWindow::BuildMenus() {
 
 void TalkWindow::ConnectMenus() {
     connect(saveLogAction, &QAction::triggered, this, &TalkWindow::SaveLogWithDialog);
+    connect(sendFilesAction, &QAction::triggered, this, &TalkWindow::SendFilesWithDialog);
+    connect(sendFolderAction, &QAction::triggered, this, &TalkWindow::SendFolderWithDialog);
+    connect(openReceiveFolderAction, &QAction::triggered, this, &TalkWindow::OpenReceiveFolder);
     connect(reconnectAction, &QAction::triggered, this, &TalkWindow::Reconnect);
     connect(disconnectAction, &QAction::triggered, this, &TalkWindow::DisconnectLink);
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
@@ -144,6 +154,9 @@ void TalkWindow::UpdateMenuStates() {
     inputPasteAction->setEnabled(clipboard && !clipboard->formats().isEmpty());
     logCopyAction->setEnabled(logView->textCursor().hasSelection());
     reconnectAction->setEnabled(closed);
+    // A file offered while unlinked could only be cancelled at once.
+    sendFilesAction->setEnabled(!closed);
+    sendFolderAction->setEnabled(!closed);
     disconnectAction->setEnabled(!closed);
 }
 

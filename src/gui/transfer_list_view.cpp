@@ -15,13 +15,13 @@ namespace mirka {
 TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
     : QTreeWidget(parent), rows(rows) {
     // InitTransferColumns: headings, widths and alignment.
-    const auto& columns = TransferColumns();
-    setColumnCount(kColumnCount);
+    const auto& columns = ShownTransferColumns();
+    setColumnCount(kShownColumnCount);
     QStringList headings;
     for (const auto& column : columns)
         headings << QString::fromStdU16String(WString(column.heading));
     setHeaderLabels(headings);
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (int i = 0; i < kShownColumnCount; ++i) {
         // The listed widths are for the classic 8-point font; a heading keeps its whole text.
         setColumnWidth(i, std::max(columns[i].width, header()->sectionSizeHint(i)));
         headerItem()->setTextAlignment(i, columns[i].rightAligned
@@ -46,18 +46,21 @@ TransferListView::~TransferListView() {
 
 void TransferListView::Sync() {
     const auto all = rows.Rows();
-    const auto& columns = TransferColumns();
+    const auto& columns = ShownTransferColumns();
     for (int i = topLevelItemCount(); i < static_cast<int>(all.size()); ++i) {
         auto* item = new QTreeWidgetItem(this);
-        for (int c = 0; c < kColumnCount; ++c) {
+        for (int c = 0; c < kShownColumnCount; ++c) {
             item->setTextAlignment(c, columns[c].rightAligned ? Qt::AlignRight | Qt::AlignVCenter
                                                               : Qt::AlignLeft | Qt::AlignVCenter);
         }
     }
     for (int i = 0; i < static_cast<int>(all.size()); ++i) {
         QTreeWidgetItem* item = topLevelItem(i);
-        for (int c = 0; c < kColumnCount; ++c) {
-            QString text = QString::fromStdU16String(all[i].cells[c]);
+        // A removed row keeps its place, hidden, so items and rows keep one index.
+        if (item->isHidden() != all[i].removed) item->setHidden(all[i].removed);
+        const auto cells = ShownCells(all[i]);
+        for (int c = 0; c < kShownColumnCount; ++c) {
+            QString text = QString::fromStdU16String(cells[c]);
             if (item->text(c) == text) continue;
             item->setText(c, text);
             WidenToFit(item, c);
@@ -79,30 +82,61 @@ int TransferListView::FirstSelectedRow() const {
     return -1;
 }
 
-void TransferListView::ShowPopup(const QPoint& position) {
-    QMenu menu(this);
+void TransferListView::FillPopup(QMenu& menu, int row) const {
+    std::optional<TransferRow> shown = rows.Row(row);
+    if (!shown) return;
     auto add = [&](const char16_t* text, int command) {
         QAction* action = menu.addAction(QString::fromStdU16String(text));
         action->setData(command);
     };
-    add(u"再送信 (&R)", kResend);
-    add(u"中断 (&P)", kPause);
-    menu.addSeparator();
-    add(u"削除 (&D)", kDelete);
-    menu.addSeparator();
-    add(u"キャンセル (&C)", kCancel);
+    for (RowCommand command : RowCommands(*shown)) {
+        switch (command) {
+            case RowCommand::Resume:
+                add(u"再開 (&R)", kResend);
+                break;
+            case RowCommand::Pause:
+                add(u"中断 (&P)", kPause);
+                break;
+            case RowCommand::Delete:
+                menu.addSeparator();
+                add(u"削除 (&D)", kDelete);
+                break;
+            case RowCommand::Cancel:
+                menu.addSeparator();
+                add(u"キャンセル (&C)", kCancel);
+                break;
+            case RowCommand::OpenFolder:
+                add(u"フォルダを開く (&O)", kOpenFolder);
+                break;
+            case RowCommand::Remove:
+                menu.addSeparator();
+                add(u"一覧から消す (&L)", kRemove);
+                break;
+        }
+    }
+}
+
+void TransferListView::ShowPopup(const QPoint& position) {
+    QMenu menu(this);
+    int row = FirstSelectedRow();
+    FillPopup(menu, row);
+    if (menu.isEmpty()) return;
     QAction* chosen = menu.exec(viewport()->mapToGlobal(position));
-    if (chosen && onCommand) onCommand(chosen->data().toInt(), FirstSelectedRow());
+    if (chosen && onCommand) onCommand(chosen->data().toInt(), row);
+}
+
+QString TransferListView::RowFilePath(int row) const {
+    QString path = QString::fromStdU16String(rows.Cell(row, kColumnPath)).left(260);
+    // A relative path opens from the receive folder, as the shell would with it as the
+    // working folder; a missing file simply fails.
+    if (QDir::isRelativePath(path) && !openFolder.isEmpty()) path = QDir(openFolder).filePath(path);
+    return path;
 }
 
 void TransferListView::OpenRow(QTreeWidgetItem*) {
     int row = FirstSelectedRow();
     if (row < 0) return;
-    QString path = QString::fromStdU16String(rows.Cell(row, kColumnPath)).left(260);
-    // A relative path opens from the receive folder, as the shell would with it as the
-    // working folder; a missing file simply fails.
-    if (QDir::isRelativePath(path) && !openFolder.isEmpty()) path = QDir(openFolder).filePath(path);
-    OpenWithDesktop(path);
+    OpenWithDesktop(RowFilePath(row));
 }
 
 }  // namespace mirka

@@ -4,17 +4,26 @@
 
 #include <QTreeWidget>
 
+class QMenu;
+
 #include "transfer_list/transfer_rows.h"
 
 namespace mirka {
 
-// The transfer list in report style: the eight columns, full-row selection, the popup menu
-// of status changes and opening a row's file on double-click. The rows' texts come from
+// The transfer list in report style: the shown columns with the state, full-row selection, the
+// popup menu of status changes and opening a row's file on double-click. The rows' texts come from
 // the TransferRows model, which the window thread changes.
 class TransferListView : public QTreeWidget {
 public:
     // Menu command ids of the popup, as the talk window routes them.
-    enum Command { kResend = 40028, kPause = 40029, kDelete = 40024, kCancel = 40025 };
+    enum Command {
+        kResend = 40028,  // resumes a paused row
+        kPause = 40029,
+        kDelete = 40024,
+        kCancel = 40025,
+        kOpenFolder = 40070,
+        kRemove = 40071,
+    };
     using CommandHandler = std::function<void(int command, int row)>;
 
     TransferListView(TransferRows& rows, QWidget* parent);
@@ -25,6 +34,10 @@ public:
     // The receive folder is the working folder of a file opened by double-click.
     void SetOpenFolder(const QString& folder) { openFolder = folder; }
     int FirstSelectedRow() const;
+    // The row menu: only what the row's state allows, nothing without a row.
+    void FillPopup(QMenu& menu, int row) const;
+    // The row's file, a relative path taken from the receive folder.
+    QString RowFilePath(int row) const;
 
 private:
     void ShowPopup(const QPoint& position);

@@ -1,5 +1,7 @@
 #include "link/chat_channel.h"
 
+#include "common/log_message.h"
+
 #include <algorithm>
 
 #include "link/file_manager.h"
@@ -57,8 +59,12 @@ void ChatChannel::SendTextLine(const WString& text) {
     header.code = NET_CHAT;
     header.lengthField = static_cast<std::uint32_t>(payload.size());
     WriteFrame(header, {asio::buffer(style), asio::buffer(payload)});
-    AppendLog(&font, text);
-    if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::ChatSent);
+    if (auto shown = window.Borrow()) {
+        std::vector<LogRun> runs = BuildLogMessage(&font, text);
+        MarkOwnLine(runs);  // one's own line stands apart in the log
+        shown->AppendLogMessage(std::move(runs));
+        shown->ShowLinkEvent(LinkEvent::ChatSent);
+    }
 }
 
 void ChatChannel::SendStatusMessage(const WString& statusText) {
@@ -124,6 +130,7 @@ bool ChatChannel::OnStatusMessage(const FrameHeader& header, FramePayload& paylo
 
 void ChatChannel::OnDisconnectReceived() {
     AppendLog(nullptr, u"SystemMessage:: \r\n切断要求命令を受信したため、切断しました\r\n");
+    if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
     link.CloseLink();
 }
 

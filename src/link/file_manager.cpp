@@ -52,10 +52,12 @@ bool FileManager::HashPrefix(std::int64_t bytes) {
 }
 
 bool FileManager::OpenForReceive(std::int64_t offset) {
-    AppendLogTo(ownerWindow, nullptr,
-                Format(kFormatCapacity,
-                       u"SystemMessage: \r\nファイルの受信を開始します\r\nファイル名 > %s (%s)\r\n",
-                       PathNamePart(path), FormatByteCount(fileSize)));
+    AppendLogTo(
+        ownerWindow, nullptr,
+        Format(kFormatCapacity,
+               u"SystemMessage: \r\nファイルの受信を開始します\r\nファイル名 > %s (%s)\r\n",
+               // The name the file will have, never the temporary one.
+               WString(PathNamePart(ReceivePaths::FinalPathOf(path))), FormatByteCount(fileSize)));
     rate.Start(MillisecondTick());
     state = TransferState::Running;
     transferred = offset;

@@ -53,7 +53,27 @@ public:
     std::size_t ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed);
     void CloseFile();
     TransferFigures Figures(std::int32_t taskId) const {
-        return {direction, taskId, transferred, fileSize, rate.Rate()};
+        TransferFigures figures{direction, taskId, transferred, fileSize, rate.Rate()};
+        figures.stage = Stage();
+        figures.verified = verify;
+        return figures;
+    }
+    // The stage the user sees: a reception that asked its sender to pause is paused too.
+    TransferStage Stage() const {
+        switch (state) {
+            case TransferState::Waiting:
+                return TransferStage::Waiting;
+            case TransferState::Running:
+            case TransferState::Done:  // finishes with the next pass
+                return pausedHere ? TransferStage::Paused : TransferStage::Running;
+            case TransferState::Paused:
+                return TransferStage::Paused;
+            case TransferState::Verifying:
+                return TransferStage::Verifying;
+            case TransferState::Stopped:
+                return TransferStage::Cancelled;
+        }
+        return TransferStage::Running;
     }
     // A send goes on: running once accepted, else waiting for the accept.
     void Resume() { state = file.IsOpen() ? TransferState::Running : TransferState::Waiting; }
@@ -90,6 +110,8 @@ public:
     WString path;
     // A reception's hold on its temporary path, released after the file is closed.
     PathReservation reservation;
+    // A reception whose user paused it: its sender was asked to pause.
+    bool pausedHere = false;
     // Verified delivery (both sides announced it when the transfer was accepted).
     bool verify = false;
     secure::FileHasher hasher;

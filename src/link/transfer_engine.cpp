@@ -309,6 +309,7 @@ void TransferEngine::ApplyFileStatus(std::int32_t taskId, enumFileSendStatus sta
             // it has, so a resume after a pause finds every byte.
             if (sendingSide) entry.PauseOrResume(status == FILE_PAUSE);
             if (!sendingSide && status == FILE_PAUSE) entry.Flush();
+            if (!sendingSide) entry.pausedHere = status == FILE_PAUSE;
         } else {
             entry.state = TransferState::Stopped;
             if (!sendingSide) SilenceReceiveId(taskId);

@@ -123,7 +123,8 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
         // Under the lock, so no fact about this transfer can come before its row.
-        PostFact(TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path));
+        PostFact(TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path, {},
+                                     WString(PathNamePart(ReceivePaths::FinalPathOf(path)))));
     }
     if (!opened) {
         AbortReception(record.taskId, u"作成");

@@ -18,6 +18,7 @@ enum class LinkEvent {
     StatusChanged,     // the peer's status line changed
     ChatSent,          // the user's line went out: the input box is done with it
     TransferFinished,  // a file or a folder arrived, or was delivered
+    PeerEndedLink,     // the peer asked to disconnect, and the log has said so
 };
 
 // How this program's talk window answers each event: a wave file (played when the user has
@@ -38,6 +39,8 @@ inline LinkEventReaction ReactionTo(LinkEvent event) {
             return {nullptr, false, true};
         case LinkEvent::TransferFinished:
             return {u"file_receive.wav", true, false};
+        case LinkEvent::PeerEndedLink:
+            return {};
     }
     return {};
 }

@@ -91,6 +91,36 @@ bool TransferRows::Ended(int row) const {
     return row >= 0 && row < static_cast<int>(rows.size()) && rows[row].ended;
 }
 
+void TransferRows::SetStage(int row, TransferStage stage, WString endText) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    rows[row].stage = stage;
+    rows[row].endText = std::move(endText);
+    if (stage != TransferStage::Running) rows[row].rate = 0;
+    Changed();
+}
+
+void TransferRows::SetFigures(int row, const TransferFigures& figures) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    TransferRow& shown = rows[row];
+    shown.transferred = figures.transferred;
+    shown.fileSize = figures.fileSize;
+    shown.stage = figures.stage;
+    shown.rate = figures.stage == TransferStage::Running ? figures.rate : 0;
+    Changed();
+}
+
+void TransferRows::SetShownName(int row, WString name) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    rows[row].shownName = std::move(name);
+    Changed();
+}
+
+void TransferRows::RemoveRow(int row) {
+    if (row < 0 || row >= static_cast<int>(rows.size()) || !StageEnded(rows[row].stage)) return;
+    rows[row].removed = true;
+    Changed();
+}
+
 void TransferRows::SetListener(Listener newListener) {
     listener = std::move(newListener);
 }
@@ -103,6 +133,7 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
     for (const TransferFigures& f : figures) {
         std::optional<int> row = rows.FindRow(f.direction, f.taskId);
         if (!row || rows.Ended(*row)) continue;
+        rows.SetFigures(*row, f);
         rows.SetCell(*row, kColumnTransferred, Format(64, u"%lld KB", f.transferred / 1000));
         rows.SetCell(*row, kColumnSize, Format(64, u"%lld KB", f.fileSize / 1000));
         if (f.fileSize != 0) {
@@ -128,8 +159,14 @@ void RefreshTransferRows(TransferRows& rows, const std::vector<TransferFigures>&
 
 void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
                       const WString& text) {
+    SetRowStatusText(rows, direction, taskId, text, StageOfEndText(text));
+}
+
+void SetRowStatusText(TransferRows& rows, TransferDirection direction, std::int32_t taskId,
+                      const WString& text, TransferStage stage) {
     if (std::optional<int> row = rows.FindRow(direction, taskId)) {
         rows.SetCell(*row, kColumnTransferred, text);
+        rows.SetStage(*row, stage, text);
         rows.EndRow(*row);
     }
 }
@@ -141,11 +178,13 @@ void FinishTransferRow(TransferRows& rows, const TransferFigures& figures,
     // Final figures first, so the row shows the size even for a transfer under a second.
     RefreshTransferRows(rows, {figures});
     rows.EndRow(*row);
+    rows.SetStage(*row, figures.verified ? TransferStage::Verified : TransferStage::Done);
     if (figures.direction == TransferDirection::Receiving && !finalPath.empty()) {
         WString path = FitField(finalPath, kCellCapacity - 1);
         rows.SetCell(*row, kColumnPath, path);
         rows.SetCell(*row, kColumnName, WString(PathNamePart(path)));
         rows.SetCell(*row, kColumnExtension, WString(PathExtensionPart(path)));
+        rows.SetShownName(*row, WString());
     }
     ShowFolderCells(rows, *row, figures);
     rows.SetCell(*row, kColumnPercent, u"100.00%");
@@ -168,9 +207,16 @@ void ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
         case TransferFact::Kind::Shown: {
             int row = fact.row >= 0 ? fact.row : rows.AddTransferRow(fact.path);
             if (fact.taskId >= 0) rows.BindTask(row, fact.direction, fact.taskId);
+            if (!fact.name.empty()) rows.SetShownName(row, fact.name);
             if (!fact.text.empty()) {
                 rows.SetCell(row, kColumnTransferred, fact.text);
+                rows.SetStage(row, fact.stage, fact.text);
                 rows.EndRow(row);
+            } else {
+                // A reception starts once this side accepts; a send waits for the peer.
+                rows.SetStage(row, fact.direction == TransferDirection::Receiving
+                                       ? TransferStage::Running
+                                       : TransferStage::Waiting);
             }
             break;
         }
@@ -178,12 +224,132 @@ void ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
             RefreshTransferRows(rows, fact.figures);
             break;
         case TransferFact::Kind::Status:
-            SetRowStatusText(rows, fact.direction, fact.taskId, fact.text);
+            SetRowStatusText(rows, fact.direction, fact.taskId, fact.text, fact.stage);
             break;
         case TransferFact::Kind::Finished:
             if (!fact.figures.empty()) FinishTransferRow(rows, fact.figures.front(), fact.path);
             break;
     }
+}
+
+TransferStage StageOfEndText(WStringView text) {
+    return text == kRowCancelled || text == kRowDeleted ? TransferStage::Cancelled
+                                                        : TransferStage::Failed;
+}
+
+bool StageEnded(TransferStage stage) {
+    return stage == TransferStage::Done || stage == TransferStage::Verified ||
+           stage == TransferStage::Cancelled || stage == TransferStage::Failed;
+}
+
+WString ByteSizeText(std::int64_t bytes) {
+    if (bytes < 1000) return Format(64, u"%lld B", static_cast<long long>(bytes));
+    double value = static_cast<double>(bytes);
+    if (bytes < 1000 * 1000) return Format(64, u"%.1f KB", value / 1e3);
+    if (bytes < 1000LL * 1000 * 1000) return Format(64, u"%.1f MB", value / 1e6);
+    return Format(64, u"%.1f GB", value / 1e9);
+}
+
+WString StageText(const TransferRow& row) {
+    const char16_t* stage = u"";
+    switch (row.stage) {
+        case TransferStage::Waiting:
+            stage = u"待機中";
+            break;
+        case TransferStage::Running:
+            stage = u"転送中";
+            break;
+        case TransferStage::Paused:
+            stage = u"中断中";
+            break;
+        case TransferStage::Verifying:
+            stage = u"確認中";
+            break;
+        case TransferStage::Done:
+            stage = u"完了";
+            break;
+        case TransferStage::Verified:
+            stage = u"完了（確認済み）";
+            break;
+        case TransferStage::Cancelled:
+            stage = u"キャンセル";
+            break;
+        case TransferStage::Failed:
+            stage = u"失敗";
+            break;
+    }
+    WString text = row.direction == TransferDirection::Receiving ? u"受信 " : u"送信 ";
+    text += stage;
+    // A plain cancel says no more than the stage; a deletion or a failure says why.
+    if (!row.endText.empty() && row.endText != kRowCancelled)
+        text += u"（" + FitField(row.endText, kCellCapacity - 1) + u"）";
+    return text;
+}
+
+const std::array<TransferColumnInfo, kShownColumnCount>& ShownTransferColumns() {
+    static const std::array<TransferColumnInfo, kShownColumnCount> columns = [] {
+        const auto& model = TransferColumns();
+        return std::array<TransferColumnInfo, kShownColumnCount>{{
+            model[kColumnName],
+            {u"状態", 90, false},
+            model[kColumnExtension],
+            model[kColumnTransferred],
+            model[kColumnSize],
+            model[kColumnPercent],
+            model[kColumnSpeed],
+            model[kColumnRemaining],
+            model[kColumnPath],
+        }};
+    }();
+    return columns;
+}
+
+std::array<WString, kShownColumnCount> ShownCells(const TransferRow& row) {
+    std::array<WString, kShownColumnCount> shown;
+    const auto& cells = row.cells;
+    if (row.shownName.empty()) {
+        shown[kShownName] = cells[kColumnName];
+        shown[kShownExtension] = cells[kColumnExtension];
+        shown[kShownPath] = cells[kColumnPath];
+    } else {
+        // The folder of the temporary file, with the name the file will have.
+        const WString& path = cells[kColumnPath];
+        shown[kShownName] = row.shownName;
+        shown[kShownExtension] = WString(PathExtensionPart(row.shownName));
+        shown[kShownPath] = path.substr(0, path.size() - PathNamePart(path).size()) + row.shownName;
+    }
+    shown[kShownState] = row.direction ? StageText(row) : WString();
+    if (row.fileSize >= 0) {
+        shown[kShownTransferred] = ByteSizeText(row.transferred);
+        shown[kShownSize] = ByteSizeText(row.fileSize);
+        shown[kShownPercent] = cells[kColumnPercent];
+    }
+    // Speed and time left only while bytes move.
+    if (row.stage == TransferStage::Running && row.rate > 0) {
+        shown[kShownSpeed] = ByteSizeText(row.rate) + u"/s";
+        shown[kShownRemaining] = cells[kColumnRemaining];
+    }
+    return shown;
+}
+
+std::vector<RowCommand> RowCommands(const TransferRow& row) {
+    if (!row.direction) return {};  // a file never offered: nothing to control
+    switch (row.stage) {
+        case TransferStage::Waiting:
+        case TransferStage::Running:
+            return {RowCommand::Pause, RowCommand::Delete, RowCommand::Cancel};
+        case TransferStage::Paused:
+            return {RowCommand::Resume, RowCommand::Delete, RowCommand::Cancel};
+        case TransferStage::Verifying:
+            return {RowCommand::Cancel};
+        case TransferStage::Done:
+        case TransferStage::Verified:
+            return {RowCommand::OpenFolder, RowCommand::Remove};
+        case TransferStage::Cancelled:
+        case TransferStage::Failed:
+            return {RowCommand::Remove};
+    }
+    return {};
 }
 
 }  // namespace mirka

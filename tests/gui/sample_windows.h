@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "common/log_message.h"
 #include "common/program_values.h"
 #include "gui/talk_window.h"
 #include "link/task_manager.h"
@@ -42,7 +43,13 @@ inline void FillTransferRows(TransferRows& rows) {
         rows.BindTask(row, samples[i].direction, i);
         figures.push_back({samples[i].direction, i, samples[i].done, kTenGiB, samples[i].rate});
     }
+    figures[0].stage = TransferStage::Waiting;
+    figures[2].stage = TransferStage::Paused;
+    figures[6].verified = true;
     RefreshTransferRows(rows, figures);
+    // Receptions show the names their files will have, as the engine tells them.
+    rows.SetShownName(2, u"バックアップ.tar");
+    rows.SetShownName(4, u"削除.iso");
     SetRowStatusText(rows, TransferDirection::Sending, 3, kRowCancelled);
     SetRowStatusText(rows, TransferDirection::Receiving, 4, kRowDeleted);
     FinishTransferRow(rows, figures[5]);
@@ -63,6 +70,11 @@ struct SampleTalkWindow {
     SampleTalkWindow() {
         window = std::make_unique<TalkWindow>(link, values, "203.0.113.7", TalkWindow::Hooks{});
         window->AppendLog(u"山田 の発言 (12:34:56): \r\nこんにちは。資料を送ります。\r\n");
+        // One's own answer, its heading in its own colour.
+        std::vector<LogRun> own =
+            BuildLogMessage(nullptr, u"佐藤 の発言 (12:35:02): \r\nありがとうございます。\r\n");
+        MarkOwnLine(own);
+        window->Log().Append(std::move(own));
         window->SetPeerStatusText(u"オンライン");
         FillTransferRows(window->Transfers());
     }

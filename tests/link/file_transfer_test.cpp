@@ -42,7 +42,7 @@ TEST(FileTransfer, FilesOfEdgeSizesArriveIdentical) {
     EXPECT_EQ(rows[5].cells[kColumnTransferred], u"3145 KB");
     EXPECT_EQ(rows[0].cells[kColumnPath], pair.inbox.WithSeparator() + u"f0.bin");
     WString log = pair.serverWindow.LogText();
-    EXPECT_NE(log.find(u"ファイルの受信を開始します\r\nファイル名 > f5.bin.tmp (3,145,745 B)"),
+    EXPECT_NE(log.find(u"ファイルの受信を開始します\r\nファイル名 > f5.bin (3,145,745 B)"),
               WString::npos);
     EXPECT_NE(log.find(u"ファイルの受信が完了しました\r\nファイル名 > f5.bin\r\n"), WString::npos);
     EXPECT_NE(

@@ -148,8 +148,7 @@ TEST(Reception, AResumeNeedsTheSizeFirstOfferedForThePartialFile) {
     ASSERT_TRUE(pair.serverWindow.WaitFor(
         [&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
     EXPECT_EQ(ReadFile(pair.inbox.Path() / "r.bin"), original);
-    EXPECT_NE(pair.serverWindow.LogText().find(u"ファイル名 > r.bin.tmp (40,000 B)"),
-              WString::npos);
+    EXPECT_NE(pair.serverWindow.LogText().find(u"ファイル名 > r.bin (40,000 B)"), WString::npos);
 }
 
 }  // namespace

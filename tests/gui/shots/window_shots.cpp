@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
 
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
@@ -16,6 +18,7 @@
 #include "gui/program_files.h"
 #include "gui/screenshot_preview.h"
 #include "gui/send_speed_dialog.h"
+#include "gui/transfer_list_view.h"
 #include "gui/version_box.h"
 #include "sample_windows.h"
 #include "text_fits.h"
@@ -75,6 +78,24 @@ int main(int argc, char** argv) {
     talk.window->ShowPage(TalkWindow::Page::File);
     QApplication::processEvents();
     Save(talk.window.get(), folder, QStringLiteral("talk-file"), suffix);
+    // The file menu with its ways to send, and the row menus of a paused and a finished row.
+    if (auto* bar = talk.window->findChild<QMenuBar*>()) {
+        QMenu* fileMenu = bar->actions().front()->menu();
+        fileMenu->popup(talk.window->mapToGlobal(QPoint(0, bar->height())));
+        QApplication::processEvents();
+        Save(fileMenu, folder, QStringLiteral("menu-file"), suffix);
+        fileMenu->hide();
+    }
+    if (auto* list = talk.window->findChild<TransferListView*>()) {
+        for (auto [row, name] : {std::pair{2, "menu-row-paused"}, std::pair{6, "menu-row-done"}}) {
+            QMenu rowMenu;
+            list->FillPopup(rowMenu, row);
+            rowMenu.popup(talk.window->mapToGlobal(QPoint(40, 80)));
+            QApplication::processEvents();
+            Save(&rowMenu, folder, QString::fromLatin1(name), suffix);
+            rowMenu.hide();
+        }
+    }
     {
         test::SealedTalkWindow sealed;
         if (!sealed.linked) std::printf("talk-sealed: the loopback link did not come up\n");
