@@ -161,6 +161,9 @@ TEST(ReceiveFolder, APeerNeverTakesUpCutsOrDeletesWhatNoReceptionMade) {
     test::LeavePartialFile(inbox / "made.bin.tmp", report, 20000);
     fs::rename(inbox / ".made.bin.tmp.size", inbox / ".copy.bin.tmp.size");
     test::WriteFile(inbox / "copy.bin.tmp", report);
+    // Likewise a tree's note beside the user's folder of that name.
+    test::LeaveCutTree(inbox, u"old.tmp", {});
+    fs::rename(inbox / ".old.tmp.made", inbox / ".proj.tmp.made");
 
     std::int32_t id = 1;
     for (const char16_t* name : {u"report.bin", u"copy.bin"}) {
@@ -183,7 +186,19 @@ TEST(ReceiveFolder, APeerNeverTakesUpCutsOrDeletesWhatNoReceptionMade) {
     EXPECT_EQ(side.AnswerTo(101), 0);
     side.Data(101, {'p', 'e', 'e', 'r'});
     side.Control(NET_FILE_DELETE, 100);
+    // A folder's file that fails its proof twice goes; the tree stays for a resume.
+    side.Offer(200, "twice", 1, 0, 4);
+    side.Send(side.Entry(200, "x", 201, 4));
+    test::SendOffer(side.peer, u"x", 201, 4);
+    EXPECT_EQ(side.AnswerTo(201), 0);
+    for (int round = 0; round < 2; ++round) {
+        side.Data(201, {'b', 'a', 'd', '!'});
+        auto wrong = EncodeDigest({201, {}});
+        side.peer.Send({wrong.begin(), wrong.end()});
+    }
     ASSERT_TRUE(side.Settled(u"すべて届いた"));
+    EXPECT_TRUE(fs::is_directory(inbox / "twice.tmp"));
+    EXPECT_FALSE(fs::exists(inbox / "twice.tmp" / "x"));
 
     EXPECT_EQ(test::ReadFile(inbox / "report.bin.tmp"), report);
     EXPECT_EQ(test::ReadFile(inbox / "copy.bin.tmp"), report);
