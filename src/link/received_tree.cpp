@@ -189,7 +189,9 @@ void ReceivedTree::SweepFolder(const Path& folder, const std::set<Path>& keep, S
         Path below = folder;
         below.push_back(child.name);
         bool folderHere = child.kind == PathFacts::Kind::Folder;
-        bool ours = Made(below);
+        // The listing already says which file or folder this is: no second walk to it.
+        auto noted = made.find(below);
+        bool ours = noted != made.end() && noted->second.second == child.identity;
         if (keep.count(below) && (folderHere || child.kind == PathFacts::Kind::File)) {
             if (folderHere) SweepFolder(below, keep, sweep);
             continue;

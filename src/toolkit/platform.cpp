@@ -159,37 +159,6 @@ void ClampReceiveWindow(std::intptr_t handle, int bytes) {
 
 namespace mirka {
 
-RenameOutcome RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-#ifdef _WIN32
-    if (MoveFileExW(from.c_str(), to.c_str(), 0) != 0) return RenameOutcome::Done;
-    DWORD error = GetLastError();
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? RenameOutcome::Exists
-                                                                       : RenameOutcome::Failed;
-#else
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return RenameOutcome::Done;
-    if (errno == EEXIST) return RenameOutcome::Exists;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return RenameOutcome::Failed;
-    // File systems without the no-replace flag (some network mounts): a hard link fails
-    // when the name exists, so link + unlink never overwrites either.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return RenameOutcome::Done;
-    }
-    if (errno == EEXIST) return RenameOutcome::Exists;
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return RenameOutcome::Failed;
-    // No hard links either: look, then rename. Only another program racing for the same
-    // name in this moment could still be overwritten.
-    struct stat existing {};
-    if (::lstat(to.c_str(), &existing) == 0) return RenameOutcome::Exists;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? RenameOutcome::Done : RenameOutcome::Failed;
-#endif
-}
-
-}  // namespace mirka
-
-namespace mirka {
-
 #ifdef _WIN32
 std::vector<std::string> InterfaceIPv4Addresses() {
     return {};  // the host name resolves to the LAN address there

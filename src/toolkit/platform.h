@@ -75,10 +75,9 @@ void ClampReceiveWindow(std::intptr_t handle, int bytes);
 
 namespace mirka {
 
+// How a rename that never replaces anything ended: Exists when the new name is taken, Failed
+// when the file could not be moved at all (it vanished, or its folder did).
 enum class RenameOutcome { Done, Exists, Failed };
-// Renames a file only when nothing exists under the new name: Exists then, Failed when the
-// file could not be moved at all (it vanished, or its folder did).
-RenameOutcome RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace mirka
 
