@@ -91,6 +91,7 @@ std::shared_ptr<PeerLink> TaskManager::NewLink() {
     PeerLinkOwner& owner = *this;
     auto link = std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
     link->SetQueues(queues);
+    link->SetSilenceLimit(silenceLimit);
     return link;
 }
 
@@ -313,6 +314,13 @@ void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
                 AppendLog(nullptr, u"System Message: \r\nio_service Error timeout\r\n");
             CloseIfCurrent(link);
             break;
+        case Failure::Silent:
+            // Said once, as the link's end, before it ends: the window adds no line of its own.
+            if (!IsCurrent(link) || (linkState != LINK_SERVER && linkState != LINK_CLIENT)) break;
+            AppendLog(nullptr, u"SystemError:: \r\n相手からの応答が途絶えたため、切断しました\r\n");
+            if (auto shown = ownerWindow.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
+            CloseIfCurrent(link);
+            break;
     }
 }
 
@@ -383,7 +391,9 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
     }
-    if (!ok) SetLinkState(LINK_CLOSED);  // a payload that could not be read ends the link
+    // A payload that could not be read ends the link; one that stopped coming ends it as a
+    // silent peer, with the line that says so first.
+    if (!ok && !link.FellSilent()) SetLinkState(LINK_CLOSED);
     return ok;
 }
 

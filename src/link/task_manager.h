@@ -155,6 +155,9 @@ public:
 
     // Window thread, before a link starts; tests shorten these.
     void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
+    // How long a peer may send nothing (three of its keep-alive periods) before the link is
+    // taken as gone.
+    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
     void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
     // How long a closed link waits for the peer to close its end before closing its own.
     void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
@@ -247,6 +250,7 @@ private:
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
+    std::chrono::milliseconds silenceLimit{60000};  // window thread
     PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};

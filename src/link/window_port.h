@@ -18,7 +18,8 @@ enum class LinkEvent {
     StatusChanged,     // the peer's status line changed
     ChatSent,          // the user's line went out: the input box is done with it
     TransferFinished,  // a file or a folder arrived, or was delivered
-    PeerEndedLink,     // the peer asked to disconnect, and the log has said so
+    PeerEndedLink,     // the link ended on the peer's side (it asked to, or stopped
+                       // answering), and the log has said why
 };
 
 // How this program's talk window answers each event: a wave file (played when the user has
