@@ -250,7 +250,7 @@ private:
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
-    std::chrono::milliseconds silenceLimit{60000};  // window thread
+    std::chrono::milliseconds silenceLimit{60000};      // window thread
     PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};

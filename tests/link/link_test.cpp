@@ -284,7 +284,8 @@ TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
             EXPECT_EQ(manager.LinkState(), LINK_CLIENT);
         }
         ASSERT_TRUE(WaitUntil([&] { return manager.LinkState() == LINK_CLOSED; }));
-        ASSERT_TRUE(window.WaitFor([&] { return window.LogText().find(u"途絶えた") != WString::npos; }));
+        ASSERT_TRUE(
+            window.WaitFor([&] { return window.LogText().find(u"途絶えた") != WString::npos; }));
         WString log = window.LogText();
         EXPECT_EQ(log.find(u"途絶えた"), log.rfind(u"途絶えた"));
     }
