@@ -77,7 +77,7 @@ CliSession::~CliSession() {
 
 void CliSession::Note(const std::string& json, const WString& text) {
     if (options.json) {
-        output.Out(json);
+        output.Out(Trimmed(json));
     } else {
         output.Err(ToNarrow(text));
     }

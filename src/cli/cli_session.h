@@ -76,7 +76,8 @@ private:
     std::set<int> cutRows;      // rows still running when the link ended
     std::deque<std::shared_ptr<OfferQuestion>> questions;  // the first is being asked
     std::string input;                                      // a line not yet ended
-    bool inputOpen = true;
+    // Read by the I/O thread when an offer comes: nobody is left to ask once input ended.
+    std::atomic<bool> inputOpen{true};
     bool linked = false;
     bool linkClosed = false;
     bool peerEnded = false;

@@ -19,7 +19,7 @@ protected:
     CliInterop() {
         manager.SetCapabilities(kKnownCapabilities);
         manager.ownerWindow = &window;
-        values.SetReceiveFolder(inbox().string() + "/");
+        values.SetReceiveFolder(FromFsPath(inbox()) + kPathSeparator);
         values.SetSoundOn(false);
     }
     ~CliInterop() override { manager.DetachWindow(&window); }

@@ -48,8 +48,8 @@ TEST(CliText, LiveLinesFitTheirColumns) {
     }
     row.stage = TransferStage::Running;
     WString running = ProgressReport::LiveLine(row, 79);
-    EXPECT_NE(running.find(u"39%"), WString::npos) << running;
-    EXPECT_NE(running.find(u"MB/s"), WString::npos) << running;
+    EXPECT_NE(running.find(u"39%"), WString::npos) << ToUtf8(running);
+    EXPECT_NE(running.find(u"MB/s"), WString::npos) << ToUtf8(running);
     row.stage = TransferStage::Verified;
     EXPECT_NE(ProgressReport::LiveLine(row, 79).find(u"検証済み"), WString::npos);
 }
