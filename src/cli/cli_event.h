@@ -54,9 +54,9 @@ struct CliEvent {
         Link,        // linkEvent
         Fact,        // fact
         LinkClosed,
-        Box,     // text (boxType, caption): an error or notice the window would show as a box
-        Ask,     // question
-        Started, // the link's start returned `started`
+        Box,      // text (boxType, caption): an error or notice the window would show as a box
+        Ask,      // question
+        Started,  // the link's start returned `started`
     };
     Kind kind = Kind::Log;
     std::vector<LogRun> runs;

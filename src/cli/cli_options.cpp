@@ -103,8 +103,9 @@ CliOptions::Parsed CliOptions::Parse(const std::vector<std::string>& args) {
             options.askPassphrase = true;
         } else if (arg == "--passphrase" || arg.starts_with("--passphrase=")) {
             // It would show in the process list.
-            return fail("合言葉はコマンドラインでは受け付けません (--passphrase-file、"
-                        "MIRKA_PASSPHRASE または --ask-passphrase を使ってください)");
+            return fail(
+                "合言葉はコマンドラインでは受け付けません (--passphrase-file、"
+                "MIRKA_PASSPHRASE または --ask-passphrase を使ってください)");
         } else if (arg == "--upnp") {
             options.upnp = true;
         } else if (arg == "--name") {
@@ -128,8 +129,7 @@ CliOptions::Parsed CliOptions::Parse(const std::vector<std::string>& args) {
                 text.find_first_not_of("0123456789") != std::string::npos)
                 return fail(arg + " には数を指定してください");
             int number = std::atoi(text.c_str());
-            if (wait ? number > 65535 : number < 1)
-                return fail(arg + " の値が範囲の外です");
+            if (wait ? number > 65535 : number < 1) return fail(arg + " の値が範囲の外です");
             (wait ? options.sendWait : options.sendBufSize) = number;
         } else {
             return fail("知らないオプションです: " + arg);

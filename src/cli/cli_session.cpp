@@ -85,9 +85,9 @@ void CliSession::Note(const std::string& json, const WString& text) {
 
 int CliSession::Prepare() {
     std::error_code error;
-    std::filesystem::path folder =
-        options.receiveTo.empty() ? std::filesystem::current_path(error)
-                                  : std::filesystem::absolute(options.receiveTo, error);
+    std::filesystem::path folder = options.receiveTo.empty()
+                                       ? std::filesystem::current_path(error)
+                                       : std::filesystem::absolute(options.receiveTo, error);
     if (error || !std::filesystem::is_directory(folder, error)) {
         output.Err("mirka-cli: 受信フォルダがありません: " + options.receiveTo);
         return kExitOther;
@@ -169,10 +169,9 @@ bool CliSession::StartLink() {
     SendPace pace = SendPaceChoices().back().pace;
     link->sendWait = static_cast<std::uint16_t>(options.sendWait.value_or(pace.wait));
     link->sendBufSize = options.sendBufSize.value_or(pace.bufSize);
-    link->SetOfferQuestion(
-        [this](WStringView name, std::int64_t bytes, bool folder) {
-            return OfferTaken(name, bytes, folder);
-        });
+    link->SetOfferQuestion([this](WStringView name, std::int64_t bytes, bool folder) {
+        return OfferTaken(name, bytes, folder);
+    });
     bool wait = options.role == CliOptions::Role::Wait;
     std::unique_ptr<Pinhole> pinhole;
     if (options.upnp) {
@@ -241,7 +240,9 @@ bool CliSession::StartLink() {
     }
     starter.join();
     if (!started || interrupted) {
-        for (CliEvent& box : boxes) Handle(box);
+        // An ended wait says nothing but that it was interrupted.
+        if (!interrupted)
+            for (CliEvent& box : boxes) Handle(box);
         startFailed = true;
         if (started) link->Disconnect();
         return false;
@@ -252,8 +253,9 @@ bool CliSession::StartLink() {
     pinhole.reset();
     std::string peer = link->PeerAddressText();
     bool secret = link->LinkIsPrivate();
-    Note(JsonLine("linked").Add("peer", peer).Add("private", secret).Text(),
-         u"接続しました: " + FromNarrow(peer) + (secret ? WString(kPrivateTitleSuffix) : WString()));
+    Note(
+        JsonLine("linked").Add("peer", peer).Add("private", secret).Text(),
+        u"接続しました: " + FromNarrow(peer) + (secret ? WString(kPrivateTitleSuffix) : WString()));
     if (options.status) link->QueueStatusMessage(values.StatusText());
     for (const WString& path : sendPaths) {
         int row = rows.AddTransferRow(path);
@@ -264,9 +266,17 @@ bool CliSession::StartLink() {
 }
 
 void CliSession::PrintMessage(const WString& message) {
+    // What a command says is for this user alone: standard error, heading and every line.
     LogRun run;
     run.text = message;
-    PrintLog({run});
+    auto [heading, body] = SplitMessage({run});
+    if (options.json) {
+        PrintLog({run});
+        return;
+    }
+    std::string text = IsSystemHeading(heading) ? "" : ToNarrow(heading);
+    for (const WString& line : body) text += (text.empty() ? "" : "\n") + ToNarrow(line);
+    output.Err(text);
 }
 
 void CliSession::PrintLog(const std::vector<LogRun>& runs) {
@@ -286,15 +296,13 @@ void CliSession::PrintLog(const std::vector<LogRun>& runs) {
     if (system) {
         // The heading says only that the program speaks; the body says what.
         std::string line = heading.find(u"Error") != WString::npos ? "エラー: " : "";
-        for (std::size_t i = 0; i < body.size(); ++i)
-            line += (i ? "  " : "") + ToNarrow(body[i]);
+        for (std::size_t i = 0; i < body.size(); ++i) line += (i ? "  " : "") + ToNarrow(body[i]);
         output.Err(line);
         return;
     }
     // A chat line: its heading (name and time), then its text.
     std::string line = ToNarrow(heading);
-    for (std::size_t i = 0; i < body.size(); ++i)
-        line += (i ? "\n  " : "") + ToNarrow(body[i]);
+    for (std::size_t i = 0; i < body.size(); ++i) line += (i ? "\n  " : "") + ToNarrow(body[i]);
     output.Out(line);
 }
 
@@ -329,8 +337,7 @@ void CliSession::Handle(CliEvent& event) {
             WString text = event.text;
             for (std::size_t at; (at = text.find(u"\r\n")) != WString::npos;)
                 text.replace(at, 2, u" ");
-            Note(Trimmed(JsonLine("error").Add("text", text).Text()),
-                 event.caption + u": " + text);
+            Note(Trimmed(JsonLine("error").Add("text", text).Text()), event.caption + u": " + text);
             break;
         }
         case CliEvent::Kind::Ask:

@@ -15,9 +15,13 @@ public:
     explicit JsonLine(std::string_view event);
     JsonLine& Add(std::string_view key, std::string_view text);
     JsonLine& Add(std::string_view key, WStringView text);
-    JsonLine& Add(std::string_view key, const char* text) { return Add(key, std::string_view(text)); }
+    JsonLine& Add(std::string_view key, const char* text) {
+        return Add(key, std::string_view(text));
+    }
     // Without it a UTF-16 literal would be taken as a pointer, and so as a boolean.
-    JsonLine& Add(std::string_view key, const char16_t* text) { return Add(key, WStringView(text)); }
+    JsonLine& Add(std::string_view key, const char16_t* text) {
+        return Add(key, WStringView(text));
+    }
     JsonLine& Add(std::string_view key, std::int64_t number);
     JsonLine& Add(std::string_view key, int number) { return Add(key, std::int64_t{number}); }
     JsonLine& Add(std::string_view key, double number);

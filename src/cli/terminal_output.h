@@ -39,7 +39,7 @@ private:
     bool live;
     bool outIsErr;  // standard output goes to the same terminal
     std::vector<std::string> block;
-    std::string prompt;  // shown below the block until answered
+    std::string prompt;     // shown below the block until answered
     std::size_t drawn = 0;  // lines of the block on the screen, just above the cursor
 };
 

@@ -31,8 +31,8 @@ protected:
     std::unique_ptr<CliProcess> Wait(std::vector<std::string> more,
                                      std::map<std::string, std::string> env = {},
                                      const std::string& tag = "wait") {
-        std::vector<std::string> args = {"wait", "--port", port, "--receive-to", inbox().string(),
-                                         "--name", "待つ側"};
+        std::vector<std::string> args = {"wait",           "--port", port,    "--receive-to",
+                                         inbox().string(), "--name", "待つ側"};
         args.insert(args.end(), more.begin(), more.end());
         return std::make_unique<CliProcess>(work.Path(), tag, args, env);
     }

@@ -98,9 +98,9 @@ TEST_F(CliInterop, AnOriginalPeerInBothDirections) {
             data.code = NET_FILE_DATA;
             data.taskField = 5;
             data.lengthField = static_cast<std::uint32_t>(n);
-            peer.SendFrame(data, std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(at),
-                                                           bytes.begin() +
-                                                               static_cast<long>(at + n)));
+            peer.SendFrame(data,
+                           std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(at),
+                                                     bytes.begin() + static_cast<long>(at + n)));
         }
         ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(inbox() / "original.bin"); },
                               std::chrono::seconds(60)));
@@ -118,8 +118,8 @@ TEST_F(CliInterop, AnOriginalPeerInBothDirections) {
         std::uint16_t listening = peer.Listen();
         auto sending = std::make_unique<CliProcess>(
             work.Path(), "to-original",
-            std::vector<std::string>{"connect", "127.0.0.1:" + std::to_string(listening),
-                                     "--send", file.string()});
+            std::vector<std::string>{"connect", "127.0.0.1:" + std::to_string(listening), "--send",
+                                     file.string()});
         ASSERT_TRUE(peer.Accept());
         FrameHeader header;
         do {

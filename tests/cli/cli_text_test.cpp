@@ -31,13 +31,14 @@ TEST(CliText, WidthCountsWideCharactersTwice) {
 TEST(CliText, LiveLinesFitTheirColumns) {
     TransferRow row;
     row.direction = TransferDirection::Sending;
-    row.cells[kColumnName] = u"とても長い日本語の名前のファイルでございます_2026年12月10日版.tar.gz";
+    row.cells[kColumnName] =
+        u"とても長い日本語の名前のファイルでございます_2026年12月10日版.tar.gz";
     row.fileSize = 1LL << 30;
     row.transferred = 400LL << 20;
     row.rate = 123456789;
-    for (TransferStage stage : {TransferStage::Waiting, TransferStage::Running,
-                                TransferStage::Verifying, TransferStage::Verified,
-                                TransferStage::Failed}) {
+    for (TransferStage stage :
+         {TransferStage::Waiting, TransferStage::Running, TransferStage::Verifying,
+          TransferStage::Verified, TransferStage::Failed}) {
         row.stage = stage;
         row.endText = stage == TransferStage::Failed ? u"内容が一致しませんでした" : u"";
         for (int columns : {79, 60, 40, 24}) {

@@ -87,8 +87,8 @@ TEST_F(CliTransfer, FilesAndAFolderArriveVerifiedPlainAndPrivate) {
 // (the waiting side sends).
 TEST_F(CliTransfer, LogLinesOffATerminalAndTheWaitingSideSending) {
     WriteFile(outbox() / "big.bin", RandomBytes(4 << 20, 4));
-    auto waiting = Wait({"--send", (outbox() / "big.bin").string(), "--send-wait", "1",
-                         "--send-bufsize", "65536"});
+    auto waiting = Wait(
+        {"--send", (outbox() / "big.bin").string(), "--send-wait", "1", "--send-bufsize", "65536"});
     auto connecting = Connect({"--accept", "--receive-to", inbox().string()});
     ASSERT_EQ(waiting->Wait(), kExitOk) << waiting->Said();
     ASSERT_EQ(connecting->Wait(), kExitOk) << connecting->Said();
@@ -112,8 +112,8 @@ TEST_F(CliTransfer, AnInterruptedReceptionResumesOnTheNextRun) {
     {
         // Paced, so the reception is surely under way when the signal comes.
         auto waiting = Wait({"--accept", "--json"});
-        auto connecting = Connect(
-            {"--send", source.string(), "--send-wait", "1", "--send-bufsize", "8192"});
+        auto connecting =
+            Connect({"--send", source.string(), "--send-wait", "1", "--send-bufsize", "8192"});
         ASSERT_TRUE(waiting->WaitForOutput("\"event\":\"progress\"")) << waiting->Said();
         waiting->Signal(SIGINT);
         EXPECT_EQ(waiting->Wait(), kExitInterrupted) << waiting->Said();
