@@ -41,8 +41,13 @@ int PercentOf(const TransferRow& row) {
     return static_cast<int>(std::min<std::int64_t>(row.transferred * 100 / row.fileSize, 100));
 }
 
+// Before its first sample the engine reports 1 B/s: no speed is known yet.
+bool RateKnown(const TransferRow& row) {
+    return row.rate > 1;
+}
+
 WString TimeLeft(const TransferRow& row) {
-    if (row.rate == 0 || row.fileSize < 0) return WString();
+    if (!RateKnown(row) || row.fileSize < 0) return WString();
     std::int64_t seconds =
         std::max<std::int64_t>(row.fileSize - row.transferred, 0) / std::int64_t{row.rate};
     return Format(64, u"残り %lld:%02lld:%02lld", seconds / 3600, (seconds / 60) % 60,
@@ -90,7 +95,7 @@ WString ProgressReport::LiveLine(const TransferRow& row, int columns) {
     if (row.stage == TransferStage::Running && row.fileSize >= 0) {
         tail.push_back(Format(64, u"%3d%%", PercentOf(row)));
         tail.push_back(ByteSizeText(row.transferred) + u"/" + ByteSizeText(row.fileSize));
-        if (row.rate > 0) tail.push_back(ByteSizeText(row.rate) + u"/s");
+        if (RateKnown(row)) tail.push_back(ByteSizeText(row.rate) + u"/s");
         if (WString left = TimeLeft(row); !left.empty()) tail.push_back(left);
     } else {
         if (row.fileSize >= 0 && row.stage != TransferStage::Waiting)
@@ -130,7 +135,7 @@ WString ProgressReport::EventLine(const TransferRow& row, Phase phase) {
         case Phase::Progress:
             return Format(128, u"%s %d%%: ", direction, PercentOf(row)) + name + u" (" +
                    ByteSizeText(row.transferred) + u" / " + ByteSizeText(row.fileSize) +
-                   (row.rate > 0 ? u", " + ByteSizeText(row.rate) + u"/s" : WString()) + u")";
+                   (RateKnown(row) ? u", " + ByteSizeText(row.rate) + u"/s" : WString()) + u")";
         case Phase::End:
             break;
     }

@@ -47,7 +47,7 @@ void TerminalOutput::Out(const std::string& line) {
         Write(STDOUT_FILENO, line + "\n");
         return;
     }
-    Write(STDERR_FILENO, Erase() + line + "\n" + Draw());
+    Redraw(line + "\n");
 }
 
 void TerminalOutput::Err(const std::string& line) {
@@ -55,7 +55,15 @@ void TerminalOutput::Err(const std::string& line) {
         Write(STDERR_FILENO, line + "\n");
         return;
     }
-    Write(STDERR_FILENO, Erase() + line + "\n" + Draw());
+    Redraw(line + "\n");
+}
+
+void TerminalOutput::Redraw(const std::string& above) {
+    // In this order: the erase counts the lines drawn before, the draw those it draws.
+    std::string bytes = Erase();
+    bytes += above;
+    bytes += Draw();
+    Write(STDERR_FILENO, bytes);
 }
 
 void TerminalOutput::Prompt(const std::string& text) {

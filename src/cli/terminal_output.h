@@ -35,6 +35,8 @@ private:
     std::string Erase();
     std::string Draw();
     void Write(int fd, const std::string& text);
+    // One write: the block erased, `above` written, the block drawn again below it.
+    void Redraw(const std::string& above);
 
     bool live;
     bool outIsErr;  // standard output goes to the same terminal
