@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -29,23 +31,34 @@ public:
                std::vector<std::string> args, std::map<std::string, std::string> env = {},
                std::optional<std::filesystem::path> input = std::nullopt)
         : outPath(folder / (tag + ".out")), errPath(folder / (tag + ".err")) {
+        // Everything the child needs is made before the fork: the test process has threads,
+        // and after a fork only calls that take no lock are safe.
+        std::vector<std::string> strings = {MIRKA_CLI_PATH};
+        strings.insert(strings.end(), args.begin(), args.end());
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry; ++entry) {
+            std::string text = *entry;
+            std::string key = text.substr(0, text.find('='));
+            if (key != "MIRKA_PASSPHRASE" && !env.count(key)) environment.push_back(text);
+        }
+        for (const auto& [key, value] : env) environment.push_back(key + "=" + value);
+        std::vector<char*> argv;
+        for (auto& text : strings) argv.push_back(text.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& text : environment) envp.push_back(text.data());
+        envp.push_back(nullptr);
+        std::string inPath = input ? input->string() : "/dev/null";
         pid = fork();
         if (pid == 0) {
-            int in = open(input ? input->c_str() : "/dev/null", O_RDONLY);
+            int in = open(inPath.c_str(), O_RDONLY);
             int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (in < 0 || out < 0 || err < 0) _exit(126);
             dup2(in, 0);
             dup2(out, 1);
             dup2(err, 2);
-            unsetenv("MIRKA_PASSPHRASE");
-            for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-            std::vector<char*> argv;
-            std::string program = MIRKA_CLI_PATH;
-            argv.push_back(program.data());
-            for (auto& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
     }
