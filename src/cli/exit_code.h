@@ -14,7 +14,7 @@ enum ExitCode : int {
     kExitRefused = 5,        // the peer refused or cancelled a transfer
     kExitUnverified = 6,     // what arrived does not match what was sent
     kExitLinkLost = 7,       // the link ended before every transfer was done
-    kExitInterrupted = 130,  // Ctrl-C (or SIGTERM): disconnected, partial files kept
+    kExitInterrupted = 130,  // Ctrl-C (or SIGTERM, SIGHUP): disconnected, partial files kept
 };
 
 }  // namespace mirka::cli

@@ -16,7 +16,7 @@ public:
     // Asks on standard error and reads one line from standard input without echo; nothing at
     // the end of input.
     static std::optional<std::string> ReadSecretLine(const std::string& prompt);
-    // SIGINT and SIGTERM make SignalFd readable (once per signal); SIGPIPE is ignored, so a
+    // SIGINT, SIGTERM and SIGHUP make SignalFd readable (once per signal); SIGPIPE is ignored, so a
     // closed output is an error to a write, not the end of the process.
     static void CatchSignals();
     static int SignalFd();
