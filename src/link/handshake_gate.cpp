@@ -27,6 +27,10 @@ const char16_t* OutcomeText(secure::Outcome outcome) {
 }
 }  // namespace
 
+WStringView HandshakeOutcomeText(secure::Outcome outcome) {
+    return OutcomeText(outcome);
+}
+
 bool HandshakeGate::WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout) {
     PrivateLink& privateLink = link.Privacy();
     if (!privateLink.Asked()) return true;

@@ -9,6 +9,10 @@
 
 namespace mirka {
 
+// What the user is told when a private link could not be made; a terminal end tells a
+// refused passphrase apart by it.
+WStringView HandshakeOutcomeText(secure::Outcome outcome);
+
 // What the handshake gate needs of the link manager.
 class GateOwner {
 public:

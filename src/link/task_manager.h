@@ -91,6 +91,8 @@ public:
     bool StartServer(std::uint16_t port);
     // Any thread: whether a StartServer is listening for its peer now.
     bool WaitsForPeer() const;
+    // Any thread: ends a StartServer that is still waiting for its peer (it returns false).
+    void CancelServerWait();
     // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
     // (in brackets or not, with a zone or not) and every address of a name are tried
     // IPv6 first, Happy Eyeballs style (see Connector).
@@ -139,6 +141,11 @@ public:
     // zero, the default here, keeps the original wire byte for byte. Window thread, before
     // StartServer or ConnectToServer; the program announces all it knows.
     void SetCapabilities(std::uint32_t bits) { capabilities = bits; }
+    // Whether each offer from the peer is taken (see TransferEngine); window thread, before
+    // StartServer or ConnectToServer. Unset, every offer is taken.
+    void SetOfferQuestion(TransferEngine::OfferQuestion question) {
+        transfers.SetOfferQuestion(std::move(question));
+    }
     // How long a verified send waits for its receipt before its row says it is unconfirmed.
     void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
     // Whether this copy offers AES-256-GCM records: as the processor allows unless told
@@ -173,8 +180,6 @@ public:
 private:
     // Tests reach a few more things through this one class (tests/support).
     friend class TaskManagerTestSeam;
-    // Any thread: ends a StartServer that is still waiting for its peer.
-    void CancelServerWait();
     void AppendLog(const CharFormat* style, WStringView text);
     // TransferLink and ChatLink: the engine's and the chat's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed

@@ -123,6 +123,11 @@ public:
     void SetReceiptWait(std::chrono::milliseconds wait) { receiptWait = wait; }
     // Any thread.
     std::vector<TransferFigures> TransferFiguresSnapshot();
+    // Whether an offer of a file or a folder (its plain name and bytes) is taken; asked on the
+    // I/O thread before anything is made for it, so it must answer soon. Unset, every offer
+    // is taken, as the window takes them. Set before a link starts.
+    using OfferQuestion = std::function<bool(WStringView name, std::int64_t bytes, bool folder)>;
+    void SetOfferQuestion(OfferQuestion question) { offerQuestion = std::move(question); }
 
 private:
     // A free id for a new send or folder; tasksLock held.
@@ -134,7 +139,7 @@ private:
     bool OnFileAccept(FramePayload& payload);
     bool OnFileData(const FrameHeader& header, FramePayload& payload);
     void OnFileControl(const FrameHeader& header);
-    enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId };
+    enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId, Declined };
     // Answers an offer with a cancel.
     void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
     // Later data for this id is dropped without an answer; tasksLock held.
@@ -250,6 +255,7 @@ private:
     std::deque<std::int32_t> endedSendOrder;
     std::int32_t nextTaskId = 0;
     std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
+    OfferQuestion offerQuestion;  // set before the link starts, read by the I/O thread
     // Receive ids answered already (cancelled, refused, finished): their data is dropped.
     std::set<std::int32_t> silencedReceiveIds;
     std::deque<std::int32_t> silencedOrder;

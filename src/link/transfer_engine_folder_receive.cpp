@@ -94,6 +94,9 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
         for (const auto& [id, running] : receiveTasks)
             stillToWrite += running->fileSize - running->transferred;
     }
+    if (reason.empty() && offerQuestion &&
+        !offerQuestion(checked.components.front(), offer.totalBytes, true))
+        reason = u"受け取らないことにした";
     ReceivingFolder folder;
     folder.prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     if (reason.empty()) {

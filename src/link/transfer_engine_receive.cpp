@@ -79,6 +79,10 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         RefuseOffer(record, OfferRefusal::TooMany, name);
         return true;
     }
+    if (offerQuestion && !offerQuestion(name, size, false)) {
+        RefuseOffer(record, OfferRefusal::Declined, name);
+        return true;
+    }
     WString prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     std::optional<ContainedFolder> place = ContainedFolder::Open(prefix);
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
@@ -164,6 +168,12 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
                 AppendLog(Format(kFormatCapacity,
                                  u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
                                  u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                 name));
+                break;
+            case OfferRefusal::Declined:
+                AppendLog(Format(kFormatCapacity,
+                                 u"SystemMessage: \r\nファイルの申し出を断りました\r\n"
+                                 u"ファイル名 > %s\r\n",
                                  name));
                 break;
             case OfferRefusal::BadId:
