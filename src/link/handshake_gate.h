@@ -9,6 +9,9 @@
 
 namespace mirka {
 
+// Why a handshake failed, in the words of the box that tells the user.
+const char16_t* HandshakeOutcomeText(secure::Outcome outcome);
+
 // What the handshake gate needs of the link manager.
 class GateOwner {
 public:

@@ -469,7 +469,7 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
     TransferDirection direction = figures.direction;
     shown->PostTransferFact(TransferFact::Finished(figures, path));
     shown->AppendLogMessage(BuildLogMessage(
-        nullptr, message.empty() ? TransferCompleteMessage(direction, path) : message));
+        nullptr, message.empty() ? TransferCompleteMessage(figures, path) : message));
     shown->ShowLinkEvent(LinkEvent::TransferFinished);
 }
 

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QToolTip>
 
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
@@ -70,6 +71,15 @@ int main(int argc, char** argv) {
         login.CopyAddress();
         QApplication::processEvents();
         Save(&login, folder, QStringLiteral("login-copied"), suffix);
+        // The passphrase field's hint, as the pointer resting on it shows it.
+        QToolTip::showText(login.passphraseField->mapToGlobal(QPoint(4, 4)),
+                           login.passphraseField->toolTip(), login.passphraseField);
+        QApplication::processEvents();
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible())
+                Save(top, folder, QStringLiteral("login-hint"), suffix);
+        }
+        QToolTip::hideText();
     }
     test::SampleTalkWindow talk;
     talk.window->show();
@@ -85,6 +95,12 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         Save(fileMenu, folder, QStringLiteral("menu-file"), suffix);
         fileMenu->hide();
+        // The settings menu, with the switch for the arrival notifications.
+        QMenu* settingsMenu = bar->actions().at(2)->menu();
+        settingsMenu->popup(talk.window->mapToGlobal(QPoint(0, bar->height())));
+        QApplication::processEvents();
+        Save(settingsMenu, folder, QStringLiteral("menu-settings"), suffix);
+        settingsMenu->hide();
     }
     if (auto* list = talk.window->findChild<TransferListView*>()) {
         for (auto [row, name] : {std::pair{2, "menu-row-paused"}, std::pair{6, "menu-row-done"}}) {
