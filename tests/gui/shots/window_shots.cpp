@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolTip>
@@ -111,6 +112,21 @@ int main(int argc, char** argv) {
             Save(&rowMenu, folder, QString::fromLatin1(name), suffix);
             rowMenu.hide();
         }
+    }
+    {
+        // The log lines of a pause, a refusal and a proven arrival, as the window words them.
+        test::SampleTalkWindow logged;
+        std::vector<TransferRow> rows = logged.window->Transfers().Rows();
+        logged.window->AppendLog(TransferControlMessage(rows[1], TransferControl::Pause, true));
+        TransferRow offered = rows[0];
+        offered.stage = TransferStage::Waiting;
+        logged.window->AppendLog(TransferControlMessage(offered, TransferControl::Cancel, true));
+        TransferFigures proven{TransferDirection::Receiving, 1, 73, 73, 0};
+        proven.verified = true;
+        logged.window->AppendLog(TransferCompleteMessage(proven, u"/home/hanako/受信/メモ.txt"));
+        logged.window->show();
+        QApplication::processEvents();
+        Save(logged.window.get(), folder, QStringLiteral("talk-log"), suffix);
     }
     {
         test::SealedTalkWindow sealed;
