@@ -445,8 +445,13 @@ void TalkWindow::PostTransferFact(TransferFact fact) {
             WString message = ApplyTransferFact(rows, fact);
             if (!message.empty()) AppendLog(message);
             if (fact.kind == TransferFact::Kind::Finished &&
-                fact.direction == TransferDirection::Receiving)
+                fact.direction == TransferDirection::Receiving) {
                 arrivedFiles << QString::fromStdU16String(WString(PathNamePart(fact.path)));
+                // Told after the completion's own line, with the event that follows it.
+                if (std::optional<int> row = rows.FindRow(fact.direction, fact.taskId))
+                    if (std::optional<TransferRow> shown = rows.Row(*row))
+                        renamedArrivals.push_back(RenamedArrivalMessage(*shown, fact.path));
+            }
         },
         Qt::QueuedConnection);
 }
@@ -478,6 +483,11 @@ void TalkWindow::ShowLinkEvent(LinkEvent event) {
             if (reaction.flash) mirka::FlashWindow(this);
             if (reaction.clearInput) input->clear();
             if (event == LinkEvent::PeerEndedLink) peerEndedLink = true;
+            if (event == LinkEvent::TransferFinished) {
+                for (const WString& renamed : renamedArrivals)
+                    if (!renamed.empty()) AppendLog(renamed);
+                renamedArrivals.clear();
+            }
             if (event == LinkEvent::ChatArrived || event == LinkEvent::TransferFinished)
                 AnnounceArrival(event);
         },

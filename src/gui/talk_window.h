@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 
@@ -158,6 +159,8 @@ private:
     bool peerEndedLink = false;
     // Files received since the last completion event, for its notification.
     QStringList arrivedFiles;
+    // Receptions saved under another name than offered, told after their completion line.
+    std::vector<WString> renamedArrivals;
     QSystemTrayIcon* tray = nullptr;
 
     QMenuBar* menuBar = nullptr;

@@ -121,6 +121,11 @@ void TransferRows::RemoveRow(int row) {
     Changed();
 }
 
+void TransferRows::SetOfferedName(int row, WString name) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    rows[row].offeredName = std::move(name);
+}
+
 void TransferRows::NotePeerControl(int row, TransferControl control) {
     if (row < 0 || row >= static_cast<int>(rows.size())) return;
     TransferRow& shown = rows[row];
@@ -246,6 +251,18 @@ std::vector<int> RowsUnderControl(const TransferRows& rows, std::int32_t taskId,
 }
 }  // namespace
 
+WString RenamedArrivalMessage(const TransferRow& row, WStringView finalPath) {
+    WStringView finalName = PathNamePart(finalPath);
+    if (row.direction != TransferDirection::Receiving || row.offeredName.empty() ||
+        finalName.empty() || finalName == row.offeredName)
+        return WString();
+    return Format(kFormatCapacity,
+                  u"SystemMessage: \r\n同じ名前のファイルがあったため、名前を変えて保存しました"
+                  u"\r\n送られた名前 > %s\r\n保存した名前 > %s\r\n",
+                  FitField(row.offeredName, kCellCapacity - 1),
+                  FitField(WString(finalName), kCellCapacity - 1));
+}
+
 WString TransferControlMessage(const TransferRow& row, TransferControl control, bool byPeer) {
     bool folder = row.cells[kColumnExtension] == kFolderRowKind;
     WString name(PathNamePart(ShownCells(row)[kShownPath]));
@@ -277,6 +294,7 @@ WString ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
             int row = fact.row >= 0 ? fact.row : rows.AddTransferRow(fact.path);
             if (fact.taskId >= 0) rows.BindTask(row, fact.direction, fact.taskId);
             if (!fact.name.empty()) rows.SetShownName(row, fact.name);
+            if (!fact.offeredName.empty()) rows.SetOfferedName(row, fact.offeredName);
             if (!fact.text.empty()) {
                 rows.SetCell(row, kColumnTransferred, fact.text);
                 rows.SetStage(row, fact.stage, fact.text);

@@ -74,6 +74,8 @@ struct TransferRow {
     WString peerReason;
     // The peer asked this send to pause and has not asked it to go on yet.
     bool pausedByPeer = false;
+    // A reception: the name the peer offered (empty when not known).
+    WString offeredName;
 };
 
 // What either side can do to a running transfer; on the wire, one control frame each.
@@ -107,6 +109,7 @@ public:
     void RemoveRow(int row);
     // What a control from the peer leaves on the row: who paused it, why it ended.
     void NotePeerControl(int row, TransferControl control);
+    void SetOfferedName(int row, WString name);
 
     // Called after every change.
     void SetListener(Listener listener);
@@ -185,6 +188,8 @@ struct TransferFact {
     TransferStage stage = TransferStage::Cancelled;
     WString name;
     TransferControl control = TransferControl::Cancel;
+    // Shown: the name the peer offered, for a reception whose file may get another one.
+    WString offeredName = WString();
 
     static TransferFact Shown(TransferDirection direction, std::int32_t taskId, int row,
                               WString path, WString text = WString(), WString name = WString()) {
@@ -224,6 +229,10 @@ struct TransferFact {
 // Applies the fact to the rows; returns the log message it calls for (empty for none): a
 // peer's control of a transfer still under way here.
 WString ApplyTransferFact(TransferRows& rows, const TransferFact& fact);
+
+// For a reception that finished under another name than the offered one (a file of that name
+// was there): the log message that says so; otherwise empty.
+WString RenamedArrivalMessage(const TransferRow& row, WStringView finalPath);
 
 // The log message for a pause, resume, cancel or deletion of the row's transfer, by this user
 // or by the peer.

@@ -357,13 +357,18 @@ TEST(TransferWindow, ARefusalReachesTheSendersRowAndACompletionSaysItWasProvenAn
     EXPECT_TRUE(Logged(client, u"相手がファイルの受け取りを断りました\r\nファイル名 > x.bin"));
     EXPECT_TRUE(Logged(server, u"同じ名前のファイルが多すぎるため"));
 
+    // The receiver has a file of that name already: the arrival takes another, and says so.
+    WriteBytes(windows.inbox.Path() / "メモ.txt", 5);
     auto memo = WriteBytes(windows.outbox.Path() / "メモ.txt", 73);
     client.SendFiles({QString::fromStdString(memo.string())});
     // The refused offer left the receiver no row: this one is its first.
     ASSERT_TRUE(WaitWithEvents(
         [&] { return Shown(server, 0, kShownState) == Q(u"受信 完了（確認済み）"); }));
     EXPECT_TRUE(
-        Logged(server, u"ファイルの受信が完了しました\r\nファイル名 > メモ.txt\r\n確認済み"));
+        Logged(server, u"ファイルの受信が完了しました\r\nファイル名 > メモ_[00].txt\r\n確認済み"));
+    EXPECT_TRUE(Logged(server,
+                       u"名前を変えて保存しました\r\n送られた名前 > メモ.txt\r\n"
+                       u"保存した名前 > メモ_[00].txt"));
     WString folder = windows.inbox.WithSeparator();
     EXPECT_TRUE(Logged(server, u"保存先 > " + folder)) << ToUtf8(server.Log().PlainText());
     EXPECT_TRUE(
