@@ -63,8 +63,8 @@ public:
     // A fact about a transfer, for the window's transfer list.
     virtual void PostTransferFact(TransferFact fact) = 0;
     // The link has closed: whatever shows it as standing (the encryption mark) goes. Sent
-    // once per link, after the window was attached; a window that attaches to a link that
-    // has already closed learns it from the link's state.
+    // once per link; a window that attaches after the link began and closed gets it from
+    // the calls the slot kept for it (see WindowSlot).
     virtual void ShowLinkClosed() = 0;
 };
 
