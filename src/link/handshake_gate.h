@@ -9,9 +9,9 @@
 
 namespace mirka {
 
-// What the user is told when a private link could not be made; a terminal end tells a
-// refused passphrase apart by it.
-WStringView HandshakeOutcomeText(secure::Outcome outcome);
+// Why a handshake failed, in the words of the box that tells the user; a terminal end tells
+// a refused passphrase apart by it.
+const char16_t* HandshakeOutcomeText(secure::Outcome outcome);
 
 // What the handshake gate needs of the link manager.
 class GateOwner {

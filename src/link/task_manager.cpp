@@ -1,5 +1,6 @@
 #include "link/task_manager.h"
 
+#include <algorithm>
 #include <regex>
 
 #include <boost/asio/ip/address_v4.hpp>
@@ -9,6 +10,7 @@
 #include "link/delivery_frames.h"
 #include "link/dual_stack_listener.h"
 #include "link/link_payload.h"
+#include "toolkit/format.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -167,8 +169,9 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             error = asio::error::host_not_found;
         } else {
             tcp::endpoint endpoint(address, port);
+            // The box below tells of a failure, in the user's words: no box with the system's
+            // text before it.
             socket.connect(endpoint, error);
-            if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
             setPeer(endpoint);
         }
     } else {
@@ -223,6 +226,9 @@ WString TaskManager::PeerFamilyLine() const {
 }
 
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
+    // What the link says before the talk window is there waits for it.
+    ownerWindow.KeepEarlyCalls();
+    lastRefusal.clear();
     // The client is CPace's initiator, the server its responder.
     link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,
                 passphrase, capabilities, handshakeFlags);
@@ -237,7 +243,10 @@ bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState
     // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
     link->Start(keepAliveInterval, handshakeTimeout);
-    return gate.WaitForHandshake(*link, handshakeTimeout);
+    if (gate.WaitForHandshake(*link, handshakeTimeout)) return true;
+    lastRefusal = Format(kFormatCapacity, u"%S (%s)", PeerAddressText(),
+                         WString(HandshakeOutcomeText(link->Privacy().Result())));
+    return false;
 }
 
 void TaskManager::WaitForChange(const std::function<bool()>& done,
@@ -359,13 +368,16 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
         case NET_DISCONNECT:
             chat.OnDisconnectReceived();
             return false;
-        case NET_FILE_OFFER:
-        case NET_FILE_ACCEPT:
-        case NET_FILE_DATA:
         case NET_FILE_CANCEL:
         case NET_FILE_DELETE:
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
+            TellPeerControl(header);
+            ok = transfers.OnFileFrame(header, payload);
+            break;
+        case NET_FILE_OFFER:
+        case NET_FILE_ACCEPT:
+        case NET_FILE_DATA:
             ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
@@ -395,6 +407,32 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
     // silent peer, with the line that says so first.
     if (!ok && !link.FellSilent()) SetLinkState(LINK_CLOSED);
     return ok;
+}
+
+void TaskManager::TellPeerControl(const FrameHeader& header) {
+    auto id = static_cast<std::int32_t>(header.lengthField);
+    // Only an id the engine holds: a flood of controls for other ids posts nothing.
+    std::vector<TransferFigures> figures = transfers.TransferFiguresSnapshot();
+    if (std::none_of(figures.begin(), figures.end(),
+                     [id](const TransferFigures& f) { return f.taskId == id; }))
+        return;
+    TransferControl control = TransferControl::Cancel;
+    switch (header.code) {
+        case NET_FILE_DELETE:
+            control = TransferControl::Delete;
+            break;
+        case NET_FILE_RESEND:
+            control = TransferControl::Resume;
+            break;
+        case NET_FILE_PAUSE:
+            control = TransferControl::Pause;
+            break;
+        default:
+            break;
+    }
+    // Before the engine acts, so the window still finds the row under way.
+    if (auto window = ownerWindow.Borrow())
+        window->PostTransferFact(TransferFact::PeerControl(id, control));
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {

@@ -93,6 +93,9 @@ public:
     bool WaitsForPeer() const;
     // Any thread: ends a StartServer that is still waiting for its peer (it returns false).
     void CancelServerWait();
+    // Window thread: after a start that failed in the private link's handshake, the peer's
+    // address and why ("192.0.2.1 (合言葉が一致しません)"); empty after any other start.
+    WString LastRefusal() const { return lastRefusal; }
     // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
     // (in brackets or not, with a zone or not) and every address of a name are tried
     // IPv6 first, Happy Eyeballs style (see Connector).
@@ -231,6 +234,9 @@ private:
     // Handles one frame of `link`; false when the link must stop reading.
     bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
                   FramePayload& payload);
+    // I/O thread: a peer's pause, resume, cancel or deletion of a transfer, for the window's
+    // log.
+    void TellPeerControl(const FrameHeader& header);
     // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
@@ -252,6 +258,7 @@ private:
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
 
     std::u16string passphrase;                                  // window thread
+    WString lastRefusal;                                        // window thread
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};

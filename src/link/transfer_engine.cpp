@@ -466,10 +466,9 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
                                     const WString& message) {
     auto shown = window.Borrow();
     if (!shown) return;
-    TransferDirection direction = figures.direction;
     shown->PostTransferFact(TransferFact::Finished(figures, path));
     shown->AppendLogMessage(BuildLogMessage(
-        nullptr, message.empty() ? TransferCompleteMessage(direction, path) : message));
+        nullptr, message.empty() ? TransferCompleteMessage(figures, path) : message));
     shown->ShowLinkEvent(LinkEvent::TransferFinished);
 }
 

@@ -127,8 +127,11 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         receiveTasks.emplace(record.taskId, std::move(entry));
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
         // Under the lock, so no fact about this transfer can come before its row.
-        PostFact(TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path, {},
-                                     WString(PathNamePart(ReceivePaths::FinalPathOf(path)))));
+        TransferFact shown =
+            TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path, {},
+                                WString(PathNamePart(ReceivePaths::FinalPathOf(path))));
+        shown.offeredName = name;  // a clash gives the file another name: the log tells it
+        PostFact(std::move(shown));
     }
     if (!opened) {
         AbortReception(record.taskId, u"作成");
