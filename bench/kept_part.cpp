@@ -114,8 +114,7 @@ struct Run {
 
 // One verified transfer of `source` into `inbox` (which may hold a partial); `receiverBits`
 // is what the receiving copy announces; `chat`: both sides chat all along.
-Run Transfer(const fs::path& source, const fs::path& inbox, std::uint32_t receiverBits,
-             bool chat) {
+Run Transfer(const fs::path& source, const fs::path& inbox, std::uint32_t receiverBits, bool chat) {
     int fds[2];
     if (pipe(fds) != 0) std::_Exit(2);
     pid_t child = fork();
@@ -234,8 +233,8 @@ int main(int argc, char** argv) {
     std::vector<Kind> kinds = {
         {"fresh send", false, mirka::kKnownCapabilities},
         {"over a stale partial, kept part proven", true, mirka::kKnownCapabilities},
-        {"over a stale partial, found at the end",
-         true, mirka::kKnownCapabilities & ~mirka::kKeptPartProof},
+        {"over a stale partial, found at the end", true,
+         mirka::kKnownCapabilities & ~mirka::kKeptPartProof},
     };
     Transfer(source, inbox, mirka::kKnownCapabilities, false);  // untimed: the file cache
     Empty(inbox);
@@ -244,19 +243,21 @@ int main(int argc, char** argv) {
             if (kind.stale) LeavePartial(source, inbox, (mib << 20) / 2, true);
             Run run = Transfer(source, inbox, kind.receiverBits, false);
             Empty(inbox);
-            std::printf("run %d: %s %.2f s, %.3f of the file on the wire (CPU per GiB: send "
-                        "%.2f s, receive %.2f s)\n",
-                        round, kind.title, run.seconds, run.wireBytes / size,
-                        run.senderCpu / gib, run.receiverCpu / gib);
+            std::printf(
+                "run %d: %s %.2f s, %.3f of the file on the wire (CPU per GiB: send "
+                "%.2f s, receive %.2f s)\n",
+                round, kind.title, run.seconds, run.wireBytes / size, run.senderCpu / gib,
+                run.receiverCpu / gib);
             if (!kind.ran || run.seconds < kind.best.seconds) kind.best = run;
             kind.ran = true;
         }
     }
     for (const Kind& kind : kinds)
-        std::printf("%s, best of %d: %.2f s, %.3f of the file on the wire, %.2f of the fresh "
-                    "send's time\n",
-                    kind.title, runs, kind.best.seconds, kind.best.wireBytes / size,
-                    kind.best.seconds / kinds[0].best.seconds);
+        std::printf(
+            "%s, best of %d: %.2f s, %.3f of the file on the wire, %.2f of the fresh "
+            "send's time\n",
+            kind.title, runs, kind.best.seconds, kind.best.wireBytes / size,
+            kind.best.seconds / kinds[0].best.seconds);
 
     if (chatMib > 0) {
         // A true partial of chatMib, the file 2 MiB longer: the proof of the kept part is
@@ -268,10 +269,11 @@ int main(int argc, char** argv) {
         Empty(inbox);
         std::printf("resume over a true %zu MiB partial: %.2f s, %.3f of the rest on the wire\n",
                     chatMib, run.seconds, run.wireBytes / static_cast<double>(2 << 20));
-        std::printf("  chat to the receiver: %zu lines, max %.2f ms; to the sender: %zu lines, "
-                    "max %.2f ms\n",
-                    run.chatToReceiver.size(), Max(run.chatToReceiver), run.chatToSender.size(),
-                    Max(run.chatToSender));
+        std::printf(
+            "  chat to the receiver: %zu lines, max %.2f ms; to the sender: %zu lines, "
+            "max %.2f ms\n",
+            run.chatToReceiver.size(), Max(run.chatToReceiver), run.chatToSender.size(),
+            Max(run.chatToSender));
     }
     return 0;
 }

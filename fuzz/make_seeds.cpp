@@ -205,12 +205,12 @@ void LinkSeeds(const fs::path& folder) {
         Bytes file(6000);
         for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 7);
         std::uint32_t checksum = mirka::ResumeChecksum(file.data());
-        Append(kept, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0,
-                                              Record(u"k.bin", 3, 6000, checksum)));
+        Append(kept,
+               mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"k.bin", 3, 6000, checksum)));
         Append(kept, Data(3, Bytes(file.begin(), file.begin() + 5000)));
         Append(kept, mirka::test::EncodeFrame(NET_FILE_CANCEL, 0, 3));
-        Append(kept, mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0,
-                                              Record(u"k.bin", 4, 6000, checksum)));
+        Append(kept,
+               mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"k.bin", 4, 6000, checksum)));
         over = mirka::EncodeStartOver(4);
         Append(kept, Bytes(over.begin(), over.end()));
         Append(kept, Data(4, file));

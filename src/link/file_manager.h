@@ -134,13 +134,13 @@ public:
         Judged,        // a send's verdict is out: the start over frame goes before any data
     };
     Proof proof = Proof::None;
-    std::int64_t keptBytes = 0;  // where the transfer resumed, until it starts over
+    std::int64_t keptBytes = 0;     // where the transfer resumed, until it starts over
     std::uint64_t proofTicket = 0;  // the worker's result belongs to this entry only
     std::shared_ptr<std::atomic<bool>> proofCancel;
     // A send: the digest of its own first `keptBytes`, and what the receiver said it kept.
     std::optional<secure::FileDigest> ownKept;
     std::optional<std::pair<std::int64_t, secure::FileDigest>> peerKept;
-    std::chrono::steady_clock::time_point keptDue;  // the receiver's kept part is overdue
+    std::chrono::steady_clock::time_point keptDue;     // the receiver's kept part is overdue
     std::chrono::steady_clock::time_point receiptDue;  // a verifying send
     // A file of a folder (the folder's id), or -1: a member has no row and no log lines of
     // its own; its folder tells the user.

@@ -80,8 +80,7 @@ void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t tas
         link.PostCommand([this, direction, taskId, ticket](int) {
             {
                 std::lock_guard<std::mutex> guard(tasksLock);
-                auto& table =
-                    direction == TransferDirection::Receiving ? receiveTasks : sendTasks;
+                auto& table = direction == TransferDirection::Receiving ? receiveTasks : sendTasks;
                 auto it = table.find(taskId);
                 if (it == table.end() || it->second->proofTicket != ticket) return;
             }
@@ -192,10 +191,11 @@ void TransferEngine::OnStartOver(std::int32_t taskId) {
         AbortReception(taskId, u"書き込み");
         return;
     }
-    AppendLog(Format(kFormatCapacity,
-                     u"SystemError:: \r\n途中まで受信していた内容が送信元のファイルと一致しないため、"
-                     u"最初から受信し直します\r\nファイル名 > %s\r\n",
-                     name));
+    AppendLog(
+        Format(kFormatCapacity,
+               u"SystemError:: \r\n途中まで受信していた内容が送信元のファイルと一致しないため、"
+               u"最初から受信し直します\r\nファイル名 > %s\r\n",
+               name));
 }
 
 std::vector<std::tuple<std::int32_t, std::uint64_t, WString>>

@@ -45,9 +45,9 @@ struct ProofPair : test::TransferPair {
         client->SetCapabilities(clientBits);
     }
     bool BothFinish(int rows) {
-        return clientWindow.WaitFor(
-                   [&] { return FinishedRows(clientWindow.Transfers()) == rows; }) &&
-               serverWindow.WaitFor([&] { return FinishedRows(serverWindow.Transfers()) == rows; });
+        return clientWindow.WaitFor([&] {
+            return FinishedRows(clientWindow.Transfers()) == rows;
+        }) && serverWindow.WaitFor([&] { return FinishedRows(serverWindow.Transfers()) == rows; });
     }
 };
 
@@ -236,10 +236,8 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         EXPECT_TRUE(
             side.window.WaitFor([&] { return FinishedRows(side.window.Transfers()) == 1; }));
         WString log = side.window.LogText();
-        EXPECT_EQ(Count(log, kSenderStartsOver), kind == Kept::WrongDigest ||
-                                                         kind == Kept::WrongLength
-                                                     ? 1u
-                                                     : 0u);
+        EXPECT_EQ(Count(log, kSenderStartsOver),
+                  kind == Kept::WrongDigest || kind == Kept::WrongLength ? 1u : 0u);
         EXPECT_EQ(Count(log, kSenderUnanswered), kind == Kept::Missing ? 1u : 0u);
         EXPECT_EQ(test::ReadFile(side.outbox.Path() / "out.bin"), fresh) << "the source stays";
     }
