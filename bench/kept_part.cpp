@@ -1,8 +1,9 @@
 // What a resumed transfer's kept part costs between two processes on loopback, both copies
 // announcing every capability, the pace lifted:
 // - stale: a file over a stale partial of another version (same size and first 2 KiB, the
-//   partial half the file), against the same file sent fresh; bytes on the wire (the link's
-//   TCP bytes acknowledged, frame headers included) of the file's size, and the time. Once
+//   partial half the file), against the same file sent fresh; bytes on the wire (the TCP
+//   bytes the receiving side's link took in, frame headers included) of the file's size, and
+//   the time. Once
 //   more with a receiver that does not prove kept parts, as before the proof existed.
 // - chat: a resume over a true partial of `chat MiB`; chat lines both ways every 20 ms from
 //   the offer until the file is proven (the 2 MiB rest takes milliseconds), their
@@ -48,19 +49,20 @@ struct TcpInfoWithBytes {
     std::uint64_t pacingRate;
     std::uint64_t maxPacingRate;
     std::uint64_t bytesAcked;
+    std::uint64_t bytesReceived;
 };
 static_assert(sizeof(tcp_info) == 104);
 
-// The bytes the peer acknowledged on this process's busiest TCP link (the link manager's
-// one; refused connects before it left none open).
-std::uint64_t BytesAcknowledged() {
+// The bytes received on this process's busiest TCP link (the link manager's one), read by the
+// receiving side before it reports, while the link still stands.
+std::uint64_t BytesReceived() {
     std::uint64_t most = 0;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
         int fd = std::atoi(entry.path().filename().c_str());
         TcpInfoWithBytes info{};
         socklen_t size = sizeof info;
         if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && size >= sizeof info)
-            most = std::max<std::uint64_t>(most, info.bytesAcked);
+            most = std::max<std::uint64_t>(most, info.bytesReceived);
     }
     return most;
 }
@@ -149,6 +151,7 @@ Run Transfer(const fs::path& source, const fs::path& inbox, std::uint32_t receiv
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         Put<double>(fds[1], CpuSeconds() - cpuBefore);
+        Put<std::uint64_t>(fds[1], BytesReceived());
         server.ownerWindow = nullptr;
         auto latencies = window.Latencies();
         Put<int>(fds[1], static_cast<int>(latencies.size()));
@@ -176,11 +179,10 @@ Run Transfer(const fs::path& source, const fs::path& inbox, std::uint32_t receiv
                         window.Transfers().AddTransferRow(mirka::FromFsPath(source)));
         run.receiverCpu = Take<double>(fds[0]);
         run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        run.wireBytes = Take<std::uint64_t>(fds[0]);
     }
     for (int n = Take<int>(fds[0]); n > 0; --n) run.chatToReceiver.push_back(Take<double>(fds[0]));
     run.senderCpu = CpuSeconds() - cpuBefore;
-    // The receipt came after the last data: everything sent is acknowledged by now.
-    run.wireBytes = BytesAcknowledged();
     client.ownerWindow = nullptr;
     run.chatToSender = window.Latencies();
     close(fds[0]);
