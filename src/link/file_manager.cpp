@@ -47,6 +47,9 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
     rate.Start(MillisecondTick());
     state = TransferState::Running;
     transferred = offset;
+    // A start over is taken only at this offset, and only once: after a fetch again from 0
+    // nothing is kept any more.
+    keptBytes = offset;
     hasher.Reset();
     ReadyBlock();
     // Bytes behind the offset are received again; cutting them off keeps a partial file
