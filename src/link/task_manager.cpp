@@ -45,6 +45,7 @@ TaskManager::~TaskManager() {
     ioService.stop();
     wake.notify_all();
     JoinWorkers();
+    transfers.StopDigestWorker();  // its last result may still write to the link
     WipeText(passphrase);
 }
 
@@ -392,6 +393,11 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
         case kReceiptCode:
             // Only between two copies that both announced it; otherwise skipped as unknown.
             if (shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
+            break;
+        case kKeptPartCode:
+        case kStartOverCode:
+            if (shares(kVerifiedDelivery | kKeptPartProof))
+                transfers.OnDeliveryFrame(header.code, raw);
             break;
         case kFolderOfferCode:
         case kFolderEntryCode:
