@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "support/loopback.h"
 #include "support/task_manager_seam.h"
 #include "support/temp_folder.h"

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "link/delivery_frames.h"
-#include "link/receive_paths.h"
+#include "link/transfer/receive_paths.h"
+#include "link/wire/delivery_frames.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "toolkit/file_system.h"

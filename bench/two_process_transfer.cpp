@@ -32,7 +32,7 @@
 #include <boost/asio/write.hpp>
 
 #include "bench_support.h"
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "secure/record_layer.h"
 #include "support/loopback.h"
 #include "support/task_manager_seam.h"

@@ -39,8 +39,8 @@
 #include <boost/asio/write.hpp>
 
 #include "fuzz_window.h"
-#include "link/delivery_frames.h"
 #include "link/task_manager.h"
+#include "link/wire/delivery_frames.h"
 #include "secure/handshake.h"
 #include "temporary_folder.h"
 #include "toolkit/file_system.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "common/chat_font.h"
-#include "link/delivery_frames.h"
-#include "link/file_record.h"
-#include "link/folder_frames.h"
-#include "link/frame.h"
+#include "link/wire/delivery_frames.h"
+#include "link/wire/file_record.h"
+#include "link/wire/folder_frames.h"
+#include "link/wire/frame.h"
 #include "secure/file_digest.h"
 #include "secure/handshake.h"
 #include "support/frames.h"

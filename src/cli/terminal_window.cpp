@@ -1,6 +1,6 @@
 #include "cli/terminal_window.h"
 
-#include "link/handshake_gate.h"
+#include "link/gate/handshake_gate.h"
 
 namespace mirka::cli {
 

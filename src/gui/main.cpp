@@ -13,7 +13,7 @@
 #include "gui/qt_message_presenter.h"
 #include "gui/screenshot_paste.h"
 #include "gui/talk_window.h"
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "search/search_text.h"
 #include "search/web_search.h"
 #include "toolkit/platform.h"

@@ -6,10 +6,10 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
-#include "link/connector.h"
-#include "link/delivery_frames.h"
-#include "link/dual_stack_listener.h"
-#include "link/link_payload.h"
+#include "link/transport/connector.h"
+#include "link/transport/dual_stack_listener.h"
+#include "link/transport/link_payload.h"
+#include "link/wire/delivery_frames.h"
 #include "toolkit/format.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"

@@ -22,17 +22,17 @@
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
-#include "link/chat_channel.h"
-#include "link/file_manager.h"
-#include "link/file_record.h"
-#include "link/frame.h"
-#include "link/frame_payload.h"
-#include "link/handshake_gate.h"
-#include "link/peer_link.h"
-#include "link/receive_stream.h"
-#include "link/thread_check.h"
-#include "link/transfer_engine.h"
+#include "link/chat/chat_channel.h"
+#include "link/gate/handshake_gate.h"
+#include "link/transfer/file_manager.h"
+#include "link/transfer/transfer_engine.h"
+#include "link/transport/peer_link.h"
+#include "link/transport/receive_stream.h"
+#include "link/transport/thread_check.h"
 #include "link/window_port.h"
+#include "link/wire/file_record.h"
+#include "link/wire/frame.h"
+#include "link/wire/frame_payload.h"
 
 namespace mirka {
 

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "cli_fixture.h"
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "support/frames.h"
 #include "support/wait.h"
 

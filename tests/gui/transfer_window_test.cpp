@@ -21,7 +21,7 @@
 #include "gui/talk_window.h"
 #include "gui/transfer_list_view.h"
 #include "gui_wait.h"
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "sample_windows.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"

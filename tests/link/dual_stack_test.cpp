@@ -8,7 +8,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "link/connector.h"
+#include "link/transport/connector.h"
 #include "support/loopback.h"
 
 // Both families over loopback. A test needs ::1 and skips where the system has no IPv6.

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "transfer_support.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/file_record.h"
+#include "link/wire/file_record.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
 #include "support/text_matchers.h"

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "link/delivery_frames.h"
-#include "link/folder_frames.h"
+#include "link/wire/delivery_frames.h"
+#include "link/wire/folder_frames.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
 #include "transfer_support.h"

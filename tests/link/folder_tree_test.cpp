@@ -1,4 +1,4 @@
-#include "link/folder_tree.h"
+#include "link/transfer/folder_tree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

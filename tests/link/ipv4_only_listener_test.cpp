@@ -7,7 +7,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include "link/dual_stack_listener.h"
+#include "link/transport/dual_stack_listener.h"
 
 #if defined(__linux__) && defined(__x86_64__)
 #include <linux/audit.h>

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "secure/file_digest.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"

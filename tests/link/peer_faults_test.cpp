@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/delivery_frames.h"
-#include "link/rate_sampler.h"
+#include "link/transfer/rate_sampler.h"
+#include "link/wire/delivery_frames.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
 #include "support/wait.h"

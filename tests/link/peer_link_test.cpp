@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/file_record.h"
-#include "link/receive_window.h"
+#include "link/transport/receive_window.h"
+#include "link/wire/file_record.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
 #include "support/wait.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/private_link.h"
+#include "link/gate/private_link.h"
 #include "link/recording_proxy.h"
 #include "link/transfer_support.h"
 #include "secure/handshake.h"

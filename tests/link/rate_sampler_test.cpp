@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/rate_sampler.h"
+#include "link/transfer/rate_sampler.h"
 
 namespace mirka {
 namespace {

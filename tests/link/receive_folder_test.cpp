@@ -7,7 +7,7 @@
 #include <map>
 
 #include "common/settings_place.h"
-#include "link/folder_frames.h"
+#include "link/wire/folder_frames.h"
 #include "secure/file_digest.h"
 #include "support/frames.h"
 #include "support/wait.h"

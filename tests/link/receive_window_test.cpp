@@ -1,7 +1,7 @@
 // The advertised window follows the link: small on a fast local link, growing on a long one.
 #include <gtest/gtest.h>
 
-#include "link/receive_window.h"
+#include "link/transport/receive_window.h"
 
 namespace mirka {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/file_record.h"
-#include "link/receive_paths.h"
+#include "link/transfer/receive_paths.h"
+#include "link/wire/file_record.h"
 #include "support/wait.h"
 #include "transfer_support.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/file_record.h"
+#include "link/wire/file_record.h"
 #include "support/task_manager_seam.h"
 #include "support/wait.h"
 #include "toolkit/little_endian.h"

@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/delivery_frames.h"
-#include "link/file_record.h"
-#include "link/folder_frames.h"
-#include "link/receive_paths.h"
-#include "link/received_tree.h"
+#include "link/transfer/receive_paths.h"
+#include "link/transfer/received_tree.h"
+#include "link/wire/delivery_frames.h"
+#include "link/wire/file_record.h"
+#include "link/wire/folder_frames.h"
 #include "secure/file_digest.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"

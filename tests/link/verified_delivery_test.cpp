@@ -1,7 +1,7 @@
 // Verified delivery between two copies that announce it, and what an original peer sees.
 #include <gtest/gtest.h>
 
-#include "link/delivery_frames.h"
+#include "link/wire/delivery_frames.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
 #include "support/wait.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/chat_font.h"
-#include "link/frame.h"
+#include "link/wire/frame.h"
 #include "toolkit/little_endian.h"
 
 // A whole frame as bytes: the 48-byte header with its code and fields, then the payload.

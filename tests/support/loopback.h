@@ -8,8 +8,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include "link/frame.h"
 #include "link/task_manager.h"
+#include "link/wire/frame.h"
 #include "support/recorders.h"
 
 namespace mirka::test {

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "common/chat_font.h"
+#include "link/transfer/rate_sampler.h"
+#include "link/transfer/receive_paths.h"
+#include "link/window_port.h"
+#include "secure/file_digest.h"
+#include "toolkit/contained_folder.h"
+#include "toolkit/open_file.h"
+#include "toolkit/text.h"
+
+namespace mirka {
+
+// Where a transfer stands.
+enum class TransferState {
+    Waiting,  // a send offered, not yet accepted by the peer
+    Running,
+    Paused,     // a send the user paused (before or after the accept)
+    Done,       // every byte read or written
+    Verifying,  // verified delivery: a send waits for its receipt, a reception for the digest
+    Stopped,    // cancelled, deleted or failed on the disk: nothing more is sent or written
+};
+
+// One transfer's state: the open source or target file and its progress figures. Every
+// access happens under the task table's lock.
+class FileManager {
+public:
+    explicit FileManager(TransferDirection direction) : direction(direction) {}
+    ~FileManager() {
+        CloseFile();
+        if (proofCancel) *proofCancel = true;  // a hashing of its first bytes stops
+    }
+
+    // Verified delivery: the whole file's digest is taken as its bytes are read or written.
+    // A reception resumed at an offset, and a send resumed at one, first have the bytes before
+    // it hashed by the engine's digest worker (see `proof`).
+
+    // Readies the temporary file the engine opened into `file`: cut to `offset` (0 for a
+    // fresh start). Writes the receive-start message.
+    bool OpenForReceive(std::int64_t offset);
+    // A resumed transfer whose kept part was not the sender's: a reception cuts its file to
+    // nothing, a send goes back to its first byte, and the digest starts again.
+    bool StartOver();
+    // Opens the file to send (the one it was when offered: `source`) at `offset`.
+    bool OpenForSend(std::int64_t offset);
+    // Writes received bytes; at the last byte hands the gathered bytes to the system (the
+    // engine then gives the file its final name). False when the disk refused the bytes.
+    bool WriteChunk(const std::uint8_t* data, std::size_t length);
+    // Hands buffered bytes to the system, so a partial file holds all that was received.
+    void Flush();
+    // Reads the next bytes to send; `failed` is set when the file gave fewer bytes than it
+    // had, so no wrong data goes out.
+    std::size_t ReadChunk(std::size_t length, std::uint8_t* buffer, bool& failed);
+    void CloseFile();
+    TransferFigures Figures(std::int32_t taskId) const {
+        TransferFigures figures{direction, taskId, transferred, fileSize, rate.Rate()};
+        figures.stage = Stage();
+        figures.verified = verify;
+        return figures;
+    }
+    // The stage the user sees: a reception that asked its sender to pause is paused too.
+    TransferStage Stage() const {
+        if (proof != Proof::None) return TransferStage::Verifying;
+        switch (state) {
+            case TransferState::Waiting:
+                return TransferStage::Waiting;
+            case TransferState::Running:
+            case TransferState::Done:  // finishes with the next pass
+                return pausedHere ? TransferStage::Paused : TransferStage::Running;
+            case TransferState::Paused:
+                return TransferStage::Paused;
+            case TransferState::Verifying:
+                return TransferStage::Verifying;
+            case TransferState::Stopped:
+                return TransferStage::Cancelled;
+        }
+        return TransferStage::Running;
+    }
+    // A send goes on: running once accepted, else waiting for the accept.
+    void Resume() { state = file.IsOpen() ? TransferState::Running : TransferState::Waiting; }
+    // A send paused before its accept stays paused once accepted; one whose bytes have all
+    // gone finishes whatever the user asks.
+    void PauseOrResume(bool pause) {
+        if (pause && (state == TransferState::Waiting || state == TransferState::Running))
+            state = TransferState::Paused;
+        else if (!pause && state == TransferState::Paused)
+            Resume();
+    }
+    bool Ended() const {
+        return state == TransferState::Done || state == TransferState::Verifying ||
+               state == TransferState::Stopped;
+    }
+
+    // The link's window slot (never the window itself): the start messages go there.
+    WindowSlot* ownerWindow = nullptr;
+    const TransferDirection direction;
+    TransferState state = TransferState::Waiting;
+    // The open file: the temporary file of a reception (open until the entry goes), the
+    // source of a send (from its accept until its last byte is read).
+    OpenFile file;
+    // A send's file as it was when offered; a folder's file is also never read through a link.
+    FileIdentity source;
+    bool sourceMayBeLink = true;
+    // A reception: the receive folder held open and the temporary file's components below
+    // it, for its final name or its removal.
+    std::shared_ptr<const ContainedFolder> place;
+    std::vector<WString> below;
+    std::int64_t fileSize = 0;
+    std::int64_t transferred = 0;
+    RateSampler rate;
+    WString path;
+    // A reception's hold on its temporary path, released after the file is closed.
+    PathReservation reservation;
+    // A reception whose user paused it: its sender was asked to pause.
+    bool pausedHere = false;
+    // Verified delivery (both sides announced it when the transfer was accepted).
+    bool verify = false;
+    secure::FileHasher hasher;
+    int mismatches = 0;  // digests that did not match (a reception fetches once more)
+    // The bytes before a resumed transfer's offset are hashed on the digest worker before any
+    // later byte moves: a reception sends its accept (and the kept part's digest) only then, a
+    // send sends data only once the peer's kept part is judged.
+    enum class Proof {
+        None,
+        Hashing,       // the worker hashes the first `keptBytes`
+        AwaitingPeer,  // a send has its own digest and waits for the receiver's
+        Judged,        // a send's verdict is out: the start over frame goes before any data
+    };
+    Proof proof = Proof::None;
+    std::int64_t keptBytes = 0;     // where the transfer resumed, until it starts over
+    std::uint64_t proofTicket = 0;  // the worker's result belongs to this entry only
+    std::shared_ptr<std::atomic<bool>> proofCancel;
+    // A send: the digest of its own first `keptBytes`, and what the receiver said it kept.
+    std::optional<secure::FileDigest> ownKept;
+    std::optional<std::pair<std::int64_t, secure::FileDigest>> peerKept;
+    std::chrono::steady_clock::time_point keptDue;     // the receiver's kept part is overdue
+    std::chrono::steady_clock::time_point receiptDue;  // a verifying send
+    // A file of a folder (the folder's id), or -1: a member has no row and no log lines of
+    // its own; its folder tells the user.
+    std::int32_t folderId = -1;
+
+private:
+    // Chunks gathered for one write (receiving) or read ahead in one read (sending).
+    std::vector<char> block;
+    std::size_t blockBegin = 0;
+    std::size_t blockEnd = 0;
+
+    void ReadyBlock();
+    bool WriteOutBlock();
+    bool Receiving() const { return direction == TransferDirection::Receiving; }
+};
+
+void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text);
+
+}  // namespace mirka
