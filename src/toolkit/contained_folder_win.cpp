@@ -24,6 +24,8 @@ constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr std::int64_t kNsPerTick = 100;
+// FileRenameInformation of the system's information classes.
+constexpr int kRenameInformation = 10;
 // FileDispositionInfoEx, which mingw-w64's header hides behind a wrong version test.
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 // 100 ns ticks from 1601-01-01 to 1970-01-01.
@@ -391,19 +393,22 @@ RenameOutcome ContainedFolder::MoveNoReplace(const std::vector<WString>& from,
     // A link is moved as itself, never through.
     Opened moving = OpenLeaf(source, DELETE);
     if (!moving.handle.Valid()) return RenameOutcome::Failed;
+    // The system's own call: the Win32 one may read a bare name as relative to the working
+    // folder instead of to the handle given (wine does).
     std::wstring name(target.name.begin(), target.name.end());
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFORMATION) +
+                                      name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     rename->ReplaceIfExists = FALSE;
     rename->RootDirectory = target.parent.Get();
-    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    rename->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
     std::copy(name.begin(), name.end(), rename->FileName);
-    if (::SetFileInformationByHandle(moving.handle.Get(), FileRenameInfo, rename,
-                                     static_cast<DWORD>(buffer.size())))
-        return RenameOutcome::Done;
-    DWORD error = ::GetLastError();
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? RenameOutcome::Exists
-                                                                       : RenameOutcome::Failed;
+    IO_STATUS_BLOCK io{};
+    NTSTATUS status =
+        ::NtSetInformationFile(moving.handle.Get(), &io, rename, static_cast<ULONG>(buffer.size()),
+                               static_cast<FILE_INFORMATION_CLASS>(kRenameInformation));
+    if (NT_SUCCESS(status)) return RenameOutcome::Done;
+    return status == kNameCollision ? RenameOutcome::Exists : RenameOutcome::Failed;
 }
 
 std::optional<std::vector<ContainedFolder::Child>> ContainedFolder::List(
