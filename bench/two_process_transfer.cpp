@@ -7,7 +7,9 @@
 // process, the chat latency and the ratios.
 // Usage: bench_two_process_transfer [MiB, default 1024] [runs, default 3] [kinds]
 // where kinds, comma separated, picks among raw, socat, plain, system, verified, blake2b,
-// xchacha and aes (all by default).
+// xchacha, aes and cli (all by default). cli: two mirka-cli processes (they announce verified
+// delivery, so they are held against the verified window-less pair as well).
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,6 +109,40 @@ std::optional<Figures> SocatCopy(const std::filesystem::path& from,
     figures.senderCpu = WaitForCpu(sender);
     figures.receiverCpu = WaitForCpu(listener);
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return figures;
+}
+
+// Two mirka-cli processes, the waiting one receiving, at the window-less pair's pace; the time
+// runs until the receiver has ended, which it does once the file is proven and the sender
+// has said goodbye. Their lines go nowhere.
+std::optional<Figures> CliCopy(const std::filesystem::path& from,
+                               const std::filesystem::path& inbox) {
+    std::string cli = MIRKA_CLI_PATH;
+    std::string port = std::to_string(mirka::test::FreeLoopbackPort());
+    auto quiet = [](std::vector<std::string> args) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            std::vector<char*> argv;
+            for (auto& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            std::_Exit(127);
+        }
+        return pid;
+    };
+    auto start = Clock::now();
+    pid_t receiver =
+        quiet({cli, "wait", "--port", port, "--accept", "--receive-to", inbox.string()});
+    pid_t sender = quiet({cli, "connect", "127.0.0.1:" + port, "--retry", "30", "--send",
+                          from.string(), "--send-wait", "1", "--send-bufsize", "1048576"});
+    Figures figures;
+    figures.receiverCpu = WaitForCpu(receiver);
+    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.senderCpu = WaitForCpu(sender);
     return figures;
 }
 
@@ -285,6 +321,11 @@ int main(int argc, char** argv) {
     add("xchacha", "encrypted link, XChaCha20-Poly1305", link(Mode::XChaCha));
     if (mirka::secure::AesGcmAvailable())
         add("aes", "encrypted link, AES-256-GCM", link(Mode::Aes));
+    add("cli", "two mirka-cli processes (verified)", [&]() -> std::optional<Figures> {
+        std::optional<Figures> figures = CliCopy(source, inbox);
+        fresh();
+        return figures;
+    });
 
     // On a virtual machine, memory the guest has not used for a while costs the host a fault
     // per page when it is first written: an untimed copy first, so that the first kind
@@ -315,6 +356,8 @@ int main(int argc, char** argv) {
     }
     double bytes = static_cast<double>(mib << 20);
     const Figures* plain = nullptr;
+    const Figures* verified = nullptr;
+    const Figures* cli = nullptr;
     for (const Kind& kind : kinds) {
         if (!kind.ran) continue;
         std::printf(
@@ -323,7 +366,14 @@ int main(int argc, char** argv) {
             kind.best.senderCpu / gib, kind.best.receiverCpu / gib);
         PrintChat("  chat over all runs", kind.chatMs);
         if (std::string(kind.name) == "plain") plain = &kind.best;
+        if (std::string(kind.name) == "verified") verified = &kind.best;
+        if (std::string(kind.name) == "cli") cli = &kind.best;
     }
+    // The terminal end does what the verified window-less pair does, from process start to
+    // the receiver's exit.
+    if (cli && verified)
+        std::printf("two mirka-cli processes: %.2f of the verified window-less pair's speed\n",
+                    verified->seconds / cli->seconds);
     // Each kind's speed against the plain link's, both ways round: an encrypted link's target
     // reads as its speed of the plain link's, the plain link's against a copy or against the
     // queues left to the system as the plain link's speed of that one's.

@@ -260,7 +260,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         values.SetReceiveFolder(w.inboxText);
         mirka::TaskManager manager(&values);
         manager.ownerWindow = &window;
-        // An input that announces verified delivery reaches the digest and receipt handlers.
+        // An input that announces verified delivery reaches the digest and receipt handlers,
+        // and with the proof of kept parts the kept part and start over handlers.
         manager.SetCapabilities(mirka::kKnownCapabilities);
         if (mode == Mode::Plain) {
             if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,14 @@ void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-Bytes Record(const mirka::WString& name, std::int32_t id, std::int64_t size) {
+Bytes Record(const mirka::WString& name, std::int32_t id, std::int64_t size,
+             std::uint32_t checksum = 0, std::int64_t offset = 0) {
     mirka::FileRecord record;
     record.name = name;
     record.taskId = id;
     record.fileSize = size;
+    record.checksum = checksum;
+    record.offset = offset;
     auto bytes = record.Encode();
     return Bytes(bytes.begin(), bytes.end());
 }
@@ -177,6 +181,49 @@ void LinkSeeds(const fs::path& folder) {
            verifiedStream(mirka::kKnownCapabilities, mirka::secure::DigestKind::Sha256));
     Write(folder, "private_verified_delivery", privateVerified);
     auto announce = mirka::EncodeCapabilities(mirka::kKnownCapabilities);
+
+    // The proof of a kept part. Sending: the source file accepted at 2048 and the receiver's
+    // kept part (`right`: its true digest, else a wrong one, which starts the send over), a
+    // second kept part and a start over for a task that does not receive. Receiving: a file
+    // cut after 5000 of its 6000 bytes is offered again and resumes at 2952, the sender
+    // starts it over, sends all of it and its digest.
+    auto keptStream = [&](bool right) {
+        std::mt19937 generator(1);  // the link target's source file
+        Bytes source(kSourceBytes);
+        for (auto& b : source) b = static_cast<std::uint8_t>(generator());
+        mirka::secure::FileHasher hasher(mirka::secure::DigestKind::Sha256);
+        Bytes kept(announce.begin(), announce.end());
+        Append(kept, mirka::test::EncodeFrame(NET_FILE_ACCEPT, 0, 0,
+                                              Record(u"source.bin", 0, kSourceBytes, 0, 2048)));
+        hasher.Update(source.data(), 2048);
+        mirka::KeptPartFrame part{0, 2048, right ? hasher.Final() : mirka::secure::FileDigest{}};
+        auto frame = mirka::EncodeKeptPart(part);
+        Append(kept, Bytes(frame.begin(), frame.end()));
+        Append(kept, Bytes(frame.begin(), frame.end()));
+        auto over = mirka::EncodeStartOver(0);
+        Append(kept, Bytes(over.begin(), over.end()));
+        Bytes file(6000);
+        for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 7);
+        std::uint32_t checksum = mirka::ResumeChecksum(file.data());
+        Append(kept,
+               mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"k.bin", 3, 6000, checksum)));
+        Append(kept, Data(3, Bytes(file.begin(), file.begin() + 5000)));
+        Append(kept, mirka::test::EncodeFrame(NET_FILE_CANCEL, 0, 3));
+        Append(kept,
+               mirka::test::EncodeFrame(NET_FILE_OFFER, 0, 0, Record(u"k.bin", 4, 6000, checksum)));
+        over = mirka::EncodeStartOver(4);
+        Append(kept, Bytes(over.begin(), over.end()));
+        Append(kept, Data(4, file));
+        hasher.Update(file.data(), file.size());
+        auto digest = mirka::EncodeDigest({4, hasher.Final()});
+        Append(kept, Bytes(digest.begin(), digest.end()));
+        return kept;
+    };
+    Write(folder, "kept_part", keptStream(true));
+    Write(folder, "kept_part_wrong", keptStream(false));
+    Bytes privateKept = {0xff, 'P', 'L', 'r', 0};
+    Append(privateKept, keptStream(false));
+    Write(folder, "private_kept_part", privateKept);
 
     // Folders: an offer, a sub-folder, a file announced and offered with its data and digest,
     // a hostile path, the end, a receipt for the folder and a cancel for it.

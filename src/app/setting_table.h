@@ -28,6 +28,7 @@ enum class SettingId {
     kProfilePort,
     kSendWait,
     kSendBufSize,
+    kNotifyArrivals,
     kCount,
 };
 
@@ -68,6 +69,9 @@ inline constexpr std::array<Setting, static_cast<std::size_t>(SettingId::kCount)
     // The pace chosen in the 送信速度 dialog; typed commands change only the running values.
     NumberSetting(SettingId::kSendWait, u"send", u"wait", kDefaultSendWait, 16),
     NumberSetting(SettingId::kSendBufSize, u"send", u"bufsize", kDefaultSendBufSize),
+    // 1: a desktop notification tells of a chat line or a file that arrives while the talk
+    // window is not the active one; 0: none. Written only once the user changes it.
+    NumberSetting(SettingId::kNotifyArrivals, u"notify", u"arrivals", 1, 1),
 }};
 
 constexpr const Setting& SettingOf(SettingId id) {

@@ -27,6 +27,12 @@ namespace mirka {
 
 namespace {
 constexpr std::size_t kHostBytes = 99;
+constexpr char16_t kPassphrasePlaceholder[] = u"省略可 (相手と同じ語で暗号化)";
+constexpr char16_t kPassphraseHint[] =
+    u"合言葉は省略できます。\n"
+    u"入れるときは、相手と同じ合言葉にしてください。"
+    u"両方が同じ合言葉を入れると、接続が暗号化されます。\n"
+    u"空のままなら暗号化せずに接続します。かな・漢字も使えます。保存はされません。";
 constexpr std::size_t kProfileTextUnits = 511;
 QString Text(const char16_t* text) {
     return QString::fromStdU16String(text);
@@ -128,6 +134,14 @@ void LoginWindow::BuildControls() {
     // Never stored anywhere: it lives in this field and in the link while it stands.
     passphraseField = new QLineEdit(group);
     passphraseField->setEchoMode(QLineEdit::Password);
+    // A kana or kanji passphrase is typed through the input method, which a password field
+    // turns off; the hints still keep it from learning or predicting what is typed.
+    passphraseField->setAttribute(Qt::WA_InputMethodEnabled, true);
+    passphraseField->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
+                                         Qt::ImhNoAutoUppercase);
+    passphraseField->setPlaceholderText(Text(kPassphrasePlaceholder));
+    passphraseField->setToolTip(Text(kPassphraseHint));
+    passphraseField->setAccessibleDescription(passphraseField->toolTip());
     addField(Text(u"合言葉"), passphraseField, 108, {});
     rows->setColumnStretch(2, 1);
 
@@ -205,9 +219,17 @@ void LoginWindow::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
+void LoginWindow::KeepChoiceIn(LoginChoice* choice) {
+    kept = choice;
+    if (!kept || !kept->made) return;
+    (kept->server ? serverMode : clientMode)->setChecked(true);
+    noUpnp->setChecked(kept->noUpnp);
+}
+
 void LoginWindow::StartLink() {
     startButton->setEnabled(false);
     bool server = serverMode->isChecked();
+    if (kept) *kept = {true, server, noUpnp->isChecked()};
     auto port =
         static_cast<std::uint16_t>(ReadPortField(server ? serverPort->text() : portField->text()));
     PortMappingContext mapping;
@@ -230,7 +252,14 @@ void LoginWindow::StartLink() {
         MapRouterPort(this, mapping);
         if (server) {
             mirka::ShowLoginStatus(this, u"サーバ .. 接続待機中です");
-            return link.StartServer(port);
+            // A peer turned away in the handshake does not end the wait: the server waits
+            // for the next one, and the status line says whom it refused and why.
+            while (!link.StartServer(port)) {
+                WString refusal = link.LastRefusal();
+                if (refusal.empty()) return false;
+                mirka::ShowLoginStatus(this, u"%s を断りました .. 接続待機中です", refusal);
+            }
+            return true;
         }
         mirka::ShowLoginStatus(this, u"サーバに接続しています");
         return link.ConnectToServer(host, port);

@@ -18,6 +18,14 @@ class QRadioButton;
 
 namespace mirka {
 
+// The mode and the port mapping choice of the last start, for the next login window of the
+// same run (a reconnect).
+struct LoginChoice {
+    bool made = false;
+    bool server = false;
+    bool noUpnp = false;
+};
+
 // The login window: server or client mode, the saved profiles, the port mapping and the
 // start of the link. Ends with 1 when a link was started, 0 when the user gave up.
 class LoginWindow : public QDialog, public LoginStatusPort {
@@ -29,6 +37,8 @@ public:
     // Empties the passphrase field and overwrites its characters.
     ~LoginWindow() override;
 
+    // Shows the choice of the last start, if there was one, and keeps this one's there.
+    void KeepChoiceIn(LoginChoice* choice);
     // The start button's handler.
     void StartLink();
     // The copy button's: the address a peer can type, as the core picks it, to the clipboard.
@@ -64,6 +74,7 @@ private:
     TaskManager& link;
     ProfileList& profiles;
     OwnReach& reach;
+    LoginChoice* kept = nullptr;
 };
 
 // The caption until the port mapping writes the own address into it: an empty caption

@@ -42,6 +42,7 @@ public:
 
     int RunLoginWindow() override {
         LoginWindow login(link, profiles, reach);
+        login.KeepChoiceIn(&loginChoice);
         return login.exec();
     }
 
@@ -49,6 +50,7 @@ public:
         TalkWindow::Hooks hooks;
         hooks.reconnect = [this](QWidget* owner) {
             LoginWindow login(link, profiles, reach, owner);
+            login.KeepChoiceIn(&loginChoice);
             return login.exec() != 0;
         };
         hooks.search = [this](const std::string& words) {
@@ -71,6 +73,7 @@ private:
     ProgramValues values;
     TaskManager link{&values};
     ProfileList profiles;
+    LoginChoice loginChoice;
     // Declared after the link: at exit it goes first, deleting the pinhole of a server
     // start while the program is still whole.
     OwnReach reach;

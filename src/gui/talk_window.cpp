@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include "app/settings.h"
@@ -28,6 +29,7 @@
 #include "gui/input_box.h"
 #include "gui/input_dialog.h"
 #include "gui/log_view.h"
+#include "gui/program_files.h"
 #include "gui/send_speed_dialog.h"
 #include "gui/transfer_list_view.h"
 #include "gui/window_thread.h"
@@ -112,6 +114,12 @@ TalkWindow::TalkWindow(TaskManager& link, ProgramValues& values, std::string own
                      builtInName ? kNameHint : u""));
     link.ownerWindow = this;
     setWindowTitle(QString::fromStdU16String(kProgramTitle));
+    tray = new QSystemTrayIcon(this);
+    connect(tray, &QSystemTrayIcon::activated, this, [this] {
+        showNormal();
+        activateWindow();
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable()) tray->show();
     ShowLinkPrivacy();
     ShowPage(Page::Talk);
     ApplyLayout();
@@ -308,6 +316,8 @@ void TalkWindow::SendFiles(const QStringList& paths) {
 }
 
 void TalkWindow::dragEnterEvent(QDragEnterEvent* event) {
+    // A finished row dragged out of the list is not sent back.
+    if (event->source() == transferList) return;
     if (!DroppedLocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
@@ -330,20 +340,27 @@ void TalkWindow::OnTransferCommand(int command, int row) {
     }
     if (StageEnded(shown->stage)) return;  // nothing left to control
     enumFileSendStatus status = FILE_CANCEL;
+    TransferControl control = TransferControl::Cancel;
     switch (command) {
         case TransferListView::kResend:
             status = FILE_RESEND;
+            control = TransferControl::Resume;
             break;
         case TransferListView::kPause:
             status = FILE_PAUSE;
+            control = TransferControl::Pause;
             break;
         case TransferListView::kDelete:
             if (!Confirm(this, kConfirmDelete)) return;
             status = FILE_DELETE;
+            control = TransferControl::Delete;
             break;
         default:
             break;
     }
+    // A resume of a row that is not paused changes nothing to tell.
+    if (control != TransferControl::Resume || shown->stage == TransferStage::Paused)
+        AppendLog(TransferControlMessage(*shown, control, false));
     link.SetFileStatus(shown->taskId, status, *shown->direction);
 }
 
@@ -423,7 +440,19 @@ void TalkWindow::ShowLinkClosed() {
 
 void TalkWindow::PostTransferFact(TransferFact fact) {
     QMetaObject::invokeMethod(
-        this, [this, fact = std::move(fact)] { ApplyTransferFact(rows, fact); },
+        this,
+        [this, fact = std::move(fact)] {
+            WString message = ApplyTransferFact(rows, fact);
+            if (!message.empty()) AppendLog(message);
+            if (fact.kind == TransferFact::Kind::Finished &&
+                fact.direction == TransferDirection::Receiving) {
+                arrivedFiles << QString::fromStdU16String(WString(PathNamePart(fact.path)));
+                // Told after the completion's own line, with the event that follows it.
+                if (std::optional<int> row = rows.FindRow(fact.direction, fact.taskId))
+                    if (std::optional<TransferRow> shown = rows.Row(*row))
+                        renamedArrivals.push_back(RenamedArrivalMessage(*shown, fact.path));
+            }
+        },
         Qt::QueuedConnection);
 }
 
@@ -435,7 +464,12 @@ void TalkWindow::SetPeerStatusText(const WString& text) {
 
 void TalkWindow::SetWindowTitle(const WString& title) {
     QMetaObject::invokeMethod(
-        this, [this, title] { setWindowTitle(TitleText(title)); }, Qt::QueuedConnection);
+        this,
+        [this, title] {
+            setWindowTitle(TitleText(title));
+            ShowLinkInTray();
+        },
+        Qt::QueuedConnection);
 }
 
 void TalkWindow::ShowLinkEvent(LinkEvent event) {
@@ -449,6 +483,13 @@ void TalkWindow::ShowLinkEvent(LinkEvent event) {
             if (reaction.flash) mirka::FlashWindow(this);
             if (reaction.clearInput) input->clear();
             if (event == LinkEvent::PeerEndedLink) peerEndedLink = true;
+            if (event == LinkEvent::TransferFinished) {
+                for (const WString& renamed : renamedArrivals)
+                    if (!renamed.empty()) AppendLog(renamed);
+                renamedArrivals.clear();
+            }
+            if (event == LinkEvent::ChatArrived || event == LinkEvent::TransferFinished)
+                AnnounceArrival(event);
         },
         Qt::QueuedConnection);
 }
@@ -576,6 +617,37 @@ void TalkWindow::ShowLinkPrivacy() {
     if (title.endsWith(suffix)) title.chop(suffix.size());
     setWindowTitle(sealed ? title + suffix : title);
     privacyMark->setVisible(sealed);
+    ShowLinkInTray();
+}
+
+QString TalkWindow::TrayText() const {
+    if (link.LinkState() == LINK_CLOSED)
+        return QString::fromStdU16String(WString(kProgramTitle) + u"\n接続していません");
+    return windowTitle() + QString::fromStdU16String(u"\n接続しています");
+}
+
+void TalkWindow::ShowLinkInTray() {
+    if (!tray) return;
+    // The program's icon while a link stands, its greyed form without one.
+    QIcon icon = ProgramIcon();
+    bool linked = link.LinkState() != LINK_CLOSED;
+    tray->setIcon(linked ? icon : QIcon(icon.pixmap(QSize(32, 32), QIcon::Disabled)));
+    tray->setToolTip(TrayText());
+}
+
+void TalkWindow::AnnounceArrival(LinkEvent event) {
+    QStringList files;
+    files.swap(arrivedFiles);
+    if (event == LinkEvent::TransferFinished && files.isEmpty()) return;  // a send ended
+    if (isActiveWindow() || !notifyAction->isChecked()) return;
+    QString text = event == LinkEvent::ChatArrived
+                       ? QString::fromStdU16String(u"新しい発言があります")
+                       : QString::fromStdU16String(u"ファイルを受信しました: ") +
+                             files.join(QStringLiteral(", "));
+    if (hooks.notify)
+        hooks.notify(windowTitle(), text);
+    else if (tray)
+        tray->showMessage(windowTitle(), text, ProgramIcon());
 }
 
 }  // namespace mirka

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 
@@ -17,6 +18,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QSystemTrayIcon;
 
 namespace mirka {
 
@@ -41,6 +43,8 @@ public:
         // Opens a file or a folder with the desktop's application (OpenWithDesktop when
         // empty).
         std::function<void(const QString& path)> openPath;
+        // Shows a desktop notification (the tray icon's message when empty).
+        std::function<void(const QString& title, const QString& text)> notify;
     };
 
     // Window thread only, like every widget.
@@ -71,6 +75,8 @@ public:
     QAction* Action(int id) const;
     // The enabling rules, applied whenever a menu opens.
     void UpdateMenuStates();
+    // What the tray icon's tooltip says of the link now.
+    QString TrayText() const;
 
     // The transfer list; window thread only.
     TransferRows& Transfers() { return rows; }
@@ -119,6 +125,11 @@ private:
     void ShowLinkPrivacy();
     void RunWhileRepaintingDisconnect();
     void Search();
+    // A chat line or a received file, told by a desktop notification while the window is
+    // not the active one (and the user wants it).
+    void AnnounceArrival(LinkEvent event);
+    // The tray icon's picture and tooltip follow the link.
+    void ShowLinkInTray();
 
 private slots:
     // The menu commands; the ones a widget does alone connect to the widget instead.
@@ -130,6 +141,7 @@ private slots:
     void ChangeChatFont();
     void ChangeReceiveFolder();
     void ChangeSendSpeed();
+    void SwitchNotifications(bool on);
     void OpenReadme();
     void OpenHelp();
     void ShowVersion();
@@ -145,6 +157,11 @@ private:
     bool ownDisconnect = false;
     // The peer's disconnect request was logged: its end needs no second line.
     bool peerEndedLink = false;
+    // Files received since the last completion event, for its notification.
+    QStringList arrivedFiles;
+    // Receptions saved under another name than offered, told after their completion line.
+    std::vector<WString> renamedArrivals;
+    QSystemTrayIcon* tray = nullptr;
 
     QMenuBar* menuBar = nullptr;
     QWidget* client = nullptr;
@@ -186,6 +203,7 @@ private:
     QAction* changeFontAction = nullptr;
     QAction* changeFolderAction = nullptr;
     QAction* sendSpeedAction = nullptr;
+    QAction* notifyAction = nullptr;
     QAction* readmeAction = nullptr;
     QAction* helpAction = nullptr;
     QAction* versionAction = nullptr;

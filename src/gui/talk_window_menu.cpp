@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QTextCursor>
 
+#include "app/notify_setting.h"
 #include "gui/desktop.h"
 #include "gui/font_dialog.h"
 #include "gui/input_box.h"
@@ -40,6 +41,7 @@ enum MenuId {
     kChangeFont = 40006,
     kChangeFolder = 40002,
     kSendSpeed = 40060,
+    kNotifyArrivals = 40075,
     kReadme = 40054,
     kHelp = 40017,
     kVersion = 40018,
@@ -92,6 +94,9 @@ void TalkWindow::BuildMenus() {
     changeFolderAction = AddCommand(settings, u"保存フォルダを変更 (&S)", kChangeFolder);
     settings->addSeparator();
     sendSpeedAction = AddCommand(settings, u"送信速度... (&W)", kSendSpeed);
+    notifyAction = AddCommand(settings, u"発言とファイルの到着を通知する (&A)", kNotifyArrivals);
+    notifyAction->setCheckable(true);
+    notifyAction->setChecked(LoadNotifyArrivals());
 
     QMenu* help = menuBar->addMenu(Text(u"ヘルプ (&H)"));
     readmeAction = AddCommand(help, u"readme (&R)", kReadme);
@@ -132,6 +137,7 @@ void TalkWindow::ConnectMenus() {
     connect(changeFontAction, &QAction::triggered, this, &TalkWindow::ChangeChatFont);
     connect(changeFolderAction, &QAction::triggered, this, &TalkWindow::ChangeReceiveFolder);
     connect(sendSpeedAction, &QAction::triggered, this, &TalkWindow::ChangeSendSpeed);
+    connect(notifyAction, &QAction::toggled, this, &TalkWindow::SwitchNotifications);
     connect(readmeAction, &QAction::triggered, this, &TalkWindow::OpenReadme);
     connect(helpAction, &QAction::triggered, this, &TalkWindow::OpenHelp);
     connect(versionAction, &QAction::triggered, this, &TalkWindow::ShowVersion);
@@ -158,6 +164,10 @@ void TalkWindow::UpdateMenuStates() {
     sendFilesAction->setEnabled(!closed);
     sendFolderAction->setEnabled(!closed);
     disconnectAction->setEnabled(!closed);
+}
+
+void TalkWindow::SwitchNotifications(bool on) {
+    SaveNotifyArrivals(on);
 }
 
 void TalkWindow::DisconnectLink() {

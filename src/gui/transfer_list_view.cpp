@@ -3,9 +3,12 @@
 #include <algorithm>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMimeData>
 #include <QStyleOptionViewItem>
+#include <QUrl>
 
 #include "gui/desktop.h"
 #include "gui/queued_sync.h"
@@ -33,6 +36,10 @@ TransferListView::TransferListView(TransferRows& rows, QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // A finished row drags out as its file; nothing drops in here.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     connect(this, &QWidget::customContextMenuRequested, this, &TransferListView::ShowPopup);
     connect(this, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { OpenRow(item); });
@@ -131,6 +138,33 @@ QString TransferListView::RowFilePath(int row) const {
     // working folder; a missing file simply fails.
     if (QDir::isRelativePath(path) && !openFolder.isEmpty()) path = QDir(openFolder).filePath(path);
     return path;
+}
+
+QList<QUrl> TransferListView::DragUrls(const QList<int>& shownRows) const {
+    QList<QUrl> urls;
+    for (int row : shownRows) {
+        std::optional<TransferRow> shown = rows.Row(row);
+        if (!shown || shown->removed) continue;
+        if (shown->stage != TransferStage::Done && shown->stage != TransferStage::Verified)
+            continue;
+        QFileInfo file(RowFilePath(row));
+        if (file.exists()) urls << QUrl::fromLocalFile(file.absoluteFilePath());
+    }
+    return urls;
+}
+
+QStringList TransferListView::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* TransferListView::mimeData(const QList<QTreeWidgetItem*>& items) const {
+    QList<int> shownRows;
+    for (QTreeWidgetItem* item : items) shownRows << indexOfTopLevelItem(item);
+    QList<QUrl> urls = DragUrls(shownRows);
+    if (urls.isEmpty()) return nullptr;  // no drag for a row without a finished file
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 void TransferListView::OpenRow(QTreeWidgetItem*) {

@@ -5,6 +5,8 @@
 #include <QTreeWidget>
 
 class QMenu;
+class QMimeData;
+class QUrl;
 
 #include "transfer_list/transfer_rows.h"
 
@@ -38,6 +40,13 @@ public:
     void FillPopup(QMenu& menu, int row) const;
     // The row's file, a relative path taken from the receive folder.
     QString RowFilePath(int row) const;
+    // What a drag of these rows carries out to a file manager: the files of the finished ones
+    // that are still there.
+    QList<QUrl> DragUrls(const QList<int>& shownRows) const;
+
+protected:
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override;
+    QStringList mimeTypes() const override;
 
 private:
     void ShowPopup(const QPoint& position);

@@ -14,6 +14,7 @@ constexpr std::size_t kVersionOffset = 12;
 constexpr std::size_t kBitsOffset = 16;
 constexpr std::size_t kTaskOffset = 4;
 constexpr std::size_t kResultOffset = 8;
+constexpr std::size_t kKeptBytesOffset = 8;
 constexpr std::size_t kDigestOffset = 16;
 constexpr std::string_view kMagic = "MIRKA-CP";
 
@@ -68,6 +69,33 @@ std::optional<ReceiptFrame> DecodeReceipt(const std::uint8_t* frame) {
         return std::nullopt;
     return ReceiptFrame{static_cast<std::int32_t>(GetU32(frame + kTaskOffset)),
                         static_cast<ReceiptResult>(result)};
+}
+
+ExtensionFrame EncodeKeptPart(const KeptPartFrame& kept) {
+    ExtensionFrame frame = Start(kKeptPartCode);
+    PutU32(frame.data() + kTaskOffset, static_cast<std::uint32_t>(kept.taskId));
+    PutU64(frame.data() + kKeptBytesOffset, static_cast<std::uint64_t>(kept.bytes));
+    std::copy(kept.digest.begin(), kept.digest.end(), frame.begin() + kDigestOffset);
+    return frame;
+}
+
+KeptPartFrame DecodeKeptPart(const std::uint8_t* frame) {
+    KeptPartFrame kept;
+    kept.taskId = static_cast<std::int32_t>(GetU32(frame + kTaskOffset));
+    kept.bytes = static_cast<std::int64_t>(GetU64(frame + kKeptBytesOffset));
+    std::copy(frame + kDigestOffset, frame + kDigestOffset + kept.digest.size(),
+              kept.digest.begin());
+    return kept;
+}
+
+ExtensionFrame EncodeStartOver(std::int32_t taskId) {
+    ExtensionFrame frame = Start(kStartOverCode);
+    PutU32(frame.data() + kTaskOffset, static_cast<std::uint32_t>(taskId));
+    return frame;
+}
+
+std::int32_t DecodeStartOver(const std::uint8_t* frame) {
+    return static_cast<std::int32_t>(GetU32(frame + kTaskOffset));
 }
 
 }  // namespace mirka

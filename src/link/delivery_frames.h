@@ -19,11 +19,18 @@
 // sender after the last data frame of a verified transfer.
 // Receipt (code 0x4B52): the task id at 4; the result at 8 (1 verified, 2 send it again,
 // 3 failed). The receiver's answer to a digest.
+// Kept part (code 0x4B4B): the task id at 4, the kept length (64 bits) at 8, the digest of the
+// kept bytes at 16, of the same kind as the whole file's. Sent by the receiver of a resumed
+// reception together with its accept.
+// Start over (code 0x4B53): the task id at 4, the rest zero. Sent by the sender when the kept
+// part is not its file's first bytes (or never came): its data then starts at byte 0.
 namespace mirka {
 
 inline constexpr std::uint16_t kCapabilitiesCode = 0x4B43;
 inline constexpr std::uint16_t kDigestCode = 0x4B44;
 inline constexpr std::uint16_t kReceiptCode = 0x4B52;
+inline constexpr std::uint16_t kKeptPartCode = 0x4B4B;
+inline constexpr std::uint16_t kStartOverCode = 0x4B53;
 inline constexpr std::uint16_t kCapabilitiesVersion = 1;
 
 // What a copy can do beyond the original wire; a feature is used when both announced it.
@@ -35,8 +42,12 @@ enum Capability : std::uint32_t {
     // in the same digest frame, at a fraction of the CPU time where the processor has SHA
     // instructions. A copy that announced only verified delivery gets BLAKE2b-256 as before.
     kSha256Digest = 1u << 2,
+    // A resumed reception proves its kept part before the rest is sent: a stale partial of
+    // another version is found at once and costs no second sending of the file.
+    kKeptPartProof = 1u << 3,
 };
-inline constexpr std::uint32_t kKnownCapabilities = kVerifiedDelivery | kFolders | kSha256Digest;
+inline constexpr std::uint32_t kKnownCapabilities =
+    kVerifiedDelivery | kFolders | kSha256Digest | kKeptPartProof;
 
 enum class ReceiptResult : std::uint8_t { Verified = 1, SendAgain = 2, Failed = 3 };
 
@@ -52,6 +63,12 @@ struct ReceiptFrame {
     ReceiptResult result = ReceiptResult::Failed;
 };
 
+struct KeptPartFrame {
+    std::int32_t taskId = 0;
+    std::int64_t bytes = 0;
+    secure::FileDigest digest{};
+};
+
 ExtensionFrame EncodeCapabilities(std::uint32_t capabilities);
 // The bits of an announcement; nothing when magic or version are not ours.
 std::optional<std::uint32_t> DecodeCapabilities(const std::uint8_t* frame);
@@ -60,5 +77,9 @@ DigestFrame DecodeDigest(const std::uint8_t* frame);
 ExtensionFrame EncodeReceipt(const ReceiptFrame& receipt);
 // Nothing for a result outside the three.
 std::optional<ReceiptFrame> DecodeReceipt(const std::uint8_t* frame);
+ExtensionFrame EncodeKeptPart(const KeptPartFrame& kept);
+KeptPartFrame DecodeKeptPart(const std::uint8_t* frame);
+ExtensionFrame EncodeStartOver(std::int32_t taskId);
+std::int32_t DecodeStartOver(const std::uint8_t* frame);
 
 }  // namespace mirka

@@ -37,20 +37,6 @@ bool FileManager::WriteOutBlock() {
     return written;
 }
 
-bool FileManager::HashPrefix(std::int64_t bytes) {
-    std::vector<std::uint8_t> buffer(
-        static_cast<std::size_t>(std::clamp<std::int64_t>(bytes, 1, kBlockBytes)));
-    for (std::int64_t at = 0; at < bytes;) {
-        std::int64_t got = file.ReadAt(
-            buffer.data(),
-            static_cast<std::size_t>(std::min<std::int64_t>(bytes - at, buffer.size())), at);
-        if (got <= 0) return false;
-        hasher.Update(buffer.data(), static_cast<std::size_t>(got));
-        at += got;
-    }
-    return true;
-}
-
 bool FileManager::OpenForReceive(std::int64_t offset) {
     AppendLogTo(
         ownerWindow, nullptr,
@@ -61,13 +47,24 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
     rate.Start(MillisecondTick());
     state = TransferState::Running;
     transferred = offset;
+    // A start over is taken only at this offset, and only once: after a fetch again from 0
+    // nothing is kept any more.
+    keptBytes = offset;
     hasher.Reset();
     ReadyBlock();
     // Bytes behind the offset are received again; cutting them off keeps a partial file
     // that was longer than the new one from leaving stale bytes at its end.
     if (!file.Truncate(offset)) return false;
-    if (verify && offset != 0 && !HashPrefix(offset)) return false;
     return file.Seek(offset);
+}
+
+bool FileManager::StartOver() {
+    transferred = 0;
+    keptBytes = 0;
+    hasher.Reset();
+    ReadyBlock();
+    if (Receiving() && !file.Truncate(0)) return false;
+    return file.Seek(0);
 }
 
 bool FileManager::OpenForSend(std::int64_t offset) {
@@ -77,7 +74,6 @@ bool FileManager::OpenForSend(std::int64_t offset) {
     if (!file.Seek(offset)) return false;
     transferred = offset;
     hasher.Reset();
-    unhashedPrefix = verify ? offset : 0;
     AppendLogTo(ownerWindow, nullptr,
                 Format(kFormatCapacity,
                        u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
@@ -113,13 +109,6 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
     if (!file.IsOpen()) return 0;
     if (transferred + static_cast<std::int64_t>(length) > fileSize)
         length = static_cast<std::size_t>(fileSize - transferred);
-    if (unhashedPrefix > 0) {
-        if (!HashPrefix(unhashedPrefix)) {
-            failed = true;
-            return 0;
-        }
-        unhashedPrefix = 0;
-    }
     for (std::size_t got = 0; got < length;) {
         if (blockBegin == blockEnd) {
             std::int64_t got = file.Read(block.data(), block.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -32,15 +33,21 @@ enum class TransferState {
 class FileManager {
 public:
     explicit FileManager(TransferDirection direction) : direction(direction) {}
-    ~FileManager() { CloseFile(); }
+    ~FileManager() {
+        CloseFile();
+        if (proofCancel) *proofCancel = true;  // a hashing of its first bytes stops
+    }
 
     // Verified delivery: the whole file's digest is taken as its bytes are read or written.
-    // A reception resumed at an offset hashes its kept part when it opens; a send resumed at
-    // one hashes the part it skips before its first read.
+    // A reception resumed at an offset, and a send resumed at one, first have the bytes before
+    // it hashed by the engine's digest worker (see `proof`).
 
     // Readies the temporary file the engine opened into `file`: cut to `offset` (0 for a
-    // fresh start), its kept part hashed. Writes the receive-start message.
+    // fresh start). Writes the receive-start message.
     bool OpenForReceive(std::int64_t offset);
+    // A resumed transfer whose kept part was not the sender's: a reception cuts its file to
+    // nothing, a send goes back to its first byte, and the digest starts again.
+    bool StartOver();
     // Opens the file to send (the one it was when offered: `source`) at `offset`.
     bool OpenForSend(std::int64_t offset);
     // Writes received bytes; at the last byte hands the gathered bytes to the system (the
@@ -60,6 +67,7 @@ public:
     }
     // The stage the user sees: a reception that asked its sender to pause is paused too.
     TransferStage Stage() const {
+        if (proof != Proof::None) return TransferStage::Verifying;
         switch (state) {
             case TransferState::Waiting:
                 return TransferStage::Waiting;
@@ -116,6 +124,23 @@ public:
     bool verify = false;
     secure::FileHasher hasher;
     int mismatches = 0;  // digests that did not match (a reception fetches once more)
+    // The bytes before a resumed transfer's offset are hashed on the digest worker before any
+    // later byte moves: a reception sends its accept (and the kept part's digest) only then, a
+    // send sends data only once the peer's kept part is judged.
+    enum class Proof {
+        None,
+        Hashing,       // the worker hashes the first `keptBytes`
+        AwaitingPeer,  // a send has its own digest and waits for the receiver's
+        Judged,        // a send's verdict is out: the start over frame goes before any data
+    };
+    Proof proof = Proof::None;
+    std::int64_t keptBytes = 0;     // where the transfer resumed, until it starts over
+    std::uint64_t proofTicket = 0;  // the worker's result belongs to this entry only
+    std::shared_ptr<std::atomic<bool>> proofCancel;
+    // A send: the digest of its own first `keptBytes`, and what the receiver said it kept.
+    std::optional<secure::FileDigest> ownKept;
+    std::optional<std::pair<std::int64_t, secure::FileDigest>> peerKept;
+    std::chrono::steady_clock::time_point keptDue;     // the receiver's kept part is overdue
     std::chrono::steady_clock::time_point receiptDue;  // a verifying send
     // A file of a folder (the folder's id), or -1: a member has no row and no log lines of
     // its own; its folder tells the user.
@@ -128,9 +153,6 @@ private:
     std::size_t blockEnd = 0;
 
     void ReadyBlock();
-    // Feeds the first `bytes` of the file on disk to the hasher; false when it has fewer.
-    bool HashPrefix(std::int64_t bytes);
-    std::int64_t unhashedPrefix = 0;  // a send's skipped part, hashed before its first read
     bool WriteOutBlock();
     bool Receiving() const { return direction == TransferDirection::Receiving; }
 };

@@ -9,8 +9,9 @@ namespace {
 // The window waits this much longer than the handshake's own deadline, in case the I/O
 // thread is slow to report.
 constexpr std::chrono::seconds kWaitMargin{5};
+}  // namespace
 
-const char16_t* OutcomeText(secure::Outcome outcome) {
+const char16_t* HandshakeOutcomeText(secure::Outcome outcome) {
     switch (outcome) {
         case secure::Outcome::WrongPassphrase:
             return u"合言葉が一致しません";
@@ -25,7 +26,6 @@ const char16_t* OutcomeText(secure::Outcome outcome) {
             return u"暗号化された接続を確立できませんでした";
     }
 }
-}  // namespace
 
 bool HandshakeGate::WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout) {
     PrivateLink& privateLink = link.Privacy();
@@ -38,7 +38,7 @@ bool HandshakeGate::WaitForHandshake(PeerLink& link, std::chrono::milliseconds h
     link.Shutdown();
     owner.CloseLink();
     ShowTypedMessage(kMbIconError, kErrorCaption, u"%s",
-                     WString(OutcomeText(privateLink.Result())));
+                     WString(HandshakeOutcomeText(privateLink.Result())));
     return false;
 }
 
@@ -55,7 +55,8 @@ bool HandshakeGate::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
             // This side has no passphrase: the peer hears so, and this user too, without the
             // I/O thread waiting for the box.
             owner.CloseLink();
-            PostTypedMessage(kMbIconError, kErrorCaption, u"%s", WString(OutcomeText(outcome)));
+            PostTypedMessage(kMbIconError, kErrorCaption, u"%s",
+                             WString(HandshakeOutcomeText(outcome)));
             return false;
         default:
             // The window thread waits in WaitForHandshake and tells the user; a deadline that

@@ -9,6 +9,10 @@
 
 namespace mirka {
 
+// Why a handshake failed, in the words of the box that tells the user; a terminal end tells
+// a refused passphrase apart by it.
+const char16_t* HandshakeOutcomeText(secure::Outcome outcome);
+
 // What the handshake gate needs of the link manager.
 class GateOwner {
 public:

@@ -31,7 +31,8 @@ PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck
       ioThread(ioThread),
       socket(io),
       keepAliveTimer(io),
-      handshakeTimer(io) {}
+      handshakeTimer(io),
+      silenceTimer(io) {}
 
 void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t capabilities,
                      std::uint8_t handshakeFlags) {
@@ -54,6 +55,9 @@ void PeerLink::Begin(secure::Role role, const WString& passphrase, std::uint32_t
         // at once. The bytes on the wire stay the same; only how they are cut into segments
         // changes.
         socket.set_option(asio::ip::tcp::no_delay(true), error);
+        // A write to a peer that vanished fails after the silence limit too, not after the
+        // system's own retries (about a quarter of an hour).
+        LimitUnacknowledgedTime(socket.native_handle(), silenceLimit);
         // A path this short gets a receive buffer of fixed size. The system's own tuning
         // grows the buffer to megabytes whenever this side reads slower than the peer sends
         // (a slow disk, say), and a chat line waits behind all of it; the window clamp does
@@ -101,6 +105,8 @@ void PeerLink::OnStart(std::chrono::milliseconds handshakeTimeout) {
         WriteQueueLocked(guard);
     }
     ArmKeepAlive();
+    lastHeard = std::chrono::steady_clock::now();
+    ArmSilenceTimer();
     if (privateLink.Asked()) {
         handshakeTimer.expires_after(handshakeTimeout);
         handshakeTimer.async_wait([self = shared_from_this()](const boost::system::error_code& e) {
@@ -167,7 +173,8 @@ void PeerLink::ReadFrames() {
                 const std::uint8_t* raw = stream.Data();
                 FrameHeader header = FrameHeader::Decode(raw);
                 stream.Consume(FrameHeader::kBytes);  // the bytes stay until the next read
-                if (!owner.OnFrame(*this, header, raw)) return Finish();
+                if (!owner.OnFrame(*this, header, raw))
+                    return silent ? Fail(PeerLinkOwner::Failure::Silent) : Finish();
                 break;
             }
         }
@@ -176,8 +183,11 @@ void PeerLink::ReadFrames() {
 }
 
 void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
+    // The system ends a socket whose bytes stayed unacknowledged past the limit this way.
+    if (error == asio::error::timed_out) return Fail(PeerLinkOwner::Failure::Silent);
     if (error)
         return Fail(WasCut() ? PeerLinkOwner::Failure::Cut : PeerLinkOwner::Failure::ReadFailed);
+    lastHeard = std::chrono::steady_clock::now();
     if (!stream.CommitFill(got)) return Fail(PeerLinkOwner::Failure::RecordFailed);
     SizeReceiveWindow();
     ContinueReading();
@@ -263,6 +273,22 @@ void PeerLink::OnKeepAliveTimer(const boost::system::error_code& error) {
     if (owner.OnKeepAlive(*this, error)) ArmKeepAlive();
 }
 
+void PeerLink::ArmSilenceTimer() {
+    silenceTimer.expires_at(lastHeard + silenceLimit);
+    silenceTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+        self->OnSilenceTimer(error);
+    });
+}
+
+void PeerLink::OnSilenceTimer(const boost::system::error_code& error) {
+    if (error || ended) return;
+    // Bytes that came meanwhile moved the deadline on.
+    if (std::chrono::steady_clock::now() - lastHeard < silenceLimit) return ArmSilenceTimer();
+    // A header read is waiting: it ends with the socket, and the link with it.
+    silent = true;
+    Fail(PeerLinkOwner::Failure::Silent);
+}
+
 void PeerLink::Fail(PeerLinkOwner::Failure failure) {
     owner.OnLinkFailure(*this, failure);
     Finish();
@@ -272,6 +298,7 @@ void PeerLink::Finish() {
     if (ended) return;
     ended = true;
     keepAliveTimer.cancel();
+    silenceTimer.cancel();
     handshakeTimer.cancel();
     {
         std::unique_lock<std::mutex> guard(lock);
@@ -319,8 +346,20 @@ std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error
         std::size_t got = socket.read_some(buffer, error);
         if (error != asio::error::would_block) {
             // Bulk data arrives here more than through the frame loop's reads.
-            if (!error) SizeReceiveWindow();
+            if (!error) {
+                lastHeard = std::chrono::steady_clock::now();
+                SizeReceiveWindow();
+            }
             return got;
+        }
+        // A peer that stops half-way through a frame is as gone as one that sends nothing:
+        // this wait is the silence limit's too, as the timers do not run during it.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            lastHeard + silenceLimit - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            silent = true;
+            error = asio::error::timed_out;
+            return 0;
         }
         // This side's frame that the peer is reading half-way may be waiting in the queue
         // for room in the socket: were it left until this read ends, two peers that both
@@ -333,8 +372,8 @@ std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error
             readWaiting = !writes;
         }
         auto ready = WaitForSocket(socket.native_handle(),
-                                   writes ? SocketWait::ReadOrWrite : SocketWait::Read,
-                                   std::nullopt, &readInterrupter);
+                                   writes ? SocketWait::ReadOrWrite : SocketWait::Read, left,
+                                   &readInterrupter);
         std::unique_lock<std::mutex> guard(lock);
         readWaiting = false;
         if (std::exchange(interrupted, false)) readInterrupter.Clear();

@@ -29,8 +29,10 @@ class PeerLink;
 // may be one that a newer link has replaced.
 class PeerLinkOwner {
 public:
-    // Cut: a sealed link's stream ended without the peer's final record.
-    enum class Failure { ReadFailed, Cut, RecordFailed, HandlerFailed };
+    // Cut: a sealed link's stream ended without the peer's final record. Silent: nothing came
+    // from the peer for the link's silence limit (a frame stalled half-way included), or the
+    // system gave up on bytes the peer never acknowledged.
+    enum class Failure { ReadFailed, Cut, RecordFailed, HandlerFailed, Silent };
 
     // A frame header was read (its payload not yet); `raw` is its 48 bytes, valid during the
     // call until a payload is read. False stops the reading.
@@ -80,6 +82,9 @@ public:
     enum class Queues { Short, WindowOnEveryPath, System };
     // Window thread, before Begin.
     void SetQueues(Queues how) { queues = how; }
+    // Window thread, before Begin: how long the peer may send nothing before the link is taken
+    // as gone. A peer sends a keep-alive every 20 seconds, idle or not.
+    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
     // Window thread, once: readies the private link and sends its hello. `capabilities`, when
     // not zero, are announced first thing on the link: at once on a plain link, as the first
     // record once a private link stands.
@@ -122,6 +127,8 @@ public:
     bool ReadPayload(void* destination, std::size_t n);
     // Sends one frame without waiting on the socket.
     WriteResult Send(const std::vector<boost::asio::const_buffer>& parts);
+    // A payload read gave up: the peer sent nothing more for the silence limit.
+    bool FellSilent() const { return silent; }
     // True the first time only: the user hears of a broken record once per link.
     bool FirstRecordFailure();
     // After a failed read: a sealed stream ended without the peer's final record (while this
@@ -169,6 +176,8 @@ private:
     void OnHandshakeTimer(const boost::system::error_code& error);
     void ArmKeepAlive();
     void OnKeepAliveTimer(const boost::system::error_code& error);
+    void ArmSilenceTimer();
+    void OnSilenceTimer(const boost::system::error_code& error);
     void Fail(PeerLinkOwner::Failure failure);
     // The end of reading: the timers stop, the last frames go out as far as the socket takes
     // them within a short grace, waiting writers fail and the socket closes.
@@ -222,6 +231,11 @@ private:
     boost::asio::steady_timer keepAliveTimer;
     boost::asio::steady_timer handshakeTimer;
     std::chrono::milliseconds keepAliveInterval{0};
+    std::chrono::milliseconds silenceLimit{60000};  // fixed in Begin
+    boost::asio::steady_timer silenceTimer;
+    // When the peer's last bytes came; a payload read that waits past the limit sets `silent`.
+    std::chrono::steady_clock::time_point lastHeard;
+    bool silent = false;
     bool recordFailureReported = false;
     bool ended = false;
     ReceiveWindowSizer windowSizer;

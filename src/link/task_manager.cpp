@@ -1,5 +1,6 @@
 #include "link/task_manager.h"
 
+#include <algorithm>
 #include <regex>
 
 #include <boost/asio/ip/address_v4.hpp>
@@ -9,6 +10,7 @@
 #include "link/delivery_frames.h"
 #include "link/dual_stack_listener.h"
 #include "link/link_payload.h"
+#include "toolkit/format.h"
 #include "toolkit/message_box.h"
 #include "toolkit/platform.h"
 
@@ -43,6 +45,7 @@ TaskManager::~TaskManager() {
     ioService.stop();
     wake.notify_all();
     JoinWorkers();
+    transfers.StopDigestWorker();  // its last result may still write to the link
     WipeText(passphrase);
 }
 
@@ -91,6 +94,7 @@ std::shared_ptr<PeerLink> TaskManager::NewLink() {
     PeerLinkOwner& owner = *this;
     auto link = std::make_shared<PeerLink>(ioService, owner, ioThreadCheck);
     link->SetQueues(queues);
+    link->SetSilenceLimit(silenceLimit);
     return link;
 }
 
@@ -166,8 +170,9 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             error = asio::error::host_not_found;
         } else {
             tcp::endpoint endpoint(address, port);
+            // The box below tells of a failure, in the user's words: no box with the system's
+            // text before it.
             socket.connect(endpoint, error);
-            if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
             setPeer(endpoint);
         }
     } else {
@@ -222,6 +227,9 @@ WString TaskManager::PeerFamilyLine() const {
 }
 
 bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state) {
+    // What the link says before the talk window is there waits for it.
+    ownerWindow.KeepEarlyCalls();
+    lastRefusal.clear();
     // The client is CPace's initiator, the server its responder.
     link->Begin(state == LINK_CLIENT ? secure::Role::Initiator : secure::Role::Responder,
                 passphrase, capabilities, handshakeFlags);
@@ -236,7 +244,10 @@ bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState
     // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
     link->Start(keepAliveInterval, handshakeTimeout);
-    return gate.WaitForHandshake(*link, handshakeTimeout);
+    if (gate.WaitForHandshake(*link, handshakeTimeout)) return true;
+    lastRefusal = Format(kFormatCapacity, u"%S (%s)", PeerAddressText(),
+                         WString(HandshakeOutcomeText(link->Privacy().Result())));
+    return false;
 }
 
 void TaskManager::WaitForChange(const std::function<bool()>& done,
@@ -313,6 +324,13 @@ void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
                 AppendLog(nullptr, u"System Message: \r\nio_service Error timeout\r\n");
             CloseIfCurrent(link);
             break;
+        case Failure::Silent:
+            // Said once, as the link's end, before it ends: the window adds no line of its own.
+            if (!IsCurrent(link) || (linkState != LINK_SERVER && linkState != LINK_CLIENT)) break;
+            AppendLog(nullptr, u"SystemError:: \r\n相手からの応答が途絶えたため、切断しました\r\n");
+            if (auto shown = ownerWindow.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
+            CloseIfCurrent(link);
+            break;
     }
 }
 
@@ -351,13 +369,16 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
         case NET_DISCONNECT:
             chat.OnDisconnectReceived();
             return false;
-        case NET_FILE_OFFER:
-        case NET_FILE_ACCEPT:
-        case NET_FILE_DATA:
         case NET_FILE_CANCEL:
         case NET_FILE_DELETE:
         case NET_FILE_RESEND:
         case NET_FILE_PAUSE:
+            TellPeerControl(header);
+            ok = transfers.OnFileFrame(header, payload);
+            break;
+        case NET_FILE_OFFER:
+        case NET_FILE_ACCEPT:
+        case NET_FILE_DATA:
             ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
@@ -373,6 +394,11 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
             // Only between two copies that both announced it; otherwise skipped as unknown.
             if (shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
             break;
+        case kKeptPartCode:
+        case kStartOverCode:
+            if (shares(kVerifiedDelivery | kKeptPartProof))
+                transfers.OnDeliveryFrame(header.code, raw);
+            break;
         case kFolderOfferCode:
         case kFolderEntryCode:
         case kFolderEndCode:
@@ -383,8 +409,36 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
     }
-    if (!ok) SetLinkState(LINK_CLOSED);  // a payload that could not be read ends the link
+    // A payload that could not be read ends the link; one that stopped coming ends it as a
+    // silent peer, with the line that says so first.
+    if (!ok && !link.FellSilent()) SetLinkState(LINK_CLOSED);
     return ok;
+}
+
+void TaskManager::TellPeerControl(const FrameHeader& header) {
+    auto id = static_cast<std::int32_t>(header.lengthField);
+    // Only an id the engine holds: a flood of controls for other ids posts nothing.
+    std::vector<TransferFigures> figures = transfers.TransferFiguresSnapshot();
+    if (std::none_of(figures.begin(), figures.end(),
+                     [id](const TransferFigures& f) { return f.taskId == id; }))
+        return;
+    TransferControl control = TransferControl::Cancel;
+    switch (header.code) {
+        case NET_FILE_DELETE:
+            control = TransferControl::Delete;
+            break;
+        case NET_FILE_RESEND:
+            control = TransferControl::Resume;
+            break;
+        case NET_FILE_PAUSE:
+            control = TransferControl::Pause;
+            break;
+        default:
+            break;
+    }
+    // Before the engine acts, so the window still finds the row under way.
+    if (auto window = ownerWindow.Borrow())
+        window->PostTransferFact(TransferFact::PeerControl(id, control));
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {

@@ -91,6 +91,11 @@ public:
     bool StartServer(std::uint16_t port);
     // Any thread: whether a StartServer is listening for its peer now.
     bool WaitsForPeer() const;
+    // Any thread: ends a StartServer that is still waiting for its peer (it returns false).
+    void CancelServerWait();
+    // Window thread: after a start that failed in the private link's handshake, the peer's
+    // address and why ("192.0.2.1 (合言葉が一致しません)"); empty after any other start.
+    WString LastRefusal() const { return lastRefusal; }
     // Window thread. A dotted IPv4 address is connected to as it stands; an IPv6 literal
     // (in brackets or not, with a zone or not) and every address of a name are tried
     // IPv6 first, Happy Eyeballs style (see Connector).
@@ -139,6 +144,11 @@ public:
     // zero, the default here, keeps the original wire byte for byte. Window thread, before
     // StartServer or ConnectToServer; the program announces all it knows.
     void SetCapabilities(std::uint32_t bits) { capabilities = bits; }
+    // Whether each offer from the peer is taken (see TransferEngine); window thread, before
+    // StartServer or ConnectToServer. Unset, every offer is taken.
+    void SetOfferQuestion(TransferEngine::OfferQuestion question) {
+        transfers.SetOfferQuestion(std::move(question));
+    }
     // How long a verified send waits for its receipt before its row says it is unconfirmed.
     void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
     // Whether this copy offers AES-256-GCM records: as the processor allows unless told
@@ -155,6 +165,9 @@ public:
 
     // Window thread, before a link starts; tests shorten these.
     void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
+    // How long a peer may send nothing (three of its keep-alive periods) before the link is
+    // taken as gone.
+    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
     void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
     // How long a closed link waits for the peer to close its end before closing its own.
     void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
@@ -170,8 +183,6 @@ public:
 private:
     // Tests reach a few more things through this one class (tests/support).
     friend class TaskManagerTestSeam;
-    // Any thread: ends a StartServer that is still waiting for its peer.
-    void CancelServerWait();
     void AppendLog(const CharFormat* style, WStringView text);
     // TransferLink and ChatLink: the engine's and the chat's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed
@@ -223,6 +234,9 @@ private:
     // Handles one frame of `link`; false when the link must stop reading.
     bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
                   FramePayload& payload);
+    // I/O thread: a peer's pause, resume, cancel or deletion of a transfer, for the window's
+    // log.
+    void TellPeerControl(const FrameHeader& header);
     // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
@@ -244,9 +258,11 @@ private:
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
 
     std::u16string passphrase;                                  // window thread
+    WString lastRefusal;                                        // window thread
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
+    std::chrono::milliseconds silenceLimit{60000};      // window thread
     PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};

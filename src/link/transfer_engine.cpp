@@ -21,9 +21,11 @@ constexpr std::size_t kChunkBytes = 2048;
 // to the I/O thread, and a chat line waits behind at most one (about 0.3 ms at 900 MB/s).
 constexpr std::size_t kWriteBatchBytes = 256 * 1024;
 
-// Running, or done and still to be finished by the next pass.
+// Running, or done and still to be finished by the next pass; a send whose first bytes are
+// still being proven waits.
 bool Moving(const FileManager& entry) {
-    return entry.state == TransferState::Running || entry.state == TransferState::Done;
+    return entry.proof == FileManager::Proof::None &&
+           (entry.state == TransferState::Running || entry.state == TransferState::Done);
 }
 
 }  // namespace
@@ -151,6 +153,12 @@ bool TransferEngine::OnFileAccept(FramePayload& payload) {
         entry.hasher.Use(DeliveryDigest());
         opened = entry.OpenForSend(offset);
         path = entry.path;
+        // The skipped part is hashed on the digest worker, and between two copies that prove
+        // kept parts it is compared with the receiver's before the rest goes.
+        if (opened && entry.verify && offset > 0) {
+            entry.keptBytes = offset;
+            StartProofLocked(TransferDirection::Sending, record.taskId, entry);
+        }
     }
     if (opened) {
         link.Wake();
@@ -420,7 +428,8 @@ void TransferEngine::SendChunks(std::int32_t taskId) {
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(taskId);
-            if (it == sendTasks.end() || it->second->state != TransferState::Running) {
+            if (it == sendTasks.end() || it->second->state != TransferState::Running ||
+                it->second->proof != FileManager::Proof::None) {
                 frames.resize(start);
                 break;
             }
@@ -466,10 +475,9 @@ void TransferEngine::FinishTransfer(const TransferFigures& figures, const WStrin
                                     const WString& message) {
     auto shown = window.Borrow();
     if (!shown) return;
-    TransferDirection direction = figures.direction;
     shown->PostTransferFact(TransferFact::Finished(figures, path));
     shown->AppendLogMessage(BuildLogMessage(
-        nullptr, message.empty() ? TransferCompleteMessage(direction, path) : message));
+        nullptr, message.empty() ? TransferCompleteMessage(figures, path) : message));
     shown->ShowLinkEvent(LinkEvent::TransferFinished);
 }
 
@@ -493,15 +501,18 @@ void TransferEngine::RefreshTransfers() {
     // figures at all).
     std::vector<std::pair<std::int32_t, WString>> overdue;
     std::vector<std::int32_t> overdueFolders;
+    std::vector<std::tuple<std::int32_t, std::uint64_t, WString>> unproven;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         overdue = TakeOverdueSends();
+        unproven = TakeOverdueProofsLocked();
         overdueFolders = TakeOverdueFoldersLocked();
         SampleFolderRatesLocked();
         std::vector<TransferFigures> figures = FiguresLocked();
         if (!figures.empty()) PostFact(TransferFact::Progress(std::move(figures)));
     }
     for (const auto& [id, name] : overdue) ReportUnconfirmed(id, name, false);
+    for (auto& [id, ticket, name] : unproven) StartSendOver(id, ticket, std::move(name), true);
     for (std::int32_t id : overdueFolders)
         EndFolder(TransferDirection::Sending, id, WString(kRowUnconfirmed), 0);
 }

@@ -8,7 +8,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include <boost/asio/buffer.hpp>
@@ -16,6 +18,7 @@
 #include "common/chat_font.h"
 #include "common/program_values.h"
 #include "link/delivery_frames.h"
+#include "link/digest_worker.h"
 #include "link/file_manager.h"
 #include "link/file_record.h"
 #include "link/folder_frames.h"
@@ -121,8 +124,17 @@ public:
     void RefreshTransfers();
     // How long a verified send waits for its receipt after its digest (tests shorten it).
     void SetReceiptWait(std::chrono::milliseconds wait) { receiptWait = wait; }
+    // How long a resumed send waits for the receiver's kept part after its accept.
+    void SetKeptPartWait(std::chrono::milliseconds wait) { keptPartWait = wait; }
+    // Before the link manager's threads and members go: no hashing runs on after it.
+    void StopDigestWorker() { digests.Stop(); }
     // Any thread.
     std::vector<TransferFigures> TransferFiguresSnapshot();
+    // Whether an offer of a file or a folder (its plain name and bytes) is taken; asked on the
+    // I/O thread before anything is made for it, so it must answer soon. Unset, every offer
+    // is taken, as the window takes them. Set before a link starts.
+    using OfferQuestion = std::function<bool(WStringView name, std::int64_t bytes, bool folder)>;
+    void SetOfferQuestion(OfferQuestion question) { offerQuestion = std::move(question); }
 
 private:
     // A free id for a new send or folder; tasksLock held.
@@ -134,7 +146,7 @@ private:
     bool OnFileAccept(FramePayload& payload);
     bool OnFileData(const FrameHeader& header, FramePayload& payload);
     void OnFileControl(const FrameHeader& header);
-    enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId };
+    enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId, Declined };
     // Answers an offer with a cancel.
     void RefuseOffer(const FileRecord& record, OfferRefusal reason, WStringView name);
     // Later data for this id is dropped without an answer; tasksLock held.
@@ -157,6 +169,23 @@ private:
     void OnDigest(const DigestFrame& digest);
     void OnReceipt(const ReceiptFrame& receipt);
     void SendDeliveryFrame(const ExtensionFrame& frame);
+    // The proof of a resumed transfer's first bytes (transfer_engine_proof.cpp). Hands the
+    // first `entry.keptBytes` to the digest worker; tasksLock held. A reception's `accept`
+    // goes out once they are hashed, with the kept part's digest where both sides prove it.
+    void StartProofLocked(TransferDirection direction, std::int32_t taskId, FileManager& entry,
+                          std::optional<FileRecord> accept = std::nullopt);
+    // Worker thread: the hashed first bytes (nothing when the file had fewer).
+    void OnProofHashed(TransferDirection direction, std::int32_t taskId, std::uint64_t ticket,
+                       std::optional<FileRecord> accept, std::optional<secure::FileHasher> hasher);
+    void OnKeptPart(const KeptPartFrame& kept);
+    void OnStartOver(std::int32_t taskId);
+    // A send with both digests of its first bytes in (or the receiver's overdue) goes on or
+    // starts over; tasksLock held. True when it starts over: the caller tells the peer with
+    // StartSendOver before any data goes.
+    bool JudgeKeptLocked(FileManager& send, bool overdue);
+    void StartSendOver(std::int32_t taskId, std::uint64_t ticket, WString name, bool unanswered);
+    // Sends whose receiver's kept part is overdue, judged as different; tasksLock held.
+    std::vector<std::tuple<std::int32_t, std::uint64_t, WString>> TakeOverdueProofsLocked();
     // Window thread, tasksLock held: sends whose receipt is overdue end as unconfirmed.
     std::vector<std::pair<std::int32_t, WString>> TakeOverdueSends();
     void ReportUnconfirmed(std::int32_t taskId, WStringView name, bool linkLost);
@@ -250,6 +279,11 @@ private:
     std::deque<std::int32_t> endedSendOrder;
     std::int32_t nextTaskId = 0;
     std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
+    OfferQuestion offerQuestion;  // set before the link starts, read by the I/O thread
+    // The receiver sends its kept part with its accept, so it comes within a round trip;
+    // the wait only bounds a peer that announced the proof and never gives it.
+    std::atomic<std::chrono::milliseconds> keptPartWait{std::chrono::seconds(30)};
+    std::uint64_t nextProofTicket = 0;  // tasksLock held
     // Receive ids answered already (cancelled, refused, finished): their data is dropped.
     std::set<std::int32_t> silencedReceiveIds;
     std::deque<std::int32_t> silencedOrder;
@@ -258,6 +292,8 @@ private:
     std::set<PeerFault> peerFaultsLogged;
     // I/O thread: data that is not yet in the receive buffer is read here.
     std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
+    // Last: it stops (and no job of it runs) before anything above goes.
+    DigestWorker digests;
 };
 
 }  // namespace mirka

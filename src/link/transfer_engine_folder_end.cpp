@@ -107,6 +107,8 @@ void TransferEngine::CompleteSendingFolder(std::int32_t folderId) {
         files = it->second.listing.fileCount;
         sendFolders.erase(it);
     }
+    // Only the receiver's receipt for the whole folder completes it: a proof, as for a file.
+    figures.verified = true;
     FinishTransfer(figures, path,
                    FolderLogLine(u"SystemMessage: \r\nフォルダの送信が完了しました",
                                  PathNamePart(path), files, figures.fileSize));
@@ -159,6 +161,7 @@ void TransferEngine::CompleteReceivingFolder(std::int32_t folderId) {
     TransferFigures figures{TransferDirection::Receiving, folderId,      progress.totalBytes,
                             progress.totalBytes,          progress.rate, progress.filesDone,
                             progress.filesTotal};
+    figures.verified = true;  // every file of it matched its digest
     FinishTransfer(
         figures, *finalPath,
         FolderLogLine(u"SystemMessage: \r\nフォルダの受信が完了しました", PathNamePart(*finalPath),

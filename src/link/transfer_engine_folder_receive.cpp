@@ -94,6 +94,9 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
         for (const auto& [id, running] : receiveTasks)
             stillToWrite += running->fileSize - running->transferred;
     }
+    if (reason.empty() && offerQuestion &&
+        !offerQuestion(checked.components.front(), offer.totalBytes, true))
+        reason = u"受け取らないことにした";
     ReceivingFolder folder;
     folder.prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     if (reason.empty()) {
@@ -352,21 +355,30 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
             }
         }
     }
-    // Opened without the lock: a kept part is hashed here, which may take a while. Only this
-    // thread takes the folder's entries and files, so nothing of the folder moves meanwhile
-    // but its end by the user, which the second look below catches.
+    // Opened without the lock. Only this thread takes the folder's entries and files, so
+    // nothing of the folder moves meanwhile but its end by the user, which the second look
+    // below catches.
     if (entry && !entry->OpenForReceive(offset)) {
         entry.reset();
         reason = u"ファイルを作れない";
     }
     std::string quoted;
+    record.offset = offset;
+    bool proving = false;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveFolders.find(folderId);
         if (entry && it != receiveFolders.end()) {
-            receiveTasks.emplace(record.taskId, std::move(entry));
+            FileManager& placed =
+                *receiveTasks.emplace(record.taskId, std::move(entry)).first->second;
             it->second.filesTaken.insert(member.components);
             it->second.running.emplace(record.taskId, std::move(member));
+            // A kept part is hashed on the digest worker; the accept goes once it is.
+            proving = offset > 0;
+            if (proving) {
+                placed.keptBytes = offset;
+                StartProofLocked(TransferDirection::Receiving, record.taskId, placed, record);
+            }
         } else {
             folderGone = folderGone || it == receiveFolders.end();
             SilenceReceiveId(record.taskId);
@@ -380,7 +392,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
         if (!folderGone) RefuseFolderEntry(folderId, reason, Quoted(quoted));
         return true;
     }
-    record.offset = offset;
+    if (proving) return true;
     FrameHeader header;
     header.code = NET_FILE_ACCEPT;
     auto reply = record.Encode();

@@ -79,6 +79,10 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         RefuseOffer(record, OfferRefusal::TooMany, name);
         return true;
     }
+    if (offerQuestion && !offerQuestion(name, size, false)) {
+        RefuseOffer(record, OfferRefusal::Declined, name);
+        return true;
+    }
     WString prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     std::optional<ContainedFolder> place = ContainedFolder::Open(prefix);
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
@@ -118,19 +122,30 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     }
     bool opened = entry->OpenForReceive(offset);
     WString path = entry->path;
+    record.offset = offset;
+    bool proving = false;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
-        receiveTasks.emplace(record.taskId, std::move(entry));
+        FileManager& placed = *receiveTasks.emplace(record.taskId, std::move(entry)).first->second;
         refusalsLogged.clear();  // a later refusal starts a new burst and is told again
         // Under the lock, so no fact about this transfer can come before its row.
-        PostFact(TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path, {},
-                                     WString(PathNamePart(ReceivePaths::FinalPathOf(path)))));
+        TransferFact shown =
+            TransferFact::Shown(TransferDirection::Receiving, record.taskId, -1, path, {},
+                                WString(PathNamePart(ReceivePaths::FinalPathOf(path))));
+        shown.offeredName = name;  // a clash gives the file another name: the log tells it
+        PostFact(std::move(shown));
+        // A kept part is hashed on the digest worker; the accept goes once it is.
+        proving = opened && placed.verify && offset > 0;
+        if (proving) {
+            placed.keptBytes = offset;
+            StartProofLocked(TransferDirection::Receiving, record.taskId, placed, record);
+        }
     }
     if (!opened) {
         AbortReception(record.taskId, u"作成");
         return true;
     }
-    record.offset = offset;
+    if (proving) return true;
     FrameHeader header;
     header.code = NET_FILE_ACCEPT;
     auto reply = record.Encode();
@@ -164,6 +179,12 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
                 AppendLog(Format(kFormatCapacity,
                                  u"SystemError:: \r\n同じ名前のファイルが多すぎるため、"
                                  u"ファイルの申し出を断りました\r\nファイル名 > %s\r\n",
+                                 name));
+                break;
+            case OfferRefusal::Declined:
+                AppendLog(Format(kFormatCapacity,
+                                 u"SystemMessage: \r\nファイルの申し出を断りました\r\n"
+                                 u"ファイル名 > %s\r\n",
                                  name));
                 break;
             case OfferRefusal::BadId:
@@ -208,7 +229,8 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
             continue;
         }
         FileManager& entry = *it->second;
-        if (entry.Ended()) continue;
+        // Before its accept (a kept part still being hashed) no honest sender sends data.
+        if (entry.Ended() || entry.proof != FileManager::Proof::None) continue;
         // Never more than the offered size reaches the disk.
         std::int64_t room = entry.fileSize - entry.transferred;
         std::size_t accepted = static_cast<std::size_t>(

@@ -17,6 +17,10 @@ void TransferEngine::OnDeliveryFrame(std::uint16_t code, const std::uint8_t* fra
     link.AssertIoThread();
     if (code == kDigestCode) {
         OnDigest(DecodeDigest(frame));
+    } else if (code == kKeptPartCode) {
+        OnKeptPart(DecodeKeptPart(frame));
+    } else if (code == kStartOverCode) {
+        OnStartOver(DecodeStartOver(frame));
     } else if (auto receipt = DecodeReceipt(frame)) {
         OnReceipt(*receipt);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -18,7 +20,8 @@ enum class LinkEvent {
     StatusChanged,     // the peer's status line changed
     ChatSent,          // the user's line went out: the input box is done with it
     TransferFinished,  // a file or a folder arrived, or was delivered
-    PeerEndedLink,     // the peer asked to disconnect, and the log has said so
+    PeerEndedLink,     // the link ended on the peer's side (it asked to, or stopped
+                       // answering), and the log has said why
 };
 
 // How this program's talk window answers each event: a wave file (played when the user has
@@ -61,8 +64,8 @@ public:
     // A fact about a transfer, for the window's transfer list.
     virtual void PostTransferFact(TransferFact fact) = 0;
     // The link has closed: whatever shows it as standing (the encryption mark) goes. Sent
-    // once per link, after the window was attached; a window that attaches to a link that
-    // has already closed learns it from the link's state.
+    // once per link; a window that attaches after the link began and closed gets it from
+    // the calls the slot kept for it (see WindowSlot).
     virtual void ShowLinkClosed() = 0;
 };
 
@@ -76,8 +79,15 @@ inline constexpr char16_t kPrivateTitleSuffix[] = u" [暗号化された接続]"
 // detaches it; a worker borrows it for the calls it makes, and detaching waits until no
 // worker holds it, so the window is never used after it is gone. Nothing else keeps the
 // window's address.
+//
+// Between the start of a link and the attaching of a window (the login window closing, the
+// talk window being made) the workers' calls are kept, in order and at most kEarlyCalls,
+// and handed to the window that attaches: a line the link posts in its first moments is not
+// lost. Progress figures are not kept; the next ones say more.
 class WindowSlot {
 public:
+    static constexpr std::size_t kEarlyCalls = 512;
+
     class Borrowed {
     public:
         Borrowed(WindowSlot* slot, TalkWindowPort* window) : slot(slot), window(window) {}
@@ -99,10 +109,20 @@ public:
     };
 
     // Window thread: attaches a window, or detaches with nullptr (waiting, as Detach does).
+    // A window attached after a link began first gets the calls kept since.
     WindowSlot& operator=(TalkWindowPort* newWindow) {
         std::unique_lock<std::mutex> guard(lock);
+        if (!newWindow) {
+            window = nullptr;
+            early.Close();
+            returned.wait(guard, [this] { return borrowed == 0; });
+            return *this;
+        }
+        // A worker still inside a kept call finishes it first, so the window gets the kept
+        // calls before any later one.
+        if (!window) returned.wait(guard, [this] { return borrowed == 0; });
         window = newWindow;
-        if (!newWindow) returned.wait(guard, [this] { return borrowed == 0; });
+        early.HandTo(*newWindow);
         return *this;
     }
     // Window thread: detaches this window if it is the attached one, and waits until no
@@ -110,17 +130,84 @@ public:
     void Detach(TalkWindowPort* expected) {
         std::unique_lock<std::mutex> guard(lock);
         if (window == expected) window = nullptr;
+        early.Close();
         returned.wait(guard, [this] { return borrowed == 0; });
+    }
+    // Window thread, as a link begins: with no window attached, the calls from here on are
+    // kept for the next one (those kept for an earlier link go).
+    void KeepEarlyCalls() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!window) early.Open();
     }
     // Any thread: the attached window (or none) for the caller's next calls.
     Borrowed Borrow() {
         std::lock_guard<std::mutex> guard(lock);
-        if (!window) return Borrowed(nullptr, nullptr);
+        TalkWindowPort* target = window;
+        if (!target && early.IsOpen()) target = &early;
+        if (!target) return Borrowed(nullptr, nullptr);
         ++borrowed;
-        return Borrowed(this, window);
+        return Borrowed(this, target);
     }
 
 private:
+    // Keeps the calls. Its own lock keeps the workers' calls apart; `open` changes only
+    // under both that lock and the slot's, so either one suffices to read it.
+    class EarlyCalls final : public TalkWindowPort {
+    public:
+        bool IsOpen() const { return open; }
+        void Open() {
+            std::lock_guard<std::mutex> guard(callsLock);
+            open = true;
+            calls.clear();
+        }
+        void Close() {
+            std::lock_guard<std::mutex> guard(callsLock);
+            open = false;
+            calls.clear();
+        }
+        void HandTo(TalkWindowPort& target) {
+            std::vector<std::function<void(TalkWindowPort&)>> kept;
+            {
+                std::lock_guard<std::mutex> guard(callsLock);
+                kept.swap(calls);
+                open = false;
+            }
+            for (auto& call : kept) call(target);
+        }
+        void AppendLogMessage(std::vector<LogRun> runs) override {
+            Keep([runs = std::move(runs)](TalkWindowPort& w) mutable {
+                w.AppendLogMessage(std::move(runs));
+            });
+        }
+        void SetPeerStatusText(const WString& text) override {
+            Keep([text](TalkWindowPort& w) { w.SetPeerStatusText(text); });
+        }
+        void SetWindowTitle(const WString& title) override {
+            Keep([title](TalkWindowPort& w) { w.SetWindowTitle(title); });
+        }
+        void ShowLinkEvent(LinkEvent event) override {
+            Keep([event](TalkWindowPort& w) { w.ShowLinkEvent(event); });
+        }
+        void PostTransferFact(TransferFact fact) override {
+            if (fact.kind == TransferFact::Kind::Figures) return;
+            Keep([fact = std::move(fact)](TalkWindowPort& w) mutable {
+                w.PostTransferFact(std::move(fact));
+            });
+        }
+        void ShowLinkClosed() override {
+            Keep([](TalkWindowPort& w) { w.ShowLinkClosed(); });
+        }
+
+    private:
+        void Keep(std::function<void(TalkWindowPort&)> call) {
+            std::lock_guard<std::mutex> guard(callsLock);
+            if (open && calls.size() < kEarlyCalls) calls.push_back(std::move(call));
+        }
+        std::mutex callsLock;
+        std::vector<std::function<void(TalkWindowPort&)>> calls;
+        bool open = false;
+    };
+
     void GiveBack() {
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -133,6 +220,7 @@ private:
     std::condition_variable returned;
     TalkWindowPort* window = nullptr;
     int borrowed = 0;
+    EarlyCalls early;
 };
 
 }  // namespace mirka

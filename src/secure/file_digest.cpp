@@ -63,4 +63,19 @@ FileDigest FileHasher::Final() {
     return digest;
 }
 
+FileDigest FileHasher::Peek() const {
+    FileDigest digest;
+    if (kind == DigestKind::Sha256) {
+        std::unique_ptr<evp_md_ctx_st, FreeContext> copy(EVP_MD_CTX_new());
+        if (!copy) throw std::bad_alloc();
+        Check(EVP_MD_CTX_copy_ex(copy.get(), sha256.get()));
+        unsigned int length = 0;
+        Check(EVP_DigestFinal_ex(copy.get(), digest.data(), &length));
+    } else {
+        crypto_generichash_state copy = blake2b;
+        crypto_generichash_final(&copy, digest.data(), digest.size());
+    }
+    return digest;
+}
+
 }  // namespace mirka::secure

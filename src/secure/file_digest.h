@@ -26,6 +26,9 @@ public:
     ~FileHasher();
     FileHasher(const FileHasher&) = delete;
     FileHasher& operator=(const FileHasher&) = delete;
+    // A hasher fed elsewhere (a kept part hashed off the link's threads) takes over here.
+    FileHasher(FileHasher&&) noexcept = default;
+    FileHasher& operator=(FileHasher&&) noexcept = default;
 
     // Chooses the algorithm and starts again from an empty file; Reset and Final keep it.
     void Use(DigestKind kind);
@@ -35,6 +38,9 @@ public:
     void Update(const std::uint8_t* bytes, std::size_t n);
     // The digest of everything fed since the last Reset; the hasher then starts again.
     FileDigest Final();
+    // The digest of everything fed so far, the hasher going on where it stands: a kept part's
+    // digest, its stream then fed on with the rest of the file.
+    FileDigest Peek() const;
 
 private:
     struct FreeContext {

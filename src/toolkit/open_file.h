@@ -36,6 +36,9 @@ public:
                                                   bool followLink = true);
 
     bool IsOpen() const { return descriptor >= 0; }
+    // A second descriptor of the same open file, for reads at an offset on another thread
+    // while this one may be closed; not open when the system gives none.
+    OpenFile Duplicate() const;
     FileIdentity Identity() const { return identity; }
     // The size now; -1 when it cannot be read.
     std::int64_t Size() const;

@@ -87,6 +87,11 @@ std::int64_t OpenFile::ReadAt(void* data, std::size_t length, std::int64_t offse
     }
 }
 
+OpenFile OpenFile::Duplicate() const {
+    if (descriptor < 0) return OpenFile();
+    return OpenFile(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+}
+
 void OpenFile::Close() {
     if (descriptor >= 0) ::close(descriptor);
     descriptor = -1;

@@ -131,6 +131,16 @@ std::int64_t OpenFile::ReadAt(void* data, std::size_t length, std::int64_t offse
     return -1;
 }
 
+OpenFile OpenFile::Duplicate() const {
+    if (descriptor < 0) return OpenFile();
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    HANDLE self = ::GetCurrentProcess();
+    if (!::DuplicateHandle(self, HandleOf(descriptor), self, &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        return OpenFile();
+    return OpenFile(AdoptHandle(copy));
+}
+
 void OpenFile::Close() {
     if (descriptor >= 0) ::_close(descriptor);
     descriptor = -1;

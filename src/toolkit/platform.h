@@ -64,6 +64,9 @@ SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
 // can): what is written after bulk data then waits behind little of it. Data in flight is
 // not limited, so a long, fast path still fills.
 void LimitUnsentBytes(std::intptr_t handle, int bytes);
+// A TCP socket whose sent bytes stay unacknowledged this long fails (where the system can):
+// a write to a peer that vanished ends instead of waiting for the system's own limit.
+void LimitUnacknowledgedTime(std::intptr_t handle, std::chrono::milliseconds limit);
 // The smallest round trip the system has seen on a TCP connection, in microseconds: the
 // path's own delay, without the time bytes spent waiting in either side's queues. 0 when it
 // has none (or cannot tell).

@@ -94,6 +94,16 @@ void LimitUnsentBytes(std::intptr_t handle, int bytes) {
 #endif
 }
 
+void LimitUnacknowledgedTime(std::intptr_t handle, std::chrono::milliseconds limit) {
+#ifdef TCP_USER_TIMEOUT
+    unsigned int millis = static_cast<unsigned int>(limit.count());
+    ::setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_USER_TIMEOUT, &millis, sizeof millis);
+#else
+    (void)handle;
+    (void)limit;
+#endif
+}
+
 void ClampReceiveWindow(std::intptr_t handle, int bytes) {
 #ifdef TCP_WINDOW_CLAMP
     ::setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_WINDOW_CLAMP, &bytes, sizeof bytes);

@@ -61,6 +61,16 @@ SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
 // Windows has no limit on the unsent part of the send queue, and the advertised window
 // follows the receive buffer on its own: both stay the system's.
 void LimitUnsentBytes(std::intptr_t, int) {}
+
+// TCP_MAXRT (5 in the SDK; mingw-w64's headers lack it) counts whole seconds of
+// retransmission before the connection fails.
+constexpr int kTcpMaxRetransmitSeconds = 5;
+
+void LimitUnacknowledgedTime(std::intptr_t handle, std::chrono::milliseconds limit) {
+    DWORD seconds = static_cast<DWORD>((limit.count() + 999) / 1000);
+    ::setsockopt(static_cast<SOCKET>(handle), IPPROTO_TCP, kTcpMaxRetransmitSeconds,
+                 reinterpret_cast<const char*>(&seconds), sizeof seconds);
+}
 void ClampReceiveWindow(std::intptr_t, int) {}
 
 namespace {

@@ -121,6 +121,24 @@ void TransferRows::RemoveRow(int row) {
     Changed();
 }
 
+void TransferRows::SetOfferedName(int row, WString name) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    rows[row].offeredName = std::move(name);
+}
+
+void TransferRows::NotePeerControl(int row, TransferControl control) {
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    TransferRow& shown = rows[row];
+    if (control == TransferControl::Pause || control == TransferControl::Resume)
+        shown.pausedByPeer = control == TransferControl::Pause;
+    if (control == TransferControl::Cancel && shown.direction == TransferDirection::Sending)
+        shown.peerReason = shown.stage == TransferStage::Waiting ? u"相手が受け取りを断りました"
+                                                                 : u"相手がキャンセルしました";
+    // A reception the sender cancelled says no more than the stage; one it deleted says who.
+    if (control == TransferControl::Delete) shown.peerReason = u"相手が削除しました";
+    Changed();
+}
+
 void TransferRows::SetListener(Listener newListener) {
     listener = std::move(newListener);
 }
@@ -202,12 +220,81 @@ WString TransferCompleteMessage(TransferDirection direction, WStringView path) {
                   name);
 }
 
-void ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
+WString TransferCompleteMessage(const TransferFigures& figures, WStringView path) {
+    WString message = TransferCompleteMessage(figures.direction, path);
+    bool receiving = figures.direction == TransferDirection::Receiving;
+    if (figures.verified)
+        message += receiving ? u"確認済み: 送られた内容と一致しました\r\n"
+                             : u"確認済み: 相手に同じ内容が届きました\r\n";
+    WString fitted = FitField(WString(path), kCellCapacity - 1);
+    WStringView name = PathNamePart(fitted);
+    if (receiving && name.size() < fitted.size())
+        message += Format(kFormatCapacity, u"保存先 > %s\r\n",
+                          WStringView(fitted).substr(0, fitted.size() - name.size()));
+    return message;
+}
+
+namespace {
+// The rows a peer's control frame reaches, as the engine applies it: a cancel stops either
+// direction of the id, a deletion only a reception, a pause or resume only a send.
+std::vector<int> RowsUnderControl(const TransferRows& rows, std::int32_t taskId,
+                                  TransferControl control) {
+    std::vector<int> found;
+    auto add = [&](TransferDirection direction) {
+        std::optional<int> row = rows.FindRow(direction, taskId);
+        if (row && !rows.Ended(*row)) found.push_back(*row);
+    };
+    if (control == TransferControl::Cancel || control == TransferControl::Delete)
+        add(TransferDirection::Receiving);
+    if (control != TransferControl::Delete) add(TransferDirection::Sending);
+    return found;
+}
+}  // namespace
+
+WString RenamedArrivalMessage(const TransferRow& row, WStringView finalPath) {
+    WStringView finalName = PathNamePart(finalPath);
+    if (row.direction != TransferDirection::Receiving || row.offeredName.empty() ||
+        finalName.empty() || finalName == row.offeredName)
+        return WString();
+    return Format(kFormatCapacity,
+                  u"SystemMessage: \r\n同じ名前のファイルがあったため、名前を変えて保存しました"
+                  u"\r\n送られた名前 > %s\r\n保存した名前 > %s\r\n",
+                  FitField(row.offeredName, kCellCapacity - 1),
+                  FitField(WString(finalName), kCellCapacity - 1));
+}
+
+WString TransferControlMessage(const TransferRow& row, TransferControl control, bool byPeer) {
+    bool folder = row.cells[kColumnExtension] == kFolderRowKind;
+    WString name(PathNamePart(ShownCells(row)[kShownPath]));
+    const char16_t* what = u"";
+    switch (control) {
+        case TransferControl::Pause:
+            what = u"転送を中断しました";
+            break;
+        case TransferControl::Resume:
+            what = u"転送を再開しました";
+            break;
+        case TransferControl::Cancel:
+            // A send the peer stops before taking a byte was turned down by its program.
+            what = byPeer && row.stage == TransferStage::Waiting ? u"受け取りを断りました"
+                                                                 : u"転送をキャンセルしました";
+            break;
+        case TransferControl::Delete:
+            what = u"転送を削除しました";
+            break;
+    }
+    return Format(kFormatCapacity, u"SystemMessage: \r\n%s%s%s\r\n%s > %s\r\n",
+                  byPeer ? u"相手が" : u"", folder ? u"フォルダの" : u"ファイルの", what,
+                  folder ? u"フォルダ名" : u"ファイル名", name);
+}
+
+WString ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
     switch (fact.kind) {
         case TransferFact::Kind::Shown: {
             int row = fact.row >= 0 ? fact.row : rows.AddTransferRow(fact.path);
             if (fact.taskId >= 0) rows.BindTask(row, fact.direction, fact.taskId);
             if (!fact.name.empty()) rows.SetShownName(row, fact.name);
+            if (!fact.offeredName.empty()) rows.SetOfferedName(row, fact.offeredName);
             if (!fact.text.empty()) {
                 rows.SetCell(row, kColumnTransferred, fact.text);
                 rows.SetStage(row, fact.stage, fact.text);
@@ -229,7 +316,22 @@ void ApplyTransferFact(TransferRows& rows, const TransferFact& fact) {
         case TransferFact::Kind::Finished:
             if (!fact.figures.empty()) FinishTransferRow(rows, fact.figures.front(), fact.path);
             break;
+        case TransferFact::Kind::PeerControl: {
+            WString message;
+            for (int row : RowsUnderControl(rows, fact.taskId, fact.control)) {
+                std::optional<TransferRow> shown = rows.Row(row);
+                if (!shown) continue;
+                // A resume of a send that neither side paused changes nothing to tell.
+                if (fact.control == TransferControl::Resume && !shown->pausedByPeer &&
+                    shown->stage != TransferStage::Paused)
+                    continue;
+                message += TransferControlMessage(*shown, fact.control, true);
+                rows.NotePeerControl(row, fact.control);
+            }
+            return message;
+        }
     }
+    return WString();
 }
 
 TransferStage StageOfEndText(WStringView text) {
@@ -280,8 +382,12 @@ WString StageText(const TransferRow& row) {
     }
     WString text = row.direction == TransferDirection::Receiving ? u"受信 " : u"送信 ";
     text += stage;
-    // A plain cancel says no more than the stage; a deletion or a failure says why.
-    if (!row.endText.empty() && row.endText != kRowCancelled)
+    // A plain cancel says no more than the stage, unless the peer's side did it; a deletion
+    // or a failure says why.
+    if (StageEnded(row.stage) && !row.peerReason.empty() &&
+        (row.endText == kRowCancelled || row.endText == kRowDeleted))
+        text += u"（" + row.peerReason + u"）";
+    else if (!row.endText.empty() && row.endText != kRowCancelled)
         text += u"（" + FitField(row.endText, kCellCapacity - 1) + u"）";
     return text;
 }

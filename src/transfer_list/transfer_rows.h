@@ -69,7 +69,17 @@ struct TransferRow {
     // Taken off the list by the user; the row keeps its index, so later facts still find
     // the rows after it.
     bool removed = false;
+    // What the peer's side did to end it, when that says more than the end text (an offer
+    // it turned down before any byte moved).
+    WString peerReason;
+    // The peer asked this send to pause and has not asked it to go on yet.
+    bool pausedByPeer = false;
+    // A reception: the name the peer offered (empty when not known).
+    WString offeredName;
 };
+
+// What either side can do to a running transfer; on the wire, one control frame each.
+enum class TransferControl { Pause, Resume, Cancel, Delete };
 
 class TransferRows {
 public:
@@ -97,6 +107,9 @@ public:
     void SetFigures(int row, const TransferFigures& figures);
     // Takes an ended row off the list.
     void RemoveRow(int row);
+    // What a control from the peer leaves on the row: who paused it, why it ended.
+    void NotePeerControl(int row, TransferControl control);
+    void SetOfferedName(int row, WString name);
 
     // Called after every change.
     void SetListener(Listener listener);
@@ -140,6 +153,9 @@ void FinishTransferRow(TransferRows& rows, const TransferFigures& figures,
 // The log line that tells a transfer is complete; `path` is the sent file's path or the
 // received file's final path.
 WString TransferCompleteMessage(TransferDirection direction, WStringView path);
+// The same, saying also whether the delivery was proven and, for a reception, the folder the
+// file is in.
+WString TransferCompleteMessage(const TransferFigures& figures, WStringView path);
 
 // How a transfer that ended with this row text ended: cancelled or deleted, or failed.
 // Only the engine's own end texts reach it, never a peer's.
@@ -156,6 +172,9 @@ struct TransferFact {
         Figures,   // `figures`: the progress of every running transfer
         Status,    // `text` for (direction, taskId): cancelled or deleted
         Finished,  // final `figures[0]`; `path`: a received file's final path
+        // The peer sent `control` for `taskId`, before the engine acted on it. Only for an
+        // id the engine has a transfer of.
+        PeerControl,
     };
     Kind kind = Kind::Figures;
     TransferDirection direction = TransferDirection::Sending;
@@ -168,6 +187,9 @@ struct TransferFact {
     // path's own (a reception's temporary file), else empty.
     TransferStage stage = TransferStage::Cancelled;
     WString name;
+    TransferControl control = TransferControl::Cancel;
+    // Shown: the name the peer offered, for a reception whose file may get another one.
+    WString offeredName = WString();
 
     static TransferFact Shown(TransferDirection direction, std::int32_t taskId, int row,
                               WString path, WString text = WString(), WString name = WString()) {
@@ -195,9 +217,26 @@ struct TransferFact {
                 TransferStage::Done,
                 {}};
     }
+    static TransferFact PeerControl(std::int32_t taskId, TransferControl control) {
+        TransferFact fact;
+        fact.kind = Kind::PeerControl;
+        fact.taskId = taskId;
+        fact.control = control;
+        return fact;
+    }
 };
 
-void ApplyTransferFact(TransferRows& rows, const TransferFact& fact);
+// Applies the fact to the rows; returns the log message it calls for (empty for none): a
+// peer's control of a transfer still under way here.
+WString ApplyTransferFact(TransferRows& rows, const TransferFact& fact);
+
+// For a reception that finished under another name than the offered one (a file of that name
+// was there): the log message that says so; otherwise empty.
+WString RenamedArrivalMessage(const TransferRow& row, WStringView finalPath);
+
+// The log message for a pause, resume, cancel or deletion of the row's transfer, by this user
+// or by the peer.
+WString TransferControlMessage(const TransferRow& row, TransferControl control, bool byPeer);
 
 // The list as the user sees it: the state column beside the name, sizes in B, KB or MB,
 // speed and time left only while bytes move, and never a temporary name.

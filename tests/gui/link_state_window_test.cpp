@@ -1,14 +1,22 @@
 // The talk window shows the link as it is: its end in one line on both sides, the peer gone
 // from the title and the status line, a line typed while unlinked kept; one's own lines
 // stand apart, and a user who never named themself is told where to.
-#include <gtest/gtest.h>
-#include <QLabel>
+#include <filesystem>
+#include <fstream>
 
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QWidget>
+
+#include "app/notify_setting.h"
 #include "common/log_message.h"
 #include "gui/input_box.h"
 #include "gui/talk_window.h"
 #include "gui_wait.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 
 namespace mirka {
 namespace {
@@ -85,6 +93,80 @@ TEST(LinkStateWindow, OwnLinesStandApartAndTheBuiltInNameIsExplained) {
     EXPECT_NE(heading(server).style.color, kOwnHeadingColor);
     // The body keeps the style its sender chose, on both sides.
     EXPECT_EQ(body(client).style, body(server).style);
+}
+
+TEST(LinkStateWindow, LinesPostedBeforeTheWindowIsThereReachItsLog) {
+    test::LinkedPair pair;
+    pair.server->ownerWindow = nullptr;  // as in the program: no window until the talk window
+    ASSERT_TRUE(pair.Link());
+    // The core speaks before the talk window exists (the login window closing): the line
+    // and a line from the peer wait for the window.
+    if (auto early = pair.server->ownerWindow.Borrow())
+        early->AppendLogMessage(BuildLogMessage(nullptr, u"SystemMessage: \r\n早い知らせ\r\n"));
+    else
+        ADD_FAILURE() << "nothing keeps the early lines";
+    pair.client->QueueChatLine(u"もしもし", u"client");
+    TalkWindow server(*pair.server, pair.serverValues, "10.0.0.1", TalkWindow::Hooks{});
+    ASSERT_TRUE(WaitWithEvents([&] { return Count(server.Log().PlainText(), u"もしもし") == 1; }));
+    WString log = server.Log().PlainText();
+    EXPECT_EQ(Count(log, u"早い知らせ"), 1u);
+    // After the opening message, in the order posted.
+    EXPECT_LT(log.find(u"接続確立"), log.find(u"早い知らせ"));
+    EXPECT_LT(log.find(u"早い知らせ"), log.find(u"もしもし"));
+}
+
+TEST(LinkStateWindow, ArrivalsAreAnnouncedWhileTheWindowIsInactiveUnlessSwitchedOff) {
+    test::TempFolder folder;
+    std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(folder.Path());
+    {
+        test::LinkedPair pair;
+        pair.serverValues.SetReceiveFolder(folder.WithSeparator());
+        ASSERT_TRUE(pair.Link());
+        QStringList shown;
+        TalkWindow::Hooks hooks;
+        hooks.notify = [&](const QString& title, const QString& text) {
+            shown << title + QStringLiteral(" | ") + text;
+        };
+        TalkWindow server(*pair.server, pair.serverValues, "10.0.0.1", hooks);
+        TalkWindow client(*pair.client, pair.clientValues, "10.0.0.2", TalkWindow::Hooks{});
+        EXPECT_TRUE(server.TrayText().contains(QString::fromStdU16String(u"接続しています")));
+        // Another window has the focus.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QApplication::setActiveWindow(&elsewhere);
+        ASSERT_FALSE(server.isActiveWindow());
+        QAction* notify = server.Action(40075);
+        ASSERT_TRUE(notify);
+        EXPECT_TRUE(notify->isChecked());
+
+        pair.client->QueueChatLine(u"やあ", u"client");
+        ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 1; }));
+        EXPECT_TRUE(shown[0].contains(QString::fromStdU16String(u"新しい発言があります")));
+        std::filesystem::path file = folder.Path() / "out.txt";
+        std::ofstream(file) << "abc";
+        client.SendFiles({QString::fromStdString(file.string())});
+        ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 2; }));
+        EXPECT_TRUE(shown[1].contains(QString::fromStdU16String(u"ファイルを受信しました")));
+
+        // Switched off: nothing more, and the choice is stored.
+        notify->trigger();
+        EXPECT_FALSE(LoadNotifyArrivals());
+        pair.client->QueueChatLine(u"まだ", u"client");
+        ASSERT_TRUE(WaitWithEvents([&] { return Count(server.Log().PlainText(), u"まだ") == 1; }));
+        EXPECT_EQ(shown.size(), 2);
+        notify->trigger();
+        EXPECT_TRUE(LoadNotifyArrivals());
+
+        // The tray tells when the link is gone.
+        pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+        client.Action(40048)->trigger();
+        ASSERT_TRUE(WaitWithEvents([&] {
+            return server.TrayText().contains(QString::fromStdU16String(u"接続していません"));
+        }));
+    }
+    std::filesystem::current_path(saved);
 }
 
 }  // namespace

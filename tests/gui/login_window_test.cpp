@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,7 +60,8 @@ TEST_F(LoginWindowTest, FailedClientStartSavesTheProfileAndStaysOpen) {
     // It no longer says that it is connecting.
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.statusLine->text().isEmpty());
-    EXPECT_EQ(boxes.Boxes().size(), 2u);  // the system's text, then the connection failure
+    ASSERT_EQ(boxes.Boxes().size(), 1u);  // the connection failure, in Japanese only
+    EXPECT_NE(boxes.Boxes()[0].text.find(u"に接続できませんでした"), WString::npos);
     std::string conf = Conf();
     EXPECT_NE(
         conf.find("[profile000]\r\nip=127.0.0.1\r\nname=office\r\nport=" + std::to_string(port)),
@@ -153,6 +155,87 @@ TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
         EXPECT_EQ(text.find("ひらけごま"), std::string::npos) << entry.path();
         EXPECT_EQ(text.find("\x82\xd0\x82\xe7"), std::string::npos) << entry.path();  // Shift-JIS
     }
+}
+
+TEST_F(LoginWindowTest, ARefusedPeerLeavesTheServerWaitingWithALineSayingWhomAndWhy) {
+    test::MessageRecorder boxes;
+    LoginWindow window(link, profiles, reach);
+    window.noUpnp->setChecked(true);
+    window.serverMode->setChecked(true);
+    std::uint16_t port = test::FreeLoopbackPort();
+    window.serverPort->setText(QString::number(port));
+    window.passphraseField->setText(QStringLiteral("ひらけごま"));
+    link.SetCloseLinger(std::chrono::milliseconds(200));
+    TaskManager wrong;
+    wrong.SetPassphrase(u"ちがう");
+    TaskManager right;
+    right.SetPassphrase(u"ひらけごま");
+    bool connected = false;
+    std::thread connector([&] {
+        // The first peer knows another passphrase and is turned away in the handshake; the
+        // server still waits, and takes the next peer.
+        for (int i = 0; i < 500 && wrong.LastRefusal().empty(); ++i) {
+            if (!wrong.ConnectToServer("127.0.0.1", port))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        for (int i = 0; i < 500 && !connected; ++i) {
+            connected = right.ConnectToServer("127.0.0.1", port);
+            if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    window.StartLink();
+    connector.join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(window.result(), 1);
+    EXPECT_TRUE(link.LinkIsPrivate());
+    EXPECT_FALSE(wrong.LastRefusal().empty());
+    // The last line the status showed names the refused peer and the reason.
+    EXPECT_TRUE(window.statusLine->text().contains(
+        QString::fromStdU16String(u"127.0.0.1 (合言葉が一致しません) を断りました")))
+        << window.statusLine->text().toStdString();
+}
+
+TEST_F(LoginWindowTest, ThePassphraseExplainsItselfTakesTheInputMethodAndTheChoiceIsKept) {
+    LoginChoice choice;
+    {
+        LoginWindow window(link, profiles, reach);
+        window.KeepChoiceIn(&choice);
+        EXPECT_TRUE(window.clientMode->isChecked());  // the first start of a run
+        QString hint = window.passphraseField->toolTip();
+        for (const char16_t* part : {u"省略できます", u"相手と同じ", u"暗号化"})
+            EXPECT_TRUE(hint.contains(QString::fromStdU16String(part))) << hint.toStdString();
+        EXPECT_FALSE(window.passphraseField->placeholderText().isEmpty());
+        // A composed kana string arrives through the input method.
+        EXPECT_TRUE(window.passphraseField->testAttribute(Qt::WA_InputMethodEnabled));
+        QInputMethodEvent composing(QStringLiteral("ひらけ"), {});
+        QCoreApplication::sendEvent(window.passphraseField, &composing);
+        QInputMethodEvent committed;
+        committed.setCommitString(QStringLiteral("ひらけごま"));
+        QCoreApplication::sendEvent(window.passphraseField, &committed);
+        EXPECT_EQ(window.passphraseField->text(), QStringLiteral("ひらけごま"));
+        EXPECT_EQ(window.passphraseField->echoMode(), QLineEdit::Password);
+
+        // A server start without UPnP is the choice the next window shows.
+        window.passphraseField->clear();
+        window.serverMode->setChecked(true);
+        window.noUpnp->setChecked(true);
+        std::uint16_t port = test::FreeLoopbackPort();
+        window.serverPort->setText(QString::number(port));
+        test::FakePeer peer;
+        std::thread connector([&] {
+            for (int i = 0; i < 500 && !peer.Connect(port); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        window.StartLink();
+        connector.join();
+        EXPECT_EQ(window.result(), 1);
+    }
+    EXPECT_TRUE(choice.made);
+    LoginWindow again(link, profiles, reach);
+    again.KeepChoiceIn(&choice);
+    EXPECT_TRUE(again.serverMode->isChecked());
+    EXPECT_TRUE(again.noUpnp->isChecked());
 }
 
 }  // namespace

@@ -354,7 +354,9 @@ TEST_F(ScreenshotPreviewTest, CompressionLeavesTheWindowThreadAnswering) {
     EXPECT_EQ(preview.Result(), ScreenshotPreview::Choice::Send);
     EXPECT_EQ(Decode(preview.WrittenPath()).size(), QSize(3840, 2160));
     EXPECT_GT(answered, 3);
-    EXPECT_LT(slowest, 100);
+    // Compressing this picture on the window thread holds it for well over a second; a loaded
+    // machine may delay a queued call by a tenth of one without any fault.
+    EXPECT_LT(slowest, 400);
 }
 
 TEST_F(ScreenshotPreviewTest, PaintWithoutEditorSaysSoAndStaysOpen) {

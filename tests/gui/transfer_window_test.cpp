@@ -1,17 +1,22 @@
 // The FILE page as the user meets it: rows that say what they are, the ways to send without
 // dragging, and the questions before a running transfer is deleted or the program quits.
+#include <cstdio>
 #include <fstream>
+#include <memory>
 
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "gui/talk_window.h"
 #include "gui/transfer_list_view.h"
@@ -259,6 +264,139 @@ TEST(TransferWindow, DeletingARunningTransferAndQuittingUnderOneAskFirst) {
     Answer([&] { client.close(); }, QMessageBox::No, &asked);
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_FALSE(client.isVisible());
+}
+
+std::size_t Count(const WString& text, WStringView part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != WString::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+bool Logged(TalkWindow& window, WStringView part, std::size_t times = 1) {
+    return WaitWithEvents([&] { return Count(window.Log().PlainText(), part) == times; });
+}
+
+TEST(TransferWindow, PauseResumeCancelAndDeleteAreLoggedOnBothSides) {
+    LinkedWindows windows;
+    ASSERT_TRUE(windows.linked);
+    TalkWindow& client = *windows.client;
+    TalkWindow& server = *windows.server;
+    windows.pair.client->sendWait = 10;
+    auto big = WriteBytes(windows.outbox.Path() / "動画.bin", 4 << 20);
+    client.SendFiles({QString::fromStdString(big.string())});
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 0, kShownState) == Q(u"受信 転送中"); }));
+
+    // The sender's own pause and resume: its log only (nothing of it goes on the wire).
+    client.OnTransferCommand(TransferListView::kPause, 0);
+    EXPECT_TRUE(Logged(client, u"ファイルの転送を中断しました\r\nファイル名 > 動画.bin"));
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(client, 0, kShownState) == Q(u"送信 中断中"); }));
+    client.OnTransferCommand(TransferListView::kResend, 0);
+    EXPECT_TRUE(Logged(client, u"ファイルの転送を再開しました"));
+
+    // The receiver's pause and resume are told to the sender by its frames.
+    server.OnTransferCommand(TransferListView::kPause, 0);
+    EXPECT_TRUE(Logged(server, u"ファイルの転送を中断しました"));
+    EXPECT_TRUE(Logged(client, u"相手がファイルの転送を中断しました\r\nファイル名 > 動画.bin"));
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 0, kShownState) == Q(u"受信 中断中"); }));
+    server.OnTransferCommand(TransferListView::kResend, 0);
+    EXPECT_TRUE(Logged(server, u"ファイルの転送を再開しました"));
+    EXPECT_TRUE(Logged(client, u"相手がファイルの転送を再開しました"));
+
+    // The receiver deletes: the sender hears a cancel, and its row says who.
+    test::WithModalDialog([&] { server.OnTransferCommand(TransferListView::kDelete, 0); },
+                          [](QWidget* dialog) {
+                              if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                                  box->button(QMessageBox::Yes)->click();
+                          });
+    EXPECT_TRUE(Logged(server, u"ファイルの転送を削除しました\r\nファイル名 > 動画.bin"));
+    EXPECT_TRUE(Logged(client, u"相手がファイルの転送をキャンセルしました"));
+    ASSERT_TRUE(WaitWithEvents([&] {
+        return Shown(client, 0, kShownState) == Q(u"送信 キャンセル（相手がキャンセルしました）");
+    })) << Shown(client, 0, kShownState).toStdString();
+
+    // The sender cancels the next one, then deletes the one after.
+    client.SendFiles({QString::fromStdString(big.string())});
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 1, kShownState) == Q(u"受信 転送中"); }));
+    client.OnTransferCommand(TransferListView::kCancel, 1);
+    EXPECT_TRUE(Logged(client, u"ファイルの転送をキャンセルしました", 2));
+    EXPECT_TRUE(Logged(server, u"相手がファイルの転送をキャンセルしました"));
+    ASSERT_TRUE(
+        WaitWithEvents([&] { return Shown(server, 1, kShownState) == Q(u"受信 キャンセル"); }));
+    client.SendFiles({QString::fromStdString(big.string())});
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 2, kShownState) == Q(u"受信 転送中"); }));
+    test::WithModalDialog([&] { client.OnTransferCommand(TransferListView::kDelete, 2); },
+                          [](QWidget* dialog) {
+                              if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                                  box->button(QMessageBox::Yes)->click();
+                          });
+    EXPECT_TRUE(Logged(client, u"ファイルの転送を削除しました"));
+    EXPECT_TRUE(Logged(server, u"相手がファイルの転送を削除しました"));
+    ASSERT_TRUE(WaitWithEvents([&] {
+        return Shown(server, 2, kShownState) == Q(u"受信 キャンセル（相手が削除しました）");
+    })) << Shown(server, 2, kShownState).toStdString();
+}
+
+TEST(TransferWindow, ARefusalReachesTheSendersRowAndACompletionSaysItWasProvenAndWhere) {
+    LinkedWindows windows;
+    ASSERT_TRUE(windows.linked);
+    TalkWindow& client = *windows.client;
+    TalkWindow& server = *windows.server;
+    // Every name the receiver could give "x.bin" is taken: it turns the offer down.
+    WriteBytes(windows.inbox.Path() / "x.bin", 1);
+    for (int i = 0; i < 255; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "x_[%02x].bin", i);
+        WriteBytes(windows.inbox.Path() / name, 1);
+    }
+    auto refused = WriteBytes(windows.outbox.Path() / "x.bin", 10);
+    client.SendFiles({QString::fromStdString(refused.string())});
+    ASSERT_TRUE(WaitWithEvents([&] {
+        return Shown(client, 0, kShownState) == Q(u"送信 キャンセル（相手が受け取りを断りました）");
+    })) << Shown(client, 0, kShownState).toStdString();
+    EXPECT_TRUE(Logged(client, u"相手がファイルの受け取りを断りました\r\nファイル名 > x.bin"));
+    EXPECT_TRUE(Logged(server, u"同じ名前のファイルが多すぎるため"));
+
+    // The receiver has a file of that name already: the arrival takes another, and says so.
+    WriteBytes(windows.inbox.Path() / "メモ.txt", 5);
+    auto memo = WriteBytes(windows.outbox.Path() / "メモ.txt", 73);
+    client.SendFiles({QString::fromStdString(memo.string())});
+    // The refused offer left the receiver no row: this one is its first.
+    ASSERT_TRUE(WaitWithEvents(
+        [&] { return Shown(server, 0, kShownState) == Q(u"受信 完了（確認済み）"); }));
+    EXPECT_TRUE(
+        Logged(server, u"ファイルの受信が完了しました\r\nファイル名 > メモ_[00].txt\r\n確認済み"));
+    EXPECT_TRUE(Logged(server,
+                       u"名前を変えて保存しました\r\n送られた名前 > メモ.txt\r\n"
+                       u"保存した名前 > メモ_[00].txt"));
+    WString folder = windows.inbox.WithSeparator();
+    EXPECT_TRUE(Logged(server, u"保存先 > " + folder)) << ToUtf8(server.Log().PlainText());
+    EXPECT_TRUE(
+        Logged(client, u"ファイルの送信が完了しました\r\nファイル名 > メモ.txt\r\n確認済み"));
+}
+
+TEST(TransferWindow, AFinishedRowDragsOutAsItsFile) {
+    LinkedWindows windows;
+    ASSERT_TRUE(windows.linked);
+    TalkWindow& server = *windows.server;
+    windows.pair.client->sendWait = 10;
+    auto big = WriteBytes(windows.outbox.Path() / "big.bin", 4 << 20);
+    auto memo = WriteBytes(windows.outbox.Path() / "memo.txt", 50);
+    windows.client->SendFiles({QString::fromStdString(big.string())});
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 0, kShownState) == Q(u"受信 転送中"); }));
+    windows.pair.client->sendWait = 0;
+    windows.client->SendFiles({QString::fromStdString(memo.string())});
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(server, 1, kShownState).contains(Q(u"完了")); }));
+    // Only the finished row gives a file; the running one drags nothing.
+    QList<QUrl> urls = ListOf(server)->DragUrls({0, 1});
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_TRUE(urls.front().isLocalFile());
+    EXPECT_EQ(QFileInfo(urls.front().toLocalFile()).canonicalFilePath(),
+              QFileInfo(QString::fromStdString((windows.inbox.Path() / "memo.txt").string()))
+                  .canonicalFilePath());
+    EXPECT_TRUE(ListOf(server)->DragUrls({0}).isEmpty());
+    EXPECT_TRUE(ListOf(server)->dragEnabled());
+    windows.client->OnTransferCommand(TransferListView::kCancel, 0);
 }
 
 }  // namespace

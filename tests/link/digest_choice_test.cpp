@@ -223,7 +223,7 @@ TEST(DigestChoice, AFailedReceiptEndsTheSendAsUnmatchedAndAnUnknownOneChangesNot
 
 TEST(DigestChoice, APrivateLinkVerifiesAndCarriesFoldersAsAPlainOneDoes) {
     // An older version of the file kept as a partial (same size and first 2 KiB): only
-    // verified delivery finds it stale and fetches the file again.
+    // verified delivery finds it stale, and the proof of the kept part before the rest.
     constexpr std::size_t kSize = 300 * 1024;
     auto fresh = test::RandomBytes(kSize, 13);
     auto older = test::RandomBytes(kSize, 14);
@@ -253,7 +253,12 @@ TEST(DigestChoice, APrivateLinkVerifiesAndCarriesFoldersAsAPlainOneDoes) {
         EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "doc.bin"), fresh);
         EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "tree" / "sub" / "m.bin"), member);
         WString received = pair.serverWindow.LogText();
+        // The stale kept part is found before the rest is sent: the kept part and the start
+        // over crossed the link (sealed in records on the private one).
+        EXPECT_EQ(Count(received, u"途中まで受信していた内容が送信元のファイルと一致しないため"),
+                  1u);
         EXPECT_EQ(Count(received, u"最初から受信し直します"), 1u);
+        EXPECT_EQ(Count(pair.clientWindow.LogText(), u"一致しないため、最初から送信します"), 1u);
         EXPECT_EQ(Count(received, u"フォルダの受信が完了しました"), 1u);
         // The sender's line may follow its row.
         EXPECT_TRUE(pair.clientWindow.WaitFor([&] {

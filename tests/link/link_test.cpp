@@ -257,5 +257,39 @@ TEST(LinkFrames, PayloadCutShortClosesTheLinkWhenThePeerGoes) {
     EXPECT_TRUE(link.window.StatusText().empty());
 }
 
+// A peer that sends nothing for the silence limit, or stops half-way through a frame, is gone:
+// the link ends with one line saying so. Keep-alives alone keep a link standing.
+TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
+    using namespace std::chrono_literals;
+    enum class Peer { SendsNothing, StopsMidFrame, SendsKeepAlives };
+    for (Peer kind : {Peer::SendsNothing, Peer::StopsMidFrame, Peer::SendsKeepAlives}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        FakePeer peer;
+        std::uint16_t port = peer.Listen();
+        test::WindowRecorder window;
+        TaskManager manager;
+        manager.ownerWindow = &window;
+        manager.SetKeepAliveInterval(1h);
+        manager.SetSilenceLimit(1s);
+        std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+        ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+        accepter.join();
+        if (kind == Peer::StopsMidFrame)
+            peer.SendFrame(Header(NET_CHAT, 40), std::vector<std::uint8_t>(10, 'x'));
+        if (kind == Peer::SendsKeepAlives) {
+            for (int sent = 0; sent < 25; ++sent) {
+                peer.SendFrame(Header(NET_KEEPALIVE));
+                std::this_thread::sleep_for(100ms);
+            }
+            EXPECT_EQ(manager.LinkState(), LINK_CLIENT);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return manager.LinkState() == LINK_CLOSED; }));
+        ASSERT_TRUE(
+            window.WaitFor([&] { return window.LogText().find(u"途絶えた") != WString::npos; }));
+        WString log = window.LogText();
+        EXPECT_EQ(log.find(u"途絶えた"), log.rfind(u"途絶えた"));
+    }
+}
+
 }  // namespace
 }  // namespace mirka

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,10 @@ public:
     // The figures of every transfer now, read under the task table's lock.
     static std::vector<TransferFigures> Figures(TaskManager& manager) {
         return manager.transfers.TransferFiguresSnapshot();
+    }
+    // How long a resumed send waits for the receiver's kept part.
+    static void SetKeptPartWait(TaskManager& manager, std::chrono::milliseconds wait) {
+        manager.transfers.SetKeptPartWait(wait);
     }
     // The id the next own send would take.
     static std::int32_t NextTaskId(TaskManager& manager) { return manager.transfers.NextTaskId(); }

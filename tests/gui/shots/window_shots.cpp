@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QToolTip>
 
 #include "gui/file_dialogs.h"
 #include "gui/font_dialog.h"
@@ -70,6 +72,15 @@ int main(int argc, char** argv) {
         login.CopyAddress();
         QApplication::processEvents();
         Save(&login, folder, QStringLiteral("login-copied"), suffix);
+        // The passphrase field's hint, as the pointer resting on it shows it.
+        QToolTip::showText(login.passphraseField->mapToGlobal(QPoint(4, 4)),
+                           login.passphraseField->toolTip(), login.passphraseField);
+        QApplication::processEvents();
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible())
+                Save(top, folder, QStringLiteral("login-hint"), suffix);
+        }
+        QToolTip::hideText();
     }
     test::SampleTalkWindow talk;
     talk.window->show();
@@ -85,6 +96,12 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         Save(fileMenu, folder, QStringLiteral("menu-file"), suffix);
         fileMenu->hide();
+        // The settings menu, with the switch for the arrival notifications.
+        QMenu* settingsMenu = bar->actions().at(2)->menu();
+        settingsMenu->popup(talk.window->mapToGlobal(QPoint(0, bar->height())));
+        QApplication::processEvents();
+        Save(settingsMenu, folder, QStringLiteral("menu-settings"), suffix);
+        settingsMenu->hide();
     }
     if (auto* list = talk.window->findChild<TransferListView*>()) {
         for (auto [row, name] : {std::pair{2, "menu-row-paused"}, std::pair{6, "menu-row-done"}}) {
@@ -95,6 +112,21 @@ int main(int argc, char** argv) {
             Save(&rowMenu, folder, QString::fromLatin1(name), suffix);
             rowMenu.hide();
         }
+    }
+    {
+        // The log lines of a pause, a refusal and a proven arrival, as the window words them.
+        test::SampleTalkWindow logged;
+        std::vector<TransferRow> rows = logged.window->Transfers().Rows();
+        logged.window->AppendLog(TransferControlMessage(rows[1], TransferControl::Pause, true));
+        TransferRow offered = rows[0];
+        offered.stage = TransferStage::Waiting;
+        logged.window->AppendLog(TransferControlMessage(offered, TransferControl::Cancel, true));
+        TransferFigures proven{TransferDirection::Receiving, 1, 73, 73, 0};
+        proven.verified = true;
+        logged.window->AppendLog(TransferCompleteMessage(proven, u"/home/hanako/受信/メモ.txt"));
+        logged.window->show();
+        QApplication::processEvents();
+        Save(logged.window.get(), folder, QStringLiteral("talk-log"), suffix);
     }
     {
         test::SealedTalkWindow sealed;

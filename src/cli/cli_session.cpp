@@ -1,0 +1,503 @@
+#include "cli/cli_session.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/chat_commands.h"
+#include "app/send_pace.h"
+#include "cli/exit_code.h"
+#include "cli/json_line.h"
+#include "cli/terminal.h"
+#include "cli/terminal_chat.h"
+#include "link/delivery_frames.h"
+#include "link/transfer_engine.h"
+#include "toolkit/file_system.h"
+#include "toolkit/format.h"
+#include "upnp/port_mapping.h"
+
+namespace mirka::cli {
+
+namespace {
+
+// How long an offer waits for the user's y or n: the I/O thread waits with it, and the peer
+// gives the link up after three silent keep-alive periods (a minute).
+constexpr std::chrono::seconds kQuestionPatience{30};
+constexpr int kFallbackColumns = 80;
+
+// The heading of a log message (up to its first line end) and the lines of its body.
+std::pair<WString, std::vector<WString>> SplitMessage(const std::vector<LogRun>& runs) {
+    WString text;
+    for (const LogRun& run : runs) text += run.text;
+    std::size_t end = text.find(u"\r\n");
+    WString heading = text.substr(0, end);
+    std::vector<WString> body;
+    if (end == WString::npos) return {heading, body};
+    for (std::size_t at = end + 2; at < text.size();) {
+        std::size_t next = text.find(u"\r\n", at);
+        WString line = text.substr(at, next == WString::npos ? WString::npos : next - at);
+        // A chat line's own breaks come as a lone CR or LF, too.
+        if (!line.empty()) body.push_back(line);
+        if (next == WString::npos) break;
+        at = next + 2;
+    }
+    return {heading, body};
+}
+
+bool IsSystemHeading(WStringView heading) {
+    return heading.starts_with(u"System");
+}
+
+std::string Trimmed(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+CliSession::CliSession(CliOptions givenOptions)
+    : options(std::move(givenOptions)),
+      inputIsTerminal(Terminal::IsTerminal(STDIN_FILENO)),
+      output(!options.json && Terminal::IsTerminal(STDERR_FILENO)),
+      style(options.json              ? ProgressReport::Style::Json
+            : Terminal::IsTerminal(2) ? ProgressReport::Style::Live
+                                      : ProgressReport::Style::Lines) {
+    // A line one column short of the terminal's width never wraps; at most 80 columns.
+    int columns = std::min(Terminal::Columns(STDERR_FILENO, kFallbackColumns), 80) - 1;
+    report = std::make_unique<ProgressReport>(output, style, columns);
+}
+
+CliSession::~CliSession() {
+    WipeText(passphrase);
+}
+
+void CliSession::Note(const std::string& json, const WString& text) {
+    if (options.json) {
+        output.Out(Trimmed(json));
+    } else {
+        output.Err(ToNarrow(text));
+    }
+}
+
+int CliSession::Prepare() {
+    std::error_code error;
+    std::filesystem::path folder = options.receiveTo.empty()
+                                       ? std::filesystem::current_path(error)
+                                       : std::filesystem::absolute(options.receiveTo, error);
+    if (error || !std::filesystem::is_directory(folder, error)) {
+        output.Err("mirka-cli: 受信フォルダがありません: " + options.receiveTo);
+        return kExitOther;
+    }
+    WString receiveFolder = FromFsPath(folder.lexically_normal());
+    if (receiveFolder.empty() || receiveFolder.back() != kPathSeparator)
+        receiveFolder += kPathSeparator;
+    if (receiveFolder.size() > kReceiveFolderLimit) {
+        output.Err("mirka-cli: 受信フォルダのパスが長すぎます");
+        return kExitOther;
+    }
+    values.SetReceiveFolder(receiveFolder);
+    for (const std::string& given : options.sendPaths) {
+        std::filesystem::path path = std::filesystem::absolute(given, error);
+        if (error || !std::filesystem::exists(path, error)) {
+            output.Err("mirka-cli: ファイルが見つかりません: " + given);
+            return kExitOther;
+        }
+        sendPaths.push_back(FromFsPath(path.lexically_normal()));
+    }
+    // The passphrase: a file, the environment, or the terminal, never the command line.
+    std::string secret;
+    bool haveSecret = false;
+    if (!options.passphraseFile.empty()) {
+        std::ifstream in(options.passphraseFile, std::ios::binary);
+        if (!in) {
+            output.Err("mirka-cli: 合言葉のファイルを開けません: " + options.passphraseFile);
+            return kExitOther;
+        }
+        std::getline(in, secret);
+        haveSecret = true;
+    } else if (const char* env = std::getenv("MIRKA_PASSPHRASE"); env && *env) {
+        secret = env;
+        haveSecret = true;
+    } else if (options.askPassphrase) {
+        if (!inputIsTerminal) {
+            output.Err("mirka-cli: --ask-passphrase には端末からの入力が必要です");
+            return kExitUsage;
+        }
+        std::optional<std::string> typed = Terminal::ReadSecretLine("合言葉: ");
+        if (!typed) return kExitInterrupted;
+        secret = std::move(*typed);
+        haveSecret = true;
+    }
+    if (haveSecret) {
+        while (!secret.empty() && (secret.back() == '\n' || secret.back() == '\r'))
+            secret.pop_back();
+        passphrase = FromUtf8(secret);
+        std::fill(secret.begin(), secret.end(), '\0');
+        if (passphrase.empty()) {
+            output.Err("mirka-cli: 合言葉が空です");
+            return kExitUsage;
+        }
+    }
+    if (options.name) values.SetUserName(FromNarrow(*options.name));
+    if (options.status) values.SetStatusText(FromNarrow(*options.status));
+    values.SetSoundOn(false);
+    return kExitOk;
+}
+
+bool CliSession::OfferTaken(WStringView name, std::int64_t bytes, bool folder) {
+    if (options.accept) return true;
+    if (!inputIsTerminal || !inputOpen) return false;
+    auto question = std::make_shared<OfferQuestion>(WString(name), bytes, folder);
+    CliEvent event;
+    event.kind = CliEvent::Kind::Ask;
+    event.question = question;
+    queue.Push(std::move(event));
+    return question->Wait(kQuestionPatience);
+}
+
+bool CliSession::StartLink() {
+    link = std::make_unique<TaskManager>(&values);
+    link->ownerWindow = &window;
+    // Another copy of this program hears what this one can do beyond the original wire.
+    link->SetCapabilities(kKnownCapabilities);
+    link->SetPassphrase(passphrase);
+    // From a shell nobody sets a pace: the window's fastest.
+    SendPace pace = SendPaceChoices().back().pace;
+    link->sendWait = static_cast<std::uint16_t>(options.sendWait.value_or(pace.wait));
+    link->sendBufSize = options.sendBufSize.value_or(pace.bufSize);
+    link->SetOfferQuestion([this](WStringView name, std::int64_t bytes, bool folder) {
+        return OfferTaken(name, bytes, folder);
+    });
+    bool wait = options.role == CliOptions::Role::Wait;
+    std::unique_ptr<Pinhole> pinhole;
+    if (options.upnp) {
+        PortMappingContext mapping;
+        mapping.linkPort = options.port;
+        mapping.listening = wait;
+        MapRouterPort(nullptr, mapping);
+        if (!mapping.ownAddressText.empty())
+            Note(JsonLine("address").Add("address", mapping.ownAddressText).Text(),
+                 u"自分のアドレス: " + FromNarrow(mapping.ownAddressText));
+        pinhole = std::move(mapping.pinhole);
+    }
+    if (wait)
+        Note(JsonLine("listening").Add("port", int{options.port}).Text(),
+             Format(kFormatCapacity, u"サーバ .. 接続待機中です (ポート %d)",
+                    static_cast<int>(options.port)));
+    else
+        Note(JsonLine("connecting").Add("host", options.host).Add("port", int{options.port}).Text(),
+             u"サーバに接続しています");
+    std::atomic<bool> cancelled{false};
+    std::thread starter([&] {
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(options.retrySeconds);
+        bool started = false;
+        for (;;) {
+            started = wait ? link->StartServer(options.port)
+                           : link->ConnectToServer(options.host, options.port);
+            if (started || wait || cancelled || window.PassphraseRefused() ||
+                std::chrono::steady_clock::now() >= deadline)
+                break;
+            // The peer is not listening yet: what the failed attempt said is dropped.
+            CliEvent retry;
+            retry.kind = CliEvent::Kind::Started;
+            retry.text = u"retry";
+            queue.Push(std::move(retry));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        CliEvent done;
+        done.kind = CliEvent::Kind::Started;
+        done.started = started;
+        queue.Push(std::move(done));
+    });
+    std::vector<CliEvent> boxes;
+    bool started = false;
+    for (bool waiting = true; waiting;) {
+        auto ready = Terminal::WaitReadable({queue.WakeFd(), Terminal::SignalFd()}, 1000);
+        if (ready[1] && Terminal::TakeSignal()) {
+            interrupted = true;
+            cancelled = true;
+            link->CancelServerWait();
+        }
+        for (CliEvent& event : queue.TakeAll()) {
+            if (event.kind == CliEvent::Kind::Started) {
+                if (event.text == u"retry") {
+                    boxes.clear();
+                    continue;
+                }
+                waiting = false;
+                started = event.started;
+            } else if (event.kind == CliEvent::Kind::Box) {
+                boxes.push_back(std::move(event));
+            } else {
+                Handle(event);
+            }
+        }
+    }
+    starter.join();
+    if (!started || interrupted) {
+        // An ended wait says nothing but that it was interrupted.
+        if (!interrupted)
+            for (CliEvent& box : boxes) Handle(box);
+        startFailed = true;
+        if (started) link->Disconnect();
+        return false;
+    }
+    for (CliEvent& box : boxes) Handle(box);
+    linked = true;
+    // The pinhole stays while the link stands; a server takes no second peer.
+    pinhole.reset();
+    std::string peer = link->PeerAddressText();
+    bool secret = link->LinkIsPrivate();
+    Note(
+        JsonLine("linked").Add("peer", peer).Add("private", secret).Text(),
+        u"接続しました: " + FromNarrow(peer) + (secret ? WString(kPrivateTitleSuffix) : WString()));
+    if (options.status) link->QueueStatusMessage(values.StatusText());
+    for (const WString& path : sendPaths) {
+        int row = rows.AddTransferRow(path);
+        ownSends.push_back(row);
+        link->SendFile(path, row);
+    }
+    return true;
+}
+
+void CliSession::PrintMessage(const WString& message) {
+    // What a command says is for this user alone: standard error, heading and every line.
+    LogRun run;
+    run.text = message;
+    auto [heading, body] = SplitMessage({run});
+    if (options.json) {
+        PrintLog({run});
+        return;
+    }
+    std::string text = IsSystemHeading(heading) ? "" : ToNarrow(heading);
+    for (const WString& line : body) text += (text.empty() ? "" : "\n") + ToNarrow(line);
+    output.Err(text);
+}
+
+void CliSession::PrintLog(const std::vector<LogRun>& runs) {
+    auto [heading, body] = SplitMessage(runs);
+    bool system = IsSystemHeading(heading);
+    if (options.json) {
+        WString text;
+        for (const WString& line : body) text += (text.empty() ? u"" : u"\n") + line;
+        JsonLine line(system ? "message" : "chat");
+        if (system)
+            line.Add("error", heading.find(u"Error") != WString::npos);
+        else
+            line.Add("heading", heading);
+        output.Out(Trimmed(line.Add("text", text).Text()));
+        return;
+    }
+    if (system) {
+        // The heading says only that the program speaks; the body says what.
+        std::string line = heading.find(u"Error") != WString::npos ? "エラー: " : "";
+        for (std::size_t i = 0; i < body.size(); ++i) line += (i ? "  " : "") + ToNarrow(body[i]);
+        output.Err(line);
+        return;
+    }
+    // A chat line: its heading (name and time), then its text.
+    std::string line = ToNarrow(heading);
+    for (std::size_t i = 0; i < body.size(); ++i) line += (i ? "\n  " : "") + ToNarrow(body[i]);
+    output.Out(line);
+}
+
+void CliSession::Handle(CliEvent& event) {
+    switch (event.kind) {
+        case CliEvent::Kind::Log:
+            PrintLog(event.runs);
+            break;
+        case CliEvent::Kind::PeerStatus:
+            Note(Trimmed(JsonLine("status").Add("text", event.text).Text()),
+                 u"相手のステータス: " + event.text);
+            break;
+        case CliEvent::Kind::Title:
+        case CliEvent::Kind::Started:
+            break;
+        case CliEvent::Kind::Link:
+            if (event.linkEvent == LinkEvent::PeerEndedLink) peerEnded = true;
+            break;
+        case CliEvent::Kind::Fact:
+            ApplyTransferFact(rows, event.fact);
+            report->Update(rows);
+            break;
+        case CliEvent::Kind::LinkClosed: {
+            linkClosed = true;
+            std::vector<TransferRow> all = rows.Rows();
+            for (std::size_t i = 0; i < all.size(); ++i)
+                if (!StageEnded(all[i].stage)) cutRows.insert(static_cast<int>(i));
+            if (options.json) output.Out(Trimmed(JsonLine("closed").Text()));
+            break;
+        }
+        case CliEvent::Kind::Box: {
+            WString text = event.text;
+            for (std::size_t at; (at = text.find(u"\r\n")) != WString::npos;)
+                text.replace(at, 2, u" ");
+            Note(Trimmed(JsonLine("error").Add("text", text).Text()), event.caption + u": " + text);
+            break;
+        }
+        case CliEvent::Kind::Ask:
+            questions.push_back(event.question);
+            if (questions.size() == 1) AskNext();
+            break;
+    }
+}
+
+void CliSession::AskNext() {
+    if (questions.empty()) return;
+    const OfferQuestion& question = *questions.front();
+    output.Prompt(ToNarrow(Format(kFormatCapacity, u"%s「%s」(%s) を受信しますか？ [y/N] ",
+                                  question.folder ? u"フォルダ" : u"ファイル", question.name,
+                                  ByteSizeText(question.bytes))));
+}
+
+bool CliSession::HandleEvents() {
+    std::deque<CliEvent> events = queue.TakeAll();
+    for (CliEvent& event : events) Handle(event);
+    return !events.empty();
+}
+
+void CliSession::HandleLine(const std::string& line) {
+    if (!questions.empty()) {
+        output.PromptAnswered();
+        std::string answer = Trimmed(line);
+        bool take = answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+        questions.front()->Answer(take);
+        questions.pop_front();
+        AskNext();
+        return;
+    }
+    if (!options.stay || !linked || linkClosed) return;
+    WString text = FromNarrow(Trimmed(line));
+    if (text.empty()) return;
+    TerminalChat chat(*link, values, [this](const WString& message) { PrintMessage(message); });
+    DispatchInput(text, chat);
+}
+
+void CliSession::HandleInput() {
+    std::optional<std::string> bytes = Terminal::ReadSome(STDIN_FILENO, 4096);
+    if (!bytes) {
+        inputOpen = false;
+        if (!input.empty()) HandleLine(input);
+        input.clear();
+        // Nobody is left to answer.
+        for (auto& question : questions) question->Answer(false);
+        questions.clear();
+        return;
+    }
+    input += *bytes;
+    for (std::size_t end; (end = input.find('\n')) != std::string::npos;) {
+        std::string line = input.substr(0, end);
+        input.erase(0, end + 1);
+        HandleLine(line);
+    }
+}
+
+bool CliSession::AllDone() const {
+    if (ownSends.empty()) return false;  // a side that only receives waits for the peer's end
+    for (const TransferRow& row : rows.Rows())
+        if (!StageEnded(row.stage)) return false;
+    return true;
+}
+
+void CliSession::Serve() {
+    for (;;) {
+        bool reading = inputOpen && (options.stay || !questions.empty());
+        std::vector<int> fds = {queue.WakeFd(), Terminal::SignalFd()};
+        if (reading) fds.push_back(STDIN_FILENO);
+        auto ready = Terminal::WaitReadable(fds, 1000);
+        if (ready[1] && Terminal::TakeSignal()) {
+            interrupted = true;
+            return;
+        }
+        HandleEvents();
+        if (reading && ready[2]) HandleInput();
+        if (linkClosed) return;
+        if (options.stay ? !inputOpen : AllDone()) return;
+    }
+}
+
+void CliSession::Finish() {
+    for (auto& question : questions) question->Answer(false);
+    questions.clear();
+    if (!linkClosed) {
+        if (interrupted) Note(Trimmed(JsonLine("interrupted").Text()), u"中断します");
+        // The peer hears the end (the private link's final record with it).
+        link->Disconnect();
+    }
+    // The link's last facts (transfers it cut) come once its reading has ended.
+    link->RestartThreads();
+    HandleEvents();
+    link->DetachWindow(&window);
+    HandleEvents();
+}
+
+int CliSession::ExitCode() {
+    if (interrupted) return kExitInterrupted;
+    if (window.PassphraseRefused()) return kExitPassphrase;
+    if (startFailed || !linked) return kExitNoLink;
+    bool unverified = false, refused = false, lost = false, other = false, unproven = false;
+    std::vector<TransferRow> all = rows.Rows();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const TransferRow& row = all[i];
+        bool cut = cutRows.count(static_cast<int>(i)) > 0;
+        switch (row.stage) {
+            case TransferStage::Verified:
+                break;
+            case TransferStage::Done:
+                unproven = true;
+                break;
+            case TransferStage::Cancelled:
+                (cut ? lost : refused) = true;
+                break;
+            case TransferStage::Failed:
+                if (row.endText == kRowUnverified)
+                    unverified = true;
+                else if (cut || row.endText == kRowUnconfirmed)
+                    lost = true;
+                else if (row.direction == TransferDirection::Sending && !row.endText.empty())
+                    refused = true;
+                else
+                    other = true;
+                break;
+            default:
+                lost = true;  // still waiting or running when everything ended
+                break;
+        }
+    }
+    if (unproven)
+        Note(Trimmed(JsonLine("warning").Add("text", "unverified-peer").Text()),
+             u"注意: 相手は受信の検証に対応していないため、内容が届いたことは確かめられていません");
+    if (unverified) return kExitUnverified;
+    if (refused) return kExitRefused;
+    if (lost) return kExitLinkLost;
+    if (other) return kExitOther;
+    return kExitOk;
+}
+
+int CliSession::Run() {
+    Terminal::CatchSignals();
+    if (int error = Prepare(); error != kExitOk) return error;
+    InstallMessagePresenter(&window);
+    if (StartLink()) {
+        Serve();
+        Finish();
+    } else {
+        HandleEvents();
+        if (link) {
+            link->DetachWindow(&window);
+            HandleEvents();
+        }
+    }
+    int code = ExitCode();
+    link.reset();
+    InstallMessagePresenter(nullptr);
+    if (options.json) output.Out(Trimmed(JsonLine("exit").Add("code", code).Text()));
+    return code;
+}
+
+}  // namespace mirka::cli

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/event_queue.h"
+#include "cli/progress_report.h"
+#include "cli/terminal_output.h"
+#include "cli/terminal_window.h"
+#include "common/program_values.h"
+#include "link/task_manager.h"
+#include "transfer_list/transfer_rows.h"
+
+// One run of the terminal end: links as asked, sends what it was given, takes or refuses
+// offers, shows what happens, disconnects once nothing is left to do (or at the end of input
+// with --stay, or on Ctrl-C) and says by its exit code how it all ended.
+// Threads: the main thread runs everything here and is the only one that writes to the
+// terminal; the link's workers reach it only through the event queue (and, for an offer,
+// wait for the main thread's answer).
+namespace mirka::cli {
+
+class CliSession {
+public:
+    explicit CliSession(CliOptions options);
+    ~CliSession();
+    CliSession(const CliSession&) = delete;
+    CliSession& operator=(const CliSession&) = delete;
+
+    // The exit code (see exit_code.h).
+    int Run();
+
+private:
+    // Checks what was given before any link: paths, receive folder, passphrase.
+    int Prepare();
+    // Starts the link on a short-lived thread while the main thread keeps serving events and
+    // signals; true when linked.
+    bool StartLink();
+    // Until nothing is left to do, the input ends, the link closes or a signal comes.
+    void Serve();
+    // The end of the link as this side asks for it, and the last facts it brings.
+    void Finish();
+    // Takes every queued event; false when nothing was there.
+    bool HandleEvents();
+    void Handle(CliEvent& event);
+    void HandleInput();
+    void HandleLine(const std::string& line);
+    void AskNext();
+    bool OfferTaken(WStringView name, std::int64_t bytes, bool folder);
+    // Every own send has ended and no transfer is running.
+    bool AllDone() const;
+    void PrintLog(const std::vector<LogRun>& runs);
+    void PrintMessage(const WString& message);
+    void Note(const std::string& utf8Json, const WString& text);
+    int ExitCode();
+
+    CliOptions options;
+    bool inputIsTerminal = false;
+    EventQueue queue;
+    TerminalOutput output;
+    ProgressReport::Style style;
+    std::unique_ptr<ProgressReport> report;
+    TerminalWindow window{queue};
+    ProgramValues values;
+    WString passphrase;
+    std::vector<WString> sendPaths;
+    // Declared after the window and the values it uses, so it goes first.
+    std::unique_ptr<TaskManager> link;
+
+    TransferRows rows;
+    std::vector<int> ownSends;                             // rows of this side's sends
+    std::set<int> cutRows;                                 // rows still running when the link ended
+    std::deque<std::shared_ptr<OfferQuestion>> questions;  // the first is being asked
+    std::string input;                                     // a line not yet ended
+    // Read by the I/O thread when an offer comes: nobody is left to ask once input ended.
+    std::atomic<bool> inputOpen{true};
+    bool linked = false;
+    bool linkClosed = false;
+    bool peerEnded = false;
+    bool interrupted = false;
+    bool startFailed = false;
+    int prepareError = 0;
+};
+
+}  // namespace mirka::cli

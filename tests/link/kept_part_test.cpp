@@ -1,0 +1,297 @@
+// The proof of a resumed transfer's kept part before the rest is sent: equal, different, a
+// wrong or missing kept part from a raw peer, a folder's files, and copies that announce the
+// older digest or no proof at all.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "link/delivery_frames.h"
+#include "secure/file_digest.h"
+#include "support/frames.h"
+#include "support/task_manager_seam.h"
+#include "support/wait.h"
+#include "toolkit/little_endian.h"
+#include "transfer_support.h"
+
+namespace mirka {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using secure::DigestKind;
+using test::FinishedRows;
+
+constexpr WStringView kSenderStartsOver = u"一致しないため、最初から送信します";
+constexpr WStringView kSenderUnanswered = u"確かめられないため、最初から送信します";
+constexpr WStringView kReceiverStartsOver = u"途中まで受信していた内容が送信元のファイルと";
+// The older proof at the end: the whole file sent, found different, sent again.
+constexpr WStringView kSentAgain = u"最初から送り直します";
+
+std::size_t Count(const WString& text, WStringView part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != WString::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+secure::FileDigest DigestOf(DigestKind kind, const std::vector<char>& bytes, std::size_t n) {
+    secure::FileHasher hasher(kind);
+    hasher.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), n);
+    return hasher.Final();
+}
+
+struct ProofPair : test::TransferPair {
+    ProofPair(std::uint32_t serverBits, std::uint32_t clientBits) {
+        server->SetCapabilities(serverBits);
+        client->SetCapabilities(clientBits);
+    }
+    bool BothFinish(int rows) {
+        return clientWindow.WaitFor([&] {
+            return FinishedRows(clientWindow.Transfers()) == rows;
+        }) && serverWindow.WaitFor([&] { return FinishedRows(serverWindow.Transfers()) == rows; });
+    }
+};
+
+// A manager linked as the client to a raw peer announcing `peerBits`; the manager's own
+// announcement has been read off.
+struct RawSide {
+    explicit RawSide(std::uint32_t peerBits) {
+        manager.SetCapabilities(kKnownCapabilities);
+        manager.SetKeepAliveInterval(1h);
+        manager.SetReceiptWait(1h);
+        manager.ownerWindow = &window;
+        values.SetReceiveFolder(inbox.WithSeparator());
+        std::uint16_t port = peer.Listen();
+        std::thread accepter([&] { peer.Accept(); });
+        linked = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+        std::vector<std::uint8_t> own;
+        linked = linked && peer.Read(own, FrameHeader::kBytes) && DecodeCapabilities(own.data());
+        auto announcement = EncodeCapabilities(peerBits);
+        peer.Send({announcement.begin(), announcement.end()});
+    }
+
+    // The manager offers `bytes`; the peer accepts at `offset` and, unless nothing, sends
+    // `kept` right after the accept.
+    bool OfferAcceptedAt(const std::vector<char>& bytes, std::int64_t offset,
+                         const std::optional<KeptPartFrame>& kept, std::int32_t& id) {
+        auto path = outbox.Path() / "out.bin";
+        test::WriteFile(path, bytes);
+        manager.SendFile(FromFsPath(path), window.Transfers().AddTransferRow(FromFsPath(path)));
+        FrameHeader header;
+        std::vector<std::uint8_t> got;
+        if (!peer.ReadHeader(header) || header.code != NET_FILE_OFFER ||
+            !peer.Read(got, FileRecord::kBytes))
+            return false;
+        FileRecord record = FileRecord::Decode(got.data());
+        id = record.taskId;
+        record.offset = offset;
+        auto accept = record.Encode();
+        FrameHeader reply;
+        reply.code = NET_FILE_ACCEPT;
+        peer.SendFrame(reply, {accept.begin(), accept.end()});
+        if (kept) {
+            KeptPartFrame frame = *kept;
+            frame.taskId = id;
+            auto encoded = EncodeKeptPart(frame);
+            peer.Send({encoded.begin(), encoded.end()});
+        }
+        return true;
+    }
+
+    // What follows on the wire up to the digest: whether a start over came first, the data
+    // bytes, and the digest. False on anything else.
+    bool TakeUpToDigest(bool& startedOver, std::vector<char>& data, secure::FileDigest& digest) {
+        startedOver = false;
+        data.clear();
+        for (;;) {
+            std::vector<std::uint8_t> raw;
+            std::vector<std::uint8_t> got;
+            // The wait for a kept part that never comes is the pump's once-a-second look.
+            if (!peer.Read(raw, FrameHeader::kBytes, 30000)) return false;
+            FrameHeader header = FrameHeader::Decode(raw.data());
+            if (header.code == NET_FILE_DATA) {
+                if (!peer.Read(got, header.lengthField)) return false;
+                data.insert(data.end(), got.begin(), got.end());
+                continue;
+            }
+            if (header.code == kStartOverCode && data.empty() && !startedOver) {
+                startedOver = true;
+                continue;
+            }
+            if (header.code != kDigestCode) return false;
+            digest = DecodeDigest(raw.data()).digest;
+            return true;
+        }
+    }
+
+    ProgramValues values;
+    test::WindowRecorder window;
+    TaskManager manager{&values};
+    test::FakePeer peer;
+    test::TempFolder outbox;
+    test::TempFolder inbox;
+    bool linked = false;
+};
+
+TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
+    constexpr std::size_t kSize = 300 * 1024;
+    constexpr std::size_t kKept = 120 * 1024;
+    auto fresh = test::RandomBytes(kSize, 21);
+    // An older version: same size and first 2 KiB, other bytes behind.
+    auto older = test::RandomBytes(kSize, 22);
+    std::copy(fresh.begin(), fresh.begin() + 2048, older.begin());
+    constexpr std::uint32_t kBlake2bOnly = kVerifiedDelivery | kFolders;
+
+    // Two copies, a single file over a partial: equal, then stale. With every capability, and
+    // with a copy that proves kept parts by BLAKE2b-256; a copy that announces only the older
+    // digest and no proof still has a stale partial found at the end and fetched again.
+    for (std::uint32_t serverBits :
+         {kKnownCapabilities, kBlake2bOnly | kKeptPartProof, kBlake2bOnly}) {
+        for (bool stale : {false, true}) {
+            SCOPED_TRACE(testing::Message() << serverBits << (stale ? " stale" : " equal"));
+            ProofPair pair(serverBits, kKnownCapabilities);
+            const auto& partial = stale ? older : fresh;
+            test::LeavePartialFile(pair.inbox.Path() / "doc.bin.tmp",
+                                   std::vector<char>(partial.begin(), partial.begin() + kKept),
+                                   kSize);
+            test::WriteFile(pair.outbox.Path() / "doc.bin", fresh);
+            ASSERT_TRUE(pair.Link());
+            pair.Send(pair.outbox.Path() / "doc.bin");
+            ASSERT_TRUE(pair.BothFinish(1)) << ToUtf8(pair.clientWindow.LogText()) << "\n--\n"
+                                            << ToUtf8(pair.serverWindow.LogText());
+            EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "doc.bin"), fresh);
+            EXPECT_FALSE(fs::exists(pair.inbox.Path() / "doc.bin.tmp"));
+            ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
+                return Count(pair.clientWindow.LogText(), u"ファイルの送信が完了しました") == 1;
+            }));
+            WString sent = pair.clientWindow.LogText();
+            WString received = pair.serverWindow.LogText();
+            bool proves = (serverBits & kKeptPartProof) != 0;
+            EXPECT_EQ(Count(sent, kSenderStartsOver), stale && proves ? 1u : 0u);
+            EXPECT_EQ(Count(received, kReceiverStartsOver), stale && proves ? 1u : 0u);
+            EXPECT_EQ(Count(sent, kSentAgain), stale && !proves ? 1u : 0u);
+            EXPECT_EQ(Count(sent + received, u"中止"), 0u);
+        }
+    }
+
+    // A folder's files: one kept whole, one cut short of its own bytes, one cut short of
+    // another version's. Only the last starts over, at once, with one line a side.
+    {
+        ProofPair pair(kKnownCapabilities, kKnownCapabilities);
+        fs::path root = pair.outbox.Path() / "tree";
+        fs::create_directories(root / "sub");
+        auto whole = test::RandomBytes(50000, 23);
+        test::WriteFile(root / "whole.bin", whole);
+        test::WriteFile(root / "sub" / "cut.bin", fresh);
+        test::WriteFile(root / "sub" / "stale.bin", fresh);
+        test::LeaveCutTree(pair.inbox.Path(), u"tree.tmp",
+                           {{{u"whole.bin"}, whole},
+                            {{u"sub", u"cut.bin"}, {fresh.begin(), fresh.begin() + kKept}},
+                            {{u"sub", u"stale.bin"}, {older.begin(), older.begin() + kKept}}});
+        ASSERT_TRUE(pair.Link());
+        pair.Send(root);
+        ASSERT_TRUE(pair.BothFinish(1)) << ToUtf8(pair.clientWindow.LogText()) << "\n--\n"
+                                        << ToUtf8(pair.serverWindow.LogText());
+        EXPECT_EQ(test::TreeOf(pair.inbox.Path() / "tree"), test::TreeOf(root));
+        WString sent = pair.clientWindow.LogText();
+        WString received = pair.serverWindow.LogText();
+        EXPECT_EQ(Count(sent, kSenderStartsOver), 1u);
+        EXPECT_EQ(Count(received, kReceiverStartsOver), 1u);
+        EXPECT_EQ(Count(sent + received, kSentAgain), 0u);
+        EXPECT_EQ(Count(received, u"フォルダの受信が完了しました"), 1u);
+    }
+
+    // A raw receiver: its true kept part has only the rest sent; a wrong one (a bad length or
+    // a bad digest) and a missing one have the whole file sent from byte 0, each after a
+    // start over; the digest at the end is the whole file's either way.
+    enum class Kept { Right, WrongDigest, WrongLength, Missing };
+    for (Kept kind : {Kept::Right, Kept::WrongDigest, Kept::WrongLength, Kept::Missing}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        RawSide side(kKnownCapabilities);
+        ASSERT_TRUE(side.linked);
+        if (kind == Kept::Missing) TaskManagerTestSeam::SetKeptPartWait(side.manager, 0ms);
+        std::optional<KeptPartFrame> kept;
+        if (kind != Kept::Missing) {
+            kept = KeptPartFrame{0, static_cast<std::int64_t>(kKept),
+                                 DigestOf(DigestKind::Sha256, fresh, kKept)};
+            if (kind == Kept::WrongDigest) kept->digest[5] ^= 1;
+            if (kind == Kept::WrongLength) kept->bytes = kKept - 1;
+        }
+        std::int32_t id = -1;
+        ASSERT_TRUE(side.OfferAcceptedAt(fresh, kKept, kept, id));
+        bool startedOver = false;
+        std::vector<char> data;
+        secure::FileDigest digest{};
+        ASSERT_TRUE(side.TakeUpToDigest(startedOver, data, digest));
+        bool right = kind == Kept::Right;
+        EXPECT_EQ(startedOver, !right);
+        EXPECT_EQ(data.size(), right ? kSize - kKept : kSize);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), fresh.begin() + (right ? kKept : 0)));
+        EXPECT_EQ(digest, DigestOf(DigestKind::Sha256, fresh, kSize));
+        // A second kept part after the verdict changes nothing.
+        auto late = EncodeKeptPart({id, 0, {}});
+        side.peer.Send({late.begin(), late.end()});
+        auto verified = EncodeReceipt({id, ReceiptResult::Verified});
+        side.peer.Send({verified.begin(), verified.end()});
+        EXPECT_TRUE(
+            side.window.WaitFor([&] { return FinishedRows(side.window.Transfers()) == 1; }));
+        WString log = side.window.LogText();
+        EXPECT_EQ(Count(log, kSenderStartsOver),
+                  kind == Kept::WrongDigest || kind == Kept::WrongLength ? 1u : 0u);
+        EXPECT_EQ(Count(log, kSenderUnanswered), kind == Kept::Missing ? 1u : 0u);
+        EXPECT_EQ(test::ReadFile(side.outbox.Path() / "out.bin"), fresh) << "the source stays";
+    }
+
+    // A raw sender to a partial: the accept carries the kept part right behind it; a start
+    // over cuts only the reception's own file, and the whole file then proves.
+    for (std::uint32_t peerBits : {kKnownCapabilities, kBlake2bOnly | kKeptPartProof}) {
+        SCOPED_TRACE(peerBits);
+        DigestKind kind =
+            peerBits == kKnownCapabilities ? DigestKind::Sha256 : DigestKind::Blake2b256;
+        RawSide side(peerBits);
+        ASSERT_TRUE(side.linked);
+        test::LeavePartialFile(side.inbox.Path() / "in.bin.tmp",
+                               {older.begin(), older.begin() + kKept}, kSize);
+        test::WriteFile(side.inbox.Path() / "other.bin", older);
+        std::int32_t id = 50;
+        test::SendOffer(side.peer, u"in.bin", id, kSize,
+                        ResumeChecksum(reinterpret_cast<const std::uint8_t*>(fresh.data())));
+        FrameHeader header;
+        std::vector<std::uint8_t> got;
+        ASSERT_TRUE(side.peer.ReadHeader(header));
+        ASSERT_EQ(header.code, NET_FILE_ACCEPT);
+        ASSERT_TRUE(side.peer.Read(got, FileRecord::kBytes));
+        std::int64_t offset = FileRecord::Decode(got.data()).offset;
+        ASSERT_EQ(offset, static_cast<std::int64_t>(kKept - 2048)) << "the last 2 KiB again";
+        ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
+        ASSERT_EQ(GetU16(got.data()), kKeptPartCode);
+        KeptPartFrame kept = DecodeKeptPart(got.data());
+        EXPECT_EQ(kept.taskId, id);
+        EXPECT_EQ(kept.bytes, offset);
+        EXPECT_EQ(kept.digest, DigestOf(kind, older, static_cast<std::size_t>(offset)));
+        auto over = EncodeStartOver(id);
+        side.peer.Send({over.begin(), over.end()});
+        for (std::size_t at = 0; at < kSize; at += 2048) {
+            std::size_t n = std::min<std::size_t>(2048, kSize - at);
+            side.peer.Send(test::EncodeFrame(
+                NET_FILE_DATA, static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(n),
+                std::vector<std::uint8_t>(fresh.begin() + static_cast<std::ptrdiff_t>(at),
+                                          fresh.begin() + static_cast<std::ptrdiff_t>(at + n))));
+            // A start over once data flows changes nothing.
+            if (at == 4096) side.peer.Send({over.begin(), over.end()});
+        }
+        auto digest = EncodeDigest({id, DigestOf(kind, fresh, kSize)});
+        side.peer.Send({digest.begin(), digest.end()});
+        ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
+        ASSERT_EQ(GetU16(got.data()), kReceiptCode);
+        auto receipt = DecodeReceipt(got.data());
+        ASSERT_TRUE(receipt);
+        EXPECT_EQ(receipt->result, ReceiptResult::Verified);
+        EXPECT_EQ(test::ReadFile(side.inbox.Path() / "in.bin"), fresh);
+        EXPECT_EQ(test::ReadFile(side.inbox.Path() / "other.bin"), older) << "not ours to cut";
+        EXPECT_EQ(Count(side.window.LogText(), kReceiverStartsOver), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace mirka
