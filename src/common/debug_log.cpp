@@ -1,5 +1,6 @@
 #include "common/debug_log.h"
 
+#include "toolkit/file_system.h"
 #include "toolkit/platform.h"
 
 namespace mirka {
@@ -12,8 +13,8 @@ DebugLog& DebugLog::Instance() {
 void DebugLog::Open(const std::filesystem::path& path) {
     std::lock_guard<std::mutex> guard(lock);
     if (stream) std::fclose(stream);
-    stream = std::fopen(path.c_str(), "ab");
-    if (!stream) stream = std::fopen(path.c_str(), "wb");
+    stream = OpenStdioFile(path, "ab");
+    if (!stream) stream = OpenStdioFile(path, "wb");
 }
 
 void DebugLog::Close() {

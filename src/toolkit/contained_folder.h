@@ -10,7 +10,8 @@
 #include "toolkit/text.h"
 
 // Folders and files made below a receive folder, and facts about a path, without ever
-// following a symbolic link. The POSIX calls this takes live in contained_folder.cpp only.
+// following a symbolic link. The system calls this takes live in contained_folder_posix.cpp
+// and contained_folder_win.cpp only.
 namespace mirka {
 
 // The type, size and modification time of a path.
@@ -24,7 +25,8 @@ struct PathFacts {
 // A folder that received paths are made in: nothing below it is ever created, opened or
 // changed through a symbolic link, whatever a peer or a local program put there. Every
 // operation walks down from the root's descriptor one name at a time (openat with
-// O_NOFOLLOW), so a link planted anywhere on the way stops it instead of leading elsewhere.
+// O_NOFOLLOW; on Windows NtCreateFile relative to the parent's handle, opening a reparse point
+// as itself), so a link planted anywhere on the way stops it instead of leading elsewhere.
 // Names are single components: empty, ".", ".." or a name holding a separator is refused.
 class ContainedFolder {
 public:

@@ -21,6 +21,15 @@ WString FromFsPath(const std::filesystem::path& path) {
 #endif
 }
 
+std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+    std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return ::_wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
 bool MatchWildcard(WStringView pattern, WStringView name) {
     // Iterative match with one backtrack point for the last '*'.
     std::size_t p = 0, n = 0, starP = WStringView::npos, starN = 0;

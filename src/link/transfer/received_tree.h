@@ -7,6 +7,12 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+// Windows' headers rename CreateFile to CreateFileW: every file that sees this class must see
+// the member renamed alike.
+#include <winsock2.h>
+#endif
+
 #include "toolkit/contained_folder.h"
 #include "toolkit/open_file.h"
 #include "toolkit/text.h"

@@ -16,7 +16,18 @@ error_code Listen(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, bool d
     // An IPv6 socket that would not take IPv4 peers would shut out everyone who could reach
     // this side before; IPv4 alone is better then.
     if (!error && dualStack) acceptor.set_option(asio::ip::v6_only(false), error);
+#ifdef _WIN32
+    // Windows rebinds a listening port without help, and its SO_REUSEADDR would let a second
+    // program bind the same port: this side asks for the port alone instead.
+    if (!error) {
+        BOOL exclusive = TRUE;
+        if (::setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                         reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0)
+            error = error_code(::WSAGetLastError(), asio::error::get_system_category());
+    }
+#else
     if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+#endif
     if (!error) acceptor.bind(endpoint, error);
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) {
