@@ -19,7 +19,7 @@
 #include "gui/blocking_call.h"
 #include "gui/dialog_units.h"
 #include "gui/profile_box.h"
-#include "link/gate/private_link.h"
+#include "link/transport/private_link.h"
 #include "upnp/own_address.h"
 #include "upnp/port_mapping.h"
 

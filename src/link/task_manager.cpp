@@ -6,9 +6,9 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
+#include "link/link_payload.h"
 #include "link/transport/connector.h"
 #include "link/transport/dual_stack_listener.h"
-#include "link/transport/link_payload.h"
 #include "link/wire/delivery_frames.h"
 #include "toolkit/format.h"
 #include "toolkit/message_box.h"

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/chat_font.h"
 #include "common/log_document.h"
 #include "toolkit/text.h"
 #include "transfer_list/transfer_rows.h"
@@ -222,5 +223,8 @@ private:
     int borrowed = 0;
     EarlyCalls early;
 };
+
+// Any thread: one log message to the window attached to the slot, if any.
+void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text);
 
 }  // namespace mirka

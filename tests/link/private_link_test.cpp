@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "link/gate/private_link.h"
 #include "link/recording_proxy.h"
 #include "link/transfer_support.h"
+#include "link/transport/private_link.h"
 #include "secure/handshake.h"
 #include "support/frames.h"
 #include "support/wait.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "link/transfer/file_manager.h"
+#include "link/window_port.h"
 #include "toolkit/format.h"
 #include "toolkit/platform.h"
 

@@ -1,6 +1,6 @@
 #include "link/gate/handshake_gate.h"
 
-#include "link/transfer/file_manager.h"
+#include "link/window_port.h"
 #include "toolkit/message_box.h"
 
 namespace mirka {

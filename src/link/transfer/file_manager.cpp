@@ -12,11 +12,6 @@
 
 namespace mirka {
 
-void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text) {
-    if (!slot) return;
-    if (auto window = slot->Borrow()) window->AppendLogMessage(BuildLogMessage(style, text));
-}
-
 namespace {
 // The file stream passes any write or read of 1 KiB or more straight to the system, so chunks
 // are gathered here: one system call per block instead of one per 2,048-byte chunk.

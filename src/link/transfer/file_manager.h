@@ -157,6 +157,4 @@ private:
     bool Receiving() const { return direction == TransferDirection::Receiving; }
 };
 
-void AppendLogTo(WindowSlot* slot, const CharFormat* style, WStringView text);
-
 }  // namespace mirka

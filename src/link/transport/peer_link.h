@@ -14,7 +14,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "link/gate/private_link.h"
+#include "link/transport/private_link.h"
 #include "link/transport/receive_stream.h"
 #include "link/transport/receive_window.h"
 #include "link/transport/thread_check.h"

@@ -1,4 +1,4 @@
-#include "link/gate/private_link.h"
+#include "link/transport/private_link.h"
 
 #include <sodium.h>
 

@@ -1,4 +1,4 @@
-#include "link/transport/link_payload.h"
+#include "link/link_payload.h"
 
 namespace mirka {
 
