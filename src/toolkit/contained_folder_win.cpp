@@ -262,19 +262,6 @@ std::optional<ContainedFolder> ContainedFolder::Duplicate() const {
     return ContainedFolder(descriptor, rootPath);
 }
 
-ContainedFolder::ContainedFolder(int descriptor, WString root)
-    : rootDescriptor(descriptor), rootPath(std::move(root)) {}
-
-ContainedFolder::ContainedFolder(ContainedFolder&& other) noexcept
-    : rootDescriptor(std::exchange(other.rootDescriptor, -1)),
-      rootPath(std::move(other.rootPath)) {}
-
-ContainedFolder& ContainedFolder::operator=(ContainedFolder&& other) noexcept {
-    std::swap(rootDescriptor, other.rootDescriptor);
-    std::swap(rootPath, other.rootPath);
-    return *this;
-}
-
 ContainedFolder::~ContainedFolder() {
     if (rootDescriptor >= 0) ::_close(rootDescriptor);
 }

@@ -21,18 +21,6 @@ OpenFile::OpenFile(int fd) {
     identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-OpenFile::OpenFile(OpenFile&& other) noexcept
-    : descriptor(std::exchange(other.descriptor, -1)), identity(other.identity) {}
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        descriptor = std::exchange(other.descriptor, -1);
-        identity = other.identity;
-    }
-    return *this;
-}
-
 std::optional<OpenFile> OpenFile::OpenForReading(const WString& path, FileIdentity expected,
                                                  bool followLink) {
     int flags = O_RDONLY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);

@@ -44,18 +44,6 @@ OpenFile::OpenFile(int fd) {
     identity = id;
 }
 
-OpenFile::OpenFile(OpenFile&& other) noexcept
-    : descriptor(std::exchange(other.descriptor, -1)), identity(other.identity) {}
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        descriptor = std::exchange(other.descriptor, -1);
-        identity = other.identity;
-    }
-    return *this;
-}
-
 std::optional<OpenFile> OpenFile::OpenForReading(const WString& path, FileIdentity expected,
                                                  bool followLink) {
     // Others may go on reading, writing, renaming or removing it, as on POSIX.
