@@ -78,6 +78,23 @@ std::vector<std::uint8_t> ChatPayload(const WString& text) {
     return payload;
 }
 
+TEST(WindowPort, EachLinkEventHasTheWindowsAnswer) {
+    // What the user hears and sees for each event, written out here rather than derived.
+    auto chat = ReactionTo(LinkEvent::ChatArrived);
+    EXPECT_EQ(WString(chat.wave), u"send.wav");
+    EXPECT_TRUE(chat.flash);
+    auto status = ReactionTo(LinkEvent::StatusChanged);
+    EXPECT_EQ(WString(status.wave), u"stat_chg.wav");
+    EXPECT_FALSE(status.flash);
+    auto arrived = ReactionTo(LinkEvent::TransferFinished);
+    EXPECT_EQ(WString(arrived.wave), u"file_receive.wav");
+    EXPECT_TRUE(arrived.flash);
+    auto sent = ReactionTo(LinkEvent::ChatSent);
+    EXPECT_EQ(sent.wave, nullptr);
+    EXPECT_TRUE(sent.clearInput);
+    EXPECT_FALSE(chat.clearInput || status.clearInput || arrived.clearInput);
+}
+
 TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
     FakePeer peer;
     std::uint16_t port = peer.Listen();
