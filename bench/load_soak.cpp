@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
 #include "toolkit/file_system.h"
@@ -77,7 +78,7 @@ struct Side {
         values.SetUserName(FromUtf8(name));
         values.SetReceiveFolder(inbox.WithSeparator());
         values.SetSoundOn(false);
-        manager.SetDisconnectPause(std::chrono::milliseconds(100));
+        TaskManagerTestSeam::SetDisconnectPause(manager, std::chrono::milliseconds(100));
         manager.sendBufSize = 64 * 1024;
     }
     ProgramValues values;

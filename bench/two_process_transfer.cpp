@@ -214,7 +214,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             server.ownerWindow = &window;
             server.SetCapabilities(capabilities);
             server.SetPassphrase(passphrase);
-            server.OfferAes(aes);
+            mirka::TaskManagerTestSeam::OfferAes(server, aes);
             if (mode == Mode::System) mirka::TaskManagerTestSeam::LeaveQueuesToTheSystem(server);
             std::uint16_t port = mirka::test::FreeLoopbackPort();
             Put<std::uint16_t>(out, port);
@@ -235,7 +235,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             client.ownerWindow = &window;
             client.SetCapabilities(capabilities);
             client.SetPassphrase(passphrase);
-            client.OfferAes(aes);
+            mirka::TaskManagerTestSeam::OfferAes(client, aes);
             if (mode == Mode::System) mirka::TaskManagerTestSeam::LeaveQueuesToTheSystem(client);
             mirka::bench::ConnectWhenListening(client, port);
             client.sendWait = 1;

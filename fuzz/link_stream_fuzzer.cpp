@@ -42,6 +42,7 @@
 #include "link/task_manager.h"
 #include "link/wire/delivery_frames.h"
 #include "secure/handshake.h"
+#include "support/task_manager_seam.h"
 #include "temporary_folder.h"
 #include "toolkit/file_system.h"
 
@@ -267,12 +268,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!manager.ConnectToServer("127.0.0.1", w.port)) CountingWindow::Fail("no link");
             tcp::socket peer(w.io);
             Accept(w.acceptor, peer);
-            manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
+            mirka::TaskManagerTestSeam::OfferFile(manager, mirka::FromFsPath(w.source), -1);
             if (!FeedAndDrain(w, peer, data, size)) CountingWindow::Fail("the link did not end");
         } else {
             // With a passphrase the connect waits for the handshake, which needs this peer.
             manager.SetPassphrase(u"fuzz");
-            manager.SetHandshakeTimeout(std::chrono::milliseconds(200));
+            mirka::TaskManagerTestSeam::SetHandshakeTimeout(manager,
+                                                            std::chrono::milliseconds(200));
             bool linked = false;
             std::thread connecter([&] { linked = manager.ConnectToServer("127.0.0.1", w.port); });
             tcp::socket peer(w.io);
@@ -282,7 +284,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 stream = HandshakeAndSeal(peer, data, size);
                 connecter.join();
                 if (!linked || stream.empty()) CountingWindow::Fail("no private link");
-                manager.OfferFile(0, mirka::FromFsPath(w.source), -1);
+                mirka::TaskManagerTestSeam::OfferFile(manager, mirka::FromFsPath(w.source), -1);
             }
             if (!FeedAndDrain(w, peer, stream.data(), stream.size()))
                 CountingWindow::Fail("the link did not end");

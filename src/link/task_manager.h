@@ -92,8 +92,6 @@ public:
     // the link closed, when the port cannot be opened; a failed accept still leaves
     // LINK_SERVER, whose first read then fails and closes the link.
     bool StartServer(std::uint16_t port);
-    // Any thread: whether a StartServer is listening for its peer now.
-    bool WaitsForPeer() const;
     // Any thread: ends a StartServer that is still waiting for its peer (it returns false).
     void CancelServerWait();
     // Window thread: after a start that failed in the private link's handshake, the peer's
@@ -103,7 +101,6 @@ public:
     // (in brackets or not, with a zone or not) and every address of a name are tried
     // IPv6 first, Happy Eyeballs style (see Connector).
     bool ConnectToServer(const std::string& host, std::uint16_t port);
-    static bool IsDottedIPv4(const std::string& text);
     std::string PeerAddressText() const;
     // The opening message's line that names the link's address family, "IPv4 で接続しています"
     // or its IPv6 twin with its line end; empty without a peer.
@@ -115,8 +112,6 @@ public:
 
     // Any thread: commands run on the pump, in order.
     void PostCommand(PumpCommand command) override;
-    void QueueKeepAlive();
-    void SendCode(NETCODE code);
 
     // Chat, status and disconnect, from the window thread; the sends run on the pump.
     void QueueChatLine(const WString& text, const WString& name) { chat.QueueChatLine(text, name); }
@@ -133,7 +128,6 @@ public:
                        TransferDirection direction) {
         transfers.SetFileStatus(taskId, status, direction);
     }
-    void OfferFile(int, const WString& path, int row) { transfers.OfferFile(path, row); }
     // Window thread: detaches the window, waiting until no worker is inside a call on it.
     void DetachWindow(TalkWindowPort* window) { ownerWindow.Detach(window); }
 
@@ -153,28 +147,10 @@ public:
     void SetOfferQuestion(TransferEngine::OfferQuestion question) {
         transfers.SetOfferQuestion(std::move(question));
     }
-    // How long a verified send waits for its receipt before its row says it is unconfirmed.
-    void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
-    // Whether this copy offers AES-256-GCM records: as the processor allows unless told
-    // otherwise (tests stand for a machine without AES instructions). Window thread.
-    void OfferAes(bool offer) { handshakeFlags = offer ? secure::OwnHandshakeFlags() : 0; }
-    // Any thread: the current private link's cipher.
-    secure::Cipher LinkCipher() const;
-    // How long a copy with a passphrase waits for the peer's first frame (tests shorten it).
-    void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
 
     // Any thread.
     enumLinkState LinkState() const { return linkState.load(); }
     void SetLinkState(enumLinkState state);
-
-    // Window thread, before a link starts; tests shorten these.
-    void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
-    // How long a peer may send nothing (three of its keep-alive periods) before the link is
-    // taken as gone.
-    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
-    void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
-    // How long a closed link waits for the peer to close its end before closing its own.
-    void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
 
     // The talk window that receives all output of the link and the transfers: attached and
     // detached by the window thread, borrowed by the workers.
@@ -189,6 +165,29 @@ public:
 private:
     // Tests reach a few more things through this one class (tests/support).
     friend class TaskManagerTestSeam;
+    // Reached by the program itself and, through the seam, by tests and benchmarks.
+    void QueueKeepAlive();
+    void SendCode(NETCODE code);
+    static bool IsDottedIPv4(const std::string& text);
+    // Any thread: whether a StartServer is listening for its peer now.
+    bool WaitsForPeer() const;
+    // Any thread: the current private link's cipher.
+    secure::Cipher LinkCipher() const;
+    // Tuning the program leaves at its values; window thread, before a link starts.
+    // How long a verified send waits for its receipt before its row says it is unconfirmed.
+    void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
+    // Whether this copy offers AES-256-GCM records: as the processor allows unless told
+    // otherwise (a test stands for a machine without AES instructions).
+    void OfferAes(bool offer) { handshakeFlags = offer ? secure::OwnHandshakeFlags() : 0; }
+    // How long a copy with a passphrase waits for the peer's first frame.
+    void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
+    void SetKeepAliveInterval(std::chrono::milliseconds interval) { keepAliveInterval = interval; }
+    // How long a peer may send nothing (three of its keep-alive periods) before the link is
+    // taken as gone.
+    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
+    void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
+    // How long a closed link waits for the peer to close its end before closing its own.
+    void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
     void AppendLog(const CharFormat* style, WStringView text);
     // TransferLink and ChatLink: the engine's and the chat's way to the peer.
     // Any thread: every write to the peer, one unit, sealed on a private link. A failed

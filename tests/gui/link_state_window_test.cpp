@@ -16,6 +16,7 @@
 #include "gui/talk_window.h"
 #include "gui_wait.h"
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
 
 namespace mirka {
@@ -47,7 +48,7 @@ TEST(LinkStateWindow, TheEndIsToldOnBothSidesAndTheUnsentLineStays) {
     ASSERT_TRUE(WaitWithEvents([&] { return client.windowTitle().contains("server"); }));
     ASSERT_TRUE(WaitWithEvents([&] { return ShowsText(client, QStringLiteral("離席中")); }));
 
-    pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+    TaskManagerTestSeam::SetDisconnectPause(*pair.client, std::chrono::milliseconds(10));
     client.Action(40048)->trigger();
     ASSERT_TRUE(
         WaitWithEvents([&] { return Count(client.Log().PlainText(), u"切断しました") == 1; }));
@@ -160,7 +161,7 @@ TEST(LinkStateWindow, ArrivalsAreAnnouncedWhileTheWindowIsInactiveUnlessSwitched
         EXPECT_TRUE(LoadNotifyArrivals());
 
         // The tray tells when the link is gone.
-        pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+        TaskManagerTestSeam::SetDisconnectPause(*pair.client, std::chrono::milliseconds(10));
         client.Action(40048)->trigger();
         ASSERT_TRUE(WaitWithEvents([&] {
             return server.TrayText().contains(QString::fromStdU16String(u"接続していません"));

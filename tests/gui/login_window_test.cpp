@@ -16,6 +16,7 @@
 #include "gui/login_window.h"
 #include "login_fixture.h"
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
 
 namespace mirka {
@@ -165,7 +166,7 @@ TEST_F(LoginWindowTest, ARefusedPeerLeavesTheServerWaitingWithALineSayingWhomAnd
     std::uint16_t port = test::FreeLoopbackPort();
     window.serverPort->setText(QString::number(port));
     window.passphraseField->setText(QStringLiteral("ひらけごま"));
-    link.SetCloseLinger(std::chrono::milliseconds(200));
+    TaskManagerTestSeam::SetCloseLinger(link, std::chrono::milliseconds(200));
     TaskManager wrong;
     wrong.SetPassphrase(u"ちがう");
     TaskManager right;

@@ -18,6 +18,7 @@
 #include "gui/talk_window.h"
 #include "gui_wait.h"
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
 
 namespace mirka {
@@ -210,7 +211,7 @@ TEST(TalkWindow, MenusFollowTheLinkStateAndPagesSurviveResize) {
     window.UpdateMenuStates();
     EXPECT_FALSE(window.Action(40046)->isEnabled());
     EXPECT_TRUE(window.Action(40048)->isEnabled());
-    windows.pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+    TaskManagerTestSeam::SetDisconnectPause(*windows.pair.client, std::chrono::milliseconds(10));
     window.Action(40048)->trigger();
     ASSERT_EQ(windows.pair.client->LinkState(), LINK_CLOSED);
     window.UpdateMenuStates();
@@ -318,7 +319,7 @@ TEST(TalkWindow, EncryptionMarkFollowsTheLinkOnly) {
                   u"この接続は合言葉で暗号化されています。"
                   u"相手が同じ合言葉を知っていることを確かめました。");
 
-        pair.client->SetDisconnectPause(std::chrono::milliseconds(10));
+        TaskManagerTestSeam::SetDisconnectPause(*pair.client, std::chrono::milliseconds(10));
         pair.client->Disconnect();
         ASSERT_TRUE(WaitWithEvents([&] { return !mark->isVisible(); }));
         EXPECT_EQ(window.windowTitle(), QStringLiteral("ミルカ Ver.T100a"));

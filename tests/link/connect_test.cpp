@@ -37,9 +37,9 @@ TEST(Connect, RefusedDottedAddressShowsOneBoxInJapanese) {
 TEST(Connect, AddressAbove255GetsTheConnectionFailureBox) {
     MessageRecorder boxes;
     TaskManager manager;
-    EXPECT_TRUE(TaskManager::IsDottedIPv4("300.1.2.3"));
-    EXPECT_FALSE(TaskManager::IsDottedIPv4("1.2.3"));
-    EXPECT_FALSE(TaskManager::IsDottedIPv4("1.2.3.4 "));
+    EXPECT_TRUE(TaskManagerTestSeam::IsDottedIPv4("300.1.2.3"));
+    EXPECT_FALSE(TaskManagerTestSeam::IsDottedIPv4("1.2.3"));
+    EXPECT_FALSE(TaskManagerTestSeam::IsDottedIPv4("1.2.3.4 "));
     EXPECT_FALSE(manager.ConnectToServer("300.1.2.3", 1225));
     auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), 1u);
@@ -66,7 +66,7 @@ TEST(Connect, HostNameIsResolvedAndConnected) {
         connected = pair.client->ConnectToServer("localhost", port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!connected) TaskManagerTestSeam::CancelServerWait(*pair.server);
+    if (!connected) pair.server->CancelServerWait();
     waiter.join();
     ASSERT_TRUE(connected);
     // Where the hosts file names localhost on ::1 as well, IPv6 is tried first and wins.
@@ -119,7 +119,7 @@ TEST(Link, ChatAndStatusBetweenTwoManagers) {
 
 TEST(Link, DisconnectThenReconnectWithoutRestarting) {
     LinkedPair pair;
-    pair.client->SetDisconnectPause(std::chrono::milliseconds(300));
+    TaskManagerTestSeam::SetDisconnectPause(*pair.client, std::chrono::milliseconds(300));
     ASSERT_TRUE(pair.Link());
     pair.client->Disconnect();
     EXPECT_EQ(pair.client->LinkState(), LINK_CLOSED);

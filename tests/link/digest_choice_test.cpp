@@ -40,8 +40,8 @@ secure::FileDigest DigestOf(DigestKind kind, const std::vector<char>& bytes) {
 struct RawPeerLink {
     explicit RawPeerLink(std::uint32_t peerBits) {
         manager.SetCapabilities(kKnownCapabilities);
-        manager.SetKeepAliveInterval(1h);
-        manager.SetReceiptWait(1h);
+        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
+        TaskManagerTestSeam::SetReceiptWait(manager, 1h);
         manager.ownerWindow = &window;
         values.SetReceiveFolder(inbox.WithSeparator());
         std::uint16_t port = peer.Listen();

@@ -76,7 +76,7 @@ struct ServerSide {
     ServerSide() : manager(&values) {
         values.SetReceiveFolder(inbox.WithSeparator());
         manager.ownerWindow = &window;
-        manager.SetDisconnectPause(std::chrono::milliseconds(10));
+        TaskManagerTestSeam::SetDisconnectPause(manager, std::chrono::milliseconds(10));
     }
     // A new raw peer linked to the manager's StartServer.
     std::unique_ptr<FakePeer> Link() {
@@ -166,7 +166,7 @@ TEST(FaultStream, FrameCutOffByThePeerClosesTheLinkAndALaterLinkWorks) {
 
 TEST(FaultStream, PeerSilentInTheMiddleOfAFrameDoesNotHoldUpTheNextLink) {
     ServerSide side;
-    side.manager.SetCloseLinger(std::chrono::milliseconds(300));
+    TaskManagerTestSeam::SetCloseLinger(side.manager, std::chrono::milliseconds(300));
     auto silent = side.Link();
     ASSERT_TRUE(silent);
     Bytes chat = ChatFrame(u"x の発言 (00:00:00): \r\nnever\r\n");
@@ -185,9 +185,9 @@ TEST(FaultStream, PeerSilentInTheMiddleOfAFrameDoesNotHoldUpTheNextLink) {
 struct ClientSide {
     ClientSide() {
         manager.ownerWindow = &window;
-        manager.SetDisconnectPause(std::chrono::milliseconds(10));
+        TaskManagerTestSeam::SetDisconnectPause(manager, std::chrono::milliseconds(10));
         // Long enough that only workers ending on their own let the next link start at once.
-        manager.SetCloseLinger(std::chrono::seconds(20));
+        TaskManagerTestSeam::SetCloseLinger(manager, std::chrono::seconds(20));
     }
     std::unique_ptr<FakePeer> Link() {
         auto peer = std::make_unique<FakePeer>();

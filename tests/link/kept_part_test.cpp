@@ -56,8 +56,8 @@ struct ProofPair : test::TransferPair {
 struct RawSide {
     explicit RawSide(std::uint32_t peerBits) {
         manager.SetCapabilities(kKnownCapabilities);
-        manager.SetKeepAliveInterval(1h);
-        manager.SetReceiptWait(1h);
+        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
+        TaskManagerTestSeam::SetReceiptWait(manager, 1h);
         manager.ownerWindow = &window;
         values.SetReceiveFolder(inbox.WithSeparator());
         std::uint16_t port = peer.Listen();

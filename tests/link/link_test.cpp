@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/loopback.h"
+#include "support/task_manager_seam.h"
 #include "support/text_matchers.h"
 #include "support/wait.h"
 
@@ -99,7 +100,7 @@ TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
     FakePeer peer;
     std::uint16_t port = peer.Listen();
     TaskManager manager;
-    manager.SetKeepAliveInterval(std::chrono::milliseconds(100));
+    TaskManagerTestSeam::SetKeepAliveInterval(manager, std::chrono::milliseconds(100));
     std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
     ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
     accepter.join();
@@ -283,8 +284,8 @@ TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
         test::WindowRecorder window;
         TaskManager manager;
         manager.ownerWindow = &window;
-        manager.SetKeepAliveInterval(1h);
-        manager.SetSilenceLimit(1s);
+        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
+        TaskManagerTestSeam::SetSilenceLimit(manager, 1s);
         std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
         ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
         accepter.join();

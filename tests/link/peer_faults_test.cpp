@@ -172,7 +172,7 @@ TEST(PeerFaults, NestedMarksNeverReachTheTitle) {
 struct AnnouncedPeer : test::AnnouncingRawPeer {
     AnnouncedPeer() {
         values.SetReceiveFolder(inbox.WithSeparator());
-        manager.SetKeepAliveInterval(1h);
+        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
         Bytes bytes;
         ready = linked && peer.Read(bytes, FrameHeader::kBytes) && DecodeCapabilities(bytes.data());
     }
@@ -279,7 +279,7 @@ TEST(PeerFaults, AServersWaitForItsPeerLeavesTheAnnouncementWaitWhole) {
     TaskManager manager(&values);
     manager.ownerWindow = &window;
     manager.SetCapabilities(kKnownCapabilities);
-    manager.SetKeepAliveInterval(1h);
+    TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
     FakePeer peer;
     std::uint16_t port = test::FreeLoopbackPort();
     std::thread waiter([&] { manager.StartServer(port); });

@@ -8,6 +8,7 @@
 #include "link/transport/private_link.h"
 #include "secure/handshake.h"
 #include "support/frames.h"
+#include "support/task_manager_seam.h"
 #include "support/wait.h"
 
 namespace mirka {
@@ -38,15 +39,15 @@ struct PrivatePair : test::TransferPair {
     explicit PrivatePair(secure::Cipher cipher = secure::Cipher::XChaCha20Poly1305)
         : cipher(cipher) {
         bool aes = cipher == secure::Cipher::Aes256Gcm;
-        server->OfferAes(aes);
-        client->OfferAes(aes);
+        TaskManagerTestSeam::OfferAes(*server, aes);
+        TaskManagerTestSeam::OfferAes(*client, aes);
     }
     void Link(const WString& serverPassphrase, const WString& clientPassphrase,
               RecordingProxy::Tamper tamper = RecordingProxy::Tamper::None) {
         server->SetPassphrase(serverPassphrase);
         client->SetPassphrase(clientPassphrase);
-        server->SetHandshakeTimeout(3s);
-        client->SetHandshakeTimeout(3s);
+        TaskManagerTestSeam::SetHandshakeTimeout(*server, 3s);
+        TaskManagerTestSeam::SetHandshakeTimeout(*client, 3s);
         port = test::FreeLoopbackPort();
         proxy = std::make_unique<RecordingProxy>(port, tamper, cipher);
         std::thread waiter([this] { serverStarted = server->StartServer(port); });
@@ -90,8 +91,8 @@ TEST(PrivateLink, SamePassphraseCarriesEverythingSealed) {
         ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
         EXPECT_TRUE(pair.server->LinkIsPrivate());
         EXPECT_TRUE(pair.client->LinkIsPrivate());
-        EXPECT_EQ(pair.server->LinkCipher(), cipher);
-        EXPECT_EQ(pair.client->LinkCipher(), cipher);
+        EXPECT_EQ(TaskManagerTestSeam::LinkCipher(*pair.server), cipher);
+        EXPECT_EQ(TaskManagerTestSeam::LinkCipher(*pair.client), cipher);
 
         pair.client->QueueStatusMessage(u"ないしょの状態");
         pair.client->QueueChatLine(u"ないしょの話", u"client");
@@ -128,12 +129,12 @@ TEST(PrivateLink, AnOfferOfAesThatThePeerCannotTakeFallsBack) {
     for (bool serverHasAes : {true, false}) {
         MessageRecorder boxes;
         PrivatePair pair;
-        pair.server->OfferAes(serverHasAes);
-        pair.client->OfferAes(!serverHasAes);
+        TaskManagerTestSeam::OfferAes(*pair.server, serverHasAes);
+        TaskManagerTestSeam::OfferAes(*pair.client, !serverHasAes);
         pair.Link(u"pass", u"pass");
         ASSERT_TRUE(pair.serverStarted && pair.clientStarted);
-        EXPECT_EQ(pair.server->LinkCipher(), secure::Cipher::XChaCha20Poly1305);
-        EXPECT_EQ(pair.client->LinkCipher(), secure::Cipher::XChaCha20Poly1305);
+        EXPECT_EQ(TaskManagerTestSeam::LinkCipher(*pair.server), secure::Cipher::XChaCha20Poly1305);
+        EXPECT_EQ(TaskManagerTestSeam::LinkCipher(*pair.client), secure::Cipher::XChaCha20Poly1305);
         pair.client->QueueChatLine(u"届くかな", u"client");
         EXPECT_TRUE(pair.serverWindow.WaitFor(
             [&] { return pair.serverWindow.LogText().find(u"届くかな") != WString::npos; }));
@@ -214,7 +215,7 @@ TEST(PrivateLink, OriginalPeers) {
         std::uint16_t port = peer.Listen();
         TaskManager manager;
         manager.SetPassphrase(u"pass");
-        manager.SetHandshakeTimeout(300ms);
+        TaskManagerTestSeam::SetHandshakeTimeout(manager, 300ms);
         bool started = true;
         std::thread connecter([&] { started = manager.ConnectToServer("127.0.0.1", port); });
         ASSERT_TRUE(peer.Accept());
@@ -427,7 +428,7 @@ TEST(PrivateLink, AFailedHandshakeTakesNothingMoreFromThePeer) {
             TaskManager manager(&values);
             manager.ownerWindow = &window;
             manager.SetPassphrase(u"pass");
-            manager.SetHandshakeTimeout(300ms);
+            TaskManagerTestSeam::SetHandshakeTimeout(manager, 300ms);
             FakePeer peer;
             bool started = true;
             std::thread side;

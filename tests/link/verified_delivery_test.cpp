@@ -98,7 +98,7 @@ struct SilentReceiver : test::AnnouncingRawPeer {
     }
     // The file taken, then its digest read: the send now waits for a receipt.
     bool TakeFileUpToItsDigest(std::chrono::milliseconds receiptWait) {
-        manager.SetReceiptWait(receiptWait);
+        TaskManagerTestSeam::SetReceiptWait(manager, receiptWait);
         FrameHeader header;
         return linked && TakeFile(5000) && peer.ReadHeader(header) && header.code == kDigestCode;
     }
@@ -156,7 +156,7 @@ TEST(VerifiedDelivery, AnOriginalPeerSeesTheAnnouncementAndThenTodaysBytes) {
     TaskManager manager(&values);
     manager.ownerWindow = &window;
     manager.SetCapabilities(kKnownCapabilities);
-    manager.SetKeepAliveInterval(1h);
+    TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
     std::thread accepter([&] { peer.Accept(); });
     ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
     accepter.join();

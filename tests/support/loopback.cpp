@@ -46,14 +46,14 @@ bool LinkManagers(TaskManager& server, TaskManager& client, std::uint16_t* usedP
     });
     // Connecting before the server listens would be refused on every address but one
     // that never answers, and the client would then wait for that one.
-    WaitUntil([&] { return server.WaitsForPeer() || serverDone; });
+    WaitUntil([&] { return TaskManagerTestSeam::WaitsForPeer(server) || serverDone; });
     bool connected = false;
     for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
         MessageRecorder quiet;  // refusals while the server is not listening yet
         connected = client.ConnectToServer(host, port);
         if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!connected) TaskManagerTestSeam::CancelServerWait(server);
+    if (!connected) server.CancelServerWait();
     waiter.join();
     return connected && serverDone && server.LinkState() == LINK_SERVER &&
            client.LinkState() == LINK_CLIENT;

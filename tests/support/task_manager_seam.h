@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "link/task_manager.h"
@@ -12,8 +13,23 @@ namespace mirka {
 // manager opens for them (it names this class its friend).
 class TaskManagerTestSeam {
 public:
-    // Ends a StartServer that is still waiting for its peer.
-    static void CancelServerWait(TaskManager& manager) { manager.CancelServerWait(); }
+    static bool IsDottedIPv4(const std::string& text) { return TaskManager::IsDottedIPv4(text); }
+    static bool WaitsForPeer(const TaskManager& manager) { return manager.WaitsForPeer(); }
+    static secure::Cipher LinkCipher(const TaskManager& manager) { return manager.LinkCipher(); }
+    static void QueueKeepAlive(TaskManager& manager) { manager.QueueKeepAlive(); }
+    // Offers a file at once on the calling thread, as the pump would.
+    static void OfferFile(TaskManager& manager, const WString& path, int row) {
+        manager.transfers.OfferFile(path, row);
+    }
+    // The link's timings and choices the program leaves at their values.
+    using Milliseconds = std::chrono::milliseconds;
+    static void SetReceiptWait(TaskManager& m, Milliseconds wait) { m.SetReceiptWait(wait); }
+    static void OfferAes(TaskManager& m, bool offer) { m.OfferAes(offer); }
+    static void SetHandshakeTimeout(TaskManager& m, Milliseconds t) { m.SetHandshakeTimeout(t); }
+    static void SetKeepAliveInterval(TaskManager& m, Milliseconds t) { m.SetKeepAliveInterval(t); }
+    static void SetSilenceLimit(TaskManager& m, Milliseconds limit) { m.SetSilenceLimit(limit); }
+    static void SetDisconnectPause(TaskManager& m, Milliseconds p) { m.SetDisconnectPause(p); }
+    static void SetCloseLinger(TaskManager& m, Milliseconds linger) { m.SetCloseLinger(linger); }
     // The figures of every transfer now, read under the task table's lock.
     static std::vector<TransferFigures> Figures(TaskManager& manager) {
         return manager.transfers.TransferFiguresSnapshot();
