@@ -99,8 +99,7 @@ Figures LinkCopy(const fs::path& folder, const fs::path& inbox, int facts[2]) {
             server.StartServer(port);
             double cpuBefore = mirka::bench::CpuSeconds();
             RefreshUntilFinished(server, window);
-            Put<double>(out, mirka::bench::CpuSeconds() - cpuBefore);
-            Put<int>(out, 0);  // no chat
+            mirka::bench::Report(out, mirka::bench::CpuSeconds() - cpuBefore);
             Put<int>(pipeFacts[1], window.facts.load());
             server.ownerWindow = nullptr;
         },

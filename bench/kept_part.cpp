@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,10 +37,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using mirka::bench::ChatClock;
 using mirka::bench::CpuSeconds;
 using mirka::bench::Put;
-using mirka::bench::Take;
 
 // The kernel's TCP_INFO goes on past the C library's struct: the bytes acknowledged follow
 // two pacing rates.
@@ -67,45 +66,13 @@ std::uint64_t BytesReceived() {
     return most;
 }
 
-// Chat lines carry the steady clock of their send call, which both processes share.
-class ChatClock : public mirka::test::WindowRecorder {
-public:
-    void AppendLogMessage(std::vector<mirka::LogRun> runs) override {
-        auto now = Clock::now().time_since_epoch();
-        for (const auto& run : runs) {
-            std::size_t at = run.text.find(u"t=");
-            if (at == mirka::WString::npos) continue;
-            long long sent = 0;
-            for (std::size_t i = at + 2;
-                 i < run.text.size() && run.text[i] >= u'0' && run.text[i] <= u'9'; ++i)
-                sent = sent * 10 + (run.text[i] - u'0');
-            std::lock_guard<std::mutex> guard(latencyLock);
-            latencies.push_back(
-                std::chrono::duration<double, std::milli>(now - std::chrono::nanoseconds(sent))
-                    .count());
-        }
-        WindowRecorder::AppendLogMessage(std::move(runs));
-    }
-    std::vector<double> Latencies() {
-        std::lock_guard<std::mutex> guard(latencyLock);
-        return latencies;
-    }
-
-private:
-    std::mutex latencyLock;
-    std::vector<double> latencies;
-};
-
 // Sends a chat line every 20 ms until stopped.
 struct Chatter {
     explicit Chatter(mirka::TaskManager& manager)
         : thread([this, &manager] {
               while (!done) {
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      Clock::now().time_since_epoch());
-                  manager.QueueChatLine(mirka::FromUtf8("t=" + std::to_string(ns.count())),
-                                        u"bench");
+                  manager.QueueChatLine(mirka::bench::StampedLine(), u"bench");
               }
           }) {}
     ~Chatter() {
@@ -116,78 +83,58 @@ struct Chatter {
     std::thread thread;
 };
 
-struct Run {
-    double seconds = 0;
-    double senderCpu = 0;
-    double receiverCpu = 0;
-    std::uint64_t wireBytes = 0;
-    std::vector<double> chatToReceiver;
-    std::vector<double> chatToSender;
+struct Run : mirka::bench::Figures {
+    std::vector<double> chatToSender;  // chatMs: those to the receiver
 };
 
 // One verified transfer of `source` into `inbox` (which may hold a partial); `receiverBits`
 // is what the receiving copy announces; `chat`: both sides chat all along.
 Run Transfer(const fs::path& source, const fs::path& inbox, std::uint32_t receiverBits, bool chat) {
-    int fds[2];
-    if (pipe(fds) != 0) std::_Exit(2);
-    pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        mirka::ProgramValues values;
-        values.SetReceiveFolder(mirka::FromFsPath(inbox) + mirka::kPathSeparator);
-        values.SetSoundOn(false);
-        ChatClock window;
-        mirka::TaskManager server(&values);
-        server.ownerWindow = &window;
-        server.SetCapabilities(receiverBits);
-        std::uint16_t port = mirka::test::FreeLoopbackPort();
-        Put<std::uint16_t>(fds[1], port);
-        server.StartServer(port);
-        double cpuBefore = CpuSeconds();
-        {
-            std::optional<Chatter> chatter;
-            if (chat) chatter.emplace(server);
-            while (mirka::test::FinishedRows(window.Transfers()) == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        Put<double>(fds[1], CpuSeconds() - cpuBefore);
-        Put<std::uint64_t>(fds[1], BytesReceived());
-        server.ownerWindow = nullptr;
-        auto latencies = window.Latencies();
-        Put<int>(fds[1], static_cast<int>(latencies.size()));
-        for (double ms : latencies) Put<double>(fds[1], ms);
-        std::_Exit(0);
-    }
-    close(fds[1]);
-    auto port = Take<std::uint16_t>(fds[0]);
     Run run;
-    mirka::ProgramValues values;
-    values.SetSoundOn(false);
-    ChatClock window;
-    mirka::TaskManager client(&values);
-    client.ownerWindow = &window;
-    client.SetCapabilities(mirka::kKnownCapabilities);
-    mirka::bench::ConnectWhenListening(client, port);
-    client.sendWait = 1;
-    client.sendBufSize = 1 << 20;
-    double cpuBefore = CpuSeconds();
-    auto start = Clock::now();
-    {
-        std::optional<Chatter> chatter;
-        if (chat) chatter.emplace(client);
-        client.SendFile(mirka::FromFsPath(source),
-                        window.Transfers().AddTransferRow(mirka::FromFsPath(source)));
-        run.receiverCpu = Take<double>(fds[0]);
-        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        run.wireBytes = Take<std::uint64_t>(fds[0]);
-    }
-    for (int n = Take<int>(fds[0]); n > 0; --n) run.chatToReceiver.push_back(Take<double>(fds[0]));
-    run.senderCpu = CpuSeconds() - cpuBefore;
-    client.ownerWindow = nullptr;
-    run.chatToSender = window.Latencies();
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    static_cast<mirka::bench::Figures&>(run) = mirka::bench::RunSplit(
+        [&](int out) {
+            mirka::ProgramValues values;
+            values.SetReceiveFolder(mirka::FromFsPath(inbox) + mirka::kPathSeparator);
+            values.SetSoundOn(false);
+            ChatClock window;
+            mirka::TaskManager server(&values);
+            server.ownerWindow = &window;
+            server.SetCapabilities(receiverBits);
+            std::uint16_t port = mirka::test::FreeLoopbackPort();
+            Put<std::uint16_t>(out, port);
+            server.StartServer(port);
+            double cpuBefore = CpuSeconds();
+            {
+                std::optional<Chatter> chatter;
+                if (chat) chatter.emplace(server);
+                while (mirka::test::FinishedRows(window.Transfers()) == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            double cpu = CpuSeconds() - cpuBefore;
+            std::uint64_t wire = BytesReceived();
+            server.ownerWindow = nullptr;
+            mirka::bench::Report(out, cpu, wire, window.Latencies());
+        },
+        [&](std::uint16_t port, const std::function<void()>& await) {
+            mirka::ProgramValues values;
+            values.SetSoundOn(false);
+            ChatClock window;
+            mirka::TaskManager client(&values);
+            client.ownerWindow = &window;
+            client.SetCapabilities(mirka::kKnownCapabilities);
+            mirka::bench::ConnectWhenListening(client, port);
+            client.sendWait = 1;
+            client.sendBufSize = 1 << 20;
+            {
+                std::optional<Chatter> chatter;
+                if (chat) chatter.emplace(client);
+                client.SendFile(mirka::FromFsPath(source),
+                                window.Transfers().AddTransferRow(mirka::FromFsPath(source)));
+                await();
+            }
+            client.ownerWindow = nullptr;
+            run.chatToSender = window.Latencies();
+        });
     return run;
 }
 
@@ -287,8 +234,7 @@ int main(int argc, char** argv) {
         std::printf(
             "  chat to the receiver: %zu lines, max %.2f ms; to the sender: %zu lines, "
             "max %.2f ms\n",
-            run.chatToReceiver.size(), Max(run.chatToReceiver), run.chatToSender.size(),
-            Max(run.chatToSender));
+            run.chatMs.size(), Max(run.chatMs), run.chatToSender.size(), Max(run.chatToSender));
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,14 +35,64 @@ struct Figures {
     double seconds = 0;
     double senderCpu = 0;
     double receiverCpu = 0;
+    // The bytes the receiving side took in, where it counts them.
+    std::uint64_t wireBytes = 0;
     // Chat lines sent during the transfer: milliseconds from the send call to the peer's
     // handler.
     std::vector<double> chatMs;
 };
 
-// Runs `receive(pipe)` in a child process. The child sends its port, then its CPU seconds
-// when everything is written, then the count and the latencies of the chat lines it
-// received; `send(port, await)` runs here and calls `await` to wait for the child's end.
+// The child's side of RunSplit once everything is written: its CPU seconds, the bytes it
+// took in (or 0) and the latencies of the chat lines it received.
+inline void Report(int out, double cpuSeconds, std::uint64_t wireBytes = 0,
+                   const std::vector<double>& chatMs = {}) {
+    Put<double>(out, cpuSeconds);
+    Put<std::uint64_t>(out, wireBytes);
+    Put<int>(out, static_cast<int>(chatMs.size()));
+    for (double ms : chatMs) Put<double>(out, ms);
+}
+
+// Chat lines carry the steady clock of their send call ("t=<ns>"), which both processes
+// share; the receiving window notes how long each took to reach it.
+class ChatClock : public test::WindowRecorder {
+public:
+    void AppendLogMessage(std::vector<LogRun> runs) override {
+        auto now = std::chrono::steady_clock::now().time_since_epoch();
+        for (const auto& run : runs) {
+            std::size_t at = run.text.find(u"t=");
+            if (at == WString::npos) continue;
+            long long sent = 0;
+            for (std::size_t i = at + 2;
+                 i < run.text.size() && run.text[i] >= u'0' && run.text[i] <= u'9'; ++i)
+                sent = sent * 10 + (run.text[i] - u'0');
+            std::lock_guard<std::mutex> guard(latencyLock);
+            latencies.push_back(
+                std::chrono::duration<double, std::milli>(now - std::chrono::nanoseconds(sent))
+                    .count());
+        }
+        WindowRecorder::AppendLogMessage(std::move(runs));
+    }
+    std::vector<double> Latencies() {
+        std::lock_guard<std::mutex> guard(latencyLock);
+        return latencies;
+    }
+
+private:
+    std::mutex latencyLock;
+    std::vector<double> latencies;
+};
+
+// A chat line stamped with the steady clock, for ChatClock on the other side.
+inline WString StampedLine() {
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return FromUtf8("t=" + std::to_string(ns.count()));
+}
+
+// Runs `receive(pipe)` in a child process. The child sends its port, then (Report) its CPU
+// seconds when everything is written, the bytes it took in and the latencies of the chat
+// lines it received; `send(port, await)` runs here and calls `await` to wait for the
+// child's end.
 template <typename Receive, typename Send>
 Figures RunSplit(Receive receive, Send send) {
     using Clock = std::chrono::steady_clock;
@@ -61,6 +112,7 @@ Figures RunSplit(Receive receive, Send send) {
     send(port, [&] {
         figures.receiverCpu = Take<double>(fds[0]);
         figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        figures.wireBytes = Take<std::uint64_t>(fds[0]);
         for (int n = Take<int>(fds[0]); n > 0; --n) figures.chatMs.push_back(Take<double>(fds[0]));
     });
     figures.senderCpu = CpuSeconds() - cpuBefore;

@@ -42,13 +42,13 @@
 
 namespace {
 
+using mirka::bench::ChatClock;
 using mirka::bench::CpuSeconds;
 using mirka::bench::Figures;
 using mirka::bench::MakeFile;
 using mirka::bench::Put;
 using mirka::bench::RunSplit;
 using mirka::bench::Spawn;
-using mirka::bench::Take;
 using mirka::bench::WaitForCpu;
 
 using Clock = std::chrono::steady_clock;
@@ -73,8 +73,7 @@ Figures RawCopy(const std::filesystem::path& from, const std::filesystem::path& 
                 file.write(buffer.data(), static_cast<std::streamsize>(n));
             }
             file.close();
-            Put<double>(out, CpuSeconds() - cpuBefore);
-            Put<int>(out, 0);  // no chat
+            mirka::bench::Report(out, CpuSeconds() - cpuBefore);
         },
         [&](std::uint16_t port, const std::function<void()>& await) {
             asio::io_context io;
@@ -150,36 +149,6 @@ bool Finished(mirka::test::WindowRecorder& window) {
     return mirka::test::FinishedRows(window.Transfers()) > 0;
 }
 
-// Chat lines carry the steady clock of their send call ("t=<ns>"), which both processes
-// share; the receiving window notes how long each took to reach it.
-class ChatClock : public mirka::test::WindowRecorder {
-public:
-    void AppendLogMessage(std::vector<mirka::LogRun> runs) override {
-        auto now = Clock::now().time_since_epoch();
-        for (const auto& run : runs) {
-            std::size_t at = run.text.find(u"t=");
-            if (at == mirka::WString::npos) continue;
-            long long sent = 0;
-            for (std::size_t i = at + 2;
-                 i < run.text.size() && run.text[i] >= u'0' && run.text[i] <= u'9'; ++i)
-                sent = sent * 10 + (run.text[i] - u'0');
-            std::lock_guard<std::mutex> guard(latencyLock);
-            latencies.push_back(
-                std::chrono::duration<double, std::milli>(now - std::chrono::nanoseconds(sent))
-                    .count());
-        }
-        WindowRecorder::AppendLogMessage(std::move(runs));
-    }
-    std::vector<double> Latencies() {
-        std::lock_guard<std::mutex> guard(latencyLock);
-        return latencies;
-    }
-
-private:
-    std::mutex latencyLock;
-    std::vector<double> latencies;
-};
-
 // Median and largest of the chat latencies.
 void PrintChat(const char* what, std::vector<double> ms) {
     if (ms.empty()) return;
@@ -221,11 +190,9 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             server.StartServer(port);
             double cpuBefore = CpuSeconds();
             while (!Finished(window)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            Put<double>(out, CpuSeconds() - cpuBefore);
+            double cpu = CpuSeconds() - cpuBefore;
             server.ownerWindow = nullptr;
-            auto latencies = window.Latencies();
-            Put<int>(out, static_cast<int>(latencies.size()));
-            for (double ms : latencies) Put<double>(out, ms);
+            mirka::bench::Report(out, cpu, 0, window.Latencies());
         },
         [&](std::uint16_t port, const std::function<void()>& await) {
             mirka::ProgramValues values;
@@ -248,10 +215,7 @@ Figures LinkTransfer(const std::filesystem::path& from, const std::filesystem::p
             std::thread chat([&] {
                 while (chats && !done) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        Clock::now().time_since_epoch());
-                    client.QueueChatLine(mirka::FromUtf8("t=" + std::to_string(ns.count())),
-                                         u"bench");
+                    client.QueueChatLine(mirka::bench::StampedLine(), u"bench");
                 }
             });
             await();

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "link/wire/delivery_frames.h"
+#include "raw_peer_link.h"
 #include "secure/file_digest.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
@@ -23,37 +24,12 @@ using test::WaitUntil;
 // What a copy announced before SHA-256 was known.
 constexpr std::uint32_t kBlake2bOnly = kVerifiedDelivery | kFolders;
 
-std::size_t Count(const WString& text, WStringView part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != WString::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
+using test::Count;
+using test::DigestOf;
 
-secure::FileDigest DigestOf(DigestKind kind, const std::vector<char>& bytes) {
-    secure::FileHasher hasher(kind);
-    hasher.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return hasher.Final();
-}
-
-// A manager linked as the client to a raw peer that announces `peerBits`; the manager
-// announces all it knows, and its announcement has been read off.
-struct RawPeerLink {
-    explicit RawPeerLink(std::uint32_t peerBits) {
-        manager.SetCapabilities(kKnownCapabilities);
-        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
-        TaskManagerTestSeam::SetReceiptWait(manager, 1h);
-        manager.ownerWindow = &window;
-        values.SetReceiveFolder(inbox.WithSeparator());
-        std::uint16_t port = peer.Listen();
-        std::thread accepter([&] { peer.Accept(); });
-        linked = manager.ConnectToServer("127.0.0.1", port);
-        accepter.join();
-        std::vector<std::uint8_t> own;
-        linked = linked && peer.Read(own, FrameHeader::kBytes) &&
-                 DecodeCapabilities(own.data()) == kKnownCapabilities;
-        auto announcement = EncodeCapabilities(peerBits);
-        peer.Send({announcement.begin(), announcement.end()});
-    }
+// A raw peer that takes a file from the manager or gives it one.
+struct RawPeerLink : test::RawPeerLink {
+    using test::RawPeerLink::RawPeerLink;
 
     // The manager sends `bytes` as a file: the peer accepts it at 0, takes every data frame
     // and returns the digest that follows them.
@@ -121,14 +97,6 @@ struct RawPeerLink {
         TaskManagerTestSeam::RefreshTransfers(manager);
         return window.Transfers().Cell(0, kColumnTransferred);
     }
-
-    ProgramValues values;
-    test::WindowRecorder window;
-    TaskManager manager{&values};
-    test::FakePeer peer;
-    test::TempFolder outbox;
-    test::TempFolder inbox;
-    bool linked = false;
 };
 
 TEST(DigestChoice, Sha256WhereBothAnnounceItAndBlake2bWithACopyThatAnnouncedOnlyThat) {

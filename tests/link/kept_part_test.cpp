@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "link/wire/delivery_frames.h"
+#include "raw_peer_link.h"
 #include "secure/file_digest.h"
 #include "support/frames.h"
 #include "support/task_manager_seam.h"
@@ -27,17 +28,8 @@ constexpr WStringView kReceiverStartsOver = u"途中まで受信していた内�
 // The older proof at the end: the whole file sent, found different, sent again.
 constexpr WStringView kSentAgain = u"最初から送り直します";
 
-std::size_t Count(const WString& text, WStringView part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != WString::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
-secure::FileDigest DigestOf(DigestKind kind, const std::vector<char>& bytes, std::size_t n) {
-    secure::FileHasher hasher(kind);
-    hasher.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), n);
-    return hasher.Final();
-}
+using test::Count;
+using test::DigestOf;
 
 struct ProofPair : test::TransferPair {
     ProofPair(std::uint32_t serverBits, std::uint32_t clientBits) {
@@ -51,24 +43,9 @@ struct ProofPair : test::TransferPair {
     }
 };
 
-// A manager linked as the client to a raw peer announcing `peerBits`; the manager's own
-// announcement has been read off.
-struct RawSide {
-    explicit RawSide(std::uint32_t peerBits) {
-        manager.SetCapabilities(kKnownCapabilities);
-        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
-        TaskManagerTestSeam::SetReceiptWait(manager, 1h);
-        manager.ownerWindow = &window;
-        values.SetReceiveFolder(inbox.WithSeparator());
-        std::uint16_t port = peer.Listen();
-        std::thread accepter([&] { peer.Accept(); });
-        linked = manager.ConnectToServer("127.0.0.1", port);
-        accepter.join();
-        std::vector<std::uint8_t> own;
-        linked = linked && peer.Read(own, FrameHeader::kBytes) && DecodeCapabilities(own.data());
-        auto announcement = EncodeCapabilities(peerBits);
-        peer.Send({announcement.begin(), announcement.end()});
-    }
+// A raw peer the manager sends to, which accepts at an offset.
+struct RawSide : test::RawPeerLink {
+    using test::RawPeerLink::RawPeerLink;
 
     // The manager offers `bytes`; the peer accepts at `offset` and, unless nothing, sends
     // `kept` right after the accept.
@@ -123,14 +100,6 @@ struct RawSide {
             return true;
         }
     }
-
-    ProgramValues values;
-    test::WindowRecorder window;
-    TaskManager manager{&values};
-    test::FakePeer peer;
-    test::TempFolder outbox;
-    test::TempFolder inbox;
-    bool linked = false;
 };
 
 TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {

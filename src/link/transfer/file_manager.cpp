@@ -27,9 +27,29 @@ void FileManager::ReadyBlock() {
 }
 
 bool FileManager::WriteOutBlock() {
-    bool written = blockEnd == 0 || file.Write(block.data(), blockEnd);
+    if (blockEnd == 0) return true;
+    bool written = file.Write(block.data(), blockEnd);
+    // The block's bytes end at `transferred`; on the disk now, they may be read back.
+    if (written && digest)
+        digestWorker->HashBlock(digest, block, blockEnd,
+                                transferred - static_cast<std::int64_t>(blockEnd));
     blockEnd = 0;
     return written;
+}
+
+void FileManager::HashSent(std::size_t n) {
+    if (digest && n > 0) digestWorker->HashBlock(digest, block, n, blockAt);
+    blockBegin = blockEnd = 0;
+}
+
+void FileManager::StartDigest(DigestWorker& worker) {
+    DropDigest();
+    digestWorker = &worker;
+    ownFinal.reset();
+    peerFinal.reset();
+    finalPending = false;
+    // Reads at offsets only: the entry's own descriptor keeps its position.
+    digest = DigestWorker::Open(digestKind, file.Duplicate());
 }
 
 bool FileManager::OpenForReceive(std::int64_t offset) {
@@ -45,7 +65,6 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
     // A start over is taken only at this offset, and only once: after a fetch again from 0
     // nothing is kept any more.
     keptBytes = offset;
-    hasher.Reset();
     ReadyBlock();
     // Bytes behind the offset are received again; cutting them off keeps a partial file
     // that was longer than the new one from leaving stale bytes at its end.
@@ -56,7 +75,6 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
 bool FileManager::StartOver() {
     transferred = 0;
     keptBytes = 0;
-    hasher.Reset();
     ReadyBlock();
     if (Receiving() && !file.Truncate(0)) return false;
     return file.Seek(0);
@@ -68,7 +86,7 @@ bool FileManager::OpenForSend(std::int64_t offset) {
     file = OpenFile::OpenForReading(path, source, sourceMayBeLink).value_or(OpenFile());
     if (!file.Seek(offset)) return false;
     transferred = offset;
-    hasher.Reset();
+    keptBytes = offset;  // the part the receiver said it kept, proven before the rest
     AppendLogTo(ownerWindow, nullptr,
                 Format(kFormatCapacity,
                        u"SystemMessage: \r\nファイルの送信を開始します\r\nファイル名 > %s (%s)\r\n",
@@ -83,11 +101,11 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
     if (length > block.size() - blockEnd && !WriteOutBlock()) return false;
     if (length >= block.size()) {
         if (!file.Write(data, length)) return false;
+        if (digest) digestWorker->HashFile(digest, transferred, static_cast<std::int64_t>(length));
     } else if (length > 0) {
         std::memcpy(block.data() + blockEnd, data, length);
         blockEnd += length;
     }
-    if (verify) hasher.Update(data, length);
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
         // Only a file whose every byte reached the disk gets its final name. It stays open:
@@ -106,9 +124,10 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
         length = static_cast<std::size_t>(fileSize - transferred);
     for (std::size_t got = 0; got < length;) {
         if (blockBegin == blockEnd) {
-            std::int64_t got = file.Read(block.data(), block.size());
-            blockBegin = 0;
-            blockEnd = got > 0 ? static_cast<std::size_t>(got) : 0;
+            HashSent(blockEnd);
+            blockAt = transferred + static_cast<std::int64_t>(got);
+            std::int64_t read = file.Read(block.data(), block.size());
+            blockEnd = read > 0 ? static_cast<std::size_t>(read) : 0;
             if (blockEnd == 0) {
                 // The file gave fewer bytes than it had: nothing wrong goes out.
                 failed = true;
@@ -117,12 +136,13 @@ std::size_t FileManager::ReadChunk(std::size_t length, std::uint8_t* buffer, boo
         }
         std::size_t n = std::min(length - got, blockEnd - blockBegin);
         std::memcpy(buffer + got, block.data() + blockBegin, n);
-        if (verify) hasher.Update(buffer + got, n);
         blockBegin += n;
         got += n;
     }
     transferred += static_cast<std::int64_t>(length);
     if (transferred >= fileSize) {
+        // Only the bytes sent are hashed: a file that grew since its offer read further.
+        HashSent(blockBegin);
         state = TransferState::Done;
         file.Close();
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/chat_font.h"
+#include "link/transfer/digest_worker.h"
 #include "link/transfer/rate_sampler.h"
 #include "link/transfer/receive_paths.h"
 #include "link/window_port.h"
@@ -34,13 +35,21 @@ class FileManager {
 public:
     explicit FileManager(TransferDirection direction) : direction(direction) {}
     ~FileManager() {
+        DropDigest();  // no more of its bytes are hashed, and no answer comes for it
         CloseFile();
-        if (proofCancel) *proofCancel = true;  // a hashing of its first bytes stops
     }
 
-    // Verified delivery: the whole file's digest is taken as its bytes are read or written.
-    // A reception resumed at an offset, and a send resumed at one, first have the bytes before
-    // it hashed by the engine's digest worker (see `proof`).
+    // Verified delivery: the whole file's digest is taken on the engine's digest worker, fed
+    // in file order: the bytes before a resumed transfer's offset read back from the file
+    // (see `proof`), then each block as it is written or has been sent.
+
+    // A new digest stream for the file from its first byte, on `worker`, in place of any
+    // earlier one; the engine asks for its kept part and its end.
+    void StartDigest(DigestWorker& worker);
+    void DropDigest() {
+        if (digest) DigestWorker::Cancel(*digest);
+        digest.reset();
+    }
 
     // Readies the temporary file the engine opened into `file`: cut to `offset` (0 for a
     // fresh start). Writes the receive-start message.
@@ -122,7 +131,14 @@ public:
     bool pausedHere = false;
     // Verified delivery (both sides announced it when the transfer was accepted).
     bool verify = false;
-    secure::FileHasher hasher;
+    secure::DigestKind digestKind = secure::DigestKind::Blake2b256;
+    DigestWorker* digestWorker = nullptr;
+    DigestWorker::StreamPtr digest;  // set while a verified transfer's bytes are hashed
+    // A reception: its own digest from the worker, and the sender's, until both are in.
+    std::optional<secure::FileDigest> ownFinal;
+    std::optional<secure::FileDigest> peerFinal;
+    // A send whose bytes have all gone and whose digest the worker has still to give.
+    bool finalPending = false;
     int mismatches = 0;  // digests that did not match (a reception fetches once more)
     // The bytes before a resumed transfer's offset are hashed on the digest worker before any
     // later byte moves: a reception sends its accept (and the kept part's digest) only then, a
@@ -134,9 +150,10 @@ public:
         Judged,        // a send's verdict is out: the start over frame goes before any data
     };
     Proof proof = Proof::None;
-    std::int64_t keptBytes = 0;     // where the transfer resumed, until it starts over
-    std::uint64_t proofTicket = 0;  // the worker's result belongs to this entry only
-    std::shared_ptr<std::atomic<bool>> proofCancel;
+    std::int64_t keptBytes = 0;  // where the transfer resumed, until it starts over
+    // The worker's answers belong to this entry's current digest stream only.
+    std::uint64_t proofTicket = 0;
+    std::chrono::steady_clock::time_point proofStarted;
     // A send: the digest of its own first `keptBytes`, and what the receiver said it kept.
     std::optional<secure::FileDigest> ownKept;
     std::optional<std::pair<std::int64_t, secure::FileDigest>> peerKept;
@@ -151,9 +168,12 @@ private:
     std::vector<char> block;
     std::size_t blockBegin = 0;
     std::size_t blockEnd = 0;
+    std::int64_t blockAt = 0;  // sending: the file offset of the block's first byte
 
     void ReadyBlock();
     bool WriteOutBlock();
+    // Sending: the block's first `n` bytes have gone; they go to the digest.
+    void HashSent(std::size_t n);
     bool Receiving() const { return direction == TransferDirection::Receiving; }
 };
 

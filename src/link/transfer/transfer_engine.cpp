@@ -150,14 +150,13 @@ bool TransferEngine::OnFileAccept(FramePayload& payload) {
         // A folder's files are always proven: their receiver waits for every digest, and a
         // folder is complete only with all of them.
         entry.verify = entry.folderId >= 0 || link.Shares(kVerifiedDelivery);
-        entry.hasher.Use(DeliveryDigest());
+        entry.digestKind = DeliveryDigest();
         opened = entry.OpenForSend(offset);
         path = entry.path;
-        // The skipped part is hashed on the digest worker, and between two copies that prove
-        // kept parts it is compared with the receiver's before the rest goes.
-        if (opened && entry.verify && offset > 0) {
-            entry.keptBytes = offset;
-            StartProofLocked(TransferDirection::Sending, record.taskId, entry);
+        // The file is hashed on the digest worker, the skipped part first; between two copies
+        // that prove kept parts it is compared with the receiver's before the rest goes.
+        if (opened && entry.verify) {
+            StartDigestLocked(TransferDirection::Sending, record.taskId, entry);
         }
     }
     if (opened) {
@@ -217,7 +216,7 @@ void TransferEngine::EndTransfersWithLink() {
                 // A send that only waited for its receipt may well have arrived: it is not
                 // called cancelled, only unconfirmed.
                 if (direction == TransferDirection::Sending &&
-                    entry->state == TransferState::Verifying)
+                    entry->state == TransferState::Verifying && !entry->finalPending)
                     unconfirmed.emplace_back(id, std::move(name));
                 else
                     ended.emplace_back(direction, id, std::move(name));
@@ -376,26 +375,27 @@ bool TransferEngine::SenderPass() {
     }
     for (std::int32_t id : ids) {
         std::unique_ptr<FileManager> finished;
-        std::optional<secure::FileDigest> digest;
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(id);
             if (it == sendTasks.end()) continue;
             FileManager& entry = *it->second;
             if (entry.state == TransferState::Done && entry.verify) {
-                // Sent, not yet delivered: the digest follows the last data frame, and the
-                // row waits for the receipt.
-                digest = entry.hasher.Final();
+                // Sent, not yet delivered: the digest follows the last data frame once the
+                // worker has hashed every block, and the row waits for the receipt.
                 entry.state = TransferState::Verifying;
-                entry.receiptDue = std::chrono::steady_clock::now() + receiptWait.load();
+                entry.finalPending = true;
+                entry.receiptDue = std::chrono::steady_clock::time_point::max();
+                std::uint64_t ticket = entry.proofTicket;
+                digests.Finish(entry.digest,
+                               [this, id, ticket](std::optional<secure::FileDigest> digest) {
+                                   OnSendHashed(id, ticket, digest);
+                               });
+                continue;
             } else if (entry.state == TransferState::Done) {
                 finished = std::move(it->second);
                 sendTasks.erase(it);
             }
-        }
-        if (digest) {
-            SendDeliveryFrame(EncodeDigest({id, *digest}));
-            continue;
         }
         if (finished) {
             FinishTransfer(finished->Figures(id), finished->path);
@@ -413,49 +413,45 @@ void TransferEngine::SendChunks(std::int32_t taskId) {
     // A budget below 1 would send empty chunks for ever; it counts as the default instead.
     if (budget < 1) budget = kDefaultSendBufSize;
     std::size_t chunk = static_cast<std::size_t>(std::min<std::int32_t>(budget, kChunkBytes));
-    std::vector<std::uint8_t> frames;
     // Room for one batch, or for what this pass may send when that is less (the default pace
-    // sends one small frame a pass).
+    // sends one small frame a pass). Kept from pass to pass and never cleared: each chunk is
+    // read straight into it, so no byte is zeroed or freshly mapped for a pass.
     std::size_t frameBytes = FrameHeader::kBytes + chunk;
     std::size_t passFrames = static_cast<std::size_t>(budget) / kChunkBytes + 1;
-    frames.reserve(std::min(kWriteBatchBytes + frameBytes, passFrames * frameBytes));
+    std::size_t room = std::min(kWriteBatchBytes + frameBytes, passFrames * frameBytes);
+    if (sendFrames.size() < room) sendFrames.resize(room);
+    std::uint8_t* frames = sendFrames.data();
+    std::size_t used = 0;
     bool eof = false;
     bool readFailed = false;
     do {
-        std::size_t start = frames.size();
-        frames.resize(start + FrameHeader::kBytes + chunk);
+        std::size_t start = used;
         std::size_t count = 0;
         {
             std::lock_guard<std::mutex> guard(tasksLock);
             auto it = sendTasks.find(taskId);
             if (it == sendTasks.end() || it->second->state != TransferState::Running ||
-                it->second->proof != FileManager::Proof::None) {
-                frames.resize(start);
+                it->second->proof != FileManager::Proof::None)
                 break;
-            }
-            count = it->second->ReadChunk(chunk, frames.data() + start + FrameHeader::kBytes,
-                                          readFailed);
+            count = it->second->ReadChunk(chunk, frames + start + FrameHeader::kBytes, readFailed);
             eof = it->second->state == TransferState::Done;
         }
-        if (readFailed) {
-            frames.resize(start);
-            break;
-        }
+        if (readFailed) break;
         FrameHeader header;
         header.code = NET_FILE_DATA;
         header.taskField = static_cast<std::uint32_t>(taskId);
         header.lengthField = static_cast<std::uint32_t>(count);
         auto headerBytes = header.Encode();
-        std::copy(headerBytes.begin(), headerBytes.end(), frames.begin() + start);
-        frames.resize(start + FrameHeader::kBytes + count);
-        if (frames.size() >= kWriteBatchBytes) {
-            if (!link.WriteParts({asio::buffer(frames)})) return;
-            frames.clear();
+        std::copy(headerBytes.begin(), headerBytes.end(), frames + start);
+        used = start + FrameHeader::kBytes + count;
+        if (used >= kWriteBatchBytes) {
+            if (!link.WriteParts({asio::buffer(frames, used)})) return;
+            used = 0;
             link.RunWaitingCommands();
         }
         budget -= static_cast<std::int32_t>(kChunkBytes);
     } while (!eof && budget > static_cast<std::int32_t>(kChunkBytes));
-    if (!frames.empty()) link.WriteParts({asio::buffer(frames)});
+    if (used > 0) link.WriteParts({asio::buffer(frames, used)});
     if (readFailed) CancelAfterDiskError(taskId, TransferDirection::Sending, u"読み込み");
 }
 

@@ -169,14 +169,29 @@ private:
     void OnDigest(const DigestFrame& digest);
     void OnReceipt(const ReceiptFrame& receipt);
     void SendDeliveryFrame(const ExtensionFrame& frame);
-    // The proof of a resumed transfer's first bytes (transfer_engine_proof.cpp). Hands the
-    // first `entry.keptBytes` to the digest worker; tasksLock held. A reception's `accept`
-    // goes out once they are hashed, with the kept part's digest where both sides prove it.
-    void StartProofLocked(TransferDirection direction, std::int32_t taskId, FileManager& entry,
-                          std::optional<FileRecord> accept = std::nullopt);
-    // Worker thread: the hashed first bytes (nothing when the file had fewer).
+    // The digest of a verified transfer (transfer_engine_proof.cpp): a new stream on the digest
+    // worker for the entry's file from its first byte; tasksLock held. A resumed transfer's
+    // first `entry.keptBytes` go first (StartProofLocked, unless `proveKept` is false: a
+    // reception asks for them once its accept is out, so that its kept part follows it), and
+    // their digest comes to OnProofHashed.
+    void StartDigestLocked(TransferDirection direction, std::int32_t taskId, FileManager& entry,
+                           bool proveKept = true);
+    void StartProofLocked(TransferDirection direction, std::int32_t taskId, FileManager& entry);
+    // A reception's accept goes out, then its kept part (if any) is hashed.
+    void AcceptReception(const FileRecord& record, std::uint64_t ticket);
+    // Worker thread: the digest of the first bytes (nothing when the file had fewer). A
+    // reception sends it as its kept part where both sides prove kept parts.
     void OnProofHashed(TransferDirection direction, std::int32_t taskId, std::uint64_t ticket,
-                       std::optional<FileRecord> accept, std::optional<secure::FileHasher> hasher);
+                       std::optional<secure::FileDigest> digest);
+    // Worker thread: a send's whole digest, which then goes to the peer.
+    void OnSendHashed(std::int32_t taskId, std::uint64_t ticket,
+                      std::optional<secure::FileDigest> digest);
+    // Worker thread: a reception's own digest, compared once the sender's is in too.
+    void OnReceptionHashed(std::int32_t taskId, std::uint64_t ticket,
+                           std::optional<secure::FileDigest> digest);
+    // A reception with both digests in (or a sender's digest before the last byte) is proven,
+    // fetched again or failed; tasksLock not held.
+    void JudgeReception(std::int32_t taskId, std::uint64_t ticket);
     void OnKeptPart(const KeptPartFrame& kept);
     void OnStartOver(std::int32_t taskId);
     // A send with both digests of its first bytes in (or the receiver's overdue) goes on or
@@ -290,6 +305,8 @@ private:
     std::set<OfferRefusal> refusalsLogged;
     // I/O thread only (the peer's frames and the link's end): the faults told on this link.
     std::set<PeerFault> peerFaultsLogged;
+    // Pump thread: the data frames of one pass are gathered here.
+    std::vector<std::uint8_t> sendFrames;
     // I/O thread: data that is not yet in the receive buffer is read here.
     std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
     // Last: it stops (and no job of it runs) before anything above goes.

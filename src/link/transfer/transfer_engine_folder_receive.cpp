@@ -346,7 +346,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
                 entry->fileSize = member.size;
                 entry->folderId = folderId;
                 entry->verify = true;
-                entry->hasher.Use(DeliveryDigest());
+                entry->digestKind = DeliveryDigest();
                 entry->path = path;
                 entry->reservation = std::move(*held);
                 entry->file = std::move(*file);
@@ -364,7 +364,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
     }
     std::string quoted;
     record.offset = offset;
-    bool proving = false;
+    std::uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveFolders.find(folderId);
@@ -373,12 +373,10 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
                 *receiveTasks.emplace(record.taskId, std::move(entry)).first->second;
             it->second.filesTaken.insert(member.components);
             it->second.running.emplace(record.taskId, std::move(member));
-            // A kept part is hashed on the digest worker; the accept goes once it is.
-            proving = offset > 0;
-            if (proving) {
-                placed.keptBytes = offset;
-                StartProofLocked(TransferDirection::Receiving, record.taskId, placed, record);
-            }
+            // The file is hashed on the digest worker, a kept part first once the accept is
+            // out.
+            StartDigestLocked(TransferDirection::Receiving, record.taskId, placed, false);
+            ticket = placed.proofTicket;
         } else {
             folderGone = folderGone || it == receiveFolders.end();
             SilenceReceiveId(record.taskId);
@@ -392,11 +390,7 @@ bool TransferEngine::ReceiveFolderMember(FileRecord record, std::int32_t folderI
         if (!folderGone) RefuseFolderEntry(folderId, reason, Quoted(quoted));
         return true;
     }
-    if (proving) return true;
-    FrameHeader header;
-    header.code = NET_FILE_ACCEPT;
-    auto reply = record.Encode();
-    link.WriteFrame(header, {boost::asio::buffer(reply)});
+    AcceptReception(record, ticket);
     return true;
 }
 

@@ -1,5 +1,6 @@
-// The first bytes of a resumed transfer: hashed on the digest worker, where neither the link's
-// I/O thread nor the task table's lock waits for them, and, between two copies that both
+// The digest stream of a verified transfer, and the first bytes of a resumed one: hashed on the
+// digest worker, where neither the link's I/O thread nor the task table's lock waits for
+// them, and, between two copies that both
 // announced the proof of kept parts, the receiver's kept part compared with the sender's
 // first bytes before the rest is sent. A stale partial of another version then costs one
 // start over at byte 0 instead of a whole file sent in vain.
@@ -13,31 +14,51 @@ namespace mirka {
 
 using Proof = FileManager::Proof;
 
-void TransferEngine::StartProofLocked(TransferDirection direction, std::int32_t taskId,
-                                      FileManager& entry, std::optional<FileRecord> accept) {
-    entry.proof = Proof::Hashing;
+void TransferEngine::StartDigestLocked(TransferDirection direction, std::int32_t taskId,
+                                       FileManager& entry, bool proveKept) {
+    entry.StartDigest(digests);
     entry.proofTicket = ++nextProofTicket;
-    entry.proofCancel = std::make_shared<std::atomic<bool>>(false);
+    entry.proof = Proof::None;
+    if (entry.keptBytes > 0 && proveKept) StartProofLocked(direction, taskId, entry);
+}
+
+void TransferEngine::StartProofLocked(TransferDirection direction, std::int32_t taskId,
+                                      FileManager& entry) {
+    // The first bytes go first: a reception's data, written after them, follows them in the
+    // stream.
+    digests.HashFile(entry.digest, 0, entry.keptBytes);
+    // Without the proof of kept parts nothing waits for their digest. With it a send's data
+    // waits until the receiver's kept part is compared, and a reception sends its own.
+    if (!link.Shares(kVerifiedDelivery | kKeptPartProof)) return;
+    entry.proof = Proof::Hashing;
+    entry.proofStarted = std::chrono::steady_clock::now();
     entry.ownKept.reset();
     entry.peerKept.reset();
-    entry.keptDue = std::chrono::steady_clock::now() + keptPartWait.load();
-    DigestWorker::Job job;
-    // Reads at an offset only: the entry's own descriptor keeps its position.
-    job.file = entry.file.Duplicate();
-    job.bytes = entry.keptBytes;
-    job.kind = entry.hasher.Kind();
-    job.cancelled = entry.proofCancel;
     std::uint64_t ticket = entry.proofTicket;
-    job.done = [this, direction, taskId, ticket,
-                accept = std::move(accept)](std::optional<secure::FileHasher> hasher) {
-        OnProofHashed(direction, taskId, ticket, accept, std::move(hasher));
-    };
-    digests.Submit(std::move(job));
+    digests.Mark(entry.digest,
+                 [this, direction, taskId, ticket](std::optional<secure::FileDigest> digest) {
+                     OnProofHashed(direction, taskId, ticket, digest);
+                 });
+}
+
+void TransferEngine::AcceptReception(const FileRecord& record, std::uint64_t ticket) {
+    FrameHeader header;
+    header.code = NET_FILE_ACCEPT;
+    auto reply = record.Encode();
+    link.WriteFrame(header, {boost::asio::buffer(reply)});
+    // Only the I/O thread feeds a reception's stream, and it is here: nothing is written
+    // after the kept part before the part goes into the stream.
+    std::lock_guard<std::mutex> guard(tasksLock);
+    auto it = receiveTasks.find(record.taskId);
+    if (it == receiveTasks.end() || it->second->proofTicket != ticket) return;
+    FileManager& entry = *it->second;
+    if (entry.digest && entry.keptBytes > 0 && entry.transferred == entry.keptBytes &&
+        entry.proof == Proof::None)
+        StartProofLocked(TransferDirection::Receiving, record.taskId, entry);
 }
 
 void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t taskId,
-                                   std::uint64_t ticket, std::optional<FileRecord> accept,
-                                   std::optional<secure::FileHasher> hasher) {
+                                   std::uint64_t ticket, std::optional<secure::FileDigest> digest) {
     bool receiving = direction == TransferDirection::Receiving;
     std::optional<ExtensionFrame> kept;
     bool different = false;
@@ -54,17 +75,19 @@ void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t tas
             return;
         FileManager& entry = *it->second;
         name = WString(PathNamePart(entry.path));
-        if (hasher) {
-            entry.hasher = std::move(*hasher);
-            bool proves = link.Shares(kVerifiedDelivery | kKeptPartProof);
-            if (receiving || !proves) {
+        if (digest) {
+            if (receiving) {
                 entry.proof = Proof::None;
-                proven = true;
-                if (receiving && proves)
-                    kept = EncodeKeptPart({taskId, entry.keptBytes, entry.hasher.Peek()});
+                kept = EncodeKeptPart({taskId, entry.keptBytes, *digest});
             } else {
-                entry.ownKept = entry.hasher.Peek();
+                entry.ownKept = *digest;
                 entry.proof = Proof::AwaitingPeer;
+                // The receiver hashes as many bytes from about the same moment: beyond the
+                // fixed wait it is given as long again as the hashing took here.
+                auto now = std::chrono::steady_clock::now();
+                entry.keptDue =
+                    now + keptPartWait.load() +
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - entry.proofStarted);
                 different = JudgeKeptLocked(entry, false);
                 proven = entry.proof == Proof::None;
             }
@@ -74,7 +97,7 @@ void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t tas
             entry.state = TransferState::Stopped;
         }
     }
-    if (!hasher) {
+    if (!digest) {
         // The file is shorter than the part it kept or skipped: it changed under the
         // transfer, which cannot go on in step.
         link.PostCommand([this, direction, taskId, ticket] {
@@ -91,19 +114,10 @@ void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t tas
         });
         return;
     }
-    if (receiving && accept) {
-        // The accept and the kept part go as one unit: the sender has both at once.
-        FrameHeader header;
-        header.code = NET_FILE_ACCEPT;
-        auto headerBytes = header.Encode();
-        auto reply = accept->Encode();
-        auto parts = FrameParts(headerBytes, {boost::asio::buffer(reply)});
-        if (kept) parts.push_back(boost::asio::buffer(*kept));
-        link.WriteParts(parts);
-        return;
-    }
+    // The accept went when the offer came: the sender hashes its first bytes meanwhile.
+    if (kept) SendDeliveryFrame(*kept);
     if (different) StartSendOver(taskId, ticket, std::move(name), false);
-    if (proven) link.Wake();
+    if (proven && !receiving) link.Wake();
 }
 
 bool TransferEngine::JudgeKeptLocked(FileManager& send, bool overdue) {
@@ -116,8 +130,18 @@ bool TransferEngine::JudgeKeptLocked(FileManager& send, bool overdue) {
         return false;
     }
     // No data goes until the peer has heard that it starts at 0 (StartSendOver).
+    bool started = send.StartOver();
+    send.DropDigest();
+    if (started) {
+        // The digest starts again from the first byte; the ticket stays, as StartSendOver
+        // looks for it.
+        std::uint64_t ticket = send.proofTicket;
+        send.StartDigest(digests);
+        send.proofTicket = ticket;
+    } else {
+        send.state = TransferState::Stopped;
+    }
     send.proof = Proof::Judged;
-    if (!send.StartOver()) send.state = TransferState::Stopped;
     return true;
 }
 
@@ -186,6 +210,7 @@ void TransferEngine::OnStartOver(std::int32_t taskId) {
             return;
         name = WString(PathNamePart(ReceivePaths::FinalPathOf(reception.path)));
         started = reception.StartOver();
+        if (started) StartDigestLocked(TransferDirection::Receiving, taskId, reception);
     }
     if (!started) {
         AbortReception(taskId, u"書き込み");

@@ -89,7 +89,7 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     entry->fileSize = size;
     entry->ownerWindow = &window;
     entry->verify = link.Shares(kVerifiedDelivery);
-    entry->hasher.Use(DeliveryDigest());
+    entry->digestKind = DeliveryDigest();
     std::int64_t offset = 0;
     bool create = false;
     if (!place) {
@@ -123,7 +123,7 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     bool opened = entry->OpenForReceive(offset);
     WString path = entry->path;
     record.offset = offset;
-    bool proving = false;
+    std::uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         FileManager& placed = *receiveTasks.emplace(record.taskId, std::move(entry)).first->second;
@@ -134,22 +134,17 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
                                 WString(PathNamePart(ReceivePaths::FinalPathOf(path))));
         shown.offeredName = name;  // a clash gives the file another name: the log tells it
         PostFact(std::move(shown));
-        // A kept part is hashed on the digest worker; the accept goes once it is.
-        proving = opened && placed.verify && offset > 0;
-        if (proving) {
-            placed.keptBytes = offset;
-            StartProofLocked(TransferDirection::Receiving, record.taskId, placed, record);
+        // The file is hashed on the digest worker, a kept part first once the accept is out.
+        if (opened && placed.verify) {
+            StartDigestLocked(TransferDirection::Receiving, record.taskId, placed, false);
+            ticket = placed.proofTicket;
         }
     }
     if (!opened) {
         AbortReception(record.taskId, u"作成");
         return true;
     }
-    if (proving) return true;
-    FrameHeader header;
-    header.code = NET_FILE_ACCEPT;
-    auto reply = record.Encode();
-    link.WriteFrame(header, {asio::buffer(reply)});
+    AcceptReception(record, ticket);
     return true;
 }
 
@@ -229,8 +224,9 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
             continue;
         }
         FileManager& entry = *it->second;
-        // Before its accept (a kept part still being hashed) no honest sender sends data.
-        if (entry.Ended() || entry.proof != FileManager::Proof::None) continue;
+        // Data while the kept part is still hashed is written after it: the stream takes the
+        // kept part first.
+        if (entry.Ended()) continue;
         // Never more than the offered size reaches the disk.
         std::int64_t room = entry.fileSize - entry.transferred;
         std::size_t accepted = static_cast<std::size_t>(
@@ -265,10 +261,18 @@ bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it != receiveTasks.end() && it->second->state == TransferState::Done) {
-            if (it->second->verify) {
+            FileManager& done = *it->second;
+            if (done.verify) {
                 // Every byte is on the disk, under the temporary name until the digest
-                // proves it.
-                it->second->state = TransferState::Verifying;
+                // proves it; the worker gives the reception's own digest once it has hashed
+                // every block.
+                done.state = TransferState::Verifying;
+                std::uint64_t ticket = done.proofTicket;
+                if (done.digest)
+                    digests.Finish(done.digest,
+                                   [this, id, ticket](std::optional<secure::FileDigest> digest) {
+                                       OnReceptionHashed(id, ticket, digest);
+                                   });
             } else {
                 finished = std::move(it->second);
                 receiveTasks.erase(it);
