@@ -13,6 +13,11 @@ namespace mirka::cli {
 
 namespace {
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t resized = 0;
+
+void OnResize(int) {
+    resized = 1;
+}
 
 void OnSignal(int) {
     int saved = errno;
@@ -45,7 +50,15 @@ std::optional<std::string> Terminal::ReadSecretLine(const std::string& prompt) {
     std::string line;
     bool any = false;
     char c;
-    while (read(STDIN_FILENO, &c, 1) == 1) {
+    for (;;) {
+        // A signal (Ctrl-C) ends the question; its byte stays for TakeSignal.
+        pollfd polls[2] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        if (poll(polls, signalPipe[0] >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) continue;
+        if (polls[1].revents & POLLIN) {
+            any = false;
+            break;
+        }
+        if (read(STDIN_FILENO, &c, 1) != 1) break;
         any = true;
         if (c == '\n') break;
         line += c;
@@ -72,6 +85,17 @@ void Terminal::CatchSignals() {
     // A closed terminal ends the run as Ctrl-C does: the peer hears it, partial files stay.
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // No SA_RESTART: the main thread's wait ends, and the live lines follow the new width.
+    struct sigaction resize {};
+    resize.sa_handler = OnResize;
+    sigemptyset(&resize.sa_mask);
+    sigaction(SIGWINCH, &resize, nullptr);
+}
+
+bool Terminal::TakeResize() {
+    if (!resized) return false;
+    resized = 0;
+    return true;
 }
 
 int Terminal::SignalFd() {

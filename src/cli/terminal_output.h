@@ -24,11 +24,17 @@ public:
     void PromptAnswered() {
         prompt.clear();
         drawn = 0;
+        drawnWidths.clear();
     }
+    // The question went away unanswered: its prompt line is ended.
+    void PromptWithdrawn();
     // Replaces the live block (each line already fitted to the width); nothing without live
     // lines.
     void SetLive(std::vector<std::string> lines);
     bool Live() const { return live; }
+    // The terminal is now `columns` wide: what was drawn before may take more rows now, as
+    // the terminal wraps it again, and the next erase counts them.
+    void SetScreenColumns(int columns) { screenColumns = columns; }
 
 private:
     // The bytes that remove the drawn block, and those that draw it again.
@@ -43,6 +49,8 @@ private:
     std::vector<std::string> block;
     std::string prompt;     // shown below the block until answered
     std::size_t drawn = 0;  // lines of the block on the screen, just above the cursor
+    std::vector<int> drawnWidths;  // their columns, and the prompt's last
+    int screenColumns = 0;         // 0: unknown, every line takes one row
 };
 
 }  // namespace mirka::cli

@@ -19,6 +19,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
@@ -149,6 +150,8 @@ public:
     void SetOfferQuestion(TransferEngine::OfferQuestion question) {
         transfers.SetOfferQuestion(std::move(question));
     }
+    // Any thread: the answer to an offer asked about.
+    void AnswerOffer(std::uint64_t ticket, bool take) { transfers.AnswerOffer(ticket, take); }
     // How long a verified send waits for its receipt before its row says it is unconfirmed.
     void SetReceiptWait(std::chrono::milliseconds wait) { transfers.SetReceiptWait(wait); }
     // Whether this copy offers AES-256-GCM records: as the processor allows unless told
@@ -191,6 +194,9 @@ private:
     bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts,
                      PeerLink::Last last) override;
     void CloseLink() override { SetLinkState(LINK_CLOSED); }
+    void PostToIoThread(std::function<void()> job) override {
+        boost::asio::post(ioService, std::move(job));
+    }
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
