@@ -424,8 +424,8 @@ bool CliSession::HandleEvents() {
 
 void CliSession::HandleLine(const std::string& line) {
     if (!questions.empty()) {
-        output.PromptAnswered();
         std::string answer = Trimmed(line);
+        output.PromptAnswered(answer);
         bool take = answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
         link->AnswerOffer(questions.front().ticket, take);
         questions.pop_front();
@@ -452,6 +452,7 @@ void CliSession::HandleInput() {
     for (std::size_t end; (end = input.find('\n')) != std::string::npos;) {
         std::string line = input.substr(0, end);
         input.erase(0, end + 1);
+        if (inputIsTerminal) output.InputEchoed(Trimmed(line));
         HandleLine(line);
     }
 }
@@ -549,17 +550,23 @@ int CliSession::Run() {
         if (StartLink()) {
             Serve();
             Finish();
-            break;
-        }
-        HandleEvents();
-        if (link) {
-            link->DetachWindow(&window);
+        } else {
             HandleEvents();
+            if (link) {
+                link->DetachWindow(&window);
+                HandleEvents();
+            }
         }
+        // A plain link hears the peer's wish for a passphrase only once it stands.
         if (!AskPassphraseAgain()) break;
         link.reset();
         window.ClearRefusal();
-        startFailed = false;
+        startFailed = linked = linkClosed = peerEnded = false;
+        rows = TransferRows();
+        ownSends.clear();
+        cutRows.clear();
+        report = std::make_unique<ProgressReport>(output, style, kFallbackColumns - 1);
+        FollowWidth();
     }
     int code = ExitCode();
     link.reset();

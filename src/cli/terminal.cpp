@@ -38,15 +38,16 @@ int Terminal::Columns(int fd, int fallback) {
 }
 
 std::optional<std::string> Terminal::ReadSecretLine(const std::string& prompt) {
-    WriteAll(STDERR_FILENO, prompt);
     termios before{};
     bool restore = tcgetattr(STDIN_FILENO, &before) == 0;
     if (restore) {
         termios quiet = before;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
+        // What was typed ahead is dropped; what is typed once the prompt shows is kept.
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    WriteAll(STDERR_FILENO, prompt);
     std::string line;
     bool any = false;
     char c;

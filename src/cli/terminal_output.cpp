@@ -94,6 +94,22 @@ void TerminalOutput::Prompt(const std::string& text) {
     Write(STDERR_FILENO, bytes + Draw());
 }
 
+void TerminalOutput::InputEchoed(const std::string& typed) {
+    if (!live) return;
+    if (drawnWidths.empty()) drawnWidths.push_back(0);
+    drawnWidths.back() += DisplayWidth::Of(FromNarrow(typed));
+    drawnWidths.push_back(0);
+}
+
+void TerminalOutput::PromptAnswered(const std::string& answer) {
+    std::string asked = prompt + answer;
+    if (!live) return;
+    std::string bytes = Erase();
+    prompt.clear();
+    bytes += asked + "\n";
+    Write(STDERR_FILENO, bytes + Draw());
+}
+
 void TerminalOutput::PromptWithdrawn() {
     if (!live) {
         Write(STDERR_FILENO, "\n");

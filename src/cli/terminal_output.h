@@ -19,13 +19,12 @@ public:
     void Err(const std::string& line);
     // Text without a line end, for a question the next input answers.
     void Prompt(const std::string& text);
-    // The user answered the prompt: the terminal's echo of the line moved the cursor down.
-    // The block drawn before stays above it, and the next one is drawn below.
-    void PromptAnswered() {
-        prompt.clear();
-        drawn = 0;
-        drawnWidths.clear();
-    }
+    // A line typed on the terminal, echoed by it after the prompt (or on the cursor's empty
+    // line): the cursor moved below it, and the next erase takes the echo away too.
+    void InputEchoed(const std::string& typed);
+    // The user answered the prompt: it stays as a line of its own with the answer, above
+    // the block.
+    void PromptAnswered(const std::string& answer);
     // The question went away unanswered: its prompt line is ended.
     void PromptWithdrawn();
     // Replaces the live block (each line already fitted to the width); nothing without live

@@ -5,7 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include "cli_fixture.h"
+#include "link/task_manager.h"
+#include "support/recorders.h"
 #include "support/wait.h"
 
 namespace mirka::test {
@@ -74,6 +80,73 @@ TEST_F(CliQuestion, TheLinkGoesOnWhileTheUserThinks) {
     EXPECT_EQ(connecting.Wait(), kExitOk) << connecting.Said();
     EXPECT_EQ(waiting.Wait(), kExitOk) << waiting.Said();
     EXPECT_EQ(ReadFile(inbox() / "質問.bin"), ReadFile(file));
+}
+
+// A peer that wants a passphrase, reached without one from a terminal: the terminal end
+// asks for it without echo and links again, and its file then arrives verified (0). Off a
+// terminal the same refusal ends with 4, as before.
+TEST_F(CliQuestion, APassphraseIsAskedWhenThePeerWantsOne) {
+    ProgramValues values;
+    values.SetReceiveFolder(FromFsPath(inbox()) + kPathSeparator);
+    values.SetSoundOn(false);
+    WindowRecorder window;
+    MessageRecorder boxes;  // the refusals
+    // A fresh manager for each wait, as a program started again would be: the socket of a
+    // refused link stays with its manager and holds the port.
+    std::unique_ptr<TaskManager> manager;
+    std::mutex managerLock;  // the test thread looks at it while the server thread starts it
+    auto start = [&] {
+        auto next = std::make_unique<TaskManager>(&values);
+        next->SetCapabilities(kKnownCapabilities);
+        next->SetPassphrase(u"合言葉です");
+        next->ownerWindow = &window;
+        TaskManager* waiting = next.get();
+        {
+            std::lock_guard<std::mutex> guard(managerLock);
+            if (manager) manager->DetachWindow(&window);
+            manager = std::move(next);
+        }
+        return waiting->StartServer(static_cast<std::uint16_t>(std::stoi(port)));
+    };
+    auto listening = [&] {
+        std::lock_guard<std::mutex> guard(managerLock);
+        return manager && manager->WaitsForPeer();
+    };
+    auto file = outbox() / "秘密.bin";
+    WriteFile(file, RandomBytes(50 * 1024, 22));
+    std::vector<std::string> args = {"connect", "127.0.0.1:" + port, "--retry", "60",
+                                     "--send",  file.string()};
+
+    std::atomic<int> starts{0};
+    std::atomic<bool> linked{false};
+    std::thread server([&] {
+        // Refused, then the same peer with the passphrase.
+        for (int i = 0; i < 2 && !linked; ++i) {
+            linked = start();
+            ++starts;
+        }
+    });
+    PseudoTerminal terminal;
+    CliProcess asked(work.Path(), "passphrase", args, {}, std::filesystem::path(terminal.path));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return asked.Err().find("求めています。合言葉: ") != std::string::npos; },
+        kPatience))
+        << asked.Said();
+    // Typed once the peer listens again: a connect to a port nobody holds could meet itself.
+    EXPECT_TRUE(WaitUntil([&] { return starts == 1 && listening(); }, kPatience));
+    terminal.Type("合言葉です\n");
+    EXPECT_EQ(asked.Wait(), kExitOk) << asked.Said();
+    server.join();
+    EXPECT_TRUE(linked);
+    EXPECT_EQ(ReadFile(inbox() / "秘密.bin"), ReadFile(file));
+    // Nothing prints it.
+    EXPECT_EQ(asked.Err().find("合言葉です"), std::string::npos) << asked.Said();
+
+    std::thread again([&] { start(); });
+    CliProcess scripted(work.Path(), "scripted", args);
+    EXPECT_EQ(scripted.Wait(), kExitPassphrase) << scripted.Said();
+    again.join();
+    manager->DetachWindow(&window);
 }
 
 }  // namespace
