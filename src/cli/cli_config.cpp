@@ -67,8 +67,7 @@ std::optional<std::string> Apply(const std::string& key, const std::string& valu
     if (key == "ask-passphrase") return flag(defaults.askPassphrase);
     if (key == "retry") return number(0, 999999, [&](int n) { defaults.retrySeconds = n; });
     if (key == "send-wait") return number(0, 65535, [&](int n) { defaults.sendWait = n; });
-    if (key == "send-bufsize")
-        return number(1, 99999999, [&](int n) { defaults.sendBufSize = n; });
+    if (key == "send-bufsize") return number(1, 99999999, [&](int n) { defaults.sendBufSize = n; });
     if (key == "passphrase")
         return std::string("合言葉は設定ファイルには書けません (passphrase-file を使ってください)");
     return "知らない設定です: " + key;

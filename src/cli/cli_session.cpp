@@ -196,9 +196,10 @@ bool CliSession::StartLink() {
     link->sendBufSize = options.sendBufSize.value_or(pace.bufSize);
     // Unasked, every offer is taken.
     if (!options.accept)
-        link->SetOfferQuestion([this, manager = link.get()](const TransferEngine::OfferAsked& offer) {
-            OnOffer(*manager, offer);
-        });
+        link->SetOfferQuestion(
+            [this, manager = link.get()](const TransferEngine::OfferAsked& offer) {
+                OnOffer(*manager, offer);
+            });
     bool wait = options.role == CliOptions::Role::Wait;
     std::unique_ptr<Pinhole> pinhole;
     if (options.upnp) {

@@ -81,10 +81,10 @@ private:
     std::unique_ptr<TaskManager> link;
 
     TransferRows rows;
-    std::vector<int> ownSends;                             // rows of this side's sends
-    std::set<int> cutRows;                                 // rows still running when the link ended
+    std::vector<int> ownSends;                         // rows of this side's sends
+    std::set<int> cutRows;                             // rows still running when the link ended
     std::deque<TransferEngine::OfferAsked> questions;  // the first is being asked
-    std::string input;                                     // a line not yet ended
+    std::string input;                                 // a line not yet ended
     // Read by the I/O thread when an offer comes: nobody is left to ask once input ended.
     std::atomic<bool> inputOpen{true};
     bool linked = false;

@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::vector<std::string> args(argv + 1, argv + argc);
     mirka::cli::CliOptions defaults;
-    bool asksHelp = !args.empty() && (args[0] == "--help" || args[0] == "-h" ||
-                                      args[0] == "--version");
+    bool asksHelp =
+        !args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "--version");
     if (std::optional<std::string> bad =
             mirka::cli::LoadCliConfig(mirka::cli::CliConfigPath(), defaults);
         bad && !asksHelp) {

@@ -46,8 +46,8 @@ private:
     bool live;
     bool outIsErr;  // standard output goes to the same terminal
     std::vector<std::string> block;
-    std::string prompt;     // shown below the block until answered
-    std::size_t drawn = 0;  // lines of the block on the screen, just above the cursor
+    std::string prompt;            // shown below the block until answered
+    std::size_t drawn = 0;         // lines of the block on the screen, just above the cursor
     std::vector<int> drawnWidths;  // their columns, and the prompt's last
     int screenColumns = 0;         // 0: unknown, every line takes one row
 };

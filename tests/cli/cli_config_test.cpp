@@ -20,9 +20,10 @@ std::optional<std::string> Read(const std::string& text, CliOptions& defaults) {
 // run ends with the usage code).
 TEST(CliConfig, DefaultsFlagsWinAndBadLinesNamed) {
     CliOptions defaults;
-    EXPECT_FALSE(Read("# comment\n\n  port = 2000 \nname=設定の名前\naccept = yes\n"
-                      "receive-to = /tmp/受信\nupnp = off\nretry = 30\nsend-bufsize = 4096\n",
-                      defaults));
+    EXPECT_FALSE(
+        Read("# comment\n\n  port = 2000 \nname=設定の名前\naccept = yes\n"
+             "receive-to = /tmp/受信\nupnp = off\nretry = 30\nsend-bufsize = 4096\n",
+             defaults));
     EXPECT_EQ(defaults.port, 2000);
     EXPECT_EQ(defaults.name, "設定の名前");
     EXPECT_TRUE(defaults.accept);
@@ -70,8 +71,8 @@ class CliConfigRun : public CliPair {};
 TEST_F(CliConfigRun, TheFileGivesDefaultsAndABadOneEndsWithUsage) {
     auto home = work.Path() / "config";
     std::filesystem::create_directories(home / "mirka");
-    std::string text = "# 受信の既定\nport = " + port + "\naccept = yes\nreceive-to = " +
-                       inbox().string() + "\n";
+    std::string text =
+        "# 受信の既定\nport = " + port + "\naccept = yes\nreceive-to = " + inbox().string() + "\n";
     WriteFile(home / "mirka" / "cli.conf", std::vector<char>(text.begin(), text.end()));
     std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", home.string()}};
     auto file = outbox() / "設定.bin";

@@ -60,13 +60,13 @@ TEST_F(CliQuestion, TheLinkGoesOnWhileTheUserThinks) {
     std::vector<std::string> waitArgs = {"wait",           "--port", port,    "--receive-to",
                                          inbox().string(), "--name", "待つ側"};
     CliProcess waiting(work.Path(), "asked", waitArgs, {}, std::filesystem::path(terminal.path));
-    std::vector<std::string> connectArgs = {"connect", "127.0.0.1:" + port, "--retry", "60",
-                                            "--name",  "繋ぐ側",            "--stay",  "--send",
-                                            file.string()};
+    std::vector<std::string> connectArgs = {
+        "connect", "127.0.0.1:" + port, "--retry", "60", "--name", "繋ぐ側", "--stay",
+        "--send",  file.string()};
     CliProcess connecting(work.Path(), "asking", connectArgs, {}, fifo);
 
-    ASSERT_TRUE(WaitUntil([&] { return waiting.Err().find("[y/N]") != std::string::npos; },
-                          kPatience))
+    ASSERT_TRUE(
+        WaitUntil([&] { return waiting.Err().find("[y/N]") != std::string::npos; }, kPatience))
         << waiting.Said();
     std::string line = "答えを待つ間の発言\n";
     ASSERT_EQ(write(typed, line.data(), line.size()), static_cast<ssize_t>(line.size()));
@@ -129,8 +129,7 @@ TEST_F(CliQuestion, APassphraseIsAskedWhenThePeerWantsOne) {
     PseudoTerminal terminal;
     CliProcess asked(work.Path(), "passphrase", args, {}, std::filesystem::path(terminal.path));
     EXPECT_TRUE(WaitUntil(
-        [&] { return asked.Err().find("求めています。合言葉: ") != std::string::npos; },
-        kPatience))
+        [&] { return asked.Err().find("求めています。合言葉: ") != std::string::npos; }, kPatience))
         << asked.Said();
     // Typed once the peer listens again: a connect to a port nobody holds could meet itself.
     EXPECT_TRUE(WaitUntil([&] { return starts == 1 && listening(); }, kPatience));

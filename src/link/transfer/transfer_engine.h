@@ -226,8 +226,8 @@ private:
     void OfferFolderEntries(std::int32_t folderId);
     bool OnFolderOffer(const FolderOfferFrame& offer);
     // The folder's offer from its checks on (`reason` empty: none refused it yet).
-    bool TakeFolderOffer(const FolderOfferFrame& offer, const PeerPath& checked,
-                         WString shownName, WStringView reason, std::int64_t stillToWrite);
+    bool TakeFolderOffer(const FolderOfferFrame& offer, const PeerPath& checked, WString shownName,
+                         WStringView reason, std::int64_t stillToWrite);
     bool OnFolderEntry(const FolderEntryFrame& entry);
     void OnFolderEnd(std::int32_t folderId);
     // A file's offer that a folder entry announced; false when the link must stop reading.

@@ -42,9 +42,9 @@ bool TransferEngine::HeldId(std::int32_t taskId) const {
 }
 
 std::size_t TransferEngine::HeldCount(bool folders) const {
-    return static_cast<std::size_t>(
-        std::count_if(heldOffers.begin(), heldOffers.end(),
-                      [folders](const auto& held) { return held.second.folder.has_value() == folders; }));
+    return static_cast<std::size_t>(std::count_if(
+        heldOffers.begin(), heldOffers.end(),
+        [folders](const auto& held) { return held.second.folder.has_value() == folders; }));
 }
 
 void TransferEngine::ApplyOfferAnswer(std::uint64_t ticket, bool take) {
