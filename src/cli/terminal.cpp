@@ -86,10 +86,12 @@ void Terminal::CatchSignals() {
     // A closed terminal ends the run as Ctrl-C does: the peer hears it, partial files stay.
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    // No SA_RESTART: the main thread's wait ends, and the live lines follow the new width.
+    // The main thread's wait ends (a poll is never restarted) when the signal comes to it,
+    // and within its one-second patience otherwise; the link's threads go on undisturbed.
     struct sigaction resize {};
     resize.sa_handler = OnResize;
     sigemptyset(&resize.sa_mask);
+    resize.sa_flags = SA_RESTART;
     sigaction(SIGWINCH, &resize, nullptr);
 }
 

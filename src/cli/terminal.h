@@ -20,7 +20,7 @@ public:
     // closed output is an error to a write, not the end of the process.
     static void CatchSignals();
     static int SignalFd();
-    // The terminal's size changed (SIGWINCH) since the last call; a wait returns early then.
+    // The terminal's size changed (SIGWINCH) since the last call.
     static bool TakeResize();
     // Takes one signal's byte; true when one was there.
     static bool TakeSignal();
