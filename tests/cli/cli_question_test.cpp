@@ -132,7 +132,11 @@ TEST_F(CliQuestion, APassphraseIsAskedWhenThePeerWantsOne) {
         [&] { return asked.Err().find("求めています。合言葉: ") != std::string::npos; }, kPatience))
         << asked.Said();
     // Typed once the peer listens again: a connect to a port nobody holds could meet itself.
-    EXPECT_TRUE(WaitUntil([&] { return starts == 1 && listening(); }, kPatience));
+    EXPECT_TRUE(WaitUntil([&] { return starts == 1 && listening(); }, kPatience)) << [&] {
+        std::string said = std::to_string(starts) + ":";
+        for (const RecordedBox& box : boxes.Boxes()) said += ToUtf8(box.text) + "\n";
+        return said;
+    }();
     terminal.Type("合言葉です\n");
     EXPECT_EQ(asked.Wait(), kExitOk) << asked.Said();
     server.join();
