@@ -40,8 +40,12 @@ bool ReadTarget(const std::string& text, std::string& host, std::uint16_t& port)
 }  // namespace
 
 CliOptions::Parsed CliOptions::Parse(const std::vector<std::string>& args) {
+    return Parse(args, CliOptions());
+}
+
+CliOptions::Parsed CliOptions::Parse(const std::vector<std::string>& args, CliOptions defaults) {
     Parsed parsed;
-    CliOptions options;
+    CliOptions options = std::move(defaults);
     auto fail = [&](std::string error) {
         parsed.error = std::move(error);
         return parsed;
@@ -60,6 +64,7 @@ CliOptions::Parsed CliOptions::Parse(const std::vector<std::string>& args) {
     if (i >= args.size()) return fail("wait か connect を指定してください");
     if (args[i] == "wait") {
         options.role = Role::Wait;
+        options.retrySeconds = 0;  // a default for connect alone
     } else if (args[i] == "connect") {
         options.role = Role::Connect;
         if (++i >= args.size() || args[i].starts_with("-"))
@@ -166,6 +171,13 @@ const char* UsageText() {
            "  --send-bufsize BYTES   送信の 1 回に送るバイト数 (/sendbufsize と同じ)\n"
            "  --help                 この説明を表示します\n"
            "  --version              版を表示します\n"
+           "\n"
+           "設定ファイル: $XDG_CONFIG_HOME/mirka/cli.conf (なければ ~/.config/mirka/cli.conf)\n"
+           "  「キー = 値」の行でオプションの既定を決めます (# で始まる行は注釈)。\n"
+           "  キー: port, name, status, receive-to, accept, upnp, stay, json, retry,\n"
+           "  passphrase-file, ask-passphrase, send-wait, send-bufsize (yes/no "
+           "で指定するものも)。\n"
+           "  コマンドラインのオプションが優先します。\n"
            "\n"
            "終了コード: 0 成功、1 その他のエラー、2 使い方の誤り、3 接続できなかった、\n"
            "  4 合言葉が通らなかった、5 相手が断った・キャンセルした、6 内容の検証に失敗、\n"

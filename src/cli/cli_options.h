@@ -30,8 +30,10 @@ struct CliOptions {
     bool help = false;
     bool version = false;
 
-    // The options after the program's name; an error text instead when they make no sense.
+    // The options after the program's name, over `defaults` (the config file's); an error
+    // text instead when they make no sense.
     struct Parsed;
+    static Parsed Parse(const std::vector<std::string>& args, CliOptions defaults);
     static Parsed Parse(const std::vector<std::string>& args);
 };
 

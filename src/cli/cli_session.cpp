@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,9 +24,6 @@ namespace mirka::cli {
 
 namespace {
 
-// How long an offer waits for the user's y or n: the I/O thread waits with it, and the peer
-// gives the link up after three silent keep-alive periods (a minute).
-constexpr std::chrono::seconds kQuestionPatience{30};
 constexpr int kFallbackColumns = 80;
 
 // The heading of a log message (up to its first line end) and the lines of its body.
@@ -66,9 +64,16 @@ CliSession::CliSession(CliOptions givenOptions)
       style(options.json              ? ProgressReport::Style::Json
             : Terminal::IsTerminal(2) ? ProgressReport::Style::Live
                                       : ProgressReport::Style::Lines) {
+    report = std::make_unique<ProgressReport>(output, style, kFallbackColumns - 1);
+    FollowWidth();
+}
+
+void CliSession::FollowWidth() {
+    if (style != ProgressReport::Style::Live) return;
+    int screen = Terminal::Columns(STDERR_FILENO, kFallbackColumns);
+    output.SetScreenColumns(screen);
     // A line one column short of the terminal's width never wraps; at most 80 columns.
-    int columns = std::min(Terminal::Columns(STDERR_FILENO, kFallbackColumns), 80) - 1;
-    report = std::make_unique<ProgressReport>(output, style, columns);
+    report->SetColumns(std::max(std::min(screen, 80) - 1, 20));
 }
 
 CliSession::~CliSession() {
@@ -129,6 +134,7 @@ int CliSession::Prepare() {
         }
         std::optional<std::string> typed = Terminal::ReadSecretLine("合言葉: ");
         if (!typed) return kExitInterrupted;
+        ++passphrasePrompts;
         secret = std::move(*typed);
         haveSecret = true;
     }
@@ -148,15 +154,34 @@ int CliSession::Prepare() {
     return kExitOk;
 }
 
-bool CliSession::OfferTaken(WStringView name, std::int64_t bytes, bool folder) {
-    if (options.accept) return true;
-    if (!inputIsTerminal || !inputOpen) return false;
-    auto question = std::make_shared<OfferQuestion>(WString(name), bytes, folder);
+void CliSession::OnOffer(TaskManager& manager, const TransferEngine::OfferAsked& offer) {
+    if (!offer.withdrawn && (!inputIsTerminal || !inputOpen)) {
+        // Nobody is there to answer.
+        manager.AnswerOffer(offer.ticket, false);
+        return;
+    }
     CliEvent event;
     event.kind = CliEvent::Kind::Ask;
-    event.question = question;
+    event.offer = offer;
     queue.Push(std::move(event));
-    return question->Wait(kQuestionPatience);
+}
+
+void CliSession::OfferWithdrawn(std::uint64_t ticket) {
+    auto it = std::find_if(questions.begin(), questions.end(),
+                           [ticket](const auto& asked) { return asked.ticket == ticket; });
+    if (it == questions.end()) return;
+    bool asking = it == questions.begin();
+    WString name = it->name;
+    questions.erase(it);
+    if (asking) output.PromptWithdrawn();
+    Note(JsonLine("withdrawn").Add("name", name).Text(),
+         u"「" + name + u"」の申し出は取り下げられました");
+    if (asking) AskNext();
+}
+
+void CliSession::RefuseQuestions() {
+    for (const auto& asked : questions) link->AnswerOffer(asked.ticket, false);
+    questions.clear();
 }
 
 bool CliSession::StartLink() {
@@ -169,9 +194,12 @@ bool CliSession::StartLink() {
     SendPace pace = SendPaceChoices().back().pace;
     link->sendWait = static_cast<std::uint16_t>(options.sendWait.value_or(pace.wait));
     link->sendBufSize = options.sendBufSize.value_or(pace.bufSize);
-    link->SetOfferQuestion([this](WStringView name, std::int64_t bytes, bool folder) {
-        return OfferTaken(name, bytes, folder);
-    });
+    // Unasked, every offer is taken.
+    if (!options.accept)
+        link->SetOfferQuestion(
+            [this, manager = link.get()](const TransferEngine::OfferAsked& offer) {
+                OnOffer(*manager, offer);
+            });
     bool wait = options.role == CliOptions::Role::Wait;
     std::unique_ptr<Pinhole> pinhole;
     if (options.upnp) {
@@ -196,6 +224,9 @@ bool CliSession::StartLink() {
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::seconds(options.retrySeconds);
         bool started = false;
+        // A peer started at the same moment listens within a few milliseconds: the first
+        // tries come soon after each other, later ones no more than five times a second.
+        auto pause = std::chrono::milliseconds(10);
         for (;;) {
             started = wait ? link->StartServer(options.port)
                            : link->ConnectToServer(options.host, options.port);
@@ -207,7 +238,8 @@ bool CliSession::StartLink() {
             retry.kind = CliEvent::Kind::Started;
             retry.text = u"retry";
             queue.Push(std::move(retry));
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(200));
         }
         CliEvent done;
         done.kind = CliEvent::Kind::Started;
@@ -262,6 +294,28 @@ bool CliSession::StartLink() {
         ownSends.push_back(row);
         link->SendFile(path, row);
     }
+    return true;
+}
+
+bool CliSession::AskPassphraseAgain() {
+    // Tries a typed passphrase at most three times, as a login does.
+    constexpr int kPrompts = 3;
+    secure::Outcome refusal = window.Refusal();
+    bool wanted = refusal == secure::Outcome::PeerWantsPassphrase && passphrase.empty();
+    bool mistyped = refusal == secure::Outcome::WrongPassphrase && passphrasePrompts > 0;
+    if (interrupted || !inputIsTerminal || passphrasePrompts >= kPrompts || !(wanted || mistyped))
+        return false;
+    std::optional<std::string> typed = Terminal::ReadSecretLine(
+        wanted ? "相手は合言葉を求めています。合言葉: " : "合言葉が違います。もう一度: ");
+    ++passphrasePrompts;
+    if (!typed && Terminal::TakeSignal()) interrupted = true;
+    if (!typed || typed->empty()) {
+        if (typed) std::fill(typed->begin(), typed->end(), '\0');
+        return false;
+    }
+    WipeText(passphrase);
+    passphrase = FromUtf8(*typed);
+    std::fill(typed->begin(), typed->end(), '\0');
     return true;
 }
 
@@ -341,7 +395,15 @@ void CliSession::Handle(CliEvent& event) {
             break;
         }
         case CliEvent::Kind::Ask:
-            questions.push_back(event.question);
+            if (event.offer.withdrawn) {
+                OfferWithdrawn(event.offer.ticket);
+                break;
+            }
+            if (!inputOpen) {
+                link->AnswerOffer(event.offer.ticket, false);
+                break;
+            }
+            questions.push_back(event.offer);
             if (questions.size() == 1) AskNext();
             break;
     }
@@ -349,7 +411,7 @@ void CliSession::Handle(CliEvent& event) {
 
 void CliSession::AskNext() {
     if (questions.empty()) return;
-    const OfferQuestion& question = *questions.front();
+    const TransferEngine::OfferAsked& question = questions.front();
     output.Prompt(ToNarrow(Format(kFormatCapacity, u"%s「%s」(%s) を受信しますか？ [y/N] ",
                                   question.folder ? u"フォルダ" : u"ファイル", question.name,
                                   ByteSizeText(question.bytes))));
@@ -363,10 +425,10 @@ bool CliSession::HandleEvents() {
 
 void CliSession::HandleLine(const std::string& line) {
     if (!questions.empty()) {
-        output.PromptAnswered();
         std::string answer = Trimmed(line);
+        output.PromptAnswered(answer);
         bool take = answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
-        questions.front()->Answer(take);
+        link->AnswerOffer(questions.front().ticket, take);
         questions.pop_front();
         AskNext();
         return;
@@ -384,15 +446,14 @@ void CliSession::HandleInput() {
         inputOpen = false;
         if (!input.empty()) HandleLine(input);
         input.clear();
-        // Nobody is left to answer.
-        for (auto& question : questions) question->Answer(false);
-        questions.clear();
+        RefuseQuestions();
         return;
     }
     input += *bytes;
     for (std::size_t end; (end = input.find('\n')) != std::string::npos;) {
         std::string line = input.substr(0, end);
         input.erase(0, end + 1);
+        if (inputIsTerminal) output.InputEchoed(Trimmed(line));
         HandleLine(line);
     }
 }
@@ -414,6 +475,10 @@ void CliSession::Serve() {
             interrupted = true;
             return;
         }
+        if (Terminal::TakeResize()) {
+            FollowWidth();
+            report->Update(rows);
+        }
         HandleEvents();
         if (reading && ready[2]) HandleInput();
         if (linkClosed) return;
@@ -422,8 +487,7 @@ void CliSession::Serve() {
 }
 
 void CliSession::Finish() {
-    for (auto& question : questions) question->Answer(false);
-    questions.clear();
+    RefuseQuestions();
     if (!linkClosed) {
         if (interrupted) Note(Trimmed(JsonLine("interrupted").Text()), u"中断します");
         // The peer hears the end (the private link's final record with it).
@@ -483,15 +547,27 @@ int CliSession::Run() {
     Terminal::CatchSignals();
     if (int error = Prepare(); error != kExitOk) return error;
     InstallMessagePresenter(&window);
-    if (StartLink()) {
-        Serve();
-        Finish();
-    } else {
-        HandleEvents();
-        if (link) {
-            link->DetachWindow(&window);
+    for (;;) {
+        if (StartLink()) {
+            Serve();
+            Finish();
+        } else {
             HandleEvents();
+            if (link) {
+                link->DetachWindow(&window);
+                HandleEvents();
+            }
         }
+        // A plain link hears the peer's wish for a passphrase only once it stands.
+        if (!AskPassphraseAgain()) break;
+        link.reset();
+        window.ClearRefusal();
+        startFailed = linked = linkClosed = peerEnded = false;
+        rows = TransferRows();
+        ownSends.clear();
+        cutRows.clear();
+        report = std::make_unique<ProgressReport>(output, style, kFallbackColumns - 1);
+        FollowWidth();
     }
     int code = ExitCode();
     link.reset();

@@ -20,8 +20,8 @@
 // offers, shows what happens, disconnects once nothing is left to do (or at the end of input
 // with --stay, or on Ctrl-C) and says by its exit code how it all ended.
 // Threads: the main thread runs everything here and is the only one that writes to the
-// terminal; the link's workers reach it only through the event queue (and, for an offer,
-// wait for the main thread's answer).
+// terminal; the link's workers reach it only through the event queue, and it answers an
+// offer through the link, which takes the answer on its own thread.
 namespace mirka::cli {
 
 class CliSession {
@@ -40,17 +40,26 @@ private:
     // Starts the link on a short-lived thread while the main thread keeps serving events and
     // signals; true when linked.
     bool StartLink();
+    // After a start the peer refused for its passphrase: on a terminal, asks for one (again)
+    // without echo; true when the link is to be tried again with it.
+    bool AskPassphraseAgain();
     // Until nothing is left to do, the input ends, the link closes or a signal comes.
     void Serve();
     // The end of the link as this side asks for it, and the last facts it brings.
     void Finish();
     // Takes every queued event; false when nothing was there.
     bool HandleEvents();
+    // Reads the terminal's width again; the live lines follow it.
+    void FollowWidth();
     void Handle(CliEvent& event);
     void HandleInput();
     void HandleLine(const std::string& line);
     void AskNext();
-    bool OfferTaken(WStringView name, std::int64_t bytes, bool folder);
+    // I/O thread: an offer asked about or withdrawn; never waits.
+    void OnOffer(TaskManager& manager, const TransferEngine::OfferAsked& offer);
+    void OfferWithdrawn(std::uint64_t ticket);
+    // Refuses every offer still asked about: nobody is left to answer.
+    void RefuseQuestions();
     // Every own send has ended and no transfer is running.
     bool AllDone() const;
     void PrintLog(const std::vector<LogRun>& runs);
@@ -72,10 +81,10 @@ private:
     std::unique_ptr<TaskManager> link;
 
     TransferRows rows;
-    std::vector<int> ownSends;                             // rows of this side's sends
-    std::set<int> cutRows;                                 // rows still running when the link ended
-    std::deque<std::shared_ptr<OfferQuestion>> questions;  // the first is being asked
-    std::string input;                                     // a line not yet ended
+    std::vector<int> ownSends;                         // rows of this side's sends
+    std::set<int> cutRows;                             // rows still running when the link ended
+    std::deque<TransferEngine::OfferAsked> questions;  // the first is being asked
+    std::string input;                                 // a line not yet ended
     // Read by the I/O thread when an offer comes: nobody is left to ask once input ended.
     std::atomic<bool> inputOpen{true};
     bool linked = false;
@@ -84,6 +93,7 @@ private:
     bool interrupted = false;
     bool startFailed = false;
     int prepareError = 0;
+    int passphrasePrompts = 0;  // asked on the terminal so far
 };
 
 }  // namespace mirka::cli

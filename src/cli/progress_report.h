@@ -19,6 +19,8 @@ public:
 
     // After every fact: tells what changed in the rows since the last call.
     void Update(const TransferRows& rows);
+    // The live lines' width from now on.
+    void SetColumns(int width) { columns = width; }
 
     // A running transfer's line, at most `columns` wide: direction, name, percent, bytes,
     // speed and time left, or the stage once it is not running.

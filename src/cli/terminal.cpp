@@ -13,6 +13,11 @@ namespace mirka::cli {
 
 namespace {
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t resized = 0;
+
+void OnResize(int) {
+    resized = 1;
+}
 
 void OnSignal(int) {
     int saved = errno;
@@ -33,19 +38,28 @@ int Terminal::Columns(int fd, int fallback) {
 }
 
 std::optional<std::string> Terminal::ReadSecretLine(const std::string& prompt) {
-    WriteAll(STDERR_FILENO, prompt);
     termios before{};
     bool restore = tcgetattr(STDIN_FILENO, &before) == 0;
     if (restore) {
         termios quiet = before;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
+        // What was typed ahead is dropped; what is typed once the prompt shows is kept.
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    WriteAll(STDERR_FILENO, prompt);
     std::string line;
     bool any = false;
     char c;
-    while (read(STDIN_FILENO, &c, 1) == 1) {
+    for (;;) {
+        // A signal (Ctrl-C) ends the question; its byte stays for TakeSignal.
+        pollfd polls[2] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        if (poll(polls, signalPipe[0] >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) continue;
+        if (polls[1].revents & POLLIN) {
+            any = false;
+            break;
+        }
+        if (read(STDIN_FILENO, &c, 1) != 1) break;
         any = true;
         if (c == '\n') break;
         line += c;
@@ -72,6 +86,19 @@ void Terminal::CatchSignals() {
     // A closed terminal ends the run as Ctrl-C does: the peer hears it, partial files stay.
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The main thread's wait ends (a poll is never restarted) when the signal comes to it,
+    // and within its one-second patience otherwise; the link's threads go on undisturbed.
+    struct sigaction resize {};
+    resize.sa_handler = OnResize;
+    sigemptyset(&resize.sa_mask);
+    resize.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &resize, nullptr);
+}
+
+bool Terminal::TakeResize() {
+    if (!resized) return false;
+    resized = 0;
+    return true;
 }
 
 int Terminal::SignalFd() {

@@ -14,12 +14,14 @@ public:
     // Columns of the terminal on `fd`, or `fallback` when it tells none.
     static int Columns(int fd, int fallback);
     // Asks on standard error and reads one line from standard input without echo; nothing at
-    // the end of input.
+    // the end of input or when a caught signal came.
     static std::optional<std::string> ReadSecretLine(const std::string& prompt);
     // SIGINT, SIGTERM and SIGHUP make SignalFd readable (once per signal); SIGPIPE is ignored, so a
     // closed output is an error to a write, not the end of the process.
     static void CatchSignals();
     static int SignalFd();
+    // The terminal's size changed (SIGWINCH) since the last call.
+    static bool TakeResize();
     // Takes one signal's byte; true when one was there.
     static bool TakeSignal();
     // Waits until one of `fds` is readable or `timeoutMs` passes (-1: no limit); which ones

@@ -19,16 +19,21 @@ public:
     void Err(const std::string& line);
     // Text without a line end, for a question the next input answers.
     void Prompt(const std::string& text);
-    // The user answered the prompt: the terminal's echo of the line moved the cursor down.
-    // The block drawn before stays above it, and the next one is drawn below.
-    void PromptAnswered() {
-        prompt.clear();
-        drawn = 0;
-    }
+    // A line typed on the terminal, echoed by it after the prompt (or on the cursor's empty
+    // line): the cursor moved below it, and the next erase takes the echo away too.
+    void InputEchoed(const std::string& typed);
+    // The user answered the prompt: it stays as a line of its own with the answer, above
+    // the block.
+    void PromptAnswered(const std::string& answer);
+    // The question went away unanswered: its prompt line is ended.
+    void PromptWithdrawn();
     // Replaces the live block (each line already fitted to the width); nothing without live
     // lines.
     void SetLive(std::vector<std::string> lines);
     bool Live() const { return live; }
+    // The terminal is now `columns` wide: what was drawn before may take more rows now, as
+    // the terminal wraps it again, and the next erase counts them.
+    void SetScreenColumns(int columns) { screenColumns = columns; }
 
 private:
     // The bytes that remove the drawn block, and those that draw it again.
@@ -41,8 +46,10 @@ private:
     bool live;
     bool outIsErr;  // standard output goes to the same terminal
     std::vector<std::string> block;
-    std::string prompt;     // shown below the block until answered
-    std::size_t drawn = 0;  // lines of the block on the screen, just above the cursor
+    std::string prompt;            // shown below the block until answered
+    std::size_t drawn = 0;         // lines of the block on the screen, just above the cursor
+    std::vector<int> drawnWidths;  // their columns, and the prompt's last
+    int screenColumns = 0;         // 0: unknown, every line takes one row
 };
 
 }  // namespace mirka::cli

@@ -55,7 +55,7 @@ void TerminalWindow::Post(unsigned type, const WString& caption, const WString& 
     for (secure::Outcome refusal :
          {secure::Outcome::WrongPassphrase, secure::Outcome::PeerHasNoPassphrase,
           secure::Outcome::PeerWantsPassphrase})
-        if (text == HandshakeOutcomeText(refusal)) passphraseRefused = true;
+        if (text == HandshakeOutcomeText(refusal)) this->refusal = refusal;
     CliEvent event;
     event.kind = CliEvent::Kind::Box;
     event.boxType = type;

@@ -4,6 +4,7 @@
 
 #include "cli/event_queue.h"
 #include "link/window_port.h"
+#include "secure/handshake.h"
 #include "toolkit/message_box.h"
 
 // The terminal end's stand-in for the talk window and its message boxes: every call from a
@@ -27,11 +28,15 @@ public:
 
     // Any thread: a box said the private link was refused for its passphrase. Set before the
     // box's caller goes on, so the thread that started the link knows when its start returns.
-    bool PassphraseRefused() const { return passphraseRefused; }
+    bool PassphraseRefused() const { return refusal != secure::Outcome::Pending; }
+    // Why: the peer wants a passphrase and this side gave none, or the two differ.
+    secure::Outcome Refusal() const { return refusal; }
+    // Main thread, between two starts of the link.
+    void ClearRefusal() { refusal = secure::Outcome::Pending; }
 
 private:
     EventQueue& queue;
-    std::atomic<bool> passphraseRefused{false};
+    std::atomic<secure::Outcome> refusal{secure::Outcome::Pending};
 };
 
 }  // namespace mirka::cli

@@ -19,6 +19,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 
 #include "common/chat_font.h"
 #include "common/program_values.h"
@@ -147,6 +148,8 @@ public:
     void SetOfferQuestion(TransferEngine::OfferQuestion question) {
         transfers.SetOfferQuestion(std::move(question));
     }
+    // Any thread: the answer to an offer asked about.
+    void AnswerOffer(std::uint64_t ticket, bool take) { transfers.AnswerOffer(ticket, take); }
 
     // Any thread.
     enumLinkState LinkState() const { return linkState.load(); }
@@ -196,6 +199,9 @@ private:
     bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts,
                      PeerLink::Last last) override;
     void CloseLink() override { SetLinkState(LINK_CLOSED); }
+    void PostToIoThread(std::function<void()> job) override {
+        boost::asio::post(ioService, std::move(job));
+    }
     void Wake() override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }

@@ -26,7 +26,8 @@ namespace mirka::test {
 class CliProcess {
 public:
     // `input`: a file for standard input (none: /dev/null). The environment is this
-    // process's without MIRKA_PASSPHRASE, plus `env`.
+    // process's without MIRKA_PASSPHRASE, plus `env`; XDG_CONFIG_HOME names an empty place
+    // unless `env` gives it.
     CliProcess(const std::filesystem::path& folder, const std::string& tag,
                std::vector<std::string> args, std::map<std::string, std::string> env = {},
                std::optional<std::filesystem::path> input = std::nullopt)
@@ -39,9 +40,13 @@ public:
         for (char** entry = environ; *entry; ++entry) {
             std::string text = *entry;
             std::string key = text.substr(0, text.find('='));
-            if (key != "MIRKA_PASSPHRASE" && !env.count(key)) environment.push_back(text);
+            if (key != "MIRKA_PASSPHRASE" && key != "XDG_CONFIG_HOME" && !env.count(key))
+                environment.push_back(text);
         }
         for (const auto& [key, value] : env) environment.push_back(key + "=" + value);
+        // The user's own config file never reaches a test's run.
+        if (!env.count("XDG_CONFIG_HOME"))
+            environment.push_back("XDG_CONFIG_HOME=" + (folder / "no-config").string());
         std::vector<char*> argv;
         for (auto& text : strings) argv.push_back(text.data());
         argv.push_back(nullptr);

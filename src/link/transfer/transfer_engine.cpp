@@ -237,6 +237,7 @@ void TransferEngine::EndTransfersWithLink() {
         refusalsLogged.clear();
     }
     peerFaultsLogged.clear();  // the next link's peer is told of again
+    DropHeldOffers();
     // At exit nothing is told: a window that was never detached (tests that let their
     // window go before the manager) may be gone already.
     if (link.Stopping()) return;
@@ -257,6 +258,8 @@ void TransferEngine::EndTransfersWithLink() {
 
 void TransferEngine::OnFileControl(const FrameHeader& header) {
     auto id = static_cast<std::int32_t>(header.lengthField);
+    // An offer still waiting for the user's answer is withdrawn by the peer's cancel.
+    if (header.code == NET_FILE_CANCEL || header.code == NET_FILE_DELETE) WithdrawHeldOffer(id);
     OnFolderControl(header.code, id);
     std::vector<std::pair<TransferDirection, std::unique_ptr<FileManager>>> removed;
     {

@@ -64,6 +64,8 @@ public:
                     std::initializer_list<boost::asio::const_buffer> payload = {});
     // Any thread: runs the command on the pump thread.
     virtual void PostCommand(PumpCommand command) = 0;
+    // Any thread: runs the job on the I/O thread, between the peer's frames.
+    virtual void PostToIoThread(std::function<void()> job) = 0;
     // Any thread: the pump looks at the senders again.
     virtual void Wake() = 0;
     // Pump thread, between the batches of a send: commands waiting (a chat line, a cancel)
@@ -130,11 +132,25 @@ public:
     void StopDigestWorker() { digests.Stop(); }
     // Any thread.
     std::vector<TransferFigures> TransferFiguresSnapshot();
-    // Whether an offer of a file or a folder (its plain name and bytes) is taken; asked on the
-    // I/O thread before anything is made for it, so it must answer soon. Unset, every offer
-    // is taken, as the window takes them. Set before a link starts.
-    using OfferQuestion = std::function<bool(WStringView name, std::int64_t bytes, bool folder)>;
+    // An offer of a file or a folder that waits for the front end's answer, before anything
+    // is made for it; or (`withdrawn`) one that is gone unanswered: the peer cancelled it or
+    // the link ended.
+    struct OfferAsked {
+        std::uint64_t ticket = 0;  // names it in AnswerOffer; never used twice
+        WString name;              // the plain name
+        std::int64_t bytes = 0;
+        bool folder = false;
+        bool withdrawn = false;
+    };
+    // Told on the I/O thread, so it must not wait: the answer comes later through AnswerOffer.
+    // Meanwhile the link goes on, and the offer counts among the receptions (or folders) a
+    // peer may have running. Unset, every offer is taken at once, as the window takes them.
+    // Set before a link starts.
+    using OfferQuestion = std::function<void(const OfferAsked& asked)>;
     void SetOfferQuestion(OfferQuestion question) { offerQuestion = std::move(question); }
+    // Any thread: takes or refuses an offer asked about; an answer for an offer that is gone
+    // is dropped.
+    void AnswerOffer(std::uint64_t ticket, bool take);
 
 private:
     // A free id for a new send or folder; tasksLock held.
@@ -143,6 +159,10 @@ private:
     // transfer belonged to.
     void ShowEnded(TransferDirection direction, std::int32_t taskId, WString text);
     bool OnFileOffer(FramePayload& payload);
+    bool OnFileRecordOffer(FileRecord record);
+    // The offer passed every check that does not need the user: the file is made and taken.
+    bool TakeFileOffer(FileRecord record, const WString& name, std::int64_t size,
+                       std::int64_t stillToWrite);
     bool OnFileAccept(FramePayload& payload);
     bool OnFileData(const FrameHeader& header, FramePayload& payload);
     void OnFileControl(const FrameHeader& header);
@@ -220,6 +240,9 @@ private:
     // Pump thread: offers the folder's next entries while fewer than the limit are in flight.
     void OfferFolderEntries(std::int32_t folderId);
     bool OnFolderOffer(const FolderOfferFrame& offer);
+    // The folder's offer from its checks on (`reason` empty: none refused it yet).
+    bool TakeFolderOffer(const FolderOfferFrame& offer, const PeerPath& checked, WString shownName,
+                         WStringView reason, std::int64_t stillToWrite);
     bool OnFolderEntry(const FolderEntryFrame& entry);
     void OnFolderEnd(std::int32_t folderId);
     // A file's offer that a folder entry announced; false when the link must stop reading.
@@ -295,6 +318,41 @@ private:
     std::int32_t nextTaskId = 0;
     std::atomic<std::chrono::milliseconds> receiptWait{std::chrono::minutes(2)};
     OfferQuestion offerQuestion;  // set before the link starts, read by the I/O thread
+
+    // Offers asked about and not yet answered (transfer_engine_offer_question.cpp); I/O
+    // thread only. A folder's entries, its files' offers and its end that come meanwhile are
+    // held in order, and go through the usual handlers once the folder's offer is answered.
+    struct HeldFrame {
+        std::optional<FolderEntryFrame> entry;
+        std::optional<FileRecord> offer;
+        bool end = false;
+    };
+    struct HeldOffer {
+        std::int32_t taskId = 0;
+        WString name;
+        std::optional<FileRecord> file;
+        std::optional<FolderOfferFrame> folder;
+        std::vector<HeldFrame> frames;
+        std::size_t heldBytes = 0;
+        std::set<std::int32_t> memberIds;  // the held entries' files
+    };
+    std::map<std::uint64_t, HeldOffer> heldOffers;
+    std::uint64_t nextOfferTicket = 1;
+    // I/O thread: asks about the offer and keeps it until answered.
+    void HoldOffer(HeldOffer held, std::int64_t bytes);
+    void ApplyOfferAnswer(std::uint64_t ticket, bool take);
+    // Whether the id is a held offer's or one of its held members'.
+    bool HeldId(std::int32_t taskId) const;
+    // Offers held of one kind.
+    std::size_t HeldCount(bool folders) const;
+    // A frame of a held folder is kept for later: true when it was (or the folder was
+    // refused for holding too much).
+    bool HoldFolderFrame(std::int32_t folderId, HeldFrame frame);
+    bool HoldMemberOffer(const FileRecord& record);
+    // The peer cancelled an offer still held: it is withdrawn. True when the id was held.
+    bool WithdrawHeldOffer(std::int32_t taskId);
+    // At the link's end: every held offer is withdrawn and its frames are dropped.
+    void DropHeldOffers();
     // The receiver sends its kept part with its accept, so it comes within a round trip;
     // the wait only bounds a peer that announced the proof and never gives it.
     std::atomic<std::chrono::milliseconds> keptPartWait{std::chrono::seconds(30)};

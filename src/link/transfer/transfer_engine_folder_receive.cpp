@@ -61,11 +61,18 @@ bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t
             // Too long a path is left empty, and refused below as an empty path.
             if (!ReadBoundedText(payload, length, kMaxFolderEntryPathBytes, entry.path))
                 return false;
+            HeldFrame held;
+            held.entry = entry;
+            if (HoldFolderFrame(entry.folderId, std::move(held))) return true;
             return OnFolderEntry(entry);
         }
-        case kFolderEndCode:
-            OnFolderEnd(DecodeFolderId(frame));
+        case kFolderEndCode: {
+            std::int32_t folderId = DecodeFolderId(frame);
+            HeldFrame held;
+            held.end = true;
+            if (!HoldFolderFrame(folderId, std::move(held))) OnFolderEnd(folderId);
             return true;
+        }
         default:
             return true;
     }
@@ -87,16 +94,28 @@ bool TransferEngine::OnFolderOffer(const FolderOfferFrame& offer) {
     std::int64_t stillToWrite = 0;
     if (reason.empty()) {
         std::lock_guard<std::mutex> guard(tasksLock);
-        if (receiveFolders.count(offer.folderId) || receiveTasks.count(offer.folderId))
+        if (receiveFolders.count(offer.folderId) || receiveTasks.count(offer.folderId) ||
+            HeldId(offer.folderId))
             reason = u"同じ番号の転送が受信中の";
-        else if (receiveFolders.size() >= kMaxFolderReceptions)
+        else if (receiveFolders.size() + HeldCount(true) >= kMaxFolderReceptions)
             reason = u"受信中のフォルダが多すぎる";
         for (const auto& [id, running] : receiveTasks)
             stillToWrite += running->fileSize - running->transferred;
     }
-    if (reason.empty() && offerQuestion &&
-        !offerQuestion(checked.components.front(), offer.totalBytes, true))
-        reason = u"受け取らないことにした";
+    if (reason.empty() && offerQuestion) {
+        HeldOffer held;
+        held.taskId = offer.folderId;
+        held.name = checked.components.front();
+        held.folder = offer;
+        HoldOffer(std::move(held), offer.totalBytes);
+        return true;
+    }
+    return TakeFolderOffer(offer, checked, std::move(shownName), reason, stillToWrite);
+}
+
+bool TransferEngine::TakeFolderOffer(const FolderOfferFrame& offer, const PeerPath& checked,
+                                     WString shownName, WStringView reason,
+                                     std::int64_t stillToWrite) {
     ReceivingFolder folder;
     folder.prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     if (reason.empty()) {
@@ -202,7 +221,7 @@ bool TransferEngine::OnFolderEntry(const FolderEntryFrame& entry) {
         ReceivingFolder& folder = it->second;
         PeerPath checked = CheckPeerPath(entry.path);
         auto idInUse = [&](std::int32_t id) {
-            if (receiveTasks.count(id) || receiveFolders.count(id)) return true;
+            if (receiveTasks.count(id) || receiveFolders.count(id) || HeldId(id)) return true;
             for (const auto& [otherId, other] : receiveFolders)
                 if (other.announced.count(id) || other.running.count(id)) return true;
             return false;

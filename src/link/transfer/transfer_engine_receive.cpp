@@ -31,7 +31,12 @@ void TransferEngine::SilenceReceiveId(std::int32_t taskId) {
 bool TransferEngine::OnFileOffer(FramePayload& payload) {
     std::array<std::uint8_t, FileRecord::kBytes> bytes;
     if (!payload.Read(bytes.data(), bytes.size())) return false;
-    FileRecord record = FileRecord::Decode(bytes.data());
+    return OnFileRecordOffer(FileRecord::Decode(bytes.data()));
+}
+
+bool TransferEngine::OnFileRecordOffer(FileRecord record) {
+    // A file of a folder whose offer waits for the user's answer waits with it.
+    if (HoldMemberOffer(record)) return true;
     WString name = SafeReceivedName(record.nameTerminated ? WStringView(record.name) : u"");
     std::int64_t size = std::max<std::int64_t>(record.fileSize, 0);
     std::int64_t stillToWrite = 0;
@@ -63,14 +68,15 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
     {
         std::lock_guard<std::mutex> guard(tasksLock);
         nextTaskId = FollowingTaskId(record.taskId);
-        if (receiveTasks.count(record.taskId) || receiveFolders.count(record.taskId)) {
+        if (receiveTasks.count(record.taskId) || receiveFolders.count(record.taskId) ||
+            HeldId(record.taskId)) {
             // The peer reused an id that is still receiving here: the running transfer keeps
             // its file, and the new offer is left unanswered.
             LogPeerFault(PeerFault::ReusedReceiveId,
                          u"同じ番号の転送が受信中のため、申し出を無視しました");
             return true;
         }
-        full = receiveTasks.size() >= kMaxReceptions;
+        full = receiveTasks.size() + HeldCount(false) >= kMaxReceptions;
         if (!full) silencedReceiveIds.erase(record.taskId);  // this id's data is wanted again
         for (const auto& [id, running] : receiveTasks)
             stillToWrite += running->fileSize - running->transferred;
@@ -79,10 +85,19 @@ bool TransferEngine::OnFileOffer(FramePayload& payload) {
         RefuseOffer(record, OfferRefusal::TooMany, name);
         return true;
     }
-    if (offerQuestion && !offerQuestion(name, size, false)) {
-        RefuseOffer(record, OfferRefusal::Declined, name);
+    if (offerQuestion) {
+        HeldOffer held;
+        held.taskId = record.taskId;
+        held.name = name;
+        held.file = record;
+        HoldOffer(std::move(held), size);
         return true;
     }
+    return TakeFileOffer(record, name, size, stillToWrite);
+}
+
+bool TransferEngine::TakeFileOffer(FileRecord record, const WString& name, std::int64_t size,
+                                   std::int64_t stillToWrite) {
     WString prefix = ReceivePaths::FolderPrefix(values.ReceiveFolder());
     std::optional<ContainedFolder> place = ContainedFolder::Open(prefix);
     auto entry = std::make_unique<FileManager>(TransferDirection::Receiving);
