@@ -32,6 +32,20 @@ private:
     bool active = false;
 };
 
+#ifdef _WIN32
+// Windows' C runtime names a locale by its code page: 932 is Japanese Windows' own.
+inline constexpr const char* kShiftJisSkipReason = "the C runtime has no code page 932 locale";
+
+inline ScopedLocale ShiftJisLocale() {
+    return ScopedLocale({".932", "Japanese_Japan.932"});
+}
+// The C runtime mingw links (msvcrt) has no UTF-8 locale: in its "C" locale the program's
+// narrow text is UTF-8 (toolkit/text.h), which is what these tests need. A C runtime that has
+// one (the UCRT) takes ".UTF-8".
+inline ScopedLocale Utf8Locale() {
+    return ScopedLocale({".UTF-8", "C"});
+}
+#else
 inline constexpr const char* kShiftJisSkipReason =
     "locale ja_JP.SJIS is not installed (scripts/install-locales.sh generates it)";
 
@@ -41,5 +55,6 @@ inline ScopedLocale ShiftJisLocale() {
 inline ScopedLocale Utf8Locale() {
     return ScopedLocale({"C.UTF-8", "C.utf8", "en_US.UTF-8"});
 }
+#endif
 
 }  // namespace mirka::test
