@@ -39,10 +39,14 @@ inline constexpr const char* kShiftJisSkipReason = "the C runtime has no code pa
 inline ScopedLocale ShiftJisLocale() {
     return ScopedLocale({".932", "Japanese_Japan.932"});
 }
-// The C runtime mingw links (msvcrt) has no UTF-8 locale: in its "C" locale the program's
-// narrow text is UTF-8 (toolkit/text.h), which is what these tests need. A C runtime that has
-// one (the UCRT) takes ".UTF-8".
+// A UTF-8 locale of the C library: only a C runtime that has one (the UCRT) takes ".UTF-8";
+// the one mingw links (msvcrt) has none.
 inline ScopedLocale Utf8Locale() {
+    return ScopedLocale({".UTF-8"});
+}
+// A locale in which the program's own narrow text (toolkit/text.h) is UTF-8: without a UTF-8
+// locale, msvcrt's "C" locale, where the program reads and writes UTF-8 itself.
+inline ScopedLocale NarrowUtf8Locale() {
     return ScopedLocale({".UTF-8", "C"});
 }
 #else
@@ -54,6 +58,9 @@ inline ScopedLocale ShiftJisLocale() {
 }
 inline ScopedLocale Utf8Locale() {
     return ScopedLocale({"C.UTF-8", "C.utf8", "en_US.UTF-8"});
+}
+inline ScopedLocale NarrowUtf8Locale() {
+    return Utf8Locale();
 }
 #endif
 

@@ -15,7 +15,7 @@ namespace {
 
 TEST(Text, NarrowConversionFollowsTheLocale) {
     {
-        test::ScopedLocale utf8 = test::Utf8Locale();
+        test::ScopedLocale utf8 = test::NarrowUtf8Locale();
         ASSERT_TRUE(utf8.Active());
         EXPECT_EQ(ToNarrow(u"名無しさん"), "名無しさん");
         EXPECT_EQ(FromNarrow("名無しさん"), u"名無しさん");
