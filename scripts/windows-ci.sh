@@ -11,7 +11,7 @@
 #   MIRKA_CI_BUDGET_MINUTES   the end the prefix build must fit in (55)
 #   MIRKA_CI_LIMIT_MINUTES    the end the leg must fit in even with the prefix there (75)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 cache=${MIRKA_WINDOWS_CACHE:-$HOME/.cache/mirka-windows}
 now=$(date +%s)
 started=${MIRKA_CI_STARTED:-$now}
