@@ -92,8 +92,11 @@ std::vector<unsigned char> Adapters(ULONG family) {
 }
 
 // The interface of the IPv4 default route with the lowest metric (route and interface
-// metric together, as the system ranks them); 0 when there is none.
-NET_IFINDEX DefaultRouteInterface() {
+// metric together, as the system ranks them); 0 when there is none. The interface's metric
+// comes from the adapter list already read (its Ipv4Metric is what GetIpInterfaceEntry
+// would tell), which also keeps the call off systems that lack that function (wine 8
+// aborts the process on it).
+NET_IFINDEX DefaultRouteInterface(const std::vector<unsigned char>& adapters) {
     MIB_IPFORWARD_TABLE2* table = nullptr;
     if (::GetIpForwardTable2(AF_INET, &table) != NO_ERROR) return 0;
     NET_IFINDEX best = 0;
@@ -101,11 +104,14 @@ NET_IFINDEX DefaultRouteInterface() {
     for (ULONG i = 0; i < table->NumEntries; ++i) {
         const MIB_IPFORWARD_ROW2& row = table->Table[i];
         if (row.DestinationPrefix.PrefixLength != 0) continue;
-        MIB_IPINTERFACE_ROW entry{};
-        entry.Family = AF_INET;
-        entry.InterfaceIndex = row.InterfaceIndex;
         ULONG metric = row.Metric;
-        if (::GetIpInterfaceEntry(&entry) == NO_ERROR) metric += entry.Metric;
+        for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(adapters.data());
+             !adapters.empty() && adapter; adapter = adapter->Next) {
+            if (adapter->IfIndex == row.InterfaceIndex) {
+                metric += adapter->Ipv4Metric;
+                break;
+            }
+        }
         if (best == 0 || metric < bestMetric) {
             best = row.InterfaceIndex;
             bestMetric = metric;
@@ -119,7 +125,7 @@ NET_IFINDEX DefaultRouteInterface() {
 
 std::vector<std::string> InterfaceIPv4Addresses() {
     std::vector<unsigned char> buffer = Adapters(AF_INET);
-    const NET_IFINDEX routed = DefaultRouteInterface();
+    const NET_IFINDEX routed = DefaultRouteInterface(buffer);
     std::vector<std::string> first;
     std::vector<std::string> others;
     for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());

@@ -132,7 +132,7 @@ TEST(ChatCommandsTest, HelpIgnoresWhatFollowsTheWord) {
 }
 
 TEST(ChatCommandsTest, SearchWordsAreTheNarrowRest) {
-    auto locale = test::Utf8Locale();  // narrow text holds Japanese
+    auto locale = test::NarrowUtf8Locale();  // narrow text holds Japanese
     CommandRecorder recorder;
     EXPECT_EQ(Command(u"/search \t 猫 cat", recorder), Calls{"search 猫 cat"});
     EXPECT_EQ(Command(u"/searchabc", recorder), Calls{"search abc"});

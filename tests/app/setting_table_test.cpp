@@ -24,7 +24,7 @@ protected:
         LoadProfiles(profiles, fields, conf);
     }
 
-    test::ScopedLocale locale{{"C.UTF-8"}};
+    test::ScopedLocale locale = test::NarrowUtf8Locale();
     test::TempFolder folder;
     std::filesystem::path conf = folder.Path() / "conf.txt";
     ProfileList profiles;

@@ -24,7 +24,7 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(locale.Active()); }
 
-    test::ScopedLocale locale{{"C.UTF-8"}};
+    test::ScopedLocale locale = test::NarrowUtf8Locale();
     test::TempFolder folder;
     std::filesystem::path conf = folder.Path() / "conf.txt";
 };

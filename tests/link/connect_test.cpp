@@ -57,6 +57,7 @@ TEST(Connect, UnresolvableNameShowsResolutionFailure) {
 }
 
 TEST(Connect, HostNameIsResolvedAndConnected) {
+    if (!test::SocketHandOverWorks()) GTEST_SKIP() << test::kNoSocketHandOver;
     LinkedPair pair;
     std::uint16_t port = test::FreeLoopbackPort();
     std::thread waiter([&] { pair.server->StartServer(port); });

@@ -15,6 +15,19 @@ namespace mirka::test {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
+bool SocketHandOverWorks() {
+    asio::io_context io;
+    tcp::socket socket(io);
+    boost::system::error_code error;
+    socket.open(tcp::v4(), error);
+    if (error) return false;
+    tcp::socket::native_handle_type handle = socket.release(error);
+    if (error) return error != asio::error::operation_not_supported;
+    // Closed by a socket that takes it.
+    tcp::socket(io).assign(tcp::v4(), handle, error);
+    return true;
+}
+
 std::uint16_t FreeLoopbackPort() {
     asio::io_context io;
     tcp::acceptor probe(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));

@@ -16,6 +16,15 @@ namespace mirka::test {
 
 // A port on 127.0.0.1 that was free a moment ago.
 std::uint16_t FreeLoopbackPort();
+// Whether a connected socket can be handed from one io_context to another (the connector
+// does that with its winner). Windows does it since 8.1; wine 8 has no
+// FileReplaceCompletionInformation, so asio's release() fails there with
+// operation_not_supported.
+bool SocketHandOverWorks();
+inline constexpr const char* kNoSocketHandOver =
+    "this system cannot move a socket between completion ports (wine 8 implements no "
+    "FileReplaceCompletionInformation; asio's socket::release fails), so a connection won by "
+    "the connector cannot be handed over";
 
 // Links two managers over loopback: the server waits on a free port, the client connects
 // to host (retrying while the server is not listening yet). Returns whether both are up.

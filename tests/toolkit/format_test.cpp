@@ -47,7 +47,7 @@ TEST(Format, MissingOrMismatchedArgumentsAreHarmless) {
 }
 
 TEST(Format, NarrowFormatInLocaleCodePage) {
-    test::ScopedLocale utf8({"C.UTF-8"});
+    test::ScopedLocale utf8 = test::NarrowUtf8Locale();
     ASSERT_TRUE(utf8.Active());
     EXPECT_EQ(FormatNarrow(64, "send file%s", u"/tmp/ファイル"), "send file/tmp/ファイル");
     // Cut by bytes without splitting a multibyte character.

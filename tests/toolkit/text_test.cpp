@@ -15,7 +15,7 @@ namespace {
 
 TEST(Text, NarrowConversionFollowsTheLocale) {
     {
-        test::ScopedLocale utf8({"C.UTF-8"});
+        test::ScopedLocale utf8 = test::NarrowUtf8Locale();
         ASSERT_TRUE(utf8.Active());
         EXPECT_EQ(ToNarrow(u"名無しさん"), "名無しさん");
         EXPECT_EQ(FromNarrow("名無しさん"), u"名無しさん");
@@ -39,6 +39,24 @@ TEST(Text, NarrowConversionFollowsTheLocale) {
         CutNarrow(cut, 3);
         EXPECT_EQ(cut, "a");
     }
+}
+
+// Japanese Windows' code page (932) and the Shift_JIS locale elsewhere: the bytes of a
+// conf.txt the original program wrote.
+TEST(Text, NarrowConversionInTheShiftJisCodePage) {
+    test::ScopedLocale sjis = test::ShiftJisLocale();
+    if (!sjis.Active()) GTEST_SKIP() << test::kShiftJisSkipReason;
+    const std::string bytes = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";  // 名無しさん
+    EXPECT_EQ(ToNarrow(u"名無しさん"), bytes);
+    EXPECT_EQ(FromNarrow(bytes), u"名無しさん");
+    // A character the code page lacks becomes '?', never a look-alike.
+    EXPECT_EQ(ToNarrow(u"a\U0001F600b"), "a?b");
+    // A lead byte without its trail byte becomes U+FFFD; the rest is kept.
+    EXPECT_EQ(FromNarrow("a\x82"), u"a\uFFFD");
+    // Cut between characters, never inside one.
+    std::string cut = bytes;
+    CutNarrow(cut, 3);
+    EXPECT_EQ(cut, "\x96\xbc");
 }
 
 TEST(Text, Utf8RoundTripAndInvalidInput) {
