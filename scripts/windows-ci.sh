@@ -9,14 +9,14 @@
 # by hand, finds the prefix built).
 #   MIRKA_CI_STARTED          when CI started (seconds since 1970; .ci/run sets it)
 #   MIRKA_CI_BUDGET_MINUTES   the end the prefix build must fit in (55)
-#   MIRKA_CI_LIMIT_MINUTES    the end the leg must fit in even with the prefix there (75)
+#   MIRKA_CI_LIMIT_MINUTES    the end the leg must fit in even with the prefix there (60)
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 cache=${MIRKA_WINDOWS_CACHE:-$HOME/.cache/mirka-windows}
 now=$(date +%s)
 started=${MIRKA_CI_STARTED:-$now}
 budget=$((${MIRKA_CI_BUDGET_MINUTES:-55} * 60))
-limit=$((${MIRKA_CI_LIMIT_MINUTES:-75} * 60))
+limit=$((${MIRKA_CI_LIMIT_MINUTES:-60} * 60))
 elapsed=$((now - started))
 
 minutes() { echo "$((($1 + 59) / 60)) min"; }
