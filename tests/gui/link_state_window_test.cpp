@@ -149,13 +149,43 @@ TEST(LinkStateWindow, ArrivalsAreAnnouncedWhileTheWindowIsInactiveUnlessSwitched
         client.SendFiles({QString::fromStdString(file.string())});
         ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 2; }));
         EXPECT_TRUE(shown[1].contains(QString::fromStdU16String(u"ファイルを受信しました")));
+        // A file this side sent arrives nowhere here: the next notification is the line after.
+        std::filesystem::path back = folder.Path() / "back.txt";
+        std::ofstream(back) << "def";
+        server.SendFiles({QString::fromStdString(back.string())});
+        ASSERT_TRUE(WaitWithEvents(
+            [&] { return Count(server.Log().PlainText(), u"ファイルの送信が完了しました") == 1; }));
+        pair.client->QueueChatLine(u"つぎ", u"client");
+        ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 3; }));
+        EXPECT_TRUE(shown[2].contains(QString::fromStdU16String(u"新しい発言があります")))
+            << shown[2].toStdString();
+        // Nothing pops up over the window the user is reading.
+        server.show();
+        QApplication::setActiveWindow(&server);
+        if (server.isActiveWindow()) {
+            pair.client->QueueChatLine(u"見てる", u"client");
+            ASSERT_TRUE(
+                WaitWithEvents([&] { return Count(server.Log().PlainText(), u"見てる") == 1; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(shown.size(), 3);
+        } else {
+            ADD_FAILURE() << "the window could not be made the active one";
+        }
+        QApplication::setActiveWindow(&elsewhere);
 
         // Switched off: nothing more, and the choice is stored.
         notify->trigger();
         EXPECT_FALSE(LoadNotifyArrivals());
         pair.client->QueueChatLine(u"まだ", u"client");
         ASSERT_TRUE(WaitWithEvents([&] { return Count(server.Log().PlainText(), u"まだ") == 1; }));
-        EXPECT_EQ(shown.size(), 2);
+        EXPECT_EQ(shown.size(), 3);
+        {
+            // The next start keeps the choice.
+            TaskManager idle;
+            ProgramValues values;
+            TalkWindow later(idle, values, "", TalkWindow::Hooks{});
+            EXPECT_FALSE(later.Action(40075)->isChecked());
+        }
         notify->trigger();
         EXPECT_TRUE(LoadNotifyArrivals());
 
