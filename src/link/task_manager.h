@@ -268,7 +268,7 @@ private:
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
-    std::chrono::milliseconds helloWait{0};  // window thread
+    std::chrono::milliseconds helloWait{0};             // window thread
     std::chrono::milliseconds silenceLimit{60000};      // window thread
     PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 

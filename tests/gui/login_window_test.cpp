@@ -198,9 +198,9 @@ TEST_F(LoginWindowTest, ARefusedPeerLeavesTheServerWaitingWithALineSayingWhomAnd
     };
     auto refusedLine = [](LoginWindow& window, const char16_t* why) {
         QCoreApplication::processEvents();
-        return window.statusLine->text().contains(
-            QString::fromStdU16String(u"127.0.0.1 (") + QString::fromStdU16String(why) +
-            QString::fromStdU16String(u") を断りました"));
+        return window.statusLine->text().contains(QString::fromStdU16String(u"127.0.0.1 (") +
+                                                  QString::fromStdU16String(why) +
+                                                  QString::fromStdU16String(u") を断りました"));
     };
     {
         // The first peer knows another passphrase and is turned away in the handshake; the

@@ -430,13 +430,13 @@ TEST(TransferWindow, TheSenderTellsACancelJustAfterTheAcceptFromARefusal) {
         return shown ? ShownCells(*shown)[kShownState] : WString();
     };
     answer(true);
-    EXPECT_TRUE(window.WaitFor(
-        [&] { return state(0) == u"送信 キャンセル（相手がキャンセルしました）"; }))
-        << ToUtf8(state(0));
+    EXPECT_TRUE(window.WaitFor([&] {
+        return state(0) == u"送信 キャンセル（相手がキャンセルしました）";
+    })) << ToUtf8(state(0));
     answer(false);
-    EXPECT_TRUE(window.WaitFor(
-        [&] { return state(1) == u"送信 キャンセル（相手が受け取りを断りました）"; }))
-        << ToUtf8(state(1));
+    EXPECT_TRUE(window.WaitFor([&] {
+        return state(1) == u"送信 キャンセル（相手が受け取りを断りました）";
+    })) << ToUtf8(state(1));
 }
 
 TEST(TransferWindow, AFinishedRowDragsOutAsItsFile) {
