@@ -3,6 +3,8 @@
 // stand apart, and a user who never named themself is told where to.
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <QAction>
@@ -15,6 +17,7 @@
 #include "gui/input_box.h"
 #include "gui/talk_window.h"
 #include "gui_wait.h"
+#include "secure/handshake.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 
@@ -65,6 +68,31 @@ TEST(LinkStateWindow, TheEndIsToldOnBothSidesAndTheUnsentLineStays) {
     EXPECT_EQ(client.Input()->toPlainText(), QStringLiteral("まだいますか"));
     EXPECT_EQ(Count(client.Log().PlainText(), u"送信しませんでした"), 1u);
     EXPECT_EQ(Count(client.Log().PlainText(), u"まだいますか"), 0u);
+}
+
+TEST(LinkStateWindow, AHelloAfterTheStartEndsTheLinkWithOneLineSayingWhy) {
+    // A peer's hello later than the start waited for: the link stands in the talk window.
+    test::MessageRecorder boxes;
+    TaskManager link;
+    test::FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(link.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    ProgramValues values;
+    TalkWindow window(link, values, "10.0.0.1", TalkWindow::Hooks{});
+    secure::Frame hello = secure::MakeHandshakeFrame(secure::HandshakeKind::Hello);
+    peer.Send({hello.begin(), hello.end()});
+    ASSERT_TRUE(WaitWithEvents(
+        [&] { return Count(window.Log().PlainText(), u"相手は合言葉を求めている") == 1; }));
+    ASSERT_TRUE(WaitWithEvents([&] { return link.LinkState() == LINK_CLOSED; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Count(window.Log().PlainText(), u"接続が切れました"), 0u);  // one line, not two
+    // The peer hears that this side has none.
+    std::vector<std::uint8_t> answer;
+    ASSERT_TRUE(peer.Read(answer, secure::kFrameBytes));
+    secure::Frame none = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
+    EXPECT_EQ(answer, std::vector<std::uint8_t>(none.begin(), none.end()));
 }
 
 TEST(LinkStateWindow, OwnLinesStandApartAndTheBuiltInNameIsExplained) {

@@ -65,9 +65,10 @@ bool HandshakeGate::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
             // This side has no passphrase: the peer hears so, and this user too, without the
             // I/O thread waiting for the box. A start still waiting for the peer's first frame
             // fails with it; a hello later than that ends a link the talk window shows, whose
-            // log then says why.
-            owner.CloseLink();
+            // log then says why in the one line of the link's end.
             AppendLog(u"SystemError:: \r\n相手は合言葉を求めているため、切断しました\r\n");
+            if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
+            owner.CloseLink();
             PostTypedMessage(kMbIconError, kErrorCaption, u"%s",
                              WString(HandshakeOutcomeText(outcome)));
             return false;
