@@ -43,7 +43,6 @@ public:
     void SetInt(WStringView section, WStringView key, std::int32_t value);
 
     const Sections& Content() const { return sections; }
-    const std::filesystem::path& FileName() const { return fileName; }
 
 private:
     void ParseLine(WStringView line, WString& currentSection);

@@ -15,9 +15,7 @@ constexpr std::size_t kOffWidth = 4, kOffEscapement = 8, kOffOrientation = 12, k
 }  // namespace
 
 void LogFont::SetFace(WStringView face) {
-    faceName.fill(0);
-    WString fitted = FitField(face, kFaceUnits);
-    for (std::size_t i = 0; i < fitted.size(); ++i) faceName[i] = fitted[i];
+    FillField(faceName, face);
 }
 
 std::array<std::uint8_t, LogFont::kBytes> LogFont::Encode() const {

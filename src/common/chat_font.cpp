@@ -13,9 +13,7 @@ constexpr std::size_t kOffMask = 4, kOffEffects = 8, kOffHeight = 12, kOffOffset
 }  // namespace
 
 void CharFormat::SetFace(WStringView face) {
-    faceName.fill(0);
-    WString fitted = FitField(face, kFaceUnits);
-    for (std::size_t i = 0; i < fitted.size(); ++i) faceName[i] = fitted[i];
+    FillField(faceName, face);
 }
 
 std::array<std::uint8_t, CharFormat::kBytes> CharFormat::Encode() const {

@@ -35,13 +35,8 @@ TaskManager::~TaskManager() {
         stopping = true;
     }
     linkState = LINK_CLOSED;
-    std::shared_ptr<PeerLink> link;
-    {
-        std::lock_guard<std::mutex> guard(linkLock);
-        if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
-        link = currentLink;
-    }
-    if (link) link->Shutdown();
+    CancelServerWait();
+    if (std::shared_ptr<PeerLink> link = CurrentLink()) link->Shutdown();
     ioService.stop();
     wake.notify_all();
     JoinWorkers();
@@ -495,7 +490,7 @@ void TaskManager::WriteQueuedFrames() {
     if (link && link->WriteQueued() == PeerLink::WriteResult::Failed) CloseIfCurrent(*link);
 }
 
-void TaskManager::PostCommand(Command command) {
+void TaskManager::PostCommand(PumpCommand command) {
     {
         std::lock_guard<std::mutex> guard(wakeLock);
         commands.push_back(std::move(command));
@@ -508,7 +503,7 @@ void TaskManager::Disconnect() {
     // The request is this link's: should the pump not get to it before the link closes, it
     // must not end the next link instead.
     std::weak_ptr<PeerLink> closing = CurrentLink();
-    PostCommand([this, closing](int) {
+    PostCommand([this, closing] {
         auto link = closing.lock();
         if (link && IsCurrent(*link)) chat.SendDisconnectRequest();
     });
@@ -517,10 +512,10 @@ void TaskManager::Disconnect() {
 }
 
 void TaskManager::QueueKeepAlive() {
-    PostCommand([this](int arg) { SendCode(arg, NET_KEEPALIVE); });
+    PostCommand([this] { SendCode(NET_KEEPALIVE); });
 }
 
-void TaskManager::SendCode(int, NETCODE code) {
+void TaskManager::SendCode(NETCODE code) {
     FrameHeader header;
     header.code = code;
     WriteFrame(header);
@@ -528,12 +523,12 @@ void TaskManager::SendCode(int, NETCODE code) {
 
 bool TaskManager::RunPendingCommands() {
     pumpThreadCheck.Assert();
-    std::vector<Command> taken;
+    std::vector<PumpCommand> taken;
     {
         std::lock_guard<std::mutex> guard(wakeLock);
         taken.swap(commands);
     }
-    for (auto& command : taken) command(0);
+    for (auto& command : taken) command();
     return !taken.empty();
 }
 

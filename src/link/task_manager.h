@@ -44,19 +44,24 @@ enum enumLinkState : std::int32_t {
 };
 
 // Threads of the link, and who writes what:
-// - The window thread calls the public members. It never takes the task table's lock: the
-//   pump sends the rows' figures, and every row and log change arrives as a posted fact.
-// - The I/O thread owns the current PeerLink's reading, the timers, and every frame from the
-//   peer: offers, data and controls change the transfer engine's tables. A handler reads its
-//   frame's payload through the FramePayload it is handed, and its answers go to the current
-//   link, which is the one being handled: BeginLink replaces it only once it has stopped
-//   reading. The I/O thread never waits on the socket (PeerLink::Send).
+// - The window thread calls the public members. StartServer, ConnectToServer and
+//   Disconnect block (on accept, on connecting, on the disconnect pause); the window runs
+//   them on one short-lived worker at a time while it repaints, and that worker stands in
+//   for the window thread. Nothing else of the window's runs meanwhile.
+// - The I/O thread owns the current PeerLink's reading, its timers and every frame from the
+//   peer: offers, data and controls change the transfer engine's tables, and a reception's
+//   bytes are written to its file there. A handler reads its frame's payload through the
+//   FramePayload it is handed; a payload that stops coming ends the link at the silence
+//   limit. The I/O thread never waits for the peer to take bytes: its answers go to the
+//   link's queue, which the pump writes.
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
-//   the senders and hands its writes to the I/O thread, waiting until the socket took them.
+//   the senders and writes the queue the I/O thread filled.
+// - The transfer engine's digest worker hashes kept parts; it touches no table and posts
+//   each result back under `tasksLock`.
 // - The chat channel (ChatChannel) and the handshake gate (HandshakeGate) keep no state of
 //   their own; they run on the threads that call them, as their headers say.
 // - The transfer engine's `tasksLock` guards its task and folder tables and `nextTaskId`;
-//   only the I/O thread and the pump take it, briefly.
+//   only the I/O thread, the pump and the digest worker's results take it, briefly.
 // - `linkState` is one atomic. Only BeginLink makes it SERVER or CLIENT, after the previous
 //   link has stopped reading and the pump has left its pass; every other writer (I/O thread,
 //   pump, Disconnect) only sets CLOSED, and the exchange in SetLinkState tells the window of
@@ -74,8 +79,6 @@ class TaskManager : private PeerLinkOwner,
                     private ChatLink,
                     private GateOwner {
 public:
-    using Command = std::function<void(int)>;
-
     // Window thread. The values the chat and status messages use; the program passes its
     // settings.
     explicit TaskManager(ProgramValues* values = nullptr);
@@ -105,14 +108,15 @@ public:
     // The opening message's line that names the link's address family, "IPv4 で接続しています"
     // or its IPv6 twin with its line end; empty without a peer.
     WString PeerFamilyLine() const;
-    // A closed link that the peer keeps open is given up after the linger; the next link
-    // then starts at once.
+    // The name is the first version's, whose threads ended with each link; these run for
+    // the manager's life. What is left: a closed link that the peer keeps open is given up
+    // after the linger, so that the next link starts at once.
     void RestartThreads();
 
     // Any thread: commands run on the pump, in order.
-    void PostCommand(Command command) override;
+    void PostCommand(PumpCommand command) override;
     void QueueKeepAlive();
-    void SendCode(int, NETCODE code);
+    void SendCode(NETCODE code);
 
     // Chat, status and disconnect, from the window thread; the sends run on the pump.
     void QueueChatLine(const WString& text, const WString& name) { chat.QueueChatLine(text, name); }
@@ -181,7 +185,9 @@ public:
     // detached by the window thread, borrowed by the workers.
     WindowSlot ownerWindow;
 
-    // Any thread; the pump reads them for each pass.
+    // Any thread; the pump reads them for each pass. sendWait is the pause between passes
+    // (ms); sendBufSize, named after conf.txt's "bufsize", is no buffer but the bytes a
+    // sender may put out in one pass.
     std::atomic<std::uint16_t> sendWait{kDefaultSendWait};
     std::atomic<std::int32_t> sendBufSize{kDefaultSendBufSize};
 
@@ -281,7 +287,7 @@ private:
     // frames the I/O thread left for the pump, the end of a link or of a pump pass.
     std::mutex wakeLock;
     std::condition_variable wake;
-    std::vector<Command> commands;
+    std::vector<PumpCommand> commands;
     bool wakePending = false;
     bool framesQueued = false;
     bool linkReading = false;  // the current link has not ended yet

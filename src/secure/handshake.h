@@ -80,9 +80,6 @@ public:
     // The deadline passed: silence before any frame means an original peer.
     Outcome OnTimeout();
     Outcome Result() const { return outcome; }
-    bool AwaitingHello() const {
-        return hasPassphrase && !confirmSent && outcome == Outcome::Pending;
-    }
     // After Established: the keys of the two record streams, and their cipher.
     const StreamKeys& Keys() const { return keys; }
     Cipher RecordCipher() const { return cipher; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -42,6 +43,14 @@ void CutUnits(WString& text, std::size_t maxUnits);
 
 // A zero-terminated field of `capacity` units holds at most capacity - 1 units.
 WString FitField(WStringView text, std::size_t capacity);
+
+// Writes `text` into a fixed zero-terminated field as FitField cuts it, the rest zeros.
+template <std::size_t N>
+void FillField(std::array<char16_t, N>& field, WStringView text) {
+    field.fill(0);
+    WString fitted = FitField(text, N);
+    for (std::size_t i = 0; i < fitted.size(); ++i) field[i] = fitted[i];
+}
 
 // Length of a zero-terminated text stored in a fixed buffer (stops at the buffer's end).
 WStringView TerminatedView(const char16_t* buffer, std::size_t capacity);

@@ -95,7 +95,8 @@ TEST(Link, ChatAndStatusBetweenTwoManagers) {
     ASSERT_TRUE(
         pair.serverWindow.WaitFor([&] { return pair.serverWindow.Messages().size() == 1; }));
     // The sender clears its input box after showing its own line.
-    ASSERT_TRUE(pair.clientWindow.WaitFor([&] { return pair.clientWindow.inputClears() == 1; }));
+    ASSERT_TRUE(pair.clientWindow.WaitFor(
+        [&] { return pair.clientWindow.EventCount(LinkEvent::ChatSent) == 1; }));
     ASSERT_EQ(pair.clientWindow.Messages().size(), 1u);
     // The same line on both sides; only the sender's own heading has its own colour.
     auto own = pair.clientWindow.Messages()[0];

@@ -78,6 +78,23 @@ std::vector<std::uint8_t> ChatPayload(const WString& text) {
     return payload;
 }
 
+TEST(WindowPort, EachLinkEventHasTheWindowsAnswer) {
+    // What the user hears and sees for each event, written out here rather than derived.
+    auto chat = ReactionTo(LinkEvent::ChatArrived);
+    EXPECT_EQ(WString(chat.wave), u"send.wav");
+    EXPECT_TRUE(chat.flash);
+    auto status = ReactionTo(LinkEvent::StatusChanged);
+    EXPECT_EQ(WString(status.wave), u"stat_chg.wav");
+    EXPECT_FALSE(status.flash);
+    auto arrived = ReactionTo(LinkEvent::TransferFinished);
+    EXPECT_EQ(WString(arrived.wave), u"file_receive.wav");
+    EXPECT_TRUE(arrived.flash);
+    auto sent = ReactionTo(LinkEvent::ChatSent);
+    EXPECT_EQ(sent.wave, nullptr);
+    EXPECT_TRUE(sent.clearInput);
+    EXPECT_FALSE(chat.clearInput || status.clearInput || arrived.clearInput);
+}
+
 TEST(LinkFrames, ClientWritesExactHeadersAndKeepAlives) {
     FakePeer peer;
     std::uint16_t port = peer.Listen();
@@ -144,8 +161,8 @@ TEST(LinkFrames, UnknownCodesAreSkippedAndTheNextFrameIsHandled) {
     WString line = u"peer の発言 (01:02:03): \r\nhello\r\n";
     link.peer.SendFrame(Header(NET_CHAT, static_cast<std::uint32_t>(line.size() * 2)),
                         ChatPayload(line));
-    // The flash is the last call a chat line makes.
-    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == 1; }));
+    // The event is the last call a chat line makes.
+    ASSERT_TRUE(link.window.WaitFor([&] { return !link.window.Events().empty(); }));
     ASSERT_EQ(link.window.Messages().size(), 1u);
     auto runs = link.window.Messages()[0];
     ASSERT_EQ(runs.size(), 2u);
@@ -156,8 +173,7 @@ TEST(LinkFrames, UnknownCodesAreSkippedAndTheNextFrameIsHandled) {
     EXPECT_EQ(runs[1].style.height, -240);
     EXPECT_EQ(runs[1].style.color, 0x0000FFu);
     EXPECT_EQ(runs[1].style.indentTwips, 200);
-    EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"send.wav"});
-    EXPECT_EQ(link.window.flashes(), 1);
+    EXPECT_EQ(link.window.Events(), std::vector<LinkEvent>{LinkEvent::ChatArrived});
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);
 }
 
@@ -189,17 +205,15 @@ TEST(LinkFrames, PeerCloseMarksTheLinkClosedWithoutABox) {
 TEST(LinkFrames, ChatPayloadEdgeCases) {
     ServerWithFakePeer link;
     ASSERT_TRUE(link.connected);
-    link.values.SetSoundOn(false);
-    link.window.values = &link.values;
     // lengthField 0: no line break, so the error line and the dump.
     link.peer.SendFrame(Header(NET_CHAT, 0), ChatPayload(u""));
-    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == 1; }));
+    ASSERT_TRUE(link.window.WaitFor([&] { return !link.window.Events().empty(); }));
     ASSERT_EQ(link.window.Messages().size(), 1u);
     WString log = link.window.LogText();
     EXPECT_THAT(log, TextStartsWith(u"Error: Null Pointer\r\nPROGRAM_SOURCE:.\\main LINE118\r\n"));
     EXPECT_NE(log.find(u"00 01 02 03"), WString::npos);
-    // Sound off: no wave, but the window still flashes.
-    EXPECT_TRUE(link.window.Sounds().empty());
+    // Still a chat line for the window's answer.
+    EXPECT_EQ(link.window.Events(), std::vector<LinkEvent>{LinkEvent::ChatArrived});
 }
 
 TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
@@ -214,18 +228,18 @@ TEST(LinkFrames, StatusMessageSetsStatusLineAndTitle) {
     payload.insert(payload.end(), name.begin(), name.end());
     link.peer.SendFrame(Header(NET_STATUS, static_cast<std::uint32_t>(status.size() * 2 + 1)),
                         payload);
-    // The sound is the last call a status message makes.
-    ASSERT_TRUE(link.window.WaitFor([&] { return !link.window.Sounds().empty(); }));
+    // The event is the last call a status message makes.
+    ASSERT_TRUE(link.window.WaitFor([&] { return !link.window.Events().empty(); }));
     EXPECT_EQ(link.window.StatusText(), status);
     EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - " + longName);
-    EXPECT_EQ(link.window.Sounds(), std::vector<WString>{u"stat_chg.wav"});
+    EXPECT_EQ(link.window.Events(), std::vector<LinkEvent>{LinkEvent::StatusChanged});
     EXPECT_EQ(link.manager.LinkState(), LINK_SERVER);  // still in step
 
     // A name cannot carry the mark of an encrypted link into the title.
     auto forged = test::Utf16LeBytes(u"x [暗号化された接続][暗号化された接続]");
     forged.resize(256, 0);
     link.peer.SendFrame(Header(NET_STATUS, 0), forged);
-    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.Sounds().size() == 2; }));
+    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.Events().size() == 2; }));
     EXPECT_EQ(link.window.Title(), u"ミルカ Ver.T100a - x ");
 }
 

@@ -98,9 +98,10 @@ TEST(TransferPeer, HostileNamesStayInsideTheReceiveFolder) {
     FileRecord accept;
     ASSERT_TRUE(link.ReadAccept(accept));
     link.Data(50, {'z'});
-    // A reception's flash comes after its file got its final name.
-    int count = static_cast<int>(names.size()) + 1;
-    ASSERT_TRUE(link.window.WaitFor([&] { return link.window.flashes() == count; }));
+    // A reception's event comes after its file got its final name.
+    std::size_t count = names.size() + 1;
+    ASSERT_TRUE(link.window.WaitFor(
+        [&] { return link.window.EventCount(LinkEvent::TransferFinished) == count; }));
     EXPECT_EQ(link.InboxNames(),
               (std::vector<std::string>{"a_b_c", "b", "received_file", "received_file_[00]", "x",
                                         "x_[00]", "x_[01]"}));

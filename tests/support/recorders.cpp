@@ -1,5 +1,7 @@
 #include "support/recorders.h"
 
+#include <algorithm>
+
 namespace mirka::test {
 
 bool CallRecorder::WaitFor(const std::function<bool()>& condition,
@@ -94,13 +96,10 @@ void WindowRecorder::SetWindowTitle(const WString& newTitle) {
 }
 
 void WindowRecorder::ShowLinkEvent(LinkEvent event) {
-    LinkEventReaction reaction = ReactionTo(event);
-    if (reaction.wave && (!values || values->SoundOn())) {
+    {
         std::lock_guard<std::mutex> guard(lock);
-        sounds.push_back(reaction.wave);
+        events.push_back(event);
     }
-    if (reaction.flash) ++flashCount;
-    if (reaction.clearInput) ++clearCount;
     Recorded();
 }
 
@@ -124,9 +123,14 @@ WString WindowRecorder::Title() const {
     return title;
 }
 
-std::vector<WString> WindowRecorder::Sounds() const {
+std::vector<LinkEvent> WindowRecorder::Events() const {
     std::lock_guard<std::mutex> guard(lock);
-    return sounds;
+    return events;
+}
+
+std::size_t WindowRecorder::EventCount(LinkEvent event) const {
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<std::size_t>(std::count(events.begin(), events.end(), event));
 }
 
 MessageRecorder::MessageRecorder(int answer)

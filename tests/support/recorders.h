@@ -60,8 +60,8 @@ public:
     void AppendLogMessage(std::vector<LogRun> runs) override;
     void SetPeerStatusText(const WString& text) override;
     void SetWindowTitle(const WString& title) override;
-    // Answered as the talk window answers it: a sound (unless `values` has sounds off), the
-    // caption's attention, the input box emptied.
+    // Only the event is kept: how a window answers it (sound, flash, input box) is the
+    // window's own business and is tested with the window.
     void ShowLinkEvent(LinkEvent event) override;
     void PostTransferFact(TransferFact fact) override;
     void ShowLinkClosed() override;
@@ -72,11 +72,8 @@ public:
     std::vector<std::vector<LogRun>> Messages() const;
     WString StatusText() const;
     WString Title() const;
-    std::vector<WString> Sounds() const;
-    int flashes() const { return flashCount; }
-    int inputClears() const { return clearCount; }
-    // The settings the window would read its sound setting from (none: sounds on).
-    const ProgramValues* values = nullptr;
+    std::vector<LinkEvent> Events() const;
+    std::size_t EventCount(LinkEvent event) const;
 
 private:
     RecordedRows rows;
@@ -84,9 +81,7 @@ private:
     std::vector<std::vector<LogRun>> messages;
     WString statusText;
     WString title;
-    std::vector<WString> sounds;
-    std::atomic<int> flashCount{0};
-    std::atomic<int> clearCount{0};
+    std::vector<LinkEvent> events;
     std::atomic<int> closedCount{0};
 };
 

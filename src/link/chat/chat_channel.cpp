@@ -33,15 +33,15 @@ WString WithoutPrivacyMark(WString name) {
 }  // namespace
 
 void ChatChannel::QueueChatLine(const WString& text, const WString& name) {
-    link.PostCommand([this, name, text](int) { SendChatLine(name, text); });
+    link.PostCommand([this, name, text] { SendChatLine(name, text); });
 }
 
 void ChatChannel::QueueTextLine(const WString& text) {
-    link.PostCommand([this, text](int) { SendTextLine(text); });
+    link.PostCommand([this, text] { SendTextLine(text); });
 }
 
 void ChatChannel::QueueStatusMessage(const WString& statusText) {
-    link.PostCommand([this, statusText](int) { SendStatusMessage(statusText); });
+    link.PostCommand([this, statusText] { SendStatusMessage(statusText); });
 }
 
 void ChatChannel::SendChatLine(const WString& name, const WString& text) {

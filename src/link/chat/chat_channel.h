@@ -10,6 +10,7 @@
 #include "common/chat_font.h"
 #include "common/program_values.h"
 #include "link/transport/peer_link.h"
+#include "link/transport/pump_command.h"
 #include "link/window_port.h"
 #include "link/wire/frame.h"
 #include "link/wire/frame_payload.h"
@@ -22,10 +23,8 @@ inline constexpr std::uint32_t kMaxTextPayloadBytes = 1024 * 1024;
 // What the chat channel needs of the link it runs on.
 class ChatLink {
 public:
-    using Command = std::function<void(int)>;
-
     // Any thread: runs the command on the pump thread.
-    virtual void PostCommand(Command command) = 0;
+    virtual void PostCommand(PumpCommand command) = 0;
     // Any thread: one unit of whole frames to the peer; `last` makes it this side's last
     // write (on a private link, the final record). False when the link is gone.
     virtual bool WriteToPeer(const std::vector<boost::asio::const_buffer>& parts,

@@ -31,12 +31,12 @@ bool Moving(const FileManager& entry) {
 }  // namespace
 
 void TransferEngine::SendFile(const WString& path, int row) {
-    link.PostCommand([this, path, row](int) { OfferFile(path, row); });
+    link.PostCommand([this, path, row] { OfferFile(path, row); });
 }
 
 void TransferEngine::SetFileStatus(std::int32_t taskId, enumFileSendStatus status,
                                    TransferDirection direction) {
-    link.PostCommand([=, this](int) { ApplyFileStatus(taskId, status, direction); });
+    link.PostCommand([=, this] { ApplyFileStatus(taskId, status, direction); });
 }
 
 std::int32_t TransferEngine::NextTaskId() {

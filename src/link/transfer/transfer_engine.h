@@ -21,6 +21,7 @@
 #include "link/transfer/file_manager.h"
 #include "link/transfer/folder_state.h"
 #include "link/transfer/receive_paths.h"
+#include "link/transport/pump_command.h"
 #include "link/window_port.h"
 #include "link/wire/delivery_frames.h"
 #include "link/wire/file_record.h"
@@ -54,7 +55,6 @@ enum enumFileSendStatus : int {
 // What the transfer engine needs of the link it runs on.
 class TransferLink {
 public:
-    using Command = std::function<void(int)>;
     virtual ~TransferLink() = default;
 
     // Any thread: one unit of whole frames to the peer; false when the link is gone.
@@ -63,7 +63,7 @@ public:
     bool WriteFrame(const FrameHeader& header,
                     std::initializer_list<boost::asio::const_buffer> payload = {});
     // Any thread: runs the command on the pump thread.
-    virtual void PostCommand(Command command) = 0;
+    virtual void PostCommand(PumpCommand command) = 0;
     // Any thread: the pump looks at the senders again.
     virtual void Wake() = 0;
     // Pump thread, between the batches of a send: commands waiting (a chat line, a cancel)

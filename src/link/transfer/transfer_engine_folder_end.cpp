@@ -70,7 +70,7 @@ void TransferEngine::MemberDelivered(TransferDirection direction, std::int32_t f
             complete = folder.endSeen && folder.announced.empty() && folder.running.empty();
         }
     }
-    if (offerMore) link.PostCommand([this, folderId](int) { OfferFolderEntries(folderId); });
+    if (offerMore) link.PostCommand([this, folderId] { OfferFolderEntries(folderId); });
     if (complete) CompleteReceivingFolder(folderId);
 }
 
@@ -282,7 +282,7 @@ void TransferEngine::OnFolderControl(std::uint16_t code, std::int32_t folderId) 
         case NET_FILE_PAUSE:
         case NET_FILE_RESEND:
             if (sending && !pause)
-                link.PostCommand([this, folderId](int) { OfferFolderEntries(folderId); });
+                link.PostCommand([this, folderId] { OfferFolderEntries(folderId); });
             break;
         default:
             break;

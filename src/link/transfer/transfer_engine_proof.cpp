@@ -77,7 +77,7 @@ void TransferEngine::OnProofHashed(TransferDirection direction, std::int32_t tas
     if (!hasher) {
         // The file is shorter than the part it kept or skipped: it changed under the
         // transfer, which cannot go on in step.
-        link.PostCommand([this, direction, taskId, ticket](int) {
+        link.PostCommand([this, direction, taskId, ticket] {
             {
                 std::lock_guard<std::mutex> guard(tasksLock);
                 auto& table = direction == TransferDirection::Receiving ? receiveTasks : sendTasks;
