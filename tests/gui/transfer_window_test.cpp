@@ -194,6 +194,7 @@ TEST(TransferWindow, SendsByTheFileAndFolderDialogsAndOpensTheReceiveFolder) {
         [&](QWidget* dialog) {
             auto* files = qobject_cast<QFileDialog*>(dialog);
             ASSERT_TRUE(files);
+            EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
             files->setDirectory(QString::fromStdString(windows.outbox.Path()));
             files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
                 ->setText(QStringLiteral("\"%1\" \"%2\"").arg(Q(u"一.txt"), Q(u"二.txt")));
