@@ -1,5 +1,7 @@
 #include "gui/login_window.h"
 
+#include <chrono>
+
 #include <sodium.h>
 
 #include <QCheckBox>
@@ -34,6 +36,10 @@ constexpr char16_t kPassphraseHint[] =
     u"両方が同じ合言葉を入れると、接続が暗号化されます。\n"
     u"空のままなら暗号化せずに接続します。かな・漢字も使えます。保存はされません。";
 constexpr std::size_t kProfileTextUnits = 511;
+// A peer with a passphrase sends its hello within a round trip of the link's start; a start
+// without one waits this long for it before the window closes as linked. An original peer,
+// which may say nothing first, meets its talk window that much later.
+constexpr std::chrono::seconds kHelloWait{2};
 QString Text(const char16_t* text) {
     return QString::fromStdU16String(text);
 }
@@ -242,6 +248,7 @@ void LoginWindow::StartLink() {
     QString normalized = passphraseField->text().normalized(QString::NormalizationForm_C);
     WString passphrase = normalized.toStdU16String();
     link.SetPassphrase(passphrase);
+    link.SetHelloWait(kHelloWait);
     WipeText(passphrase);
     WipeIfOnlyHolder(normalized);
     CutNarrow(host, kHostBytes);

@@ -236,13 +236,18 @@ bool TaskManager::BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState
         std::lock_guard<std::mutex> guard(linkLock);
         currentLink = link;
     }
+    peerHeard = false;
     // The state comes first: the link's first frame may be answered at once.
     SetLinkState(state);
     link->Start(keepAliveInterval, handshakeTimeout);
-    if (gate.WaitForHandshake(*link, handshakeTimeout)) return true;
+    if (gate.WaitForHandshake(*link, handshakeTimeout, helloWait)) return true;
     lastRefusal = Format(kFormatCapacity, u"%S (%s)", PeerAddressText(),
                          WString(HandshakeOutcomeText(link->Privacy().Result())));
     return false;
+}
+
+bool TaskManager::PeerHeard(const PeerLink& link) const {
+    return peerHeard && IsCurrent(link);
 }
 
 void TaskManager::WaitForChange(const std::function<bool()>& done,
@@ -298,6 +303,9 @@ bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& e
 
 bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) {
     ioThreadCheck.Assert();
+    // Only the first frame wakes a start that waits for it.
+    if (!peerHeard.load(std::memory_order_relaxed) && IsCurrent(link) && !peerHeard.exchange(true))
+        Wake();
     LinkPayload payload(link, gate);
     return Dispatch(link, header, raw, payload);
 }
@@ -431,9 +439,14 @@ void TaskManager::TellPeerControl(const FrameHeader& header) {
         default:
             break;
     }
-    // Before the engine acts, so the window still finds the row under way.
-    if (auto window = ownerWindow.Borrow())
+    // The id's figures first: a send the peer accepted a moment ago shows as waiting until
+    // the next refresh, and its cancel would read as a refusal. Before the engine acts, so
+    // the window still finds the row under way.
+    std::erase_if(figures, [id](const TransferFigures& f) { return f.taskId != id; });
+    if (auto window = ownerWindow.Borrow()) {
+        window->PostTransferFact(TransferFact::Progress(std::move(figures)));
         window->PostTransferFact(TransferFact::PeerControl(id, control));
+    }
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {

@@ -150,6 +150,11 @@ public:
     }
     // Any thread: the answer to an offer asked about.
     void AnswerOffer(std::uint64_t ticket, bool take) { transfers.AnswerOffer(ticket, take); }
+    // How long a start without a passphrase waits for the peer's first frame before the
+    // link counts as started: a peer that has a passphrase sends its hello first, and the
+    // start then fails as a refused handshake does (LastRefusal says so). Zero, the default,
+    // takes the link at once. Window thread, before StartServer or ConnectToServer.
+    void SetHelloWait(std::chrono::milliseconds wait) { helloWait = wait; }
 
     // Any thread.
     enumLinkState LinkState() const { return linkState.load(); }
@@ -203,6 +208,7 @@ private:
         boost::asio::post(ioService, std::move(job));
     }
     void Wake() override;
+    bool PeerHeard(const PeerLink& link) const override;
     void RunWaitingCommands() override { RunPendingCommands(); }
     std::int32_t SendBudget() const override { return sendBufSize.load(); }
     bool Stopping() const override { return stopping; }
@@ -273,10 +279,14 @@ private:
     std::uint32_t capabilities = 0;                             // window thread
     std::uint8_t handshakeFlags = secure::OwnHandshakeFlags();  // window thread
     std::chrono::milliseconds handshakeTimeout{5000};
+    std::chrono::milliseconds helloWait{0};             // window thread
     std::chrono::milliseconds silenceLimit{60000};      // window thread
     PeerLink::Queues queues = PeerLink::Queues::Short;  // window thread; see PeerLink::SetQueues
 
     std::atomic<enumLinkState> linkState{LINK_IDLE};
+    // The current link's peer has sent a frame the manager handled; reset by BeginLink
+    // before the link reads, set by the I/O thread.
+    std::atomic<bool> peerHeard{false};
     std::atomic<bool> stopping{false};
     // Guards the command queue and what wakes the workers: a state change, a new command,
     // frames the I/O thread left for the pump, the end of a link or of a pump pass.

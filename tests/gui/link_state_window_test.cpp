@@ -3,6 +3,8 @@
 // stand apart, and a user who never named themself is told where to.
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <QAction>
@@ -15,6 +17,7 @@
 #include "gui/input_box.h"
 #include "gui/talk_window.h"
 #include "gui_wait.h"
+#include "secure/handshake.h"
 #include "support/loopback.h"
 #include "support/task_manager_seam.h"
 #include "support/temp_folder.h"
@@ -66,6 +69,31 @@ TEST(LinkStateWindow, TheEndIsToldOnBothSidesAndTheUnsentLineStays) {
     EXPECT_EQ(client.Input()->toPlainText(), QStringLiteral("まだいますか"));
     EXPECT_EQ(Count(client.Log().PlainText(), u"送信しませんでした"), 1u);
     EXPECT_EQ(Count(client.Log().PlainText(), u"まだいますか"), 0u);
+}
+
+TEST(LinkStateWindow, AHelloAfterTheStartEndsTheLinkWithOneLineSayingWhy) {
+    // A peer's hello later than the start waited for: the link stands in the talk window.
+    test::MessageRecorder boxes;
+    TaskManager link;
+    test::FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(link.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    ProgramValues values;
+    TalkWindow window(link, values, "10.0.0.1", TalkWindow::Hooks{});
+    secure::Frame hello = secure::MakeHandshakeFrame(secure::HandshakeKind::Hello);
+    peer.Send({hello.begin(), hello.end()});
+    ASSERT_TRUE(WaitWithEvents(
+        [&] { return Count(window.Log().PlainText(), u"相手は合言葉を求めている") == 1; }));
+    ASSERT_TRUE(WaitWithEvents([&] { return link.LinkState() == LINK_CLOSED; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Count(window.Log().PlainText(), u"接続が切れました"), 0u);  // one line, not two
+    // The peer hears that this side has none.
+    std::vector<std::uint8_t> answer;
+    ASSERT_TRUE(peer.Read(answer, secure::kFrameBytes));
+    secure::Frame none = secure::MakeHandshakeFrame(secure::HandshakeKind::NoPassphrase);
+    EXPECT_EQ(answer, std::vector<std::uint8_t>(none.begin(), none.end()));
 }
 
 TEST(LinkStateWindow, OwnLinesStandApartAndTheBuiltInNameIsExplained) {
@@ -150,13 +178,43 @@ TEST(LinkStateWindow, ArrivalsAreAnnouncedWhileTheWindowIsInactiveUnlessSwitched
         client.SendFiles({QString::fromStdString(file.string())});
         ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 2; }));
         EXPECT_TRUE(shown[1].contains(QString::fromStdU16String(u"ファイルを受信しました")));
+        // A file this side sent arrives nowhere here: the next notification is the line after.
+        std::filesystem::path back = folder.Path() / "back.txt";
+        std::ofstream(back) << "def";
+        server.SendFiles({QString::fromStdString(back.string())});
+        ASSERT_TRUE(WaitWithEvents(
+            [&] { return Count(server.Log().PlainText(), u"ファイルの送信が完了しました") == 1; }));
+        pair.client->QueueChatLine(u"つぎ", u"client");
+        ASSERT_TRUE(WaitWithEvents([&] { return shown.size() == 3; }));
+        EXPECT_TRUE(shown[2].contains(QString::fromStdU16String(u"新しい発言があります")))
+            << shown[2].toStdString();
+        // Nothing pops up over the window the user is reading.
+        server.show();
+        QApplication::setActiveWindow(&server);
+        if (server.isActiveWindow()) {
+            pair.client->QueueChatLine(u"見てる", u"client");
+            ASSERT_TRUE(
+                WaitWithEvents([&] { return Count(server.Log().PlainText(), u"見てる") == 1; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(shown.size(), 3);
+        } else {
+            ADD_FAILURE() << "the window could not be made the active one";
+        }
+        QApplication::setActiveWindow(&elsewhere);
 
         // Switched off: nothing more, and the choice is stored.
         notify->trigger();
         EXPECT_FALSE(LoadNotifyArrivals());
         pair.client->QueueChatLine(u"まだ", u"client");
         ASSERT_TRUE(WaitWithEvents([&] { return Count(server.Log().PlainText(), u"まだ") == 1; }));
-        EXPECT_EQ(shown.size(), 2);
+        EXPECT_EQ(shown.size(), 3);
+        {
+            // The next start keeps the choice.
+            TaskManager idle;
+            ProgramValues values;
+            TalkWindow later(idle, values, "", TalkWindow::Hooks{});
+            EXPECT_FALSE(later.Action(40075)->isChecked());
+        }
         notify->trigger();
         EXPECT_TRUE(LoadNotifyArrivals());
 

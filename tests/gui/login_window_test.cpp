@@ -1,4 +1,5 @@
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,12 @@ TEST_F(LoginWindowTest, ServerStartEndsWithOneWhenThePeerConnects) {
     EXPECT_EQ(link.LinkState(), LINK_SERVER);
     EXPECT_FALSE(reach.ownAddressText.empty());
     EXPECT_NE(Conf().find("[server]\r\nport=" + std::to_string(port)), std::string::npos);
+    // An original peer that said nothing first was waited for, not written to: the first
+    // frame it reads is the first line typed.
+    link.QueueChatLine(u"はい", u"server");
+    FrameHeader first;
+    ASSERT_TRUE(peer.ReadHeader(first));
+    EXPECT_EQ(first.code, NET_CHAT);
 }
 
 TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
@@ -158,43 +165,114 @@ TEST_F(LoginWindowTest, PassphraseIsMaskedUsedAndNeverSaved) {
     }
 }
 
+// Tries `peer` until the server turned it away in the handshake.
+void ConnectUntilRefused(TaskManager& peer, std::uint16_t port) {
+    for (int i = 0; i < 500 && peer.LastRefusal().empty(); ++i) {
+        if (!peer.ConnectToServer("127.0.0.1", port))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool ConnectUntilLinked(TaskManager& peer, std::uint16_t port) {
+    for (int i = 0; i < 500; ++i) {
+        if (peer.ConnectToServer("127.0.0.1", port)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+bool HasBox(const test::MessageRecorder& boxes, const char16_t* text) {
+    for (const test::RecordedBox& box : boxes.Boxes())
+        if (box.text == text) return true;
+    return false;
+}
+
 TEST_F(LoginWindowTest, ARefusedPeerLeavesTheServerWaitingWithALineSayingWhomAndWhy) {
     test::MessageRecorder boxes;
-    LoginWindow window(link, profiles, reach);
-    window.noUpnp->setChecked(true);
-    window.serverMode->setChecked(true);
-    std::uint16_t port = test::FreeLoopbackPort();
-    window.serverPort->setText(QString::number(port));
-    window.passphraseField->setText(QStringLiteral("ひらけごま"));
     TaskManagerTestSeam::SetCloseLinger(link, std::chrono::milliseconds(200));
-    TaskManager wrong;
-    wrong.SetPassphrase(u"ちがう");
-    TaskManager right;
-    right.SetPassphrase(u"ひらけごま");
-    bool connected = false;
-    std::thread connector([&] {
+    auto serverWindow = [&](const char16_t* passphrase) {
+        auto window = std::make_unique<LoginWindow>(link, profiles, reach);
+        window->noUpnp->setChecked(true);
+        window->serverMode->setChecked(true);
+        window->passphraseField->setText(QString::fromStdU16String(passphrase));
+        return window;
+    };
+    auto refusedLine = [](LoginWindow& window, const char16_t* why) {
+        QCoreApplication::processEvents();
+        return window.statusLine->text().contains(QString::fromStdU16String(u"127.0.0.1 (") +
+                                                  QString::fromStdU16String(why) +
+                                                  QString::fromStdU16String(u") を断りました"));
+    };
+    {
         // The first peer knows another passphrase and is turned away in the handshake; the
         // server still waits, and takes the next peer.
-        for (int i = 0; i < 500 && wrong.LastRefusal().empty(); ++i) {
-            if (!wrong.ConnectToServer("127.0.0.1", port))
+        auto window = serverWindow(u"ひらけごま");
+        std::uint16_t port = test::FreeLoopbackPort();
+        window->serverPort->setText(QString::number(port));
+        TaskManager wrong;
+        wrong.SetPassphrase(u"ちがう");
+        TaskManager right;
+        right.SetPassphrase(u"ひらけごま");
+        bool connected = false;
+        std::thread connector([&] {
+            ConnectUntilRefused(wrong, port);
+            connected = ConnectUntilLinked(right, port);
+        });
+        window->StartLink();
+        connector.join();
+        EXPECT_TRUE(connected);
+        EXPECT_EQ(window->result(), 1);
+        EXPECT_TRUE(link.LinkIsPrivate());
+        EXPECT_FALSE(wrong.LastRefusal().empty());
+        // The last line the status showed names the refused peer and the reason.
+        EXPECT_TRUE(refusedLine(*window, u"合言葉が一致しません"))
+            << window->statusLine->text().toStdString();
+    }
+    {
+        // A server without a passphrase turns away a peer that asks for one, before its
+        // window closes as if linked; a peer without one is taken after it.
+        auto window = serverWindow(u"");
+        std::uint16_t port = test::FreeLoopbackPort();
+        window->serverPort->setText(QString::number(port));
+        TaskManager asking;
+        asking.SetPassphrase(u"ひらけごま");
+        TaskManager plain;
+        bool connected = false;
+        std::thread connector([&] {
+            ConnectUntilRefused(asking, port);
+            connected = ConnectUntilLinked(plain, port);
+        });
+        window->StartLink();
+        connector.join();
+        EXPECT_TRUE(connected);
+        EXPECT_EQ(window->result(), 1);
+        EXPECT_EQ(link.LinkState(), LINK_SERVER);
+        EXPECT_FALSE(link.LinkIsPrivate());
+        EXPECT_NE(asking.LastRefusal().find(u"相手は合言葉を使っていません"), WString::npos);
+        EXPECT_TRUE(refusedLine(*window, u"相手は合言葉を求めています"))
+            << window->statusLine->text().toStdString();
+        EXPECT_TRUE(boxes.WaitFor([&] { return HasBox(boxes, u"相手は合言葉を求めています"); }));
+    }
+    {
+        // The same for a client without a passphrase: its window stays open to try again.
+        TaskManager server;
+        server.SetPassphrase(u"ひらけごま");
+        std::uint16_t port = test::FreeLoopbackPort();
+        std::thread waiter([&] { server.StartServer(port); });
+        LoginWindow window(link, profiles, reach);
+        window.noUpnp->setChecked(true);
+        window.portField->setText(QString::number(port));
+        for (int i = 0; i < 500 && link.LastRefusal().empty(); ++i) {
+            window.StartLink();
+            if (link.LastRefusal().empty())
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        for (int i = 0; i < 500 && !connected; ++i) {
-            connected = right.ConnectToServer("127.0.0.1", port);
-            if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    window.StartLink();
-    connector.join();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(connected);
-    EXPECT_EQ(window.result(), 1);
-    EXPECT_TRUE(link.LinkIsPrivate());
-    EXPECT_FALSE(wrong.LastRefusal().empty());
-    // The last line the status showed names the refused peer and the reason.
-    EXPECT_TRUE(window.statusLine->text().contains(
-        QString::fromStdU16String(u"127.0.0.1 (合言葉が一致しません) を断りました")))
-        << window.statusLine->text().toStdString();
+        waiter.join();
+        EXPECT_NE(window.result(), 1);
+        EXPECT_TRUE(window.startButton->isEnabled());
+        EXPECT_NE(link.LastRefusal().find(u"相手は合言葉を求めています"), WString::npos);
+        EXPECT_NE(link.LinkState(), LINK_CLIENT);
+    }
 }
 
 TEST_F(LoginWindowTest, ThePassphraseExplainsItselfTakesTheInputMethodAndTheChoiceIsKept) {

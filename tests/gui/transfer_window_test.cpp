@@ -1,8 +1,10 @@
 // The FILE page as the user meets it: rows that say what they are, the ways to send without
 // dragging, and the questions before a running transfer is deleted or the program quits.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <QAction>
@@ -22,9 +24,13 @@
 #include "gui/transfer_list_view.h"
 #include "gui_wait.h"
 #include "link/wire/delivery_frames.h"
+#include "link/wire/file_record.h"
 #include "sample_windows.h"
+#include "support/frames.h"
 #include "support/loopback.h"
+#include "support/recorders.h"
 #include "support/temp_folder.h"
+#include "toolkit/file_system.h"
 
 namespace mirka {
 namespace {
@@ -188,6 +194,7 @@ TEST(TransferWindow, SendsByTheFileAndFolderDialogsAndOpensTheReceiveFolder) {
         [&](QWidget* dialog) {
             auto* files = qobject_cast<QFileDialog*>(dialog);
             ASSERT_TRUE(files);
+            EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
             files->setDirectory(QString::fromStdString(windows.outbox.Path()));
             files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
                 ->setText(QStringLiteral("\"%1\" \"%2\"").arg(Q(u"一.txt"), Q(u"二.txt")));
@@ -293,6 +300,10 @@ TEST(TransferWindow, PauseResumeCancelAndDeleteAreLoggedOnBothSides) {
     ASSERT_TRUE(WaitWithEvents([&] { return Shown(client, 0, kShownState) == Q(u"送信 中断中"); }));
     client.OnTransferCommand(TransferListView::kResend, 0);
     EXPECT_TRUE(Logged(client, u"ファイルの転送を再開しました"));
+    // 再開 on a row that runs changes nothing, and says nothing.
+    ASSERT_TRUE(WaitWithEvents([&] { return Shown(client, 0, kShownState) == Q(u"送信 転送中"); }));
+    client.OnTransferCommand(TransferListView::kResend, 0);
+    EXPECT_EQ(Count(client.Log().PlainText(), u"ファイルの転送を再開しました"), 1u);
 
     // The receiver's pause and resume are told to the sender by its frames.
     server.OnTransferCommand(TransferListView::kPause, 0);
@@ -373,6 +384,60 @@ TEST(TransferWindow, ARefusalReachesTheSendersRowAndACompletionSaysItWasProvenAn
     EXPECT_TRUE(Logged(server, u"保存先 > " + folder)) << ToUtf8(server.Log().PlainText());
     EXPECT_TRUE(
         Logged(client, u"ファイルの送信が完了しました\r\nファイル名 > メモ.txt\r\n確認済み"));
+}
+
+TEST(TransferWindow, TheSenderTellsACancelJustAfterTheAcceptFromARefusal) {
+    // A raw receiver answers at once, well inside the second between two refreshes of the
+    // sender's rows: a cancel right after its accept, then a cancel without one.
+    test::WindowRecorder window;
+    ProgramValues values;
+    TaskManager sender(&values);
+    sender.ownerWindow = &window;
+    test::FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    std::thread accepter([&] { peer.Accept(); });
+    ASSERT_TRUE(sender.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+    test::TempFolder outbox;
+    // Larger than the socket takes before the cancel arrives.
+    auto big = outbox.Path() / "big.bin";
+    std::ofstream(big, std::ios::binary).close();
+    std::filesystem::resize_file(big, 64 << 20);
+    auto answer = [&](bool accept) {
+        int row = window.Transfers().AddTransferRow(FromFsPath(big));
+        sender.SendFile(FromFsPath(big), row);
+        FrameHeader header;
+        std::vector<std::uint8_t> record;
+        // What the first send got out before its cancel came goes unread.
+        for (;;) {
+            ASSERT_TRUE(peer.ReadHeader(header));
+            if (header.code == NET_FILE_OFFER) break;
+            if (header.code == NET_FILE_DATA) {
+                ASSERT_TRUE(peer.Read(record, header.lengthField));
+            }
+        }
+        ASSERT_TRUE(peer.Read(record, FileRecord::kBytes));
+        std::vector<std::uint8_t> frames;
+        auto add = [&frames](const std::vector<std::uint8_t>& frame) {
+            frames.insert(frames.end(), frame.begin(), frame.end());
+        };
+        std::uint32_t id = static_cast<std::uint32_t>(FileRecord::Decode(record.data()).taskId);
+        if (accept) add(test::EncodeFrame(NET_FILE_ACCEPT, 0, 0, record));
+        add(test::EncodeFrame(NET_FILE_CANCEL, 0, id, {}));
+        peer.Send(frames);
+    };
+    auto state = [&](int row) {
+        std::optional<TransferRow> shown = window.Transfers().Row(row);
+        return shown ? ShownCells(*shown)[kShownState] : WString();
+    };
+    answer(true);
+    EXPECT_TRUE(window.WaitFor([&] {
+        return state(0) == u"送信 キャンセル（相手がキャンセルしました）";
+    })) << ToUtf8(state(0));
+    answer(false);
+    EXPECT_TRUE(window.WaitFor([&] {
+        return state(1) == u"送信 キャンセル（相手が受け取りを断りました）";
+    })) << ToUtf8(state(1));
 }
 
 TEST(TransferWindow, AFinishedRowDragsOutAsItsFile) {

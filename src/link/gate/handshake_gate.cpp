@@ -27,9 +27,19 @@ const char16_t* HandshakeOutcomeText(secure::Outcome outcome) {
     }
 }
 
-bool HandshakeGate::WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout) {
+bool HandshakeGate::WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout,
+                                     std::chrono::milliseconds helloWait) {
     PrivateLink& privateLink = link.Privacy();
-    if (!privateLink.Asked()) return true;
+    if (!privateLink.Asked()) {
+        // A peer with a passphrase sends its hello first thing; any other frame, or silence,
+        // says it has none. Nothing goes out meanwhile that would not go out anyway.
+        if (helloWait <= std::chrono::milliseconds::zero()) return true;
+        owner.WaitForChange([&] { return privateLink.Decided() || owner.PeerHeard(link); },
+                            helloWait);
+        // The I/O thread has answered the hello, closed the link and told the user; the
+        // answer still goes out as the link ends.
+        return !privateLink.Decided();
+    }
     owner.WaitForChange([&] { return privateLink.Decided(); }, handshakeTimeout + kWaitMargin);
     if (privateLink.Sealing()) return true;
     // The I/O thread ends the link itself; should it be late, the gate refuses every frame
@@ -53,7 +63,11 @@ bool HandshakeGate::OnHandshakeStep(PeerLink& link, secure::Outcome outcome) {
             return true;
         case secure::Outcome::PeerWantsPassphrase:
             // This side has no passphrase: the peer hears so, and this user too, without the
-            // I/O thread waiting for the box.
+            // I/O thread waiting for the box. A start still waiting for the peer's first frame
+            // fails with it; a hello later than that ends a link the talk window shows, whose
+            // log then says why in the one line of the link's end.
+            AppendLog(u"SystemError:: \r\n相手は合言葉を求めているため、切断しました\r\n");
+            if (auto shown = window.Borrow()) shown->ShowLinkEvent(LinkEvent::PeerEndedLink);
             owner.CloseLink();
             PostTypedMessage(kMbIconError, kErrorCaption, u"%s",
                              WString(HandshakeOutcomeText(outcome)));

@@ -25,6 +25,8 @@ public:
     virtual void CloseLink() = 0;
     // Any thread: the pump looks again, since what waited for the private link may go out.
     virtual void Wake() = 0;
+    // Any thread: `link` has handed the manager a frame (a handshake frame is not one).
+    virtual bool PeerHeard(const PeerLink& link) const = 0;
     // Window thread: waits until `done` holds, the link is closed or `patience` has passed.
     // `done` is looked at again whenever the manager is woken.
     virtual void WaitForChange(const std::function<bool()>& done,
@@ -47,9 +49,13 @@ public:
     HandshakeGate(const HandshakeGate&) = delete;
     HandshakeGate& operator=(const HandshakeGate&) = delete;
 
-    // Window thread, once the link has started: true when no passphrase was asked for or the
-    // private link stands; otherwise the link is closed, the user told why, and false.
-    bool WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout);
+    // Window thread, once the link has started: true when the private link stands, or when
+    // no passphrase was asked for and the peer wants none either; otherwise the link is
+    // closed, the user told why, and false. Without a passphrase the peer's first frame
+    // decides, or `helloWait` of silence (an original peer may say nothing first); zero takes
+    // the link at once.
+    bool WaitForHandshake(PeerLink& link, std::chrono::milliseconds handshakeTimeout,
+                          std::chrono::milliseconds helloWait);
 
     // I/O thread: the handshake moved on (or its deadline passed); false stops the reading.
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome);
