@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 #include "common/settings_place.h"
 #include "link/wire/folder_frames.h"
@@ -135,6 +136,19 @@ struct HostilePeer : test::RawFolderPeer {
         }
         return -2;
     }
+    // The result of the receipt for `id` (only the header's first 12 bytes carry anything).
+    std::optional<ReceiptResult> ReceiptFor(std::int32_t id) {
+        FrameHeader header;
+        while (peer.ReadHeader(header)) {
+            if (header.code == kReceiptCode) {
+                auto receipt = DecodeReceipt(header.Encode().data());
+                if (receipt && receipt->taskId == id) return receipt->result;
+            } else if (!Skip(header)) {
+                break;
+            }
+        }
+        return std::nullopt;
+    }
     // Once a chat line sent after them shows, every frame before it was handled.
     bool Settled(const char16_t* line) {
         peer.Send(test::ChatFrame(WString(u"peer (01:02:03): \r\n") + line + u"\r\n"));
@@ -191,10 +205,12 @@ TEST(ReceiveFolder, APeerNeverTakesUpCutsOrDeletesWhatNoReceptionMade) {
     side.Send(side.Entry(200, "x", 201, 4));
     test::SendOffer(side.peer, u"x", 201, 4);
     EXPECT_EQ(side.AnswerTo(201), 0);
-    for (int round = 0; round < 2; ++round) {
+    // As a sender does, each round waits for the receiver's verdict on the one before.
+    for (ReceiptResult verdict : {ReceiptResult::SendAgain, ReceiptResult::Failed}) {
         side.Data(201, {'b', 'a', 'd', '!'});
         auto wrong = EncodeDigest({201, {}});
         side.peer.Send({wrong.begin(), wrong.end()});
+        EXPECT_EQ(side.ReceiptFor(201), verdict);
     }
     ASSERT_TRUE(side.Settled(u"すべて届いた"));
     EXPECT_TRUE(fs::is_directory(inbox / "twice.tmp"));
