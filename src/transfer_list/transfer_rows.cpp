@@ -1,7 +1,10 @@
 #include "transfer_list/transfer_rows.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
+#include "toolkit/file_system.h"
 #include "toolkit/format.h"
 
 namespace mirka {
@@ -228,9 +231,17 @@ WString TransferCompleteMessage(const TransferFigures& figures, WStringView path
                              : u"確認済み: 相手に同じ内容が届きました\r\n";
     WString fitted = FitField(WString(path), kCellCapacity - 1);
     WStringView name = PathNamePart(fitted);
-    if (receiving && name.size() < fitted.size())
-        message += Format(kFormatCapacity, u"保存先 > %s\r\n",
-                          WStringView(fitted).substr(0, fitted.size() - name.size()));
+    if (!receiving) return message;
+    WString folder(WStringView(fitted).substr(0, fitted.size() - name.size()));
+    if (folder.empty()) {
+        // An empty receive folder setting means the working folder: the user is told which.
+        std::error_code error;
+        std::filesystem::path here = std::filesystem::current_path(error);
+        if (error) return message;
+        folder = FromFsPath(here);
+        if (!folder.empty() && folder.back() != kPathSeparator) folder += kPathSeparator;
+    }
+    message += Format(kFormatCapacity, u"保存先 > %s\r\n", folder);
     return message;
 }
 

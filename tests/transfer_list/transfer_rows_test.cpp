@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "toolkit/file_system.h"
 #include "transfer_list/transfer_rows.h"
 
 namespace mirka {
@@ -46,6 +49,19 @@ TEST(TransferRows, ProgressFigures) {
     // An empty file keeps its previous percentage text.
     RefreshTransferRows(rows, {{TransferDirection::Sending, 1, 0, 0, 1}});
     EXPECT_EQ(rows.Cell(1, kColumnPercent), u"0.00%");
+}
+
+TEST(TransferRows, ACompletedReceptionSaysWhereTheFileIs) {
+    TransferFigures done{TransferDirection::Receiving, 3, 5000, 5000, 1};
+    done.verified = true;
+    EXPECT_EQ(TransferCompleteMessage(done, u"/in/a.txt"),
+              u"SystemMessage: \r\nファイルの受信が完了しました\r\nファイル名 > a.txt\r\n"
+              u"確認済み: 送られた内容と一致しました\r\n保存先 > /in/\r\n");
+    // No folder in the path: the receive folder is the working folder, named in full.
+    WString here = FromFsPath(std::filesystem::current_path());
+    if (here.back() != kPathSeparator) here += kPathSeparator;
+    WString message = TransferCompleteMessage(done, u"a.txt");
+    EXPECT_NE(message.find(u"保存先 > " + here + u"\r\n"), WString::npos);
 }
 
 TEST(TransferRows, FactsFinishAndEndRows) {
