@@ -19,6 +19,7 @@
 #include <QRegularExpressionValidator>
 
 #include "gui/blocking_call.h"
+#include "gui/dialog_keys.h"
 #include "gui/dialog_units.h"
 #include "gui/profile_box.h"
 #include "link/transport/private_link.h"
@@ -216,12 +217,7 @@ void LoginWindow::SaveProfilesNow() {
 }
 
 void LoginWindow::keyPressEvent(QKeyEvent* event) {
-    // Neither Enter nor Esc does anything here.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
+    if (SwallowDialogEndKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

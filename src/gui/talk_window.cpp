@@ -24,6 +24,7 @@
 #include "common/log_message.h"
 #include "gui/blocking_call.h"
 #include "gui/desktop.h"
+#include "gui/dialog_keys.h"
 #include "gui/dialog_units.h"
 #include "gui/file_dialogs.h"
 #include "gui/input_box.h"
@@ -271,12 +272,7 @@ void TalkWindow::showEvent(QShowEvent* event) {
 }
 
 void TalkWindow::keyPressEvent(QKeyEvent* event) {
-    // Enter and Esc do not end this window.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
+    if (SwallowDialogEndKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

@@ -54,7 +54,6 @@ public:
 
     // Window thread only; the ones that change what the user sees assert it in debug builds.
     enum class Page { Talk, File };
-    Page CurrentPage() const { return page; }
     void ShowPage(Page newPage);
     // Sends the input box's text (the send button).
     void SendAction();

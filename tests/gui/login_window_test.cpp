@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,6 +36,16 @@ TEST_F(LoginWindowTest, FirstStartShowsTheBuiltInValues) {
     EXPECT_TRUE(window.clientMode->isChecked());
     EXPECT_FALSE(window.noUpnp->isChecked());
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "conf.txt"));
+}
+
+TEST_F(LoginWindowTest, EscDoesNotEndTheWindow) {
+    // A QDialog would take Esc for its cancel and close; this window ends by its own buttons.
+    LoginWindow window(link, profiles, reach);
+    window.show();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &press);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.result(), 0);  // neither accepted nor rejected
 }
 
 TEST_F(LoginWindowTest, ChoosingAProfileFillsItsFields) {
