@@ -157,7 +157,6 @@ void TransferEngine::CompleteReceivingFolder(std::int32_t folderId) {
         SendDeliveryFrame(EncodeReceipt({folderId, ReceiptResult::Failed}));
         return;
     }
-    SendDeliveryFrame(EncodeReceipt({folderId, ReceiptResult::Verified}));
     TransferFigures figures{TransferDirection::Receiving, folderId,      progress.totalBytes,
                             progress.totalBytes,          progress.rate, progress.filesDone,
                             progress.filesTotal};
@@ -166,6 +165,10 @@ void TransferEngine::CompleteReceivingFolder(std::int32_t folderId) {
         figures, *finalPath,
         FolderLogLine(u"SystemMessage: \r\nフォルダの受信が完了しました", PathNamePart(*finalPath),
                       static_cast<std::size_t>(progress.filesDone), progress.totalBytes));
+    // The receipt only after the window was told: this may run on the digest worker, and the
+    // sender may end the link the moment the receipt arrives, whose end the I/O thread would
+    // then tell the window first.
+    SendDeliveryFrame(EncodeReceipt({folderId, ReceiptResult::Verified}));
 }
 
 void TransferEngine::EndFolder(TransferDirection direction, std::int32_t folderId, WString text,
