@@ -51,7 +51,8 @@ TEST_F(CliTransfer, FilesAndAFolderArriveVerifiedPlainAndPrivate) {
         auto waiting = Wait(waitMore);
         auto connecting = Connect(connectMore, env);
         ASSERT_EQ(connecting->Wait(), kExitOk) << connecting->Said();
-        ASSERT_EQ(waiting->Wait(), kExitOk) << waiting->Said() << "\nsender:\n" << connecting->Said();
+        ASSERT_EQ(waiting->Wait(), kExitOk) << waiting->Said() << "\nsender:\n"
+                                            << connecting->Said();
         ExpectAllArrived();
 
         auto sent = Events(*connecting);
