@@ -345,9 +345,15 @@ private:
     bool HeldId(std::int32_t taskId) const;
     // Offers held of one kind.
     std::size_t HeldCount(bool folders) const;
-    // A frame of a held folder is kept for later: true when it was (or the folder was
-    // refused for holding too much).
+    // A frame of a held folder is kept for later: true when it was; false when no held
+    // folder takes it, or the folder was just refused for holding too much (the frame then
+    // goes on as a refused folder's).
     bool HoldFolderFrame(std::int32_t folderId, HeldFrame frame);
+    // Tells the front end that an offer it was asked about went unanswered.
+    void TellWithdrawn(std::uint64_t ticket);
+    // What a held folder kept goes through the usual handlers, in the order it came; its end
+    // too when `withEnd`.
+    void ReplayHeldFrames(HeldOffer& held, bool withEnd);
     bool HoldMemberOffer(const FileRecord& record);
     // The peer cancelled an offer still held: it is withdrawn. True when the id was held.
     bool WithdrawHeldOffer(std::int32_t taskId);

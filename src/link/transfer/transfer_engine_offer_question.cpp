@@ -82,12 +82,23 @@ void TransferEngine::ApplyOfferAnswer(std::uint64_t ticket, bool take) {
     TakeFolderOffer(*held.folder, CheckPeerPath(held.folder->name), held.name, reason,
                     stillToWrite);
     // Taken or not, what came of the folder meanwhile goes as it would have come.
+    ReplayHeldFrames(held, true);
+}
+
+void TransferEngine::TellWithdrawn(std::uint64_t ticket) {
+    OfferAsked gone;
+    gone.ticket = ticket;
+    gone.withdrawn = true;
+    offerQuestion(gone);
+}
+
+void TransferEngine::ReplayHeldFrames(HeldOffer& held, bool withEnd) {
     for (HeldFrame& frame : held.frames) {
         if (frame.entry)
             OnFolderEntry(*frame.entry);
         else if (frame.offer)
             OnFileRecordOffer(std::move(*frame.offer));
-        else if (frame.end)
+        else if (frame.end && withEnd)
             OnFolderEnd(held.folder->folderId);
     }
 }
@@ -100,20 +111,13 @@ bool TransferEngine::HoldFolderFrame(std::int32_t folderId, HeldFrame frame) {
         held.heldBytes += HeldSize(frame.entry ? &*frame.entry : nullptr);
         if (held.heldBytes > kMaxHeldFolderBytes) {
             // Refused at once; this frame then goes the way of a refused folder's.
-            OfferAsked gone;
-            gone.ticket = it->first;
-            gone.withdrawn = true;
+            std::uint64_t ticket = it->first;
             HeldOffer refused = std::move(held);
             heldOffers.erase(it);
-            offerQuestion(gone);
+            TellWithdrawn(ticket);
             TakeFolderOffer(*refused.folder, CheckPeerPath(refused.folder->name), refused.name,
                             u"答えを待つ間に届いた項目が多すぎる", 0);
-            for (HeldFrame& earlier : refused.frames) {
-                if (earlier.entry)
-                    OnFolderEntry(*earlier.entry);
-                else if (earlier.offer)
-                    OnFileRecordOffer(std::move(*earlier.offer));
-            }
+            ReplayHeldFrames(refused, false);
             return false;
         }
         if (frame.entry && frame.entry->kind == FolderEntryKind::File)
@@ -139,24 +143,17 @@ bool TransferEngine::WithdrawHeldOffer(std::int32_t taskId) {
     auto it = std::find_if(heldOffers.begin(), heldOffers.end(),
                            [taskId](const auto& held) { return held.second.taskId == taskId; });
     if (it == heldOffers.end()) return false;
-    OfferAsked gone;
-    gone.ticket = it->first;
-    gone.withdrawn = true;
+    std::uint64_t ticket = it->first;
     HeldOffer held = std::move(it->second);
     heldOffers.erase(it);
-    offerQuestion(gone);
+    TellWithdrawn(ticket);
     if (held.file) {
         std::lock_guard<std::mutex> guard(tasksLock);
         SilenceReceiveId(taskId);
         return true;
     }
     // The folder never began here: its entries and files go as an ended folder's.
-    for (HeldFrame& frame : held.frames) {
-        if (frame.entry)
-            OnFolderEntry(*frame.entry);
-        else if (frame.offer)
-            OnFileRecordOffer(std::move(*frame.offer));
-    }
+    ReplayHeldFrames(held, false);
     return true;
 }
 
@@ -165,12 +162,7 @@ void TransferEngine::DropHeldOffers() {
     std::map<std::uint64_t, HeldOffer> dropped;
     dropped.swap(heldOffers);
     if (link.Stopping()) return;
-    for (const auto& [ticket, held] : dropped) {
-        OfferAsked gone;
-        gone.ticket = ticket;
-        gone.withdrawn = true;
-        offerQuestion(gone);
-    }
+    for (const auto& [ticket, held] : dropped) TellWithdrawn(ticket);
 }
 
 }  // namespace mirka
