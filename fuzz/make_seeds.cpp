@@ -197,6 +197,9 @@ void LinkSeeds(const fs::path& folder) {
                                               Record(u"source.bin", 0, kSourceBytes, 0, 2048)));
         hasher.Update(source.data(), 2048);
         mirka::KeptPartFrame part{0, 2048, right ? hasher.Final() : mirka::secure::FileDigest{}};
+        // A kept part this short is its own sample.
+        auto sample = mirka::EncodeKeptSample(part);
+        Append(kept, Bytes(sample.begin(), sample.end()));
         auto frame = mirka::EncodeKeptPart(part);
         Append(kept, Bytes(frame.begin(), frame.end()));
         Append(kept, Bytes(frame.begin(), frame.end()));

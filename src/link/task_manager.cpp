@@ -402,6 +402,10 @@ bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std:
             if (shares(kVerifiedDelivery | kKeptPartProof))
                 transfers.OnDeliveryFrame(header.code, raw);
             break;
+        case kKeptSampleCode:
+            if (shares(kVerifiedDelivery | kKeptPartProof | kKeptSample))
+                transfers.OnDeliveryFrame(header.code, raw);
+            break;
         case kFolderOfferCode:
         case kFolderEntryCode:
         case kFolderEndCode:

@@ -23,6 +23,10 @@ std::uint32_t MillisecondTick();
 void BeginMillisecondTimer();
 void EndMillisecondTimer();
 
+// The calling thread yields to the program's other threads when they wake: for work that
+// can take every cycle for seconds (hashing GiB) while a chat line must still go at once.
+void YieldToOtherThreads();
+
 }  // namespace mirka
 
 namespace mirka {

@@ -24,6 +24,10 @@ void EndMillisecondTimer() {
     ::timeEndPeriod(1);
 }
 
+void YieldToOtherThreads() {
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 void ShutdownSocketHandle(std::intptr_t handle) {
     if (handle < 0) return;
     ::shutdown(static_cast<SOCKET>(handle), SD_BOTH);

@@ -50,7 +50,8 @@ struct RawSide : test::RawPeerLink {
     // The manager offers `bytes`; the peer accepts at `offset` and, unless nothing, sends
     // `kept` right after the accept.
     bool OfferAcceptedAt(const std::vector<char>& bytes, std::int64_t offset,
-                         const std::optional<KeptPartFrame>& kept, std::int32_t& id) {
+                         const std::optional<KeptPartFrame>& kept, std::int32_t& id,
+                         const std::optional<KeptPartFrame>& sample = std::nullopt) {
         auto path = outbox.Path() / "out.bin";
         test::WriteFile(path, bytes);
         manager.SendFile(FromFsPath(path), window.Transfers().AddTransferRow(FromFsPath(path)));
@@ -66,6 +67,12 @@ struct RawSide : test::RawPeerLink {
         FrameHeader reply;
         reply.code = NET_FILE_ACCEPT;
         peer.SendFrame(reply, {accept.begin(), accept.end()});
+        if (sample) {
+            KeptPartFrame frame = *sample;
+            frame.taskId = id;
+            auto encoded = EncodeKeptSample(frame);
+            peer.Send({encoded.begin(), encoded.end()});
+        }
         if (kept) {
             KeptPartFrame frame = *kept;
             frame.taskId = id;
@@ -170,24 +177,33 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         EXPECT_EQ(Count(received, u"フォルダの受信が完了しました"), 1u);
     }
 
-    // A raw receiver: its true kept part has only the rest sent; a wrong one (a bad length or
-    // a bad digest) and a missing one have the whole file sent from byte 0, each after a
-    // start over; the digest at the end is the whole file's either way.
-    enum class Kept { Right, WrongDigest, WrongLength, Missing };
-    for (Kept kind : {Kept::Right, Kept::WrongDigest, Kept::WrongLength, Kept::Missing}) {
+    // A raw receiver: its true kept part (with a true sample before it) has only the rest
+    // sent; a wrong one (a bad length or a bad digest) and a missing one have the whole file
+    // sent from byte 0, each after a start over, and so has a wrong sample on its own, with
+    // no kept part and the full wait for one ahead; the digest at the end is the whole
+    // file's either way.
+    enum class Kept { Right, WrongDigest, WrongLength, Missing, WrongSample };
+    for (Kept kind :
+         {Kept::Right, Kept::WrongDigest, Kept::WrongLength, Kept::Missing, Kept::WrongSample}) {
         SCOPED_TRACE(static_cast<int>(kind));
         RawSide side(kKnownCapabilities);
         ASSERT_TRUE(side.linked);
         if (kind == Kept::Missing) TaskManagerTestSeam::SetKeptPartWait(side.manager, 0ms);
+        KeptPartFrame truth{0, static_cast<std::int64_t>(kKept),
+                            DigestOf(DigestKind::Sha256, fresh, kKept)};
         std::optional<KeptPartFrame> kept;
-        if (kind != Kept::Missing) {
-            kept = KeptPartFrame{0, static_cast<std::int64_t>(kKept),
-                                 DigestOf(DigestKind::Sha256, fresh, kKept)};
+        std::optional<KeptPartFrame> sample;
+        if (kind == Kept::Right) sample = truth;  // a part this short is its own sample
+        if (kind == Kept::WrongSample) {
+            sample = truth;
+            sample->digest[0] ^= 1;
+        } else if (kind != Kept::Missing) {
+            kept = truth;
             if (kind == Kept::WrongDigest) kept->digest[5] ^= 1;
             if (kind == Kept::WrongLength) kept->bytes = kKept - 1;
         }
         std::int32_t id = -1;
-        ASSERT_TRUE(side.OfferAcceptedAt(fresh, kKept, kept, id));
+        ASSERT_TRUE(side.OfferAcceptedAt(fresh, kKept, kept, id, sample));
         bool startedOver = false;
         std::vector<char> data;
         secure::FileDigest digest{};
@@ -205,8 +221,8 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         EXPECT_TRUE(
             side.window.WaitFor([&] { return FinishedRows(side.window.Transfers()) == 1; }));
         WString log = side.window.LogText();
-        EXPECT_EQ(Count(log, kSenderStartsOver),
-                  kind == Kept::WrongDigest || kind == Kept::WrongLength ? 1u : 0u);
+        bool judgedStale = kind != Kept::Right && kind != Kept::Missing;
+        EXPECT_EQ(Count(log, kSenderStartsOver), judgedStale ? 1u : 0u);
         EXPECT_EQ(Count(log, kSenderUnanswered), kind == Kept::Missing ? 1u : 0u);
         EXPECT_EQ(test::ReadFile(side.outbox.Path() / "out.bin"), fresh) << "the source stays";
     }
@@ -232,6 +248,15 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         ASSERT_TRUE(side.peer.Read(got, FileRecord::kBytes));
         std::int64_t offset = FileRecord::Decode(got.data()).offset;
         ASSERT_EQ(offset, static_cast<std::int64_t>(kKept - 2048)) << "the last 2 KiB again";
+        if (peerBits & kKeptSample) {
+            // The sample of the kept bytes comes first.
+            ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
+            ASSERT_EQ(GetU16(got.data()), kKeptSampleCode);
+            KeptPartFrame sample = DecodeKeptPart(got.data());
+            EXPECT_EQ(sample.taskId, id);
+            EXPECT_EQ(sample.bytes, offset);
+            EXPECT_EQ(sample.digest, DigestOf(kind, older, static_cast<std::size_t>(offset)));
+        }
         ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
         ASSERT_EQ(GetU16(got.data()), kKeptPartCode);
         KeptPartFrame kept = DecodeKeptPart(got.data());

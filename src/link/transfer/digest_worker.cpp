@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "toolkit/platform.h"
+
 namespace mirka {
 
 namespace {
@@ -70,6 +72,16 @@ void DigestWorker::HashBlock(const StreamPtr& stream, std::vector<char>& block, 
     Submit(std::move(part));
 }
 
+void DigestWorker::HashApart(const StreamPtr& stream,
+                             std::vector<std::pair<std::int64_t, std::int64_t>> ranges, Done done) {
+    Part part;
+    part.stream = stream;
+    part.kind = PartKind::Apart;
+    part.ranges = std::move(ranges);
+    part.done = std::move(done);
+    Submit(std::move(part));
+}
+
 void DigestWorker::Mark(const StreamPtr& stream, Done done) {
     Part part;
     part.stream = stream;
@@ -101,21 +113,24 @@ void DigestWorker::Stop() {
     if (ending.joinable()) ending.join();
 }
 
-bool DigestWorker::ReadBack(Stream& stream, std::int64_t at, std::int64_t bytes,
-                            std::vector<std::uint8_t>& buffer) {
+bool DigestWorker::ReadBack(Stream& stream, secure::FileHasher& hasher, std::int64_t at,
+                            std::int64_t bytes, std::vector<std::uint8_t>& buffer) {
     for (std::int64_t done = 0; done < bytes;) {
         if (stopNow || stream.cancelled) return true;  // nothing of it is answered
         std::size_t want = static_cast<std::size_t>(
             std::min<std::int64_t>(bytes - done, static_cast<std::int64_t>(buffer.size())));
         std::int64_t got = stream.file.ReadAt(buffer.data(), want, at + done);
         if (got <= 0) return false;
-        stream.hasher.Update(buffer.data(), static_cast<std::size_t>(got));
+        hasher.Update(buffer.data(), static_cast<std::size_t>(got));
         done += got;
     }
     return true;
 }
 
 void DigestWorker::Main() {
+    // Hashing a kept part of GiB takes a core for seconds; the link's threads must still get
+    // it the moment a chat line or a keep-alive wakes them.
+    YieldToOtherThreads();
     std::vector<std::uint8_t> buffer(kHashBlockBytes);
     for (;;) {
         Part part;
@@ -131,8 +146,19 @@ void DigestWorker::Main() {
         bool skip = stream.cancelled || stream.failed;
         switch (part.kind) {
             case PartKind::File:
-                if (!skip && !ReadBack(stream, part.at, part.bytes, buffer)) stream.failed = true;
+                if (!skip && !ReadBack(stream, stream.hasher, part.at, part.bytes, buffer))
+                    stream.failed = true;
                 break;
+            case PartKind::Apart: {
+                if (stopNow || stream.cancelled) break;
+                secure::FileHasher apart(stream.hasher.Kind());
+                bool whole = true;
+                for (auto [at, bytes] : part.ranges)
+                    whole = whole && ReadBack(stream, apart, at, bytes, buffer);
+                if (stopNow || stream.cancelled) break;
+                part.done(whole ? std::optional(apart.Final()) : std::nullopt);
+                break;
+            }
             case PartKind::Block:
                 if (!skip)
                     stream.hasher.Update(reinterpret_cast<const std::uint8_t*>(part.block.data()),

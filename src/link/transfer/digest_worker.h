@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "secure/file_digest.h"
@@ -68,6 +69,10 @@ public:
     // the file instead.
     void HashBlock(const StreamPtr& stream, std::vector<char>& block, std::size_t n,
                    std::int64_t at);
+    // `done` runs on the worker with the digest of the file's bytes in `ranges` (offset,
+    // length), in order, taken apart from the stream's own: a quick look at a kept part.
+    void HashApart(const StreamPtr& stream,
+                   std::vector<std::pair<std::int64_t, std::int64_t>> ranges, Done done);
     // `done` runs on the worker with the digest of everything before it; the stream goes on.
     void Mark(const StreamPtr& stream, Done done);
     // `done` runs on the worker with the digest of the whole stream, which then ends.
@@ -77,20 +82,21 @@ public:
     void Stop();
 
 private:
-    enum class PartKind { File, Block, Mark, Finish };
+    enum class PartKind { File, Block, Apart, Mark, Finish };
     struct Part {
         StreamPtr stream;
         PartKind kind = PartKind::File;
         std::int64_t at = 0;
         std::int64_t bytes = 0;
         std::vector<char> block;
+        std::vector<std::pair<std::int64_t, std::int64_t>> ranges;  // Apart
         Done done;
     };
 
     void Submit(Part part);
     void Main();
     // Worker thread: false when the file gave fewer bytes; stops early on a cancel or a stop.
-    bool ReadBack(Stream& stream, std::int64_t at, std::int64_t bytes,
+    bool ReadBack(Stream& stream, secure::FileHasher& hasher, std::int64_t at, std::int64_t bytes,
                   std::vector<std::uint8_t>& buffer);
 
     // Guards the parts, the held bytes, the spares, the stop and the thread's start: the

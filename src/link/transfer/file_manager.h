@@ -157,6 +157,9 @@ public:
     // A send: the digest of its own first `keptBytes`, and what the receiver said it kept.
     std::optional<secure::FileDigest> ownKept;
     std::optional<std::pair<std::int64_t, secure::FileDigest>> peerKept;
+    // A send: the same for the sample of those bytes, where both sides announced samples.
+    std::optional<secure::FileDigest> ownSample;
+    std::optional<std::pair<std::int64_t, secure::FileDigest>> peerSample;
     std::chrono::steady_clock::time_point keptDue;     // the receiver's kept part is overdue
     std::chrono::steady_clock::time_point receiptDue;  // a verifying send
     // A file of a folder (the folder's id), or -1: a member has no row and no log lines of

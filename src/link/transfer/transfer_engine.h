@@ -212,8 +212,19 @@ private:
     // A reception with both digests in (or a sender's digest before the last byte) is proven,
     // fetched again or failed; tasksLock not held.
     void JudgeReception(std::int32_t taskId, std::uint64_t ticket);
+    // Worker thread: the sample of the first bytes (KeptSampleRanges). A reception sends it
+    // ahead of its kept part; a send compares it with the receiver's.
+    void OnSampleHashed(TransferDirection direction, std::int32_t taskId, std::uint64_t ticket,
+                        std::optional<secure::FileDigest> digest);
     void OnKeptPart(const KeptPartFrame& kept);
+    void OnKeptSample(const KeptPartFrame& sample);
     void OnStartOver(std::int32_t taskId);
+    // A send with both samples in that differ starts over at once (StartSendOver follows, as
+    // for JudgeKeptLocked); samples that match leave the verdict to the kept part.
+    bool JudgeSampleLocked(FileManager& send);
+    // A send's first bytes are not the receiver's kept part: it goes back to byte 0 with a new
+    // digest; tasksLock held.
+    void StartOverLocked(FileManager& send);
     // A send with both digests of its first bytes in (or the receiver's overdue) goes on or
     // starts over; tasksLock held. True when it starts over: the caller tells the peer with
     // StartSendOver before any data goes.

@@ -24,17 +24,29 @@ void TransferEngine::StartDigestLocked(TransferDirection direction, std::int32_t
 
 void TransferEngine::StartProofLocked(TransferDirection direction, std::int32_t taskId,
                                       FileManager& entry) {
+    bool proves = link.Shares(kVerifiedDelivery | kKeptPartProof);
+    std::uint64_t ticket = entry.proofTicket;
+    entry.ownSample.reset();
+    entry.peerSample.reset();
+    // The sample goes ahead of the kept part on the worker: a stale partial is told apart
+    // before the part's first GiB has been read.
+    if (proves && link.Shares(kKeptSample)) {
+        digests.HashApart(
+            entry.digest, KeptSampleRanges(entry.keptBytes),
+            [this, direction, taskId, ticket](std::optional<secure::FileDigest> digest) {
+                OnSampleHashed(direction, taskId, ticket, digest);
+            });
+    }
     // The first bytes go first: a reception's data, written after them, follows them in the
     // stream.
     digests.HashFile(entry.digest, 0, entry.keptBytes);
     // Without the proof of kept parts nothing waits for their digest. With it a send's data
     // waits until the receiver's kept part is compared, and a reception sends its own.
-    if (!link.Shares(kVerifiedDelivery | kKeptPartProof)) return;
+    if (!proves) return;
     entry.proof = Proof::Hashing;
     entry.proofStarted = std::chrono::steady_clock::now();
     entry.ownKept.reset();
     entry.peerKept.reset();
-    std::uint64_t ticket = entry.proofTicket;
     digests.Mark(entry.digest,
                  [this, direction, taskId, ticket](std::optional<secure::FileDigest> digest) {
                      OnProofHashed(direction, taskId, ticket, digest);
@@ -129,8 +141,22 @@ bool TransferEngine::JudgeKeptLocked(FileManager& send, bool overdue) {
         send.proof = Proof::None;
         return false;
     }
+    StartOverLocked(send);
+    return true;
+}
+
+bool TransferEngine::JudgeSampleLocked(FileManager& send) {
+    if (!send.ownSample || !send.peerSample) return false;
+    if (send.peerSample->first == send.keptBytes && send.peerSample->second == *send.ownSample)
+        return false;
+    StartOverLocked(send);
+    return true;
+}
+
+void TransferEngine::StartOverLocked(FileManager& send) {
     // No data goes until the peer has heard that it starts at 0 (StartSendOver).
     bool started = send.StartOver();
+    // The kept part's digest, if still under way, is dropped with its stream.
     send.DropDigest();
     if (started) {
         // The digest starts again from the first byte; the ticket stays, as StartSendOver
@@ -142,7 +168,55 @@ bool TransferEngine::JudgeKeptLocked(FileManager& send, bool overdue) {
         send.state = TransferState::Stopped;
     }
     send.proof = Proof::Judged;
-    return true;
+}
+
+void TransferEngine::OnSampleHashed(TransferDirection direction, std::int32_t taskId,
+                                    std::uint64_t ticket,
+                                    std::optional<secure::FileDigest> digest) {
+    // A file shorter than its kept part is found by the kept part's own digest.
+    if (!digest) return;
+    bool receiving = direction == TransferDirection::Receiving;
+    std::optional<ExtensionFrame> sample;
+    bool different = false;
+    WString name;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto& table = receiving ? receiveTasks : sendTasks;
+        auto it = table.find(taskId);
+        if (it == table.end() || it->second->proofTicket != ticket ||
+            (it->second->proof != Proof::Hashing && it->second->proof != Proof::AwaitingPeer))
+            return;
+        FileManager& entry = *it->second;
+        if (receiving) {
+            sample = EncodeKeptSample({taskId, entry.keptBytes, *digest});
+        } else {
+            entry.ownSample = *digest;
+            different = JudgeSampleLocked(entry);
+            name = WString(PathNamePart(entry.path));
+        }
+    }
+    if (sample) SendDeliveryFrame(*sample);
+    if (different) StartSendOver(taskId, ticket, std::move(name), false);
+}
+
+void TransferEngine::OnKeptSample(const KeptPartFrame& sample) {
+    bool different = false;
+    std::uint64_t ticket = 0;
+    WString name;
+    {
+        std::lock_guard<std::mutex> guard(tasksLock);
+        auto it = sendTasks.find(sample.taskId);
+        // As for the kept part: the first one for a send still being proven.
+        if (it == sendTasks.end() || !it->second->verify || it->second->peerSample ||
+            (it->second->proof != Proof::Hashing && it->second->proof != Proof::AwaitingPeer))
+            return;
+        FileManager& send = *it->second;
+        send.peerSample.emplace(sample.bytes, sample.digest);
+        different = JudgeSampleLocked(send);
+        ticket = send.proofTicket;
+        name = WString(PathNamePart(send.path));
+    }
+    if (different) StartSendOver(sample.taskId, ticket, std::move(name), false);
 }
 
 void TransferEngine::StartSendOver(std::int32_t taskId, std::uint64_t ticket, WString name,
@@ -202,10 +276,13 @@ void TransferEngine::OnStartOver(std::int32_t taskId) {
         auto it = receiveTasks.find(taskId);
         // Only a resumed reception that has taken no byte since its accept starts over: any
         // other frame of this kind changes nothing. Only this reception's own file is cut.
+        // Its kept part may still be being hashed (the sender judged on the sample, or gave
+        // up waiting): that digest is dropped with its stream.
         if (it == receiveTasks.end()) return;
         FileManager& reception = *it->second;
-        if (!reception.verify || reception.proof != Proof::None || reception.keptBytes <= 0 ||
-            reception.transferred != reception.keptBytes ||
+        if (!reception.verify ||
+            (reception.proof != Proof::None && reception.proof != Proof::Hashing) ||
+            reception.keptBytes <= 0 || reception.transferred != reception.keptBytes ||
             reception.state != TransferState::Running)
             return;
         name = WString(PathNamePart(ReceivePaths::FinalPathOf(reception.path)));

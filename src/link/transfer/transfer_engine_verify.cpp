@@ -19,6 +19,8 @@ void TransferEngine::OnDeliveryFrame(std::uint16_t code, const std::uint8_t* fra
         OnDigest(DecodeDigest(frame));
     } else if (code == kKeptPartCode) {
         OnKeptPart(DecodeKeptPart(frame));
+    } else if (code == kKeptSampleCode) {
+        OnKeptSample(DecodeKeptPart(frame));
     } else if (code == kStartOverCode) {
         OnStartOver(DecodeStartOver(frame));
     } else if (auto receipt = DecodeReceipt(frame)) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "link/wire/frame.h"
 #include "secure/file_digest.h"
@@ -22,6 +24,10 @@
 // Kept part (code 0x4B4B): the task id at 4, the kept length (64 bits) at 8, the digest of the
 // kept bytes at 16, of the same kind as the whole file's. Sent by the receiver of a resumed
 // reception together with its accept.
+// Kept sample (code 0x4B4C): as the kept part, but the digest is of the sample of the kept
+// bytes KeptSampleRanges names. Sent by the receiver before its kept part, where both
+// announced samples: a stale partial is told apart in a millisecond, while the kept part's
+// digest takes a second per GiB. A sample that matches decides nothing; the kept part does.
 // Start over (code 0x4B53): the task id at 4, the rest zero. Sent by the sender when the kept
 // part is not its file's first bytes (or never came): its data then starts at byte 0.
 namespace mirka {
@@ -31,6 +37,7 @@ inline constexpr std::uint16_t kDigestCode = 0x4B44;
 inline constexpr std::uint16_t kReceiptCode = 0x4B52;
 inline constexpr std::uint16_t kKeptPartCode = 0x4B4B;
 inline constexpr std::uint16_t kStartOverCode = 0x4B53;
+inline constexpr std::uint16_t kKeptSampleCode = 0x4B4C;
 inline constexpr std::uint16_t kCapabilitiesVersion = 1;
 
 // What a copy can do beyond the original wire; a feature is used when both announced it.
@@ -45,9 +52,11 @@ enum Capability : std::uint32_t {
     // A resumed reception proves its kept part before the rest is sent: a stale partial of
     // another version is found at once and costs no second sending of the file.
     kKeptPartProof = 1u << 3,
+    // A sample of the kept part goes before its whole digest (with the proof only).
+    kKeptSample = 1u << 4,
 };
 inline constexpr std::uint32_t kKnownCapabilities =
-    kVerifiedDelivery | kFolders | kSha256Digest | kKeptPartProof;
+    kVerifiedDelivery | kFolders | kSha256Digest | kKeptPartProof | kKeptSample;
 
 enum class ReceiptResult : std::uint8_t { Verified = 1, SendAgain = 2, Failed = 3 };
 
@@ -79,7 +88,14 @@ ExtensionFrame EncodeReceipt(const ReceiptFrame& receipt);
 std::optional<ReceiptFrame> DecodeReceipt(const std::uint8_t* frame);
 ExtensionFrame EncodeKeptPart(const KeptPartFrame& kept);
 KeptPartFrame DecodeKeptPart(const std::uint8_t* frame);
+ExtensionFrame EncodeKeptSample(const KeptPartFrame& sample);
 ExtensionFrame EncodeStartOver(std::int32_t taskId);
 std::int32_t DecodeStartOver(const std::uint8_t* frame);
+
+// The byte ranges (offset, length) of a kept part of `kept` bytes that its sample hashes, in
+// order: all of a part up to 1 MiB; of a longer one, 16 ranges of 64 KiB spread evenly from
+// its first byte to its last, so that another version differs in one of them unless it
+// differs only in a few places.
+std::vector<std::pair<std::int64_t, std::int64_t>> KeptSampleRanges(std::int64_t kept);
 
 }  // namespace mirka
