@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the core, mirka-cli and the core's tests for 64-bit Windows (mingw-w64, against the prefix of
-# scripts/windows-deps.sh, built once per machine) and runs the tests under wine, headless.
+# Builds the core, mirka-cli and the core's tests for 64-bit Windows (mingw-w64, against the
+# prefix of scripts/windows-deps.sh, built once per machine) and runs the tests under wine,
+# headless.
 # MIRKA_WINDOWS_PREFIX names a prefix already built (scripts/windows-ci.sh passes it);
 # without it the prefix is built or reused here. Prints a summary (passed, failed, skipped
 # with the reason each test gives) and fails when the build or a test fails.
@@ -65,21 +66,10 @@ built=$(date +%s)
 [ $fresh -eq 0 ] || echo $((built - started)) >"$cache/build-seconds-$cache_state"
 echo "=== windows: built in $((built - started)) s (compiler cache $cache_state before)"
 
-# Known to fail under wine and not understood yet (issue 39): with many receptions at once
-# the receiving side writes none of the files' bytes and never finishes them, while the
-# sender reports them all sent. They stay out of the run, named in the summary, until that
-# is found; MIRKA_WINDOWS_ALL_TESTS=1 runs them too.
-known_failing=(WindowCrossing.AWindowDetachedDuringATransferIsNeverCalledAgain
-    Reception.ReceptionsRunningAtOnceNeverShareAFile
-    Reception.AnOfferFloodStaysBoundedInFilesRowsAndLog)
-exclude=()
-if [ "${MIRKA_WINDOWS_ALL_TESTS:-0}" != 1 ]; then
-    exclude=(-E "^($(IFS='|'; echo "${known_failing[*]}"))\$")
-fi
 echo "=== windows tests (wine)"
 status=0
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" --timeout 300 \
-    "${exclude[@]}" 2>&1 | tee "$build/ctest.out" || status=1
+    2>&1 | tee "$build/ctest.out" || status=1
 # The wine server of this prefix ends with the run.
 "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
 finished=$(date +%s)
@@ -91,8 +81,6 @@ grep -E 'tests passed|tests failed out of' "$build/ctest.out" || echo "no ctest 
 awk '/^[0-9]+\/[0-9]+ Test: / { name = $3 }
      /: Skipped$/ { getline reason; print "  skipped " name ": " reason }' \
     "$build/Testing/Temporary/LastTest.log" 2>/dev/null | sort -u
-[ ${#exclude[@]} -eq 0 ] ||
-    printf '  NOT RUN (known to fail under wine, not understood yet): %s\n' "${known_failing[@]}"
 sed -n '/The following tests FAILED:/,$p' "$build/ctest.out" | grep -E '^\s+[0-9]+ - ' |
     sed 's/^ */  FAILED /' || true
 echo "=== windows: build $((built - started)) s, tests $((finished - built)) s"
