@@ -30,8 +30,9 @@ fresh=()
     fresh=(-S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRKA_BUILD_GUI=OFF
         -DMIRKA_BUILD_BENCH=OFF)
 echo "=== windows cli: $linux against $exe"
-cmake -B "$linux" "${fresh[@]}" "${werror[@]}" -DMIRKA_WINE_CLI="$exe" >"$linux.wine-cli.log" 2>&1 ||
-    { cat "$linux.wine-cli.log"; exit 1; }
+mkdir -p "$linux"
+cmake -B "$linux" "${fresh[@]}" "${werror[@]}" -DMIRKA_WINE_CLI="$exe" >"$linux/wine-cli.cmake.log" 2>&1 ||
+    { cat "$linux/wine-cli.cmake.log"; exit 1; }
 ninja -C "$linux" -j "$jobs" mirka-cli test_cli_wine
 status=0
 ctest --test-dir "$linux" --output-on-failure -L '^cli_wine$' --no-tests=error || status=1

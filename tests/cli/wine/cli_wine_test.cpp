@@ -32,10 +32,10 @@ using namespace mirka::cli;
 constexpr auto kPatience = std::chrono::seconds(240);
 
 // One program's run: its standard input from a file or a fifo, its outputs in files.
-class Run {
+class Program {
 public:
-    Run(const std::filesystem::path& folder, const std::string& tag, std::vector<std::string> args,
-        const std::filesystem::path& input)
+    Program(const std::filesystem::path& folder, const std::string& tag,
+            std::vector<std::string> args, const std::filesystem::path& input)
         : outPath(folder / (tag + ".out")), errPath(folder / (tag + ".err")) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry; ++entry) {
@@ -68,14 +68,14 @@ public:
             _exit(127);
         }
     }
-    ~Run() {
+    ~Program() {
         if (pid > 0 && !code) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
     }
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
 
     // The exit code; -1 when it did not end within the patience (it is killed then).
     int Wait() {
@@ -120,10 +120,10 @@ protected:
     }
     // `side` "windows" or "linux"; `role` "wait" or "connect". Paths in `more` are already
     // in the side's own form.
-    std::unique_ptr<Run> Start(const std::string& side, const std::string& role,
-                               const std::filesystem::path& receiveTo,
-                               std::vector<std::string> more, const std::string& tag,
-                               const std::filesystem::path& input = "/dev/null") {
+    std::unique_ptr<Program> Start(const std::string& side, const std::string& role,
+                                   const std::filesystem::path& receiveTo,
+                                   std::vector<std::string> more, const std::string& tag,
+                                   const std::filesystem::path& input = "/dev/null") {
         bool windows = side == "windows";
         std::vector<std::string> args;
         if (windows)
@@ -138,7 +138,7 @@ protected:
                     {"--receive-to", windows ? WindowsPath(receiveTo) : receiveTo.string(),
                      "--name", windows ? "窓の側" : "リナックスの側"});
         args.insert(args.end(), more.begin(), more.end());
-        return std::make_unique<Run>(work.Path(), tag, args, input);
+        return std::make_unique<Program>(work.Path(), tag, args, input);
     }
     std::vector<std::string> Passphrase(bool secret, const std::string& side) {
         if (!secret) return {};
