@@ -5,7 +5,7 @@
 # under wine against the Linux build's mirka-cli (scripts/windows-cli-test.sh).
 # The leg must never push CI past its time limit. It is estimated from what its parts took
 # here last time, the build by the compiler cache's state: warm (the prefix there and the
-# cache holding objects) or cold. When the estimate goes past the limit the leg is skipped,
+# cache filled by a build against it with the same flags) or cold. When the estimate goes past the limit the leg is skipped,
 # says why, and exits 0; when it runs, it runs under a timeout at the limit, so even a wrong
 # estimate stops it there (skipped for time, passing, with what had run).
 #   MIRKA_CI_STARTED          when CI started (seconds since 1970; .ci/run sets it)
@@ -37,9 +37,6 @@ skip() {
 # with no compiler cache 29 min, from a warm one 2 min, the tests under wine 8 min, the cross
 # test 4 min, the prefix from nothing 41 min.
 ccache_dir=${CCACHE_DIR:-$cache/ccache}
-warm=0
-command -v ccache >/dev/null &&
-    [ -n "$(find "$ccache_dir" -type f -name '*R' -print -quit 2>/dev/null)" ] && warm=1
 test_estimate=$(($(recorded "$cache/last-test-seconds" 600) + $(recorded "$cache/cli-test-seconds" 240)))
 prefix_estimate=0
 for file in "$cache"/*/prefix/.build-seconds; do
@@ -49,7 +46,10 @@ done
 [ "$prefix_estimate" -gt 0 ] || prefix_estimate=3000
 
 if prefix=$(bash scripts/windows-deps.sh --check 2>/dev/null | tail -n 1) && [ -n "$prefix" ]; then
-    if [ $warm -eq 1 ]; then
+    # Warm: scripts/windows-test.sh built against this prefix with these flags into the
+    # cache (objects of another prefix or without -Werror would not be hit).
+    filled=$ccache_dir/mirka-filled-$(basename "$(dirname "$prefix")")-werror${MIRKA_WERROR:-0}
+    if command -v ccache >/dev/null && [ -f "$filled" ]; then
         state="warm compiler cache"
         build_estimate=$(recorded "$cache/build-seconds-warm" 120)
     else

@@ -43,16 +43,19 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init >/dev/null 2>&1 || true
 fi
 
-# Only a build from nothing (as in a fresh clone, the compiler cache aside) tells CI what the
-# next one will take; it is kept by the compiler cache's state before it (scripts/windows-ci.sh
-# picks the figure by the same state): warm when the cache holds objects, cold otherwise.
-fresh=0
-[ -d "$build" ] || fresh=1
-cache_state=cold
-[ ${#launcher[@]} -gt 0 ] && [ -n "$(find "$CCACHE_DIR" -type f -name '*R' -print -quit 2>/dev/null)" ] &&
-    cache_state=warm
 werror=()
 [ "${MIRKA_WERROR:-0}" = 1 ] && werror=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+# Only a build from nothing (as in a fresh clone, the compiler cache aside) tells CI what the
+# next one will take; it is kept by the compiler cache's state before it, which
+# scripts/windows-ci.sh judges the same way: warm when a build with this prefix and these
+# flags (-Werror or not: they are part of every object's key) has filled the cache.
+fresh=0
+[ -d "$build" ] || fresh=1
+filled=
+[ ${#launcher[@]} -eq 0 ] ||
+    filled=$CCACHE_DIR/mirka-filled-$(basename "$(dirname "$prefix")")-werror${MIRKA_WERROR:-0}
+cache_state=cold
+[ -n "$filled" ] && [ -f "$filled" ] && cache_state=warm
 # Optimised as a release is, without debug information: the tests need no debugger here,
 # and DWARF in static Windows programs makes every link several times slower.
 echo "=== windows build"
@@ -63,6 +66,7 @@ cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
     >"$build.cmake.log" 2>&1 || { cat "$build.cmake.log"; exit 1; }
 ninja -C "$build" -j "$jobs"
 built=$(date +%s)
+[ -z "$filled" ] || touch "$filled"
 [ $fresh -eq 0 ] || echo $((built - started)) >"$cache/build-seconds-$cache_state"
 echo "=== windows: built in $((built - started)) s (compiler cache $cache_state before)"
 
