@@ -62,7 +62,7 @@ if prefix=$(bash scripts/windows-deps.sh --check 2>/dev/null | tail -n 1) && [ -
         "$(minutes "$test_estimate"): CI would end at about $(minutes $projected)"
     [ $projected -le $limit ] ||
         skip "the leg would end CI at about $(minutes $projected), past $(minutes $limit)" \
-            "($state; 'bash scripts/windows-test.sh' once outside CI fills the cache)"
+            "($state; 'MIRKA_WERROR=1 bash scripts/windows-test.sh' once outside CI fills it)"
 else
     # A new prefix leaves the compiler cache's objects for the old one unused.
     build_estimate=$(recorded "$cache/build-seconds-cold" 1800)
