@@ -25,13 +25,14 @@ wine=/usr/lib/wine/wine64
 
 werror=()
 [ "${MIRKA_WERROR:-0}" = 1 ] && werror=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
-fresh=()
+# A build that is there keeps its own source folder and options.
+where=("$linux")
 [ -f "$linux/CMakeCache.txt" ] ||
-    fresh=(-S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRKA_BUILD_GUI=OFF
+    where=(-S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRKA_BUILD_GUI=OFF
         -DMIRKA_BUILD_BENCH=OFF)
 echo "=== windows cli: $linux against $exe"
 mkdir -p "$linux"
-cmake -B "$linux" "${fresh[@]}" "${werror[@]}" -DMIRKA_WINE_CLI="$exe" >"$linux/wine-cli.cmake.log" 2>&1 ||
+cmake "${werror[@]}" -DMIRKA_WINE_CLI="$exe" "${where[@]}" >"$linux/wine-cli.cmake.log" 2>&1 ||
     { cat "$linux/wine-cli.cmake.log"; exit 1; }
 ninja -C "$linux" -j "$jobs" mirka-cli test_cli_wine
 status=0
