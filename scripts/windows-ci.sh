@@ -35,7 +35,7 @@ skip() {
 
 # The defaults are this 2-core machine's figures under a load of about 12: the core's build
 # with no compiler cache 29 min, from a warm one 2 min, the tests under wine 8 min, the cross
-# test 4 min, the prefix from nothing 41 min.
+# test 4 min, the prefix from nothing 41 min (at a load of about 5 the leg took 212 s warm).
 ccache_dir=${CCACHE_DIR:-$cache/ccache}
 test_estimate=$(($(recorded "$cache/last-test-seconds" 600) + $(recorded "$cache/cli-test-seconds" 240)))
 prefix_estimate=0
@@ -49,12 +49,14 @@ if prefix=$(bash scripts/windows-deps.sh --check 2>/dev/null | tail -n 1) && [ -
     # Warm: scripts/windows-test.sh built against this prefix with these flags into the
     # cache (objects of another prefix or without -Werror would not be hit).
     filled=$ccache_dir/mirka-filled-$(basename "$(dirname "$prefix")")-werror${MIRKA_WERROR:-0}
+    hint=
     if command -v ccache >/dev/null && [ -f "$filled" ]; then
         state="warm compiler cache"
         build_estimate=$(recorded "$cache/build-seconds-warm" 120)
     else
         state="cold compiler cache"
         build_estimate=$(recorded "$cache/build-seconds-cold" 1800)
+        hint="; 'MIRKA_WERROR=1 bash scripts/windows-test.sh' once outside CI fills it"
     fi
     projected=$((elapsed + build_estimate + test_estimate))
     echo "=== windows leg: CI has run $(minutes "$elapsed"); with the prefix there and a $state" \
@@ -62,7 +64,7 @@ if prefix=$(bash scripts/windows-deps.sh --check 2>/dev/null | tail -n 1) && [ -
         "$(minutes "$test_estimate"): CI would end at about $(minutes $projected)"
     [ $projected -le $limit ] ||
         skip "the leg would end CI at about $(minutes $projected), past $(minutes $limit)" \
-            "($state; 'MIRKA_WERROR=1 bash scripts/windows-test.sh' once outside CI fills it)"
+            "($state$hint)"
 else
     # A new prefix leaves the compiler cache's objects for the old one unused.
     build_estimate=$(recorded "$cache/build-seconds-cold" 1800)

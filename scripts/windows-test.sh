@@ -66,7 +66,7 @@ cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
     >"$build.cmake.log" 2>&1 || { cat "$build.cmake.log"; exit 1; }
 ninja -C "$build" -j "$jobs"
 built=$(date +%s)
-[ -z "$filled" ] || touch "$filled"
+[ -z "$filled" ] || touch "$filled" 2>/dev/null || true
 [ $fresh -eq 0 ] || echo $((built - started)) >"$cache/build-seconds-$cache_state"
 echo "=== windows: built in $((built - started)) s (compiler cache $cache_state before)"
 
