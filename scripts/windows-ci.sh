@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# CI's Windows leg, run by .ci/run after the Linux suite: the core and its tests built for
-# Windows and run under wine (scripts/windows-test.sh), against the dependency prefix built
-# once per machine under ~/.cache (scripts/windows-deps.sh).
-# The leg must never push CI past its time limit. With the prefix on this machine it costs
-# the core's build (mostly from the compiler cache) and the test run. Without the prefix it
-# is built here only when the projected end stays within the budget; otherwise the leg is
-# skipped, says why, and exits 0 (the next run of CI, or one run of scripts/windows-deps.sh
-# by hand, finds the prefix built).
+# CI's Windows leg, run by .ci/run after the Linux suite: the core, mirka-cli and the core's
+# tests built for Windows and run under wine (scripts/windows-test.sh), against the dependency
+# prefix built once per machine under ~/.cache (scripts/windows-deps.sh), then mirka-cli.exe
+# under wine against the Linux build's mirka-cli (scripts/windows-cli-test.sh).
+# The leg must never push CI past its time limit. It is estimated from what its parts took
+# here last time, the build by the compiler cache's state: warm (the prefix there and the
+# cache filled by a build against it with the same flags) or cold. When the estimate goes past the limit the leg is skipped,
+# says why, and exits 0; when it runs, it runs under a timeout at the limit, so even a wrong
+# estimate stops it there (skipped for time, passing, with what had run).
 #   MIRKA_CI_STARTED          when CI started (seconds since 1970; .ci/run sets it)
 #   MIRKA_CI_BUDGET_MINUTES   the end the prefix build must fit in (55)
 #   MIRKA_CI_LIMIT_MINUTES    the end the leg must fit in even with the prefix there (60)
+#   MIRKA_LINUX_BUILD         the Linux build the cross test uses (build-normal, scripts/test.sh's)
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 cache=${MIRKA_WINDOWS_CACHE:-$HOME/.cache/mirka-windows}
@@ -31,27 +33,41 @@ skip() {
     exit 0
 }
 
-# What the parts took here last time; the defaults are the figures of the 2-core machine
-# under a load of about 12: the core's build with no compiler cache 29 min (51 s from a
-# warm one), the tests under wine 8 min, the prefix from nothing 41 min.
-build_estimate=$(recorded "$cache/last-build-seconds" 1800)
+# The defaults are this 2-core machine's figures under a load of about 12: the core's build
+# with no compiler cache 29 min, from a warm one 2 min, the tests under wine 8 min, the cross
+# test 4 min, the prefix from nothing 41 min (at a load of about 5 the leg took 212 s warm).
 ccache_dir=${CCACHE_DIR:-$cache/ccache}
-[ -d "$ccache_dir" ] || build_estimate=1800
-test_estimate=$(recorded "$cache/last-test-seconds" 600)
+test_estimate=$(($(recorded "$cache/last-test-seconds" 600) + $(recorded "$cache/cli-test-seconds" 240)))
 prefix_estimate=0
 for file in "$cache"/*/prefix/.build-seconds; do
     value=$(recorded "$file" 0)
     [ "$value" -gt "$prefix_estimate" ] && prefix_estimate=$value
 done
 [ "$prefix_estimate" -gt 0 ] || prefix_estimate=3000
-echo "=== windows leg: CI has run $(minutes "$elapsed"); the core's build takes about" \
-    "$(minutes "$build_estimate"), its tests under wine $(minutes "$test_estimate")"
 
 if prefix=$(bash scripts/windows-deps.sh --check 2>/dev/null | tail -n 1) && [ -n "$prefix" ]; then
+    # Warm: scripts/windows-test.sh built against this prefix with these flags into the
+    # cache (objects of another prefix or without -Werror would not be hit).
+    filled=$ccache_dir/mirka-filled-$(basename "$(dirname "$prefix")")-werror${MIRKA_WERROR:-0}
+    hint=
+    if command -v ccache >/dev/null && [ -f "$filled" ]; then
+        state="warm compiler cache"
+        build_estimate=$(recorded "$cache/build-seconds-warm" 120)
+    else
+        state="cold compiler cache"
+        build_estimate=$(recorded "$cache/build-seconds-cold" 1800)
+        hint="; 'MIRKA_WERROR=1 bash scripts/windows-test.sh' once outside CI fills it"
+    fi
     projected=$((elapsed + build_estimate + test_estimate))
+    echo "=== windows leg: CI has run $(minutes "$elapsed"); with the prefix there and a $state" \
+        "the build takes about $(minutes "$build_estimate"), the tests under wine" \
+        "$(minutes "$test_estimate"): CI would end at about $(minutes $projected)"
     [ $projected -le $limit ] ||
-        skip "the leg would end CI at about $(minutes $projected), past $(minutes $limit)"
+        skip "the leg would end CI at about $(minutes $projected), past $(minutes $limit)" \
+            "($state$hint)"
 else
+    # A new prefix leaves the compiler cache's objects for the old one unused.
+    build_estimate=$(recorded "$cache/build-seconds-cold" 1800)
     projected=$((elapsed + prefix_estimate + build_estimate + test_estimate))
     [ $projected -le $budget ] ||
         skip "the Windows libraries are not built on this machine (${prefix:-tools missing});" \
@@ -64,4 +80,24 @@ else
         exit 1
     }
 fi
-MIRKA_WINDOWS_PREFIX=$prefix exec bash scripts/windows-test.sh
+
+# Whatever the estimate said, the leg stops at the limit.
+left=$((limit - $(date +%s) + started))
+[ $left -gt 60 ] || skip "no time left before $(minutes $limit)"
+leg() {
+    MIRKA_WINDOWS_PREFIX=$prefix bash scripts/windows-test.sh || return 1
+    bash scripts/windows-cli-test.sh "${MIRKA_LINUX_BUILD:-build-normal}" \
+        "${MIRKA_WINDOWS_BUILD:-build-windows}"
+}
+export -f leg
+export prefix
+leg_started=$(date +%s)
+timeout --kill-after=20 "$left" bash -c leg
+status=$?
+leg_ended=$(date +%s)
+echo "=== windows leg: $((leg_ended - leg_started)) s (load $(cut -d' ' -f1-3 /proc/loadavg))"
+if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    skip "stopped at CI's limit of $(minutes $limit) after $(minutes $((leg_ended - leg_started)))" \
+        "(the estimate was $(minutes $((build_estimate + test_estimate))))"
+fi
+exit $status

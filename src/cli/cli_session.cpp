@@ -90,9 +90,10 @@ void CliSession::Note(const std::string& json, const WString& text) {
 
 int CliSession::Prepare() {
     std::error_code error;
-    std::filesystem::path folder = options.receiveTo.empty()
-                                       ? std::filesystem::current_path(error)
-                                       : std::filesystem::absolute(options.receiveTo, error);
+    std::filesystem::path folder =
+        options.receiveTo.empty()
+            ? std::filesystem::current_path(error)
+            : std::filesystem::absolute(Terminal::PathOf(options.receiveTo), error);
     if (error || !std::filesystem::is_directory(folder, error)) {
         output.Err("mirka-cli: 受信フォルダがありません: " + options.receiveTo);
         return kExitOther;
@@ -106,7 +107,7 @@ int CliSession::Prepare() {
     }
     values.SetReceiveFolder(receiveFolder);
     for (const std::string& given : options.sendPaths) {
-        std::filesystem::path path = std::filesystem::absolute(given, error);
+        std::filesystem::path path = std::filesystem::absolute(Terminal::PathOf(given), error);
         if (error || !std::filesystem::exists(path, error)) {
             output.Err("mirka-cli: ファイルが見つかりません: " + given);
             return kExitOther;
@@ -117,7 +118,7 @@ int CliSession::Prepare() {
     std::string secret;
     bool haveSecret = false;
     if (!options.passphraseFile.empty()) {
-        std::ifstream in(options.passphraseFile, std::ios::binary);
+        std::ifstream in(Terminal::PathOf(options.passphraseFile), std::ios::binary);
         if (!in) {
             output.Err("mirka-cli: 合言葉のファイルを開けません: " + options.passphraseFile);
             return kExitOther;

@@ -6,8 +6,9 @@
 #include "cli/cli_event.h"
 
 // The main thread's inbox: any thread pushes, the main thread takes everything at once. A
-// pipe's read end becomes readable when something is waiting, so the main thread can wait
-// for it, the terminal's input and a signal together.
+// descriptor becomes readable when something is waiting (a pipe's read end on POSIX, an
+// event's number on Windows), so the main thread can wait for it, the terminal's input and
+// a signal together.
 namespace mirka::cli {
 
 class EventQueue {
@@ -27,7 +28,8 @@ public:
 private:
     std::mutex lock;  // the queue; held only to push or take
     std::deque<CliEvent> events;
-    int fds[2] = {-1, -1};
+    int fds[2] = {-1, -1};  // POSIX: the pipe; Windows: fds[0] is the event's number
+    void* event = nullptr;  // Windows: set while events wait
 };
 
 }  // namespace mirka::cli

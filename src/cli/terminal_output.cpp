@@ -1,6 +1,5 @@
 #include "cli/terminal_output.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/display_width.h"
@@ -8,17 +7,8 @@
 
 namespace mirka::cli {
 
-namespace {
-bool SameFile(int a, int b) {
-    struct stat sa {};
-    struct stat sb {};
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-}  // namespace
-
 TerminalOutput::TerminalOutput(bool live)
-    : live(live), outIsErr(live && SameFile(STDOUT_FILENO, STDERR_FILENO)) {}
+    : live(live), outIsErr(live && Terminal::SameFile(STDOUT_FILENO, STDERR_FILENO)) {}
 
 std::string TerminalOutput::Erase() {
     std::string bytes;

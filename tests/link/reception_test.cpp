@@ -88,7 +88,13 @@ TEST(Reception, AnOfferFloodStaysBoundedInFilesRowsAndLog) {
     ASSERT_TRUE(peer.Connect(port));
     waiter.join();
     auto openFiles = [] {
+#ifdef _WIN32
+        // Windows keeps no list of a process's open files a test can read; under wine this
+        // folder lists wine's own descriptors too, three for each thread alive.
+        return std::ptrdiff_t{0};
+#else
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+#endif
     };
     auto filesBefore = openFiles();
 

@@ -7,7 +7,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <clocale>
 
 namespace mirka::cli {
 
@@ -26,6 +29,25 @@ void OnSignal(int) {
     errno = saved;
 }
 }  // namespace
+
+void Terminal::Setup() {
+    std::setlocale(LC_ALL, "");
+}
+
+std::vector<std::string> Terminal::Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::filesystem::path Terminal::PathOf(const std::string& argument) {
+    return std::filesystem::path(argument);
+}
+
+bool Terminal::SameFile(int a, int b) {
+    struct stat sa {};
+    struct stat sb {};
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 bool Terminal::IsTerminal(int fd) {
     return isatty(fd) == 1;
