@@ -43,6 +43,8 @@ private:
     // After a start the peer refused for its passphrase: on a terminal, asks for one (again)
     // without echo; true when the link is to be tried again with it.
     bool AskPassphraseAgain();
+    // A wait turned a peer away in the handshake ("address (why)") and listens on.
+    void NoteRefusal(const WString& refusal);
     // Until nothing is left to do, the input ends, the link closes or a signal comes.
     void Serve();
     // The end of the link as this side asks for it, and the last facts it brings.
