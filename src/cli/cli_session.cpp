@@ -255,8 +255,10 @@ bool CliSession::StartLink() {
                 queue.Push(std::move(refused));
                 continue;
             }
+            // A connect the peer refused in the handshake is not tried again: the box that
+            // says so may still be on its way.
             if (started || wait || cancelled || window.PassphraseRefused() ||
-                std::chrono::steady_clock::now() >= deadline)
+                !link->LastRefusal().empty() || std::chrono::steady_clock::now() >= deadline)
                 break;
             // The peer is not listening yet: what the failed attempt said is dropped.
             CliEvent retry;
@@ -357,6 +359,18 @@ void CliSession::NoteRefusal(const WString& refusal) {
                       : refusal.substr(open + 2, refusal.size() - open - 3);
     Note(JsonLine("refused").Add("peer", peer).Add("reason", why).Text(),
          refusal + u" を断りました .. 接続待機中です");
+}
+
+void CliSession::SettleRefusedStart() {
+    if (!link || link->LastRefusal().empty()) return;
+    // The I/O thread may still be ending the refused link, and its box telling why comes as
+    // the link's reading ends: both are waited for before the refusal is judged.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (link->LinkState() != LINK_CLOSED && std::chrono::steady_clock::now() < deadline) {
+        Terminal::WaitReadable({queue.WakeFd()}, 100);
+        HandleEvents();
+    }
+    link->RestartThreads();
 }
 
 bool CliSession::AskPassphraseAgain() {
@@ -616,6 +630,7 @@ int CliSession::Run() {
             Serve();
             Finish();
         } else {
+            SettleRefusedStart();
             HandleEvents();
             if (link) {
                 link->DetachWindow(&window);

@@ -43,6 +43,8 @@ private:
     // After a start the peer refused for its passphrase: on a terminal, asks for one (again)
     // without echo; true when the link is to be tried again with it.
     bool AskPassphraseAgain();
+    // After a start the handshake refused: takes in everything its link still says.
+    void SettleRefusedStart();
     // A wait turned a peer away in the handshake ("address (why)") and listens on.
     void NoteRefusal(const WString& refusal);
     // Until nothing is left to do, the input ends, the link closes or a signal comes.
