@@ -148,12 +148,11 @@ std::optional<Figures> CliCopy(const std::filesystem::path& from,
     };
     int receiverOut = -1;
     int senderOut = -1;
-    pid_t receiver = spawn(
-        {cli, "wait", "--json", "--port", port, "--accept", "--receive-to", inbox.string()},
-        receiverOut);
-    pid_t sender = spawn({cli, "connect", "127.0.0.1:" + port, "--json", "--retry", "30",
-                          "--send", from.string(), "--send-wait", "1", "--send-bufsize",
-                          "1048576"},
+    pid_t receiver =
+        spawn({cli, "wait", "--json", "--port", port, "--accept", "--receive-to", inbox.string()},
+              receiverOut);
+    pid_t sender = spawn({cli, "connect", "127.0.0.1:" + port, "--json", "--retry", "30", "--send",
+                          from.string(), "--send-wait", "1", "--send-bufsize", "1048576"},
                          senderOut);
     std::optional<Clock::time_point> linked;
     std::optional<Clock::time_point> verified;

@@ -57,8 +57,7 @@ bool IsSystemHeading(WStringView heading) {
 bool IsHandshakeRefusal(const WString& text) {
     for (secure::Outcome outcome :
          {secure::Outcome::WrongPassphrase, secure::Outcome::PeerHasNoPassphrase,
-          secure::Outcome::PeerWantsPassphrase, secure::Outcome::Broken,
-          secure::Outcome::Pending})
+          secure::Outcome::PeerWantsPassphrase, secure::Outcome::Broken, secure::Outcome::Pending})
         if (text == HandshakeOutcomeText(outcome)) return true;
     return false;
 }

@@ -52,8 +52,8 @@ TEST_F(CliFailure, AWaitRefusedForItsPassphraseListensOn) {
         EXPECT_NE(wrong->Err().find("合言葉が一致しません"), std::string::npos) << wrong->Said();
         auto plain = Connect({}, {}, "connect-plain");
         EXPECT_EQ(plain->Wait(), kExitPassphrase) << plain->Said();
-        auto right = Connect({"--send", file.string()}, {{"MIRKA_PASSPHRASE", "one"}},
-                             "connect-right");
+        auto right =
+            Connect({"--send", file.string()}, {{"MIRKA_PASSPHRASE", "one"}}, "connect-right");
         EXPECT_EQ(right->Wait(), kExitOk) << right->Said();
         EXPECT_EQ(waiting->Wait(), kExitOk) << waiting->Said();
         EXPECT_TRUE(ReadFile(inbox() / "後から.bin") == ReadFile(file));
