@@ -313,7 +313,8 @@ bool CliSession::StartLink() {
     CliEvent closed;
     closed.kind = CliEvent::Kind::LinkClosed;
     if (!started || interrupted) {
-        if (closedMeanwhile) Handle(closed);
+        // After a refusal, the link closed was one the wait turned away.
+        if (closedMeanwhile && refusals == 0) Handle(closed);
         // An ended wait says nothing but that it was interrupted.
         if (!interrupted)
             for (CliEvent& box : boxes) Handle(box);
