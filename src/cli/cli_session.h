@@ -35,6 +35,8 @@ public:
     int Run();
 
 private:
+    // Sets the allocator to keep the memory of freed transfer blocks (where it can be told).
+    static void KeepFreedBlocks();
     // Checks what was given before any link: paths, receive folder, passphrase.
     int Prepare();
     // Starts the link on a short-lived thread while the main thread keeps serving events and
