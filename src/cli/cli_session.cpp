@@ -316,8 +316,7 @@ bool CliSession::StartLink() {
     CliEvent closed;
     closed.kind = CliEvent::Kind::LinkClosed;
     if (!started || interrupted) {
-        // After a refusal, the link closed was one the wait turned away.
-        if (closedMeanwhile && refusals == 0) Handle(closed);
+        if (closedMeanwhile) Handle(closed);
         // An ended wait says nothing but that it was interrupted.
         if (!interrupted)
             for (CliEvent& box : boxes) Handle(box);
@@ -334,7 +333,6 @@ bool CliSession::StartLink() {
         window.ClearRefusal();
         closedMeanwhile = closedMeanwhile && link->LinkState() == LINK_CLOSED;
     }
-    if (closedMeanwhile) Handle(closed);
     for (CliEvent& box : boxes) Handle(box);
     linked = true;
     // The pinhole stays while the link stands; a server takes no second peer.
@@ -344,6 +342,7 @@ bool CliSession::StartLink() {
     Note(
         JsonLine("linked").Add("peer", peer).Add("private", secret).Text(),
         u"接続しました: " + FromNarrow(peer) + (secret ? WString(kPrivateTitleSuffix) : WString()));
+    if (closedMeanwhile) Handle(closed);
     if (options.status) link->QueueStatusMessage(values.StatusText());
     for (const WString& path : sendPaths) {
         int row = rows.AddTransferRow(path);
@@ -459,8 +458,9 @@ void CliSession::Handle(CliEvent& event) {
             report->Update(rows);
             break;
         case CliEvent::Kind::LinkClosed: {
-            // Told once, though a link closed while starting may be told of twice.
-            bool told = linkClosed;
+            // Told once, though a link closed while starting may be told of twice; a link
+            // that never stood (a refused or interrupted start) is not told of.
+            bool told = linkClosed || !linked;
             linkClosed = true;
             std::vector<TransferRow> all = rows.Rows();
             for (std::size_t i = 0; i < all.size(); ++i)

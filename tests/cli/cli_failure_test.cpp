@@ -41,7 +41,8 @@ TEST_F(CliFailure, EachKindEndsWithItsOwnCode) {
 
 // A wait turns away a peer whose passphrase differs, one without any and one that asks for a
 // passphrase the wait does not have, and listens on the same port for the next peer, which
-// then links and sends; each connect that was refused ends with the passphrase's code.
+// then links and sends; each connect that was refused ends with the passphrase's code, and
+// an interrupt ends the wait between two peers.
 TEST_F(CliFailure, AWaitRefusedForItsPassphraseListensOn) {
     auto file = outbox() / "後から.bin";
     WriteFile(file, RandomBytes(64 * 1024, 9));
@@ -85,6 +86,17 @@ TEST_F(CliFailure, AWaitRefusedForItsPassphraseListensOn) {
         EXPECT_TRUE(said) << waiting->Said();
         EXPECT_EQ(EventsOf(events, "linked").size(), 1u) << waiting->Said();
         EXPECT_EQ(EventsOf(events, "closed").size(), 1u) << waiting->Said();
+    }
+    {
+        // Ctrl-C just after a refusal, whether or not the port listens again yet, ends the
+        // wait as an interruption; no link was ever closed.
+        auto waiting = Wait({"--json"}, {{"MIRKA_PASSPHRASE", "one"}}, "wait-interrupted");
+        auto wrong = Connect({}, {{"MIRKA_PASSPHRASE", "two"}}, "connect-wrong-2");
+        EXPECT_EQ(wrong->Wait(), kExitPassphrase) << wrong->Said();
+        ASSERT_TRUE(waiting->WaitForOutput("\"refused\"")) << waiting->Said();
+        waiting->Signal(SIGINT);
+        EXPECT_EQ(waiting->Wait(), kExitInterrupted) << waiting->Said();
+        EXPECT_TRUE(EventsOf(Events(*waiting), "closed").empty()) << waiting->Said();
     }
 }
 
