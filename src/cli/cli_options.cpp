@@ -151,6 +151,7 @@ const char* UsageText() {
            "        mirka-cli connect HOST[:PORT] [オプション...]\n"
            "\n"
            "  wait                   相手からの接続を待ちます (ポートは --port、既定 1225)\n"
+           "                         (合言葉の通らない相手は断って待ち続けます)\n"
            "  connect HOST[:PORT]    相手に接続します (名前、IPv4、IPv6 [addr]:port)\n"
            "  --port N               待機するポート、または接続先のポート\n"
            "  --send PATH...         接続したらファイルやフォルダを送ります (複数可)\n"

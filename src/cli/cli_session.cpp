@@ -1,6 +1,9 @@
 #include "cli/cli_session.h"
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include "cli/json_line.h"
 #include "cli/terminal.h"
 #include "cli/terminal_chat.h"
+#include "link/gate/handshake_gate.h"
 #include "link/transfer/transfer_engine.h"
 #include "link/wire/delivery_frames.h"
 #include "toolkit/file_system.h"
@@ -25,6 +29,9 @@ namespace mirka::cli {
 namespace {
 
 constexpr int kFallbackColumns = 80;
+// As the login window: a start without a passphrase waits this long for a peer's hello, so
+// that a peer asking for one is refused before the link counts as standing.
+constexpr std::chrono::seconds kHelloWait{2};
 
 // The heading of a log message (up to its first line end) and the lines of its body.
 std::pair<WString, std::vector<WString>> SplitMessage(const std::vector<LogRun>& runs) {
@@ -47,6 +54,15 @@ std::pair<WString, std::vector<WString>> SplitMessage(const std::vector<LogRun>&
 
 bool IsSystemHeading(WStringView heading) {
     return heading.starts_with(u"System");
+}
+
+// A box that tells why a private link's handshake failed.
+bool IsHandshakeRefusal(const WString& text) {
+    for (secure::Outcome outcome :
+         {secure::Outcome::WrongPassphrase, secure::Outcome::PeerHasNoPassphrase,
+          secure::Outcome::PeerWantsPassphrase, secure::Outcome::Broken, secure::Outcome::Pending})
+        if (text == HandshakeOutcomeText(outcome)) return true;
+    return false;
 }
 
 std::string Trimmed(std::string line) {
@@ -191,6 +207,7 @@ bool CliSession::StartLink() {
     // Another copy of this program hears what this one can do beyond the original wire.
     link->SetCapabilities(kKnownCapabilities);
     link->SetPassphrase(passphrase);
+    link->SetHelloWait(kHelloWait);
     // From a shell nobody sets a pace: the window's fastest.
     SendPace pace = SendPaceChoices().back().pace;
     link->sendWait = static_cast<std::uint16_t>(options.sendWait.value_or(pace.wait));
@@ -231,8 +248,20 @@ bool CliSession::StartLink() {
         for (;;) {
             started = wait ? link->StartServer(options.port)
                            : link->ConnectToServer(options.host, options.port);
+            // A peer turned away in the handshake does not end a wait, as in the window: the
+            // same port listens for the next one.
+            if (wait && !started && !cancelled && !link->LastRefusal().empty()) {
+                CliEvent refused;
+                refused.kind = CliEvent::Kind::Started;
+                refused.text = u"refused";
+                refused.caption = link->LastRefusal();
+                queue.Push(std::move(refused));
+                continue;
+            }
+            // A connect the peer refused in the handshake is not tried again: the box that
+            // says so may still be on its way.
             if (started || wait || cancelled || window.PassphraseRefused() ||
-                std::chrono::steady_clock::now() >= deadline)
+                !link->LastRefusal().empty() || std::chrono::steady_clock::now() >= deadline)
                 break;
             // The peer is not listening yet: what the failed attempt said is dropped.
             CliEvent retry;
@@ -249,21 +278,34 @@ bool CliSession::StartLink() {
     });
     std::vector<CliEvent> boxes;
     bool started = false;
+    // A link closed while starting: this start's, or one the wait turned away.
+    bool closedMeanwhile = false;
+    int refusals = 0;
     for (bool waiting = true; waiting;) {
         auto ready = Terminal::WaitReadable({queue.WakeFd(), Terminal::SignalFd()}, 1000);
         if (ready[1] && Terminal::TakeSignal()) {
             interrupted = true;
             cancelled = true;
-            link->CancelServerWait();
         }
+        // Again at every wake: a wait that listens anew after a refusal may not have been
+        // listening yet at the signal.
+        if (interrupted) link->CancelServerWait();
         for (CliEvent& event : queue.TakeAll()) {
             if (event.kind == CliEvent::Kind::Started) {
                 if (event.text == u"retry") {
                     boxes.clear();
                     continue;
                 }
+                if (event.text == u"refused") {
+                    ++refusals;
+                    boxes.clear();
+                    NoteRefusal(event.caption);
+                    continue;
+                }
                 waiting = false;
                 started = event.started;
+            } else if (event.kind == CliEvent::Kind::LinkClosed) {
+                closedMeanwhile = true;
             } else if (event.kind == CliEvent::Kind::Box) {
                 boxes.push_back(std::move(event));
             } else {
@@ -272,13 +314,25 @@ bool CliSession::StartLink() {
         }
     }
     starter.join();
+    CliEvent closed;
+    closed.kind = CliEvent::Kind::LinkClosed;
     if (!started || interrupted) {
+        if (closedMeanwhile) Handle(closed);
         // An ended wait says nothing but that it was interrupted.
         if (!interrupted)
             for (CliEvent& box : boxes) Handle(box);
+        // What a turned-away peer left is no refusal of this run.
+        if (wait && refusals > 0) window.ClearRefusal();
         startFailed = true;
         if (started) link->Disconnect();
         return false;
+    }
+    if (refusals > 0) {
+        // Every word of the links turned away came before this start's end: their closing,
+        // and the box that told of the refusal again (said above already).
+        std::erase_if(boxes, [](const CliEvent& box) { return IsHandshakeRefusal(box.text); });
+        window.ClearRefusal();
+        closedMeanwhile = closedMeanwhile && link->LinkState() == LINK_CLOSED;
     }
     for (CliEvent& box : boxes) Handle(box);
     linked = true;
@@ -289,6 +343,7 @@ bool CliSession::StartLink() {
     Note(
         JsonLine("linked").Add("peer", peer).Add("private", secret).Text(),
         u"接続しました: " + FromNarrow(peer) + (secret ? WString(kPrivateTitleSuffix) : WString()));
+    if (closedMeanwhile) Handle(closed);
     if (options.status) link->QueueStatusMessage(values.StatusText());
     for (const WString& path : sendPaths) {
         int row = rows.AddTransferRow(path);
@@ -296,6 +351,29 @@ bool CliSession::StartLink() {
         link->SendFile(path, row);
     }
     return true;
+}
+
+void CliSession::NoteRefusal(const WString& refusal) {
+    // "address (why)", as the login window's status line shows it.
+    std::size_t open = refusal.find(u" (");
+    WString peer = refusal.substr(0, open);
+    WString why = open == WString::npos || refusal.size() < open + 3
+                      ? WString()
+                      : refusal.substr(open + 2, refusal.size() - open - 3);
+    Note(JsonLine("refused").Add("peer", peer).Add("reason", why).Text(),
+         refusal + u" を断りました .. 接続待機中です");
+}
+
+void CliSession::SettleRefusedStart() {
+    if (!link || link->LastRefusal().empty()) return;
+    // The I/O thread may still be ending the refused link, and its box telling why comes as
+    // the link's reading ends: both are waited for before the refusal is judged.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (link->LinkState() != LINK_CLOSED && std::chrono::steady_clock::now() < deadline) {
+        Terminal::WaitReadable({queue.WakeFd()}, 100);
+        HandleEvents();
+    }
+    link->RestartThreads();
 }
 
 bool CliSession::AskPassphraseAgain() {
@@ -381,11 +459,14 @@ void CliSession::Handle(CliEvent& event) {
             report->Update(rows);
             break;
         case CliEvent::Kind::LinkClosed: {
+            // Told once, though a link closed while starting may be told of twice; a link
+            // that never stood (a refused or interrupted start) is not told of.
+            bool told = linkClosed || !linked;
             linkClosed = true;
             std::vector<TransferRow> all = rows.Rows();
             for (std::size_t i = 0; i < all.size(); ++i)
                 if (!StageEnded(all[i].stage)) cutRows.insert(static_cast<int>(i));
-            if (options.json) output.Out(Trimmed(JsonLine("closed").Text()));
+            if (options.json && !told) output.Out(Trimmed(JsonLine("closed").Text()));
             break;
         }
         case CliEvent::Kind::Box: {
@@ -544,7 +625,21 @@ int CliSession::ExitCode() {
     return kExitOk;
 }
 
+void CliSession::KeepFreedBlocks() {
+#if defined(__GLIBC__)
+    // A transfer hands the digest worker a fresh block whenever the worker is behind, and
+    // frees it once hashed. A new process starts with small malloc thresholds that it raises
+    // only as it goes: until then every such block is mapped or the heap's top given back and
+    // each page of the next block faults again, about a tenth of the CPU a GiB costs here.
+    // The largest fixed thresholds keep freed blocks for the next ones, as in a process that
+    // has run for a while.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+}
+
 int CliSession::Run() {
+    KeepFreedBlocks();
     Terminal::CatchSignals();
     if (int error = Prepare(); error != kExitOk) return error;
     InstallMessagePresenter(&window);
@@ -553,6 +648,7 @@ int CliSession::Run() {
             Serve();
             Finish();
         } else {
+            SettleRefusedStart();
             HandleEvents();
             if (link) {
                 link->DetachWindow(&window);

@@ -35,6 +35,8 @@ public:
     int Run();
 
 private:
+    // Sets the allocator to keep the memory of freed transfer blocks (where it can be told).
+    static void KeepFreedBlocks();
     // Checks what was given before any link: paths, receive folder, passphrase.
     int Prepare();
     // Starts the link on a short-lived thread while the main thread keeps serving events and
@@ -43,6 +45,10 @@ private:
     // After a start the peer refused for its passphrase: on a terminal, asks for one (again)
     // without echo; true when the link is to be tried again with it.
     bool AskPassphraseAgain();
+    // After a start the handshake refused: takes in everything its link still says.
+    void SettleRefusedStart();
+    // A wait turned a peer away in the handshake ("address (why)") and listens on.
+    void NoteRefusal(const WString& refusal);
     // Until nothing is left to do, the input ends, the link closes or a signal comes.
     void Serve();
     // The end of the link as this side asks for it, and the last facts it brings.

@@ -10,8 +10,7 @@ using namespace mirka::cli;
 class CliFailure : public CliPair {};
 
 // Each kind of failure has its own exit code: a command line that makes no sense, a file
-// that is not there, a peer that is not listening, passphrases that differ (on both sides),
-// and the private link asked of a peer without one.
+// that is not there, a peer that is not listening.
 TEST_F(CliFailure, EachKindEndsWithItsOwnCode) {
     {
         CliProcess bad(work.Path(), "usage", {"wait", "--bogus"});
@@ -38,18 +37,66 @@ TEST_F(CliFailure, EachKindEndsWithItsOwnCode) {
         EXPECT_EQ(lonely->Wait(), kExitNoLink) << lonely->Said();
         EXPECT_NE(lonely->Err().find("接続できませんでした"), std::string::npos);
     }
+}
+
+// A wait turns away a peer whose passphrase differs, one without any and one that asks for a
+// passphrase the wait does not have, and listens on the same port for the next peer, which
+// then links and sends; each connect that was refused ends with the passphrase's code, and
+// an interrupt ends the wait between two peers.
+TEST_F(CliFailure, AWaitRefusedForItsPassphraseListensOn) {
+    auto file = outbox() / "後から.bin";
+    WriteFile(file, RandomBytes(64 * 1024, 9));
     {
         auto waiting = Wait({"--accept"}, {{"MIRKA_PASSPHRASE", "one"}});
-        auto connecting = Connect({}, {{"MIRKA_PASSPHRASE", "two"}});
-        EXPECT_EQ(connecting->Wait(), kExitPassphrase) << connecting->Said();
-        EXPECT_EQ(waiting->Wait(), kExitPassphrase) << waiting->Said();
-        EXPECT_NE(connecting->Err().find("合言葉が一致しません"), std::string::npos);
+        auto wrong = Connect({}, {{"MIRKA_PASSPHRASE", "two"}});
+        EXPECT_EQ(wrong->Wait(), kExitPassphrase) << wrong->Said();
+        EXPECT_NE(wrong->Err().find("合言葉が一致しません"), std::string::npos) << wrong->Said();
+        auto plain = Connect({}, {}, "connect-plain");
+        EXPECT_EQ(plain->Wait(), kExitPassphrase) << plain->Said();
+        auto right =
+            Connect({"--send", file.string()}, {{"MIRKA_PASSPHRASE", "one"}}, "connect-right");
+        EXPECT_EQ(right->Wait(), kExitOk) << right->Said();
+        EXPECT_EQ(waiting->Wait(), kExitOk) << waiting->Said();
+        EXPECT_TRUE(ReadFile(inbox() / "後から.bin") == ReadFile(file));
+        EXPECT_NE(waiting->Err().find("(合言葉が一致しません) を断りました"), std::string::npos)
+            << waiting->Said();
+        EXPECT_NE(waiting->Err().find("(相手は合言葉を使っていません) を断りました"),
+                  std::string::npos)
+            << waiting->Said();
+    }
+    std::filesystem::remove(inbox() / "後から.bin");
+    {
+        // Without a passphrase the wait hears a peer's hello before it takes the link.
+        auto waiting = Wait({"--accept", "--json"}, {}, "wait-plain");
+        auto asking = Connect({}, {{"MIRKA_PASSPHRASE", "one"}}, "connect-private");
+        EXPECT_EQ(asking->Wait(), kExitPassphrase) << asking->Said();
+        auto plain = Connect({"--send", file.string()}, {}, "connect-plain-2");
+        EXPECT_EQ(plain->Wait(), kExitOk) << plain->Said();
+        EXPECT_EQ(waiting->Wait(), kExitOk) << waiting->Said();
+        EXPECT_TRUE(ReadFile(inbox() / "後から.bin") == ReadFile(file));
+        std::vector<JsonObject> events = Events(*waiting);
+        std::vector<JsonObject> refused = EventsOf(events, "refused");
+        ASSERT_EQ(refused.size(), 1u) << waiting->Said();
+        EXPECT_EQ(refused[0]["peer"], "127.0.0.1");
+        EXPECT_EQ(refused[0]["reason"], "相手は合言葉を求めています");
+        // The window's line for it, and one link.
+        bool said = false;
+        for (const JsonObject& message : EventsOf(events, "message"))
+            said = said || message.at("text") == "相手は合言葉を求めているため、切断しました";
+        EXPECT_TRUE(said) << waiting->Said();
+        EXPECT_EQ(EventsOf(events, "linked").size(), 1u) << waiting->Said();
+        EXPECT_EQ(EventsOf(events, "closed").size(), 1u) << waiting->Said();
     }
     {
-        auto waiting = Wait({"--accept"}, {{"MIRKA_PASSPHRASE", "one"}}, "wait-private");
-        auto connecting = Connect({}, {}, "connect-plain");
-        EXPECT_EQ(waiting->Wait(), kExitPassphrase) << waiting->Said();
-        EXPECT_EQ(connecting->Wait(), kExitPassphrase) << connecting->Said();
+        // Ctrl-C just after a refusal, whether or not the port listens again yet, ends the
+        // wait as an interruption; no link was ever closed.
+        auto waiting = Wait({"--json"}, {{"MIRKA_PASSPHRASE", "one"}}, "wait-interrupted");
+        auto wrong = Connect({}, {{"MIRKA_PASSPHRASE", "two"}}, "connect-wrong-2");
+        EXPECT_EQ(wrong->Wait(), kExitPassphrase) << wrong->Said();
+        ASSERT_TRUE(waiting->WaitForOutput("\"refused\"")) << waiting->Said();
+        waiting->Signal(SIGINT);
+        EXPECT_EQ(waiting->Wait(), kExitInterrupted) << waiting->Said();
+        EXPECT_TRUE(EventsOf(Events(*waiting), "closed").empty()) << waiting->Said();
     }
 }
 
