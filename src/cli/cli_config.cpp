@@ -1,8 +1,10 @@
 #include "cli/cli_config.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "cli/terminal.h"
 
 namespace mirka::cli {
 
@@ -76,10 +78,18 @@ std::optional<std::string> Apply(const std::string& key, const std::string& valu
 }  // namespace
 
 std::string CliConfigPath() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        return std::string(xdg) + "/mirka/cli.conf";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.config/mirka/cli.conf";
+    auto absolute = [](const std::optional<std::string>& folder) {
+        return folder && !folder->empty() && Terminal::PathOf(*folder).is_absolute();
+    };
+    if (auto xdg = Terminal::Variable("XDG_CONFIG_HOME"); absolute(xdg))
+        return *xdg + "/mirka/cli.conf";
+#ifdef _WIN32
+    // Where Windows programs keep a user's settings; the window's own go there too.
+    if (auto appData = Terminal::Variable("APPDATA"); absolute(appData))
+        return *appData + "\\mirka\\cli.conf";
+#endif
+    if (auto home = Terminal::Variable("HOME"); home && !home->empty())
+        return *home + "/.config/mirka/cli.conf";
     return std::string();
 }
 
@@ -103,9 +113,10 @@ std::optional<std::string> ReadCliConfig(std::istream& in, CliOptions& defaults)
 
 std::optional<std::string> LoadCliConfig(const std::string& path, CliOptions& defaults) {
     std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in || std::filesystem::is_directory(path, error))
+    std::filesystem::path file = Terminal::PathOf(path);
+    if (path.empty() || !std::filesystem::exists(file, error)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in || std::filesystem::is_directory(file, error))
         return "設定ファイルを読めません: " + path;
     if (std::optional<std::string> bad = ReadCliConfig(in, defaults))
         return "設定ファイル " + path + " の " + *bad;

@@ -141,8 +141,8 @@ int CliSession::Prepare() {
         }
         std::getline(in, secret);
         haveSecret = true;
-    } else if (const char* env = std::getenv("MIRKA_PASSPHRASE"); env && *env) {
-        secret = env;
+    } else if (auto env = Terminal::Variable("MIRKA_PASSPHRASE"); env && !env->empty()) {
+        secret = std::move(*env);
         haveSecret = true;
     } else if (options.askPassphrase) {
         if (!inputIsTerminal) {

@@ -20,6 +20,9 @@ public:
     static std::vector<std::string> Arguments(int argc, char** argv);
     // The path an argument names (on Windows through UTF-16, never the ANSI code page).
     static std::filesystem::path PathOf(const std::string& argument);
+    // An environment variable's value as UTF-8 (on Windows read as UTF-16, never through the
+    // ANSI code page); nothing when it is not set.
+    static std::optional<std::string> Variable(const char* name);
     static bool IsTerminal(int fd);
     // Whether two descriptors write to the same file or terminal (false when unknown).
     static bool SameFile(int a, int b);

@@ -42,6 +42,12 @@ std::filesystem::path Terminal::PathOf(const std::string& argument) {
     return std::filesystem::path(argument);
 }
 
+std::optional<std::string> Terminal::Variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
 bool Terminal::SameFile(int a, int b) {
     struct stat sa {};
     struct stat sb {};

@@ -237,6 +237,13 @@ std::filesystem::path Terminal::PathOf(const std::string& argument) {
     return ToFsPath(FromUtf8(argument));
 }
 
+std::optional<std::string> Terminal::Variable(const char* name) {
+    std::wstring wide(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = ::_wgetenv(wide.c_str());
+    if (!value) return std::nullopt;
+    return ToUtf8(reinterpret_cast<const char16_t*>(value));
+}
+
 bool Terminal::IsTerminal(int fd) {
     return IsConsole(HandleOf(fd));
 }

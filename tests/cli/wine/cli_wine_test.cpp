@@ -35,7 +35,8 @@ constexpr auto kPatience = std::chrono::seconds(240);
 class Program {
 public:
     Program(const std::filesystem::path& folder, const std::string& tag,
-            std::vector<std::string> args, const std::filesystem::path& input)
+            std::vector<std::string> args, const std::filesystem::path& input,
+            const std::vector<std::string>& extraEnvironment)
         : outPath(folder / (tag + ".out")), errPath(folder / (tag + ".err")) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry; ++entry) {
@@ -47,6 +48,7 @@ public:
         }
         environment.push_back("XDG_CONFIG_HOME=" + (folder / "no-config").string());
         environment.push_back("WINEDEBUG=-all");
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
         // Made before the fork: after it, only calls that take no lock are safe.
         std::vector<char*> argv;
         for (auto& text : args) argv.push_back(text.data());
@@ -120,10 +122,13 @@ protected:
     }
     // `side` "windows" or "linux"; `role` "wait" or "connect". Paths in `more` are already
     // in the side's own form.
+    // `secret`: both sides take the Japanese passphrase, the Linux side from a file (its bytes
+    // are UTF-8 on both systems), the Windows side from MIRKA_PASSPHRASE, which wine hands
+    // over as UTF-16 from a UTF-8 locale.
     std::unique_ptr<Program> Start(const std::string& side, const std::string& role,
                                    const std::filesystem::path& receiveTo,
                                    std::vector<std::string> more, const std::string& tag,
-                                   const std::filesystem::path& input = "/dev/null") {
+                                   bool secret, const std::filesystem::path& input = "/dev/null") {
         bool windows = side == "windows";
         std::vector<std::string> args;
         if (windows)
@@ -138,16 +143,18 @@ protected:
                     {"--receive-to", windows ? WindowsPath(receiveTo) : receiveTo.string(),
                      "--name", windows ? "窓の側" : "リナックスの側"});
         args.insert(args.end(), more.begin(), more.end());
-        return std::make_unique<Program>(work.Path(), tag, args, input);
+        std::vector<std::string> env;
+        if (secret && windows) {
+            env = {"MIRKA_PASSPHRASE=" + kPassphrase, "LC_ALL=C.UTF-8"};
+        } else if (secret) {
+            auto file = work.Path() / "合言葉.txt";
+            std::string text = kPassphrase + "\n";
+            WriteFile(file, std::vector<char>(text.begin(), text.end()));
+            args.insert(args.end(), {"--passphrase-file", file.string()});
+        }
+        return std::make_unique<Program>(work.Path(), tag, args, input, env);
     }
-    std::vector<std::string> Passphrase(bool secret, const std::string& side) {
-        if (!secret) return {};
-        // A Japanese passphrase, from a file: its bytes are UTF-8 on both systems.
-        auto file = work.Path() / "合言葉.txt";
-        std::string text = "窓と林檎\n";
-        WriteFile(file, std::vector<char>(text.begin(), text.end()));
-        return {"--passphrase-file", side == "windows" ? WindowsPath(file) : file.string()};
-    }
+    const std::string kPassphrase = "窓と林檎";
     // A fifo the typing side reads its lines from: it ends only when the test closes it.
     std::filesystem::path MakeFifo(const std::string& name) {
         auto path = work.Path() / name;
@@ -186,11 +193,9 @@ TEST_F(CliAcrossSystems, ChatFilesAndAFolderBothWaysPlainAndPrivate) {
             // The chat: the typing side connects and stays while its input is open.
             auto typed = MakeFifo("typed-" + tag);
             std::string line = "こんにちは、" + typist + " から送ります\n";
-            auto hearing =
-                Start(listener, "wait", ownInbox, Passphrase(secret, listener), "hear-" + tag);
-            std::vector<std::string> stay = {"--stay"};
-            for (auto& more : Passphrase(secret, typist)) stay.push_back(more);
-            auto typing = Start(typist, "connect", ownInbox, stay, "type-" + tag, typed);
+            auto hearing = Start(listener, "wait", ownInbox, {}, "hear-" + tag, secret);
+            auto typing =
+                Start(typist, "connect", ownInbox, {"--stay"}, "type-" + tag, secret, typed);
             int fifo = -1;  // opens once the typing side has opened its end
             ASSERT_TRUE(
                 WaitUntil([&] { return (fifo = open(typed.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; },
@@ -213,15 +218,13 @@ TEST_F(CliAcrossSystems, ChatFilesAndAFolderBothWaysPlainAndPrivate) {
 
             // The files: the typing side sends them, named on its own command line.
             std::vector<std::string> receive = {"--accept", "--json"};
-            for (auto& more : Passphrase(secret, listener)) receive.push_back(more);
-            auto receiving = Start(listener, "wait", inbox, receive, "receive-" + tag);
+            auto receiving = Start(listener, "wait", inbox, receive, "receive-" + tag, secret);
             std::vector<std::string> send = {"--json"};
-            for (auto& more : Passphrase(secret, typist)) send.push_back(more);
             send.push_back("--send");
             for (const std::string& name : names)
                 send.push_back(typist == "windows" ? WindowsPath(outbox / name)
                                                    : (outbox / name).string());
-            auto sending = Start(typist, "connect", ownInbox, send, "send-" + tag);
+            auto sending = Start(typist, "connect", ownInbox, send, "send-" + tag, secret);
             EXPECT_EQ(sending->Wait(), kExitOk) << sending->Said();
             EXPECT_EQ(receiving->Wait(), kExitOk) << receiving->Said() << "\nsender:\n"
                                                   << sending->Said();
