@@ -285,6 +285,44 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         EXPECT_EQ(test::ReadFile(side.inbox.Path() / "other.bin"), older) << "not ours to cut";
         EXPECT_EQ(Count(side.window.LogText(), kReceiverStartsOver), 1u);
     }
+
+    // A start over cut short: the new bytes go over the old ones, and meanwhile the partial
+    // may not be continued (after a crash its end would be the older version's); once the
+    // link ends, what is left of the old bytes is cut off and it may be again.
+    {
+        RawSide side(kKnownCapabilities);
+        ASSERT_TRUE(side.linked);
+        auto partial = side.inbox.Path() / "cut.bin.tmp";
+        test::LeavePartialFile(partial, {older.begin(), older.begin() + kKept}, kSize);
+        auto place = ContainedFolder::Open(side.inbox.WithSeparator());
+        ASSERT_TRUE(place);
+        auto note = [&] { return ReceivePaths::ReadNote(*place, u"cut.bin.tmp"); };
+        std::int32_t id = 51;
+        test::SendOffer(side.peer, u"cut.bin", id, kSize,
+                        ResumeChecksum(reinterpret_cast<const std::uint8_t*>(fresh.data())));
+        FrameHeader header;
+        std::vector<std::uint8_t> got;
+        ASSERT_TRUE(side.peer.ReadHeader(header));
+        ASSERT_EQ(header.code, NET_FILE_ACCEPT);
+        ASSERT_TRUE(side.peer.Read(got, FileRecord::kBytes));
+        auto kept = static_cast<std::uintmax_t>(FileRecord::Decode(got.data()).offset);
+        do {
+            ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
+        } while (GetU16(got.data()) != kKeptPartCode);
+        auto over = EncodeStartOver(id);
+        side.peer.Send({over.begin(), over.end()});
+        constexpr std::size_t kSent = 10 * 1024;
+        side.peer.Send(test::EncodeFrame(NET_FILE_DATA, static_cast<std::uint32_t>(id),
+                                         static_cast<std::uint32_t>(kSent),
+                                         std::vector<std::uint8_t>(fresh.begin(),
+                                                                   fresh.begin() + kSent)));
+        ASSERT_TRUE(side.window.WaitFor([&] { return !note(); })) << "withheld";
+        EXPECT_EQ(fs::file_size(partial), kept) << "nothing cut while the link stands";
+        side.peer.Close();
+        ASSERT_TRUE(side.window.WaitFor([&] { return note().has_value(); }));
+        EXPECT_EQ(note()->offeredSize, static_cast<std::int64_t>(kSize));
+        EXPECT_EQ(test::ReadFile(partial), std::vector<char>(fresh.begin(), fresh.begin() + kSent));
+    }
 }
 
 }  // namespace

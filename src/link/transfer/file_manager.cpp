@@ -66,6 +66,8 @@ bool FileManager::OpenForReceive(std::int64_t offset) {
     // nothing is kept any more.
     keptBytes = offset;
     ReadyBlock();
+    // A fetch again from the first byte writes over the bytes it had.
+    if (offset == 0) return OverwriteFromZero();
     // Bytes behind the offset are received again; cutting them off keeps a partial file
     // that was longer than the new one from leaving stale bytes at its end.
     if (!file.Truncate(offset)) return false;
@@ -76,8 +78,36 @@ bool FileManager::StartOver() {
     transferred = 0;
     keptBytes = 0;
     ReadyBlock();
-    if (Receiving() && !file.Truncate(0)) return false;
+    return Receiving() ? OverwriteFromZero() : file.Seek(0);
+}
+
+bool FileManager::OverwriteFromZero() {
+    std::int64_t size = file.Size();
+    if (size < 0) return false;
+    staleEnd = std::max(staleEnd, size);
+    // Until the new bytes have covered the old ones, or these are cut off, the file must not
+    // pass for a partial that a later offer could continue: after a crash its end would be
+    // the other version's. Without the note it is left alone. Where the note cannot be
+    // written, the old bytes go at once instead.
+    if (size > 0 && folderId < 0 && place && !below.empty() && !noteWithheld) {
+        noteWithheld = ReceivePaths::WriteNote(*place, below.back(), {-1, file.Identity()});
+        if (!noteWithheld) {
+            if (!file.Truncate(0)) return false;
+            staleEnd = 0;
+        }
+    }
     return file.Seek(0);
+}
+
+bool FileManager::SettleStale() {
+    if (!Receiving() || !file.IsOpen()) return true;
+    bool settled = staleEnd <= transferred || file.Truncate(transferred);
+    if (settled) staleEnd = 0;
+    if (settled && noteWithheld) {
+        noteWithheld = false;
+        settled = ReceivePaths::WriteNote(*place, below.back(), {fileSize, file.Identity()});
+    }
+    return settled;
 }
 
 bool FileManager::OpenForSend(std::int64_t offset) {
@@ -110,7 +140,7 @@ bool FileManager::WriteChunk(const std::uint8_t* data, std::size_t length) {
     if (transferred >= fileSize) {
         // Only a file whose every byte reached the disk gets its final name. It stays open:
         // a failed proof starts it over through the same descriptor.
-        if (!WriteOutBlock()) return false;
+        if (!WriteOutBlock() || !SettleStale()) return false;
         state = TransferState::Done;
     }
     rate.Sample(transferred, MillisecondTick());
@@ -155,8 +185,12 @@ void FileManager::Flush() {
 }
 
 void FileManager::CloseFile() {
-    // A reception's gathered bytes reach the disk first, so a resume finds all of them.
-    if (file.IsOpen() && Receiving()) WriteOutBlock();
+    // A reception's gathered bytes reach the disk first, so a resume finds all of them, and
+    // nothing of an earlier version stays behind them.
+    if (file.IsOpen() && Receiving()) {
+        WriteOutBlock();
+        SettleStale();
+    }
     file.Close();
 }
 

@@ -54,8 +54,9 @@ public:
     // Readies the temporary file the engine opened into `file`: cut to `offset` (0 for a
     // fresh start). Writes the receive-start message.
     bool OpenForReceive(std::int64_t offset);
-    // A resumed transfer whose kept part was not the sender's: a reception cuts its file to
-    // nothing, a send goes back to its first byte, and the digest starts again.
+    // A resumed transfer whose kept part was not the sender's: a reception writes from its
+    // file's first byte again (over the old bytes, see `staleEnd`), a send goes back to its
+    // first byte, and the digest starts again.
     bool StartOver();
     // Opens the file to send (the one it was when offered: `source`) at `offset`.
     bool OpenForSend(std::int64_t offset);
@@ -173,8 +174,20 @@ private:
     std::size_t blockEnd = 0;
     std::int64_t blockAt = 0;  // sending: the file offset of the block's first byte
 
+    // Bytes from `transferred` up to `staleEnd` are an earlier version's: a reception fetched
+    // again from 0 writes over them rather than cutting its file first, as freeing a large
+    // file's blocks holds the disk (and the thread that waits on it) for a noticeable while.
+    // Whatever the new bytes have not covered when the reception ends is cut off then.
+    std::int64_t staleEnd = 0;
+    // The partial's note says it may not be continued while old bytes are in it.
+    bool noteWithheld = false;
+
     void ReadyBlock();
     bool WriteOutBlock();
+    // A reception from the first byte again, over what the file holds.
+    bool OverwriteFromZero();
+    // The old bytes past the new ones are cut off and the note is given back.
+    bool SettleStale();
     // Sending: the block's first `n` bytes have gone; they go to the digest.
     void HashSent(std::size_t n);
     bool Receiving() const { return direction == TransferDirection::Receiving; }
