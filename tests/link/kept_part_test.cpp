@@ -312,10 +312,9 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         auto over = EncodeStartOver(id);
         side.peer.Send({over.begin(), over.end()});
         constexpr std::size_t kSent = 10 * 1024;
-        side.peer.Send(test::EncodeFrame(NET_FILE_DATA, static_cast<std::uint32_t>(id),
-                                         static_cast<std::uint32_t>(kSent),
-                                         std::vector<std::uint8_t>(fresh.begin(),
-                                                                   fresh.begin() + kSent)));
+        side.peer.Send(test::EncodeFrame(
+            NET_FILE_DATA, static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(kSent),
+            std::vector<std::uint8_t>(fresh.begin(), fresh.begin() + kSent)));
         ASSERT_TRUE(side.window.WaitFor([&] { return !note(); })) << "withheld";
         EXPECT_EQ(fs::file_size(partial), kept) << "nothing cut while the link stands";
         side.peer.Close();
