@@ -113,39 +113,71 @@ bool TaskManager::CloseIfCurrent(const PeerLink& link) {
 bool TaskManager::StartServer(std::uint16_t port) {
     EndPreviousLink();
     auto link = NewLink();
-    boost::system::error_code error;
-    {
-        std::lock_guard<std::mutex> guard(linkLock);
-        acceptor = std::make_unique<tcp::acceptor>(ioService);
-        error = OpenListener(*acceptor, port);
-        if (error) acceptor.reset();
-    }
+    // Opened here, before any other thread can reach it; from the accept on only the I/O
+    // thread operates on it (asio lets no two threads use one acceptor), and a cancel is a
+    // job posted there.
+    auto listener = std::make_shared<tcp::acceptor>(ioService);
+    boost::system::error_code error = OpenListener(*listener, port);
     if (error) {
         ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
         SetLinkState(LINK_CLOSED);
         return false;
     }
-    tcp::endpoint peer;
-    acceptor->accept(link->Socket(), peer, error);
+    {
+        std::lock_guard<std::mutex> guard(linkLock);
+        acceptor = listener;
+    }
+    struct Accepted {
+        bool done = false;
+        boost::system::error_code error;
+        tcp::endpoint peer;
+    };
+    auto accepted = std::make_shared<Accepted>();
+    asio::post(ioService, [this, listener, link, accepted] {
+        listener->async_accept(
+            link->Socket(), accepted->peer,
+            [this, listener, accepted](const boost::system::error_code& failure) {
+                boost::system::error_code ignored;
+                listener->close(ignored);
+                {
+                    std::lock_guard<std::mutex> guard(wakeLock);
+                    accepted->error = failure;
+                    accepted->done = true;
+                }
+                wake.notify_all();
+            });
+    });
+    {
+        std::unique_lock<std::mutex> lock(wakeLock);
+        wake.wait(lock, [&] { return accepted->done || stopping; });
+        error = accepted->done ? accepted->error : asio::error::operation_aborted;
+    }
     if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
     {
         std::lock_guard<std::mutex> guard(linkLock);
-        if (!error) peerEndpoint = peer;
-        boost::system::error_code ignored;
-        acceptor->close(ignored);
+        if (!error) peerEndpoint = accepted->peer;
         acceptor.reset();
     }
     return BeginLink(link, LINK_SERVER);
 }
 
 void TaskManager::CancelServerWait() {
-    std::lock_guard<std::mutex> guard(linkLock);
-    if (acceptor && acceptor->is_open()) ShutdownSocketHandle(acceptor->native_handle());
+    std::shared_ptr<tcp::acceptor> listener;
+    {
+        std::lock_guard<std::mutex> guard(linkLock);
+        listener = acceptor;
+    }
+    // Closed where the accept runs: the accept ends with an error, and StartServer with it.
+    if (listener)
+        asio::post(ioService, [listener] {
+            boost::system::error_code ignored;
+            listener->close(ignored);
+        });
 }
 
 bool TaskManager::WaitsForPeer() const {
     std::lock_guard<std::mutex> guard(linkLock);
-    return acceptor && acceptor->is_open();
+    return acceptor != nullptr;
 }
 
 bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {

@@ -271,7 +271,8 @@ private:
     // across a wait on the network.
     mutable std::mutex linkLock;
     std::shared_ptr<PeerLink> currentLink;
-    std::unique_ptr<boost::asio::ip::tcp::acceptor> acceptor;
+    // Set while a StartServer listens; the I/O thread alone operates on it.
+    std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor;
     boost::asio::ip::tcp::endpoint peerEndpoint{boost::asio::ip::tcp::v4(), 0};
 
     std::u16string passphrase;                                  // window thread
