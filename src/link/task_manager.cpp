@@ -539,11 +539,24 @@ void TaskManager::Disconnect() {
     // The request is this link's: should the pump not get to it before the link closes, it
     // must not end the next link instead.
     std::weak_ptr<PeerLink> closing = CurrentLink();
-    PostCommand([this, closing] {
+    auto sent = std::make_shared<bool>(false);  // with wakeLock
+    PostCommand([this, closing, sent] {
         auto link = closing.lock();
         if (link && IsCurrent(*link)) chat.SendDisconnectRequest();
+        {
+            std::lock_guard<std::mutex> guard(wakeLock);
+            *sent = true;
+        }
+        wake.notify_all();
     });
-    std::this_thread::sleep_for(disconnectPause);
+    // The peer closes its end on the request, and this side then closes the link: one that
+    // closed first, while the peer still wrote, would have the peer's writes fail before it
+    // read the request. The pause bounds the wait for a pump that is busy or a peer that
+    // never closes.
+    {
+        std::unique_lock<std::mutex> lock(wakeLock);
+        wake.wait_for(lock, disconnectPause, [&] { return (*sent && !linkReading) || stopping; });
+    }
     SetLinkState(LINK_CLOSED);
 }
 

@@ -193,6 +193,7 @@ private:
     // How long a peer may send nothing (three of its keep-alive periods) before the link is
     // taken as gone.
     void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit = limit; }
+    // The longest a disconnect waits for its request to go out before it closes the link.
     void SetDisconnectPause(std::chrono::milliseconds pause) { disconnectPause = pause; }
     // How long a closed link waits for the peer to close its end before closing its own.
     void SetCloseLinger(std::chrono::milliseconds linger) { closeLinger = linger; }
