@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <new>
 
 #include "link/wire/delivery_frames.h"
@@ -269,6 +270,78 @@ TEST(SeamFiles, FilesArriveWhole) {
         EXPECT_TRUE(Has(pair.b.window.LogText(), u"SystemError:: \r\n"));
         EXPECT_EQ(pair.a.window.Transfers().Count(), 0);
         EXPECT_EQ(pair.b.NextTaskId(), 0);
+    }
+}
+
+// Receptions that run at once never share a file, and a resume never completes one file with
+// another's bytes: a partial file is taken up only by an offer of the size first offered.
+TEST(SeamFiles, ReceptionsNeverMixFiles) {
+    {
+        FramePair pair;
+        pair.Start();
+        test::TempFolder outbox;
+        const fs::path& inbox = pair.a.inbox.Path();
+        auto first = outbox.Path() / "1";
+        auto second = outbox.Path() / "2";
+        fs::create_directories(first);
+        fs::create_directories(second);
+        // Two different files of one name; one file offered twice; an edited version whose
+        // first 4 KiB are the same. The second of each comes while the first is half on disk,
+        // where a resume would find it.
+        auto report = test::RandomBytes(1024 * 1024, 1),
+             corrected = test::RandomBytes(1000 * 1024, 2);
+        auto same = test::RandomBytes(1024 * 1024, 3);
+        auto edited = test::RandomBytes(1024 * 1024, 4), original = edited;
+        std::copy(report.begin(), report.begin() + 4096, corrected.begin());
+        for (std::size_t i = 4096; i < edited.size(); i += 7) edited[i] ^= 0x5A;
+        WriteFile(first / "report.pdf", report);
+        WriteFile(second / "report.pdf", corrected);
+        WriteFile(first / "same.bin", same);
+        WriteFile(first / "notes.txt", original);
+        WriteFile(second / "notes.txt", edited);
+        pair.b.sendBudget = kDefaultSendBufSize;  // the three go side by side for a while
+        for (const auto& path : {first / "report.pdf", first / "same.bin", first / "notes.txt"})
+            pair.b.Send(path);
+        ASSERT_TRUE(pair.RunUntil([&] {
+            std::error_code error;
+            for (const char* name : {"report.pdf.tmp", "same.bin.tmp", "notes.txt.tmp"})
+                if (fs::file_size(inbox / name, error) < 8192 || error) return false;
+            return true;
+        }));
+        for (const auto& path : {second / "report.pdf", first / "same.bin", second / "notes.txt"})
+            pair.b.Send(path);
+        ASSERT_TRUE(BothFinish(pair, 6));
+        std::map<std::string, std::vector<char>> received;
+        for (const auto& entry : fs::directory_iterator(inbox))
+            received[entry.path().filename().string()] = ReadFile(entry.path());
+        std::map<std::string, std::vector<char>> expected = {
+            {"report.pdf", report},  {"report_[00].pdf", corrected}, {"same.bin", same},
+            {"same_[00].bin", same}, {"notes.txt", original},        {"notes_[00].txt", edited}};
+        EXPECT_EQ(received.size(), expected.size());  // no temporary file or note left behind
+        for (const auto& [name, bytes] : expected) EXPECT_EQ(received[name], bytes) << name;
+    }
+    {
+        FramePair pair;
+        pair.Start();
+        test::TempFolder outbox;
+        const fs::path& inbox = pair.a.inbox.Path();
+        auto original = test::RandomBytes(40000, 7);
+        // Another file of the same name whose first 2,048 bytes (all the checksum sees) match.
+        auto other = test::RandomBytes(30000, 8);
+        std::copy(original.begin(), original.begin() + kChecksumBytes, other.begin());
+        auto partial = inbox / "r.bin.tmp";
+        test::LeavePartialFile(partial, {original.begin(), original.begin() + 9000}, 40000);
+        WriteFile(outbox.Path() / "r.bin", other);
+        pair.b.Send(outbox.Path() / "r.bin");
+        ASSERT_TRUE(pair.RunUntil([&] { return FinishedRows(pair.a.window.Transfers()) == 1; }));
+        EXPECT_EQ(ReadFile(inbox / "r_[00].bin"), other);
+        EXPECT_EQ(fs::file_size(partial), 9000u);
+        // The file it was first offered for resumes it.
+        WriteFile(outbox.Path() / "r.bin", original);
+        pair.b.Send(outbox.Path() / "r.bin");
+        ASSERT_TRUE(pair.RunUntil([&] { return FinishedRows(pair.a.window.Transfers()) == 2; }));
+        EXPECT_EQ(ReadFile(inbox / "r.bin"), original);
+        EXPECT_TRUE(Has(pair.a.window.LogText(), u"ファイル名 > r.bin (40,000 B)"));
     }
 }
 
