@@ -58,11 +58,6 @@ int SeamSide::Send(const std::filesystem::path& path) {
     return row;
 }
 
-std::vector<std::uint16_t> SeamSide::CodesWritten() const {
-    std::lock_guard<std::mutex> guard(wireLock);
-    return written;
-}
-
 void SeamSide::Inject(const std::vector<std::uint8_t>& bytes) {
     {
         std::lock_guard<std::mutex> guard(wireLock);
@@ -81,20 +76,6 @@ bool SeamSide::WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, 
     for (const auto& part : parts) {
         const auto* data = static_cast<const std::uint8_t*>(part.data());
         unit.insert(unit.end(), data, data + part.size());
-    }
-    // Whole frames only: the codes are read off at each header. Data frames carry their
-    // length; the rest are read by their handlers, so only the first code of a unit that
-    // is not data is told apart (a unit holds one such frame).
-    std::vector<std::uint16_t> codes;
-    for (std::size_t at = 0; at + FrameHeader::kBytes <= unit.size();) {
-        FrameHeader header = FrameHeader::Decode(unit.data() + at);
-        codes.push_back(header.code);
-        if (header.code != NET_FILE_DATA) break;
-        at += FrameHeader::kBytes + header.lengthField;
-    }
-    {
-        std::lock_guard<std::mutex> own(wireLock);
-        written.insert(written.end(), codes.begin(), codes.end());
     }
     {
         std::lock_guard<std::mutex> guard(peer->wireLock);
@@ -196,8 +177,7 @@ bool SeamSide::PumpPass() {
     // A closed link's commands wait for a next link that never comes here.
     if (closed) return false;
     bool moved = RunCommands();
-    sending = transfers.SenderPass();
-    return moved || sending;
+    return transfers.SenderPass() || moved;
 }
 
 bool SeamSide::EndLinkOnce() {

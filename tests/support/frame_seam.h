@@ -42,8 +42,6 @@ public:
     int Send(const std::filesystem::path& path);
     // Whether this side's link is down (it closed it, or the peer's end went).
     bool Closed() const { return closed; }
-    // What this side wrote to the peer so far, frame by frame (the header's code).
-    std::vector<std::uint16_t> CodesWritten() const;
     // Raw bytes as if this side's peer had written them (a fault a copy never sends).
     void Inject(const std::vector<std::uint8_t>& bytes);
     // The figures of every transfer now, and the id the next own send would take.
@@ -53,7 +51,8 @@ public:
     void SetFileStatus(std::int32_t id, enumFileSendStatus status, TransferDirection direction) {
         transfers.SetFileStatus(id, status, direction);
     }
-    // The rows' figures now, as the pump gives them once a second.
+    // The rows' figures now, and the overdue receipts and kept parts, as the pump looks at
+    // them once a second; the pair never does it by itself.
     void Refresh() { transfers.RefreshTransfers(); }
     // Chat from the window (sent on the next pump pass).
     ChatChannel& Chat() { return chat; }
@@ -105,13 +104,12 @@ private:
     std::atomic<bool> closed{false};
     bool reading = true;
     bool ended = false;
-    bool sending = false;
 
-    // What the peer wrote and this side has not read yet; any thread appends (the digest
-    // worker's answers write too), the test thread takes.
-    mutable std::mutex wireLock;
+    // Guards what other threads hand this side: the peer's bytes not yet read, commands for
+    // the pump and jobs for the I/O thread. The digest worker's answers write and post too;
+    // the test thread takes them.
+    std::mutex wireLock;
     std::vector<std::uint8_t> wire;
-    std::vector<std::uint16_t> written;  // codes of this side's own frames
     std::vector<PumpCommand> commands;
     std::vector<std::function<void()>> ioJobs;
     // Test thread only: bytes taken from the wire, read by the handlers.
