@@ -71,7 +71,12 @@ bool SeamSide::WriteParts(const std::vector<boost::asio::const_buffer>& parts) {
 }
 
 bool SeamSide::WriteToPeer(const std::vector<boost::asio::const_buffer>& parts, PeerLink::Last) {
-    if (closed || peer->closed) return false;
+    if (socketGone) {
+        // A write on a link that has ended fails, and the manager closes the link.
+        closed = true;
+        return false;
+    }
+    if (closed || peer->socketGone) return false;
     std::vector<std::uint8_t> unit;
     for (const auto& part : parts) {
         const auto* data = static_cast<const std::uint8_t*>(part.data());
@@ -139,6 +144,12 @@ bool SeamSide::RunCommands() {
 }
 
 bool SeamSide::DeliverFrames() {
+    if (reading && closed) {
+        // A closed link stops reading; what the peer sends is never read.
+        reading = false;
+        socketGone = true;
+        return true;
+    }
     if (!reading) return false;
     {
         std::lock_guard<std::mutex> guard(wireLock);
@@ -155,17 +166,19 @@ bool SeamSide::DeliverFrames() {
         readAt += raw.size();
         MemoryPayload payload(incoming, readAt);
         if (!router.Route(*this, FrameHeader::Decode(raw.data()), raw.data(), payload)) {
-            // Reading stops: the link's end follows, and the peer sees its end go.
+            // Reading stops and the link ends; the state is the handlers' to close.
             reading = false;
-            closed = true;
+            socketGone = true;
         }
         moved = true;
     }
-    // The peer's end went and everything it wrote has been read: this end goes too.
-    if (reading && peer->closed && incoming.size() - readAt < FrameHeader::kBytes) {
+    // The peer's end went and everything it wrote has been read: the read fails and the
+    // link closes, as a read of a closed socket does.
+    if (reading && peer->socketGone && incoming.size() - readAt < FrameHeader::kBytes) {
         std::lock_guard<std::mutex> guard(wireLock);
         if (wire.empty()) {
             reading = false;
+            socketGone = true;
             closed = true;
             moved = true;
         }
@@ -181,9 +194,8 @@ bool SeamSide::PumpPass() {
 }
 
 bool SeamSide::EndLinkOnce() {
-    if (!closed || ended) return false;
+    if (reading || ended) return false;
     ended = true;
-    reading = false;
     transfers.EndTransfersWithLink();
     return true;
 }

@@ -40,7 +40,7 @@ public:
 
     // Sends a file as the window does: a row, then SendFile (runs on the next pump pass).
     int Send(const std::filesystem::path& path);
-    // Whether this side's link is down (it closed it, or the peer's end went).
+    // Whether this side's link state is closed (as LinkState() == LINK_CLOSED would say).
     bool Closed() const { return closed; }
     // Raw bytes as if this side's peer had written them (a fault a copy never sends).
     void Inject(const std::vector<std::uint8_t>& bytes);
@@ -101,7 +101,11 @@ private:
     WindowSlot slot;
     std::atomic<std::uint32_t> peerCapabilities{0};
     int announcementsSeen = 0;
+    // The link manager's state went to closed (CloseLink, or a write on a link that ended).
     std::atomic<bool> closed{false};
+    // Reading stopped (a handler said so, the state closed, or the peer's end went): the
+    // socket is gone, the peer meets its end once it has read what came before.
+    std::atomic<bool> socketGone{false};
     bool reading = true;
     bool ended = false;
 
