@@ -388,101 +388,29 @@ void TaskManager::OnFramesQueued() {
     wake.notify_all();
 }
 
+namespace {
+
+// The current PeerLink as the router sees it; a payload that cannot be read closes the
+// manager's link.
+class RoutedPeerLink final : public FrameRouter::Source {
+public:
+    RoutedPeerLink(PeerLink& link, ChatLink& manager) : link(link), manager(manager) {}
+    std::uint32_t SharedCapabilities() const override { return link.SharedCapabilities(); }
+    int SetPeerCapabilities(std::uint32_t bits) override { return link.SetPeerCapabilities(bits); }
+    bool FellSilent() const override { return link.FellSilent(); }
+    void CloseLink() override { manager.CloseLink(); }
+
+private:
+    PeerLink& link;
+    ChatLink& manager;
+};
+
+}  // namespace
+
 bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
                            FramePayload& payload) {
-    auto shares = [&link](std::uint32_t bits) {
-        return (link.SharedCapabilities() & bits) == bits;
-    };
-    bool ok = true;
-    switch (header.code) {
-        case NET_CHAT:
-            ok = chat.OnChatLine(header, payload);
-            break;
-        case NET_STATUS:
-            ok = chat.OnStatusMessage(header, payload);
-            break;
-        case NET_DISCONNECT:
-            chat.OnDisconnectReceived();
-            return false;
-        case NET_FILE_CANCEL:
-        case NET_FILE_DELETE:
-        case NET_FILE_RESEND:
-        case NET_FILE_PAUSE:
-            TellPeerControl(header);
-            ok = transfers.OnFileFrame(header, payload);
-            break;
-        case NET_FILE_OFFER:
-        case NET_FILE_ACCEPT:
-        case NET_FILE_DATA:
-            ok = transfers.OnFileFrame(header, payload);
-            break;
-        case kCapabilitiesCode:
-            // A later announcement changes nothing; the log tells of the first of them.
-            if (auto bits = DecodeCapabilities(raw); bits && link.SetPeerCapabilities(*bits) == 2) {
-                AppendLog(nullptr,
-                          u"SystemError:: \r\n相手が機能の通知をもう一度送ってきたため、"
-                          u"無視しました\r\n");
-            }
-            break;
-        case kDigestCode:
-        case kReceiptCode:
-            // Only between two copies that both announced it; otherwise skipped as unknown.
-            if (shares(kVerifiedDelivery)) transfers.OnDeliveryFrame(header.code, raw);
-            break;
-        case kKeptPartCode:
-        case kStartOverCode:
-            if (shares(kVerifiedDelivery | kKeptPartProof))
-                transfers.OnDeliveryFrame(header.code, raw);
-            break;
-        case kKeptSampleCode:
-            if (shares(kVerifiedDelivery | kKeptPartProof | kKeptSample))
-                transfers.OnDeliveryFrame(header.code, raw);
-            break;
-        case kFolderOfferCode:
-        case kFolderEntryCode:
-        case kFolderEndCode:
-            // Folder frames carry a payload: read only where both sides announced folders.
-            if (shares(kFolders | kVerifiedDelivery))
-                ok = transfers.OnFolderFrame(header, raw, payload);
-            break;
-        default:
-            break;  // keep-alive and codes outside the table: the header alone is skipped
-    }
-    // A payload that could not be read ends the link; one that stopped coming ends it as a
-    // silent peer, with the line that says so first.
-    if (!ok && !link.FellSilent()) SetLinkState(LINK_CLOSED);
-    return ok;
-}
-
-void TaskManager::TellPeerControl(const FrameHeader& header) {
-    auto id = static_cast<std::int32_t>(header.lengthField);
-    // Only an id the engine holds: a flood of controls for other ids posts nothing.
-    std::vector<TransferFigures> figures = transfers.TransferFiguresSnapshot();
-    if (std::none_of(figures.begin(), figures.end(),
-                     [id](const TransferFigures& f) { return f.taskId == id; }))
-        return;
-    TransferControl control = TransferControl::Cancel;
-    switch (header.code) {
-        case NET_FILE_DELETE:
-            control = TransferControl::Delete;
-            break;
-        case NET_FILE_RESEND:
-            control = TransferControl::Resume;
-            break;
-        case NET_FILE_PAUSE:
-            control = TransferControl::Pause;
-            break;
-        default:
-            break;
-    }
-    // The id's figures first: a send the peer accepted a moment ago shows as waiting until
-    // the next refresh, and its cancel would read as a refusal. Before the engine acts, so
-    // the window still finds the row under way.
-    std::erase_if(figures, [id](const TransferFigures& f) { return f.taskId != id; });
-    if (auto window = ownerWindow.Borrow()) {
-        window->PostTransferFact(TransferFact::Progress(std::move(figures)));
-        window->PostTransferFact(TransferFact::PeerControl(id, control));
-    }
+    RoutedPeerLink source(link, *this);
+    return router.Route(source, header, raw, payload);
 }
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {

@@ -24,6 +24,7 @@
 #include "common/chat_font.h"
 #include "common/program_values.h"
 #include "link/chat/chat_channel.h"
+#include "link/frame_router.h"
 #include "link/gate/handshake_gate.h"
 #include "link/transfer/file_manager.h"
 #include "link/transfer/transfer_engine.h"
@@ -249,12 +250,9 @@ private:
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override {
         return gate.OnHandshakeStep(link, outcome);
     }
-    // Handles one frame of `link`; false when the link must stop reading.
+    // Handles one frame of `link` through the router; false when the link must stop reading.
     bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
                   FramePayload& payload);
-    // I/O thread: a peer's pause, resume, cancel or deletion of a transfer, for the window's
-    // log.
-    void TellPeerControl(const FrameHeader& header);
     // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;
@@ -309,6 +307,8 @@ private:
     TransferEngine transfers{*this, ownerWindow, *values};
     ChatChannel chat{*this, ownerWindow, *values};
     HandshakeGate gate{*this, ownerWindow, ioThreadCheck};
+    // Which of them takes each frame from the peer.
+    FrameRouter router{chat, transfers, ownerWindow};
 
     std::thread ioThread;
     std::thread pumpThread;

@@ -6,37 +6,42 @@
 #include <gtest/gtest.h>
 
 #include "link/wire/delivery_frames.h"
-#include "support/task_manager_seam.h"
-#include "support/wait.h"
+#include "support/frame_seam.h"
 #include "transfer_support.h"
 
 // A disk that refuses the file: the one transfer ends with a message in the log, the link
-// and the other transfers go on. Tests run as root, so folders are never unwritable by
-// their permission bits; /dev/full and a file in place of a folder stand in for a full or
-// broken disk.
+// and the other transfers go on. Two copies back to back in memory (FramePair): b sends,
+// a receives, and each step is taken in turn, so a fault lands where the test puts it. Tests run as
+// root, so folders are never unwritable by their permission bits; /dev/full and a file in place of
+// a folder stand in for a full or broken disk.
 namespace mirka {
 namespace {
 
 using test::FinishedRows;
 using test::ReadFile;
-using test::TransferPair;
-using test::WaitUntil;
 using test::WriteFile;
+
+struct DiskPair : test::FramePair {
+    explicit DiskPair(std::uint32_t capabilities = 0) {
+        a.capabilities = b.capabilities = capabilities;
+    }
+    test::TempFolder outbox;
+};
 
 bool Has(const WString& text, WStringView part) {
     return text.find(part) != WString::npos;
 }
 
 // The link still carries chat in both directions.
-void ExpectChatFlows(TransferPair& pair) {
-    EXPECT_EQ(pair.server->LinkState(), LINK_SERVER);
-    EXPECT_EQ(pair.client->LinkState(), LINK_CLIENT);
-    pair.client->QueueChatLine(u"still here", u"client");
-    pair.server->QueueChatLine(u"me too", u"server");
-    EXPECT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return Has(pair.serverWindow.LogText(), u"still here\r\n"); }));
-    EXPECT_TRUE(
-        pair.clientWindow.WaitFor([&] { return Has(pair.clientWindow.LogText(), u"me too\r\n"); }));
+void ExpectChatFlows(DiskPair& pair) {
+    EXPECT_FALSE(pair.a.Closed());
+    EXPECT_FALSE(pair.b.Closed());
+    pair.b.Chat().QueueChatLine(u"still here", u"client");
+    pair.a.Chat().QueueChatLine(u"me too", u"server");
+    EXPECT_TRUE(pair.RunUntil([&] {
+        return Has(pair.a.window.LogText(), u"still here\r\n") &&
+               Has(pair.b.window.LogText(), u"me too\r\n");
+    }));
 }
 
 // Files of this process may not grow past the limit while it lives: writes beyond it fail
@@ -68,179 +73,165 @@ std::size_t Count(const WString& text, WStringView part) {
 }
 
 TEST(FaultDisk, FullDiskCancelsThatTransferOnceAndOthersGoOn) {
-    TransferPair pair;
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair;
+    pair.Start();
     auto good = test::RandomBytes(100 * 1024, 1);
     WriteFile(pair.outbox.Path() / "full.bin", test::RandomBytes(2 * 1024 * 1024, 2));
     WriteFile(pair.outbox.Path() / "ok.bin", good);
-    pair.client->sendBufSize = 256 * 1024;  // many data frames still arrive after the error
-    // Eight passes for the whole file: the receiver's cancel comes back before the sender has
-    // written it all (and called it sent), even on a loaded machine.
-    pair.client->sendWait = 20;
+    // Eight passes for the whole file: many data frames still arrive after the error, and the
+    // receiver's cancel comes back before the sender has written it all (and called it sent).
+    pair.b.sendBudget = 256 * 1024;
     {
         FileSizeLimit limit(128 * 1024);
-        pair.Send(pair.outbox.Path() / "full.bin");
-        pair.Send(pair.outbox.Path() / "ok.bin");
-        ASSERT_TRUE(pair.serverWindow.WaitFor(
-            [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-        ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
-            return pair.clientWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
+        pair.b.Send(pair.outbox.Path() / "full.bin");
+        pair.b.Send(pair.outbox.Path() / "ok.bin");
+        ASSERT_TRUE(pair.RunUntil([&] { return FinishedRows(pair.a.window.Transfers()) == 1; }));
+        ASSERT_TRUE(pair.RunUntil([&] {
+            return pair.b.window.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
         }));
     }
-    EXPECT_EQ(pair.serverWindow.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
-    EXPECT_EQ(Count(pair.serverWindow.LogText(), u"SystemError::"), 1u);
-    EXPECT_TRUE(Has(pair.serverWindow.LogText(),
+    EXPECT_EQ(pair.a.window.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
+    EXPECT_EQ(Count(pair.a.window.LogText(), u"SystemError::"), 1u);
+    EXPECT_TRUE(Has(pair.a.window.LogText(),
                     u"SystemError:: \r\nファイルの書き込みに失敗したため、転送を中止します\r\n"
                     u"ファイル名 > full.bin.tmp\r\n"));
-    EXPECT_EQ(ReadFile(pair.inbox.Path() / "ok.bin"), good);
-    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "full.bin"));
-    EXPECT_TRUE(pair.clientWindow.WaitFor(
-        [&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
-    EXPECT_TRUE(TaskManagerTestSeam::Figures(*pair.server).empty());
-    EXPECT_TRUE(WaitUntil([&] { return TaskManagerTestSeam::Figures(*pair.client).empty(); }));
+    EXPECT_EQ(ReadFile(pair.a.inbox.Path() / "ok.bin"), good);
+    EXPECT_FALSE(std::filesystem::exists(pair.a.inbox.Path() / "full.bin"));
+    EXPECT_TRUE(pair.RunUntil([&] { return FinishedRows(pair.b.window.Transfers()) == 1; }));
+    EXPECT_TRUE(pair.a.Figures().empty());
+    EXPECT_TRUE(pair.RunUntil([&] { return pair.b.Figures().empty(); }));
     ExpectChatFlows(pair);
 }
 
 TEST(FaultDisk, AVerifiedSendCancelledAfterItsLastByteIsNeverCalledSent) {
     // At full speed the sender has put out every byte long before the receiver's cancel comes
     // back; with verified delivery it waits for a receipt, and the cancel ends its row.
-    TransferPair pair;
-    pair.server->SetCapabilities(kKnownCapabilities);
-    pair.client->SetCapabilities(kKnownCapabilities);
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair(kKnownCapabilities);
+    pair.Start();
     WriteFile(pair.outbox.Path() / "full.bin", test::RandomBytes(2 * 1024 * 1024, 2));
-    pair.client->sendWait = 0;
-    pair.client->sendBufSize = 4 * 1024 * 1024;
+    pair.b.sendBudget = 4 * 1024 * 1024;  // every byte out in the first pass
     {
         FileSizeLimit limit(128 * 1024);
-        pair.Send(pair.outbox.Path() / "full.bin");
-        ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
-            return pair.clientWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
+        pair.b.Send(pair.outbox.Path() / "full.bin");
+        ASSERT_TRUE(pair.RunUntil([&] {
+            return pair.b.window.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
         }));
     }
-    EXPECT_FALSE(Has(pair.clientWindow.LogText(), u"送信が完了"));
-    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "full.bin"));
+    EXPECT_FALSE(Has(pair.b.window.LogText(), u"送信が完了"));
+    EXPECT_FALSE(std::filesystem::exists(pair.a.inbox.Path() / "full.bin"));
     ExpectChatFlows(pair);
 }
 
 TEST(FaultDisk, AFolderWhoseFileCannotBeWrittenEndsOnBothRows) {
     // One file of a folder fails on the full disk: the folder is not complete on either side,
     // and what arrived stays under the temporary name for a later resume.
-    TransferPair pair;
-    pair.server->SetCapabilities(kKnownCapabilities);
-    pair.client->SetCapabilities(kKnownCapabilities);
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair(kKnownCapabilities);
+    pair.Start();
     auto folder = pair.outbox.Path() / "album";
     std::filesystem::create_directory(folder);
     WriteFile(folder / "small.txt", test::RandomBytes(1000, 1));
     WriteFile(folder / "large.bin", test::RandomBytes(1024 * 1024, 2));
-    pair.client->sendBufSize = 1 << 20;
+    pair.b.sendBudget = 1 << 20;
     {
         FileSizeLimit limit(128 * 1024);
-        pair.Send(folder);
-        for (auto* window : {&pair.clientWindow, &pair.serverWindow})
-            EXPECT_TRUE(window->WaitFor(
+        pair.b.Send(folder);
+        for (auto* window : {&pair.b.window, &pair.a.window})
+            EXPECT_TRUE(pair.RunUntil(
                 [&] { return window->Transfers().Cell(0, kColumnTransferred) == kRowCancelled; }));
     }
-    EXPECT_FALSE(Has(pair.clientWindow.LogText(), u"フォルダの送信が完了"));
-    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "album"));
-    EXPECT_TRUE(std::filesystem::is_directory(pair.inbox.Path() / "album.tmp"));
+    EXPECT_FALSE(Has(pair.b.window.LogText(), u"フォルダの送信が完了"));
+    EXPECT_FALSE(std::filesystem::exists(pair.a.inbox.Path() / "album"));
+    EXPECT_TRUE(std::filesystem::is_directory(pair.a.inbox.Path() / "album.tmp"));
 }
 
 TEST(FaultDisk, ReceiveFolderGoneBeforeTheEndIsNotReportedAsReceived) {
-    TransferPair pair;
-    std::filesystem::create_directory(pair.inbox.Path() / "in");
-    pair.serverValues.SetReceiveFolder(FromFsPath(pair.inbox.Path() / "in") + kPathSeparator);
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair;
+    std::filesystem::create_directory(pair.a.inbox.Path() / "in");
+    pair.a.values.SetReceiveFolder(FromFsPath(pair.a.inbox.Path() / "in") + kPathSeparator);
+    pair.Start();
     WriteFile(pair.outbox.Path() / "moved.bin", test::RandomBytes(1024 * 1024, 5));
-    pair.client->sendWait = 5;
-    pair.Send(pair.outbox.Path() / "moved.bin");
-    ASSERT_TRUE(WaitUntil(
-        [&] { return std::filesystem::exists(pair.inbox.Path() / "in" / "moved.bin.tmp"); }));
-    std::filesystem::rename(pair.inbox.Path() / "in", pair.inbox.Path() / "elsewhere");
-    pair.client->sendWait = 1;
-    pair.client->sendBufSize = 64 * 1024;
-    ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
-        return pair.serverWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
-    }));
-    const WString log = pair.serverWindow.LogText();
+    pair.b.sendBudget = kDefaultSendBufSize;
+    pair.b.Send(pair.outbox.Path() / "moved.bin");
+    ASSERT_TRUE(pair.RunUntil(
+        [&] { return std::filesystem::exists(pair.a.inbox.Path() / "in" / "moved.bin.tmp"); }));
+    std::filesystem::rename(pair.a.inbox.Path() / "in", pair.a.inbox.Path() / "elsewhere");
+    pair.b.sendBudget = 64 * 1024;
+    ASSERT_TRUE(pair.RunUntil(
+        [&] { return pair.a.window.Transfers().Cell(0, kColumnTransferred) == kRowCancelled; }));
+    const WString log = pair.a.window.LogText();
     EXPECT_FALSE(Has(log, u"受信が完了しました"));
     EXPECT_EQ(Count(log, u"SystemError::"), 1u);
     EXPECT_TRUE(
         Has(log, u"ファイルの保存に失敗したため、転送を中止します\r\nファイル名 > moved.bin.tmp"));
-    EXPECT_EQ(FinishedRows(pair.serverWindow.Transfers()), 0);
+    EXPECT_EQ(FinishedRows(pair.a.window.Transfers()), 0);
     // The sender hears a cancel; whether it saw its last pass first is a race of the wire.
-    EXPECT_TRUE(WaitUntil([&] { return TaskManagerTestSeam::Figures(*pair.client).empty(); }));
+    EXPECT_TRUE(pair.RunUntil([&] { return pair.b.Figures().empty(); }));
     ExpectChatFlows(pair);
 }
 
 TEST(FaultDisk, ReceiveFolderThatCannotHoldFilesCancelsWithAMessage) {
-    TransferPair pair;
-    WriteFile(pair.inbox.Path() / "not-a-folder", {'x'});
-    pair.serverValues.SetReceiveFolder(FromFsPath(pair.inbox.Path() / "not-a-folder") +
-                                       kPathSeparator);
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair;
+    WriteFile(pair.a.inbox.Path() / "not-a-folder", {'x'});
+    pair.a.values.SetReceiveFolder(FromFsPath(pair.a.inbox.Path() / "not-a-folder") +
+                                   kPathSeparator);
+    pair.Start();
     WriteFile(pair.outbox.Path() / "a.txt", {'a', 'b'});
-    pair.Send(pair.outbox.Path() / "a.txt");
-    ASSERT_TRUE(pair.clientWindow.WaitFor([&] {
-        return pair.clientWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
-    }));
-    EXPECT_EQ(pair.serverWindow.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
-    EXPECT_TRUE(Has(pair.serverWindow.LogText(),
+    pair.b.Send(pair.outbox.Path() / "a.txt");
+    ASSERT_TRUE(pair.RunUntil(
+        [&] { return pair.b.window.Transfers().Cell(0, kColumnTransferred) == kRowCancelled; }));
+    EXPECT_EQ(pair.a.window.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
+    EXPECT_TRUE(Has(pair.a.window.LogText(),
                     u"SystemError:: \r\nファイルの作成に失敗したため、転送を中止します\r\n"
                     u"ファイル名 > a.txt.tmp\r\n"));
     ExpectChatFlows(pair);
 }
 
 TEST(FaultDisk, SourceFileCutShortWhileSendingCancelsWithAMessage) {
-    TransferPair pair;
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair;
+    pair.Start();
     auto content = test::RandomBytes(4 * 1024 * 1024, 3);
     auto source = pair.outbox.Path() / "shrinks.bin";
     WriteFile(source, content);
-    pair.client->sendBufSize = 8192;
-    pair.Send(source);
-    auto partial = pair.inbox.Path() / "shrinks.bin.tmp";
-    ASSERT_TRUE(WaitUntil([&] {
+    pair.b.sendBudget = 8192;
+    pair.b.Send(source);
+    auto partial = pair.a.inbox.Path() / "shrinks.bin.tmp";
+    ASSERT_TRUE(pair.RunUntil([&] {
         std::error_code error;
         std::uintmax_t size = std::filesystem::file_size(partial, error);
         return !error && size >= 512 * 1024;
     }));
     std::filesystem::resize_file(source, 256 * 1024);
-    ASSERT_TRUE(pair.serverWindow.WaitFor([&] {
-        return pair.serverWindow.Transfers().Cell(0, kColumnTransferred) == kRowCancelled;
-    }));
-    EXPECT_EQ(pair.clientWindow.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
-    EXPECT_TRUE(Has(pair.clientWindow.LogText(),
+    ASSERT_TRUE(pair.RunUntil(
+        [&] { return pair.a.window.Transfers().Cell(0, kColumnTransferred) == kRowCancelled; }));
+    EXPECT_EQ(pair.b.window.Transfers().Cell(0, kColumnTransferred), kRowCancelled);
+    EXPECT_TRUE(Has(pair.b.window.LogText(),
                     u"SystemError:: \r\nファイルの読み込みに失敗したため、転送を中止します\r\n"
                     u"ファイル名 > shrinks.bin\r\n"));
-    EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "shrinks.bin"));
-    EXPECT_EQ(FinishedRows(pair.serverWindow.Transfers()), 0);
+    EXPECT_FALSE(std::filesystem::exists(pair.a.inbox.Path() / "shrinks.bin"));
+    EXPECT_EQ(FinishedRows(pair.a.window.Transfers()), 0);
     ExpectChatFlows(pair);
 }
 
 TEST(FaultDisk, FinalNameTakenMeanwhileGoesToTheNextFreeName) {
-    TransferPair pair;
-    ASSERT_TRUE(pair.Link());
+    DiskPair pair;
+    pair.Start();
     auto content = test::RandomBytes(1024 * 1024, 4);
     WriteFile(pair.outbox.Path() / "taken.bin", content);
-    pair.client->sendWait = 5;  // about 400 KB/s: the file appears while the transfer runs
-    pair.Send(pair.outbox.Path() / "taken.bin");
-    auto temporary = pair.inbox.Path() / "taken.bin.tmp";
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(temporary); }));
-    WriteFile(pair.inbox.Path() / "taken.bin", {'m', 'i', 'n', 'e'});
-    pair.client->sendWait = 1;
-    pair.client->sendBufSize = 64 * 1024;
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-    EXPECT_EQ(ReadFile(pair.inbox.Path() / "taken.bin"), (std::vector<char>{'m', 'i', 'n', 'e'}));
-    auto placed = pair.inbox.Path() / "taken_[00].bin";
+    pair.b.sendBudget = kDefaultSendBufSize;  // the file appears while the transfer runs
+    pair.b.Send(pair.outbox.Path() / "taken.bin");
+    auto temporary = pair.a.inbox.Path() / "taken.bin.tmp";
+    ASSERT_TRUE(pair.RunUntil([&] { return std::filesystem::exists(temporary); }));
+    WriteFile(pair.a.inbox.Path() / "taken.bin", {'m', 'i', 'n', 'e'});
+    pair.b.sendBudget = 64 * 1024;
+    ASSERT_TRUE(pair.RunUntil([&] { return FinishedRows(pair.a.window.Transfers()) == 1; }));
+    EXPECT_EQ(ReadFile(pair.a.inbox.Path() / "taken.bin"), (std::vector<char>{'m', 'i', 'n', 'e'}));
+    auto placed = pair.a.inbox.Path() / "taken_[00].bin";
     EXPECT_EQ(ReadFile(placed), content);
     EXPECT_FALSE(std::filesystem::exists(temporary));
-    EXPECT_EQ(pair.serverWindow.Transfers().Cell(0, kColumnPath), FromFsPath(placed));
+    EXPECT_EQ(pair.a.window.Transfers().Cell(0, kColumnPath), FromFsPath(placed));
     // The message follows the row.
-    EXPECT_TRUE(pair.serverWindow.WaitFor([&] {
-        return Has(pair.serverWindow.LogText(),
+    EXPECT_TRUE(pair.RunUntil([&] {
+        return Has(pair.a.window.LogText(),
                    u"ファイルの受信が完了しました\r\nファイル名 > taken_[00].bin\r\n");
     }));
 }

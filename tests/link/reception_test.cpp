@@ -9,8 +9,8 @@
 #include "support/wait.h"
 #include "transfer_support.h"
 
-// Receptions that run at once never share a file, a flood of offers cannot exhaust this
-// side, and a resume never completes one file with another's bytes.
+// A flood of offers cannot exhaust this side (receptions that run at once and resumes
+// between two copies are in frame_seam_test.cpp).
 namespace mirka {
 namespace {
 
@@ -28,49 +28,6 @@ std::map<std::string, std::vector<char>> Contents(const std::filesystem::path& f
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         files[entry.path().filename().string()] = ReadFile(entry.path());
     return files;
-}
-
-TEST(Reception, ReceptionsRunningAtOnceNeverShareAFile) {
-    TransferPair pair;
-    ASSERT_TRUE(pair.Link());
-    auto first = pair.outbox.Path() / "1";
-    auto second = pair.outbox.Path() / "2";
-    std::filesystem::create_directories(first);
-    std::filesystem::create_directories(second);
-    // Two different files of one name; one file offered twice; an edited version whose first
-    // 4 KiB are the same. The second of each comes while the first is half on disk, where a
-    // resume would find it.
-    auto report = RandomBytes(1024 * 1024, 1), corrected = RandomBytes(1000 * 1024, 2);
-    auto same = RandomBytes(1024 * 1024, 3);
-    auto edited = RandomBytes(1024 * 1024, 4), original = edited;
-    std::copy(report.begin(), report.begin() + 4096, corrected.begin());
-    for (std::size_t i = 4096; i < edited.size(); i += 7) edited[i] ^= 0x5A;
-    WriteFile(first / "report.pdf", report);
-    WriteFile(second / "report.pdf", corrected);
-    WriteFile(first / "same.bin", same);
-    WriteFile(first / "notes.txt", original);
-    WriteFile(second / "notes.txt", edited);
-    for (const auto& path : {first / "report.pdf", first / "same.bin", first / "notes.txt"})
-        pair.Send(path);
-    ASSERT_TRUE(WaitUntil([&] {
-        std::error_code error;
-        for (const char* name : {"report.pdf.tmp", "same.bin.tmp", "notes.txt.tmp"})
-            if (std::filesystem::file_size(pair.inbox.Path() / name, error) < 8192 || error)
-                return false;
-        return true;
-    }));
-    for (const auto& path : {second / "report.pdf", first / "same.bin", second / "notes.txt"})
-        pair.Send(path);
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 6; }));
-    ASSERT_TRUE(pair.clientWindow.WaitFor(
-        [&] { return FinishedRows(pair.clientWindow.Transfers()) == 6; }));
-    auto received = Contents(pair.inbox.Path());
-    std::map<std::string, std::vector<char>> expected = {
-        {"report.pdf", report},  {"report_[00].pdf", corrected}, {"same.bin", same},
-        {"same_[00].bin", same}, {"notes.txt", original},        {"notes_[00].txt", edited}};
-    EXPECT_EQ(received.size(), expected.size());  // no temporary file or note left behind
-    for (const auto& [name, bytes] : expected) EXPECT_EQ(received[name], bytes) << name;
 }
 
 TEST(Reception, AnOfferFloodStaysBoundedInFilesRowsAndLog) {
@@ -130,31 +87,6 @@ TEST(Reception, AnOfferFloodStaysBoundedInFilesRowsAndLog) {
     EXPECT_EQ(count(u"SystemError::"), 2u);
     EXPECT_EQ(count(u"受信フォルダの空き容量が足りないため"), 1u);
     EXPECT_EQ(count(u"受信中の転送が上限の64件に達したため"), 1u);
-}
-
-TEST(Reception, AResumeNeedsTheSizeFirstOfferedForThePartialFile) {
-    TransferPair pair;
-    ASSERT_TRUE(pair.Link());
-    auto original = RandomBytes(40000, 7);
-    // Another file of the same name whose first 2,048 bytes (all the checksum sees) match.
-    auto other = RandomBytes(30000, 8);
-    std::copy(original.begin(), original.begin() + kChecksumBytes, other.begin());
-    auto partial = pair.inbox.Path() / "r.bin.tmp";
-    WriteFile(partial, std::vector<char>(original.begin(), original.begin() + 9000));
-    ASSERT_TRUE(ReceivePaths::MarkAsPartial(FromFsPath(partial), 40000));
-    WriteFile(pair.outbox.Path() / "r.bin", other);
-    pair.Send(pair.outbox.Path() / "r.bin");
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-    EXPECT_EQ(ReadFile(pair.inbox.Path() / "r_[00].bin"), other);
-    EXPECT_EQ(std::filesystem::file_size(partial), 9000u);
-    // The file it was first offered for resumes it.
-    WriteFile(pair.outbox.Path() / "r.bin", original);
-    pair.Send(pair.outbox.Path() / "r.bin");
-    ASSERT_TRUE(pair.serverWindow.WaitFor(
-        [&] { return FinishedRows(pair.serverWindow.Transfers()) == 2; }));
-    EXPECT_EQ(ReadFile(pair.inbox.Path() / "r.bin"), original);
-    EXPECT_NE(pair.serverWindow.LogText().find(u"ファイル名 > r.bin (40,000 B)"), WString::npos);
 }
 
 }  // namespace

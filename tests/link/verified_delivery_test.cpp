@@ -1,4 +1,5 @@
-// Verified delivery between two copies that announce it, and what an original peer sees.
+// Verified delivery with a raw peer that withholds its receipt, and what an original peer
+// sees (two copies' resumes are in frame_seam_test.cpp).
 #include <gtest/gtest.h>
 
 #include "link/wire/delivery_frames.h"
@@ -17,55 +18,6 @@ using test::WaitUntil;
 
 bool Has(const WString& text, WStringView part) {
     return text.find(part) != WString::npos;
-}
-
-// The receiver does not prove kept parts before the rest (kept_part_test.cpp has those): a
-// stale partial is found by the whole file's digest at the end.
-struct VerifiedPair : test::TransferPair {
-    VerifiedPair() {
-        server->SetCapabilities(kKnownCapabilities & ~kKeptPartProof);
-        client->SetCapabilities(kKnownCapabilities);
-    }
-};
-
-TEST(VerifiedDelivery, AResumeIsProvenAndAStaleOneFetchedAgain) {
-    // An older version of the file: same name, size and first 2 KiB, other bytes behind.
-    constexpr std::size_t kSize = 400 * 1024;
-    auto fresh = test::RandomBytes(kSize, 3);
-    auto older = test::RandomBytes(kSize, 4);
-    std::copy(fresh.begin(), fresh.begin() + 2048, older.begin());
-    for (bool stale : {false, true}) {
-        SCOPED_TRACE(stale);
-        VerifiedPair pair;
-        const auto& partial = stale ? older : fresh;
-        test::LeavePartialFile(pair.inbox.Path() / "doc.bin.tmp",
-                               std::vector<char>(partial.begin(), partial.begin() + 150 * 1024),
-                               kSize);
-        test::WriteFile(pair.outbox.Path() / "doc.bin", fresh);
-        ASSERT_TRUE(pair.Link());
-        pair.client->sendBufSize = 64 * 1024;
-        pair.Send(pair.outbox.Path() / "doc.bin");
-        ASSERT_TRUE(pair.clientWindow.WaitFor(
-            [&] { return FinishedRows(pair.clientWindow.Transfers()) == 1; }));
-        ASSERT_TRUE(pair.serverWindow.WaitFor(
-            [&] { return FinishedRows(pair.serverWindow.Transfers()) == 1; }));
-        EXPECT_EQ(test::ReadFile(pair.inbox.Path() / "doc.bin"), fresh);
-        EXPECT_FALSE(std::filesystem::exists(pair.inbox.Path() / "doc.bin.tmp"));
-        WString sent = pair.clientWindow.LogText();
-        WString received = pair.serverWindow.LogText();
-        EXPECT_FALSE(Has(sent + received, u"中止"));
-        if (!stale) {
-            // Resumed and proven: both sides hashed the part that was not sent.
-            EXPECT_FALSE(Has(sent + received, u"し直します"));
-            continue;
-        }
-        // One line on each side, and the sender called it sent only after the second round.
-        std::size_t again = sent.find(u"最初から送り直します");
-        ASSERT_NE(again, WString::npos);
-        EXPECT_LT(again, sent.find(u"ファイルの送信が完了しました"));
-        EXPECT_TRUE(Has(received, u"最初から受信し直します"));
-        EXPECT_LT(received.find(u"最初から受信し直します"), received.find(u"受信が完了しました"));
-    }
 }
 
 // A raw peer that announces verified delivery, takes a file and never sends a receipt.
