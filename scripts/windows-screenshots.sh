@@ -31,7 +31,11 @@ fi
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 
 export WINEPREFIX=$cache/wine-gui WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# A Japanese Windows: its code page, and its dialog font.
+# A Japanese Windows (wine takes its locale from the Unix one): its code page, and its
+# dialog font.
+if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
+    "${sudo_cmd[@]}" localedef --no-archive -f UTF-8 -i ja_JP ja_JP.UTF-8
+fi
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 pids=()
 work=$(mktemp -d)
@@ -83,7 +87,8 @@ Windows Registry Editor Version 5.00
 EOF
 # regedit reads a version 5 file as UTF-16 with its byte order mark.
 { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$work/fonts.reg"; } >"$work/fonts16.reg"
-"$wine" regedit /S "$(winepath -w "$work/fonts16.reg")" >/dev/null 2>&1
+reg_file=$work/fonts16.reg
+"$wine" regedit /S "Z:${reg_file//\//\\}" >/dev/null 2>&1
 "${wine%/*}/wineserver" -w 2>/dev/null || true
 
 # The Windows copy waits as the server on a port of its own; conf.txt in its working folder
