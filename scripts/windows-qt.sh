@@ -96,12 +96,13 @@ folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' | head -n 1)
 build=(nice -n 19)
 # What the program does not use is left out: the modules but Core, Gui and Widgets (no SQL,
 # network, D-Bus, XML, printing, test library, OpenGL, Vulkan), the Direct2D plugin, and
+# the DirectWrite 3 font database (its sources come with the Direct2D plugin only), and
 # tablet input (its header, 3rdparty/wintab, is not in Debian's source: its licence does not
 # allow changes). The third-party code Qt carries (zlib, libpng, libjpeg, harfbuzz, pcre2,
 # double-conversion) is built from that same source; the system's are the host's, not
 # Windows ones. Fonts come from the system's own engines (GDI, DirectWrite), not FreeType.
 off=(sql network dbus xml printsupport testlib concurrent opengl opengles2 opengles3
-    opengles31 opengles32 opengl_desktop opengl_dynamic vulkan direct2d tabletevent freetype
+    opengles31 opengles32 opengl_desktop opengl_dynamic vulkan direct2d directwrite3 tabletevent freetype
     fontconfig icu zstd sql_sqlite system_zlib system_png system_jpeg system_harfbuzz
     system_pcre2 system_doubleconversion)
 flags=()
