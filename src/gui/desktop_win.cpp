@@ -1,9 +1,9 @@
 #include "gui/desktop.h"
 #include "gui/program_files.h"
 
-#include <windows.h>
 #include <mmsystem.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <string>
 

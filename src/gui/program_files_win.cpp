@@ -1,8 +1,8 @@
 #include "gui/program_files.h"
 
-#include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <system_error>
@@ -18,8 +18,7 @@ namespace {
 std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     std::wstring folder;
-    if (::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path) == S_OK && path)
-        folder = path;
+    if (::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path) == S_OK && path) folder = path;
     ::CoTaskMemFree(path);
     return folder;
 }
