@@ -1,9 +1,10 @@
 #include "gui/desktop.h"
 #include "gui/program_files.h"
 
+#include <windows.h>
+// After windows.h, which they need.
 #include <mmsystem.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <string>
 

@@ -1,8 +1,9 @@
 #include "gui/program_files.h"
 
+#include <windows.h>
+// After windows.h, which they need.
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <filesystem>
 #include <system_error>
