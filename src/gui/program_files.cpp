@@ -4,11 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QStandardPaths>
 #include <QTranslator>
-
-#include "common/settings_place.h"
-#include "toolkit/file_system.h"
 
 namespace mirka {
 
@@ -16,12 +12,6 @@ namespace {
 // Set by the build: the data folder as seen from the installed program's folder.
 constexpr char kDataFromBin[] = MIRKA_DATA_FROM_BIN;
 constexpr char kShippedMarker[] = "changelog.txt";
-
-QString WithSeparator(QString folder) {
-    folder = QDir::toNativeSeparators(folder);
-    if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
-    return folder;
-}
 }  // namespace
 
 QString ProgramDataFolder() {
@@ -40,19 +30,6 @@ bool RunsInstalled() {
 QString ProgramFilePath(const QString& name) {
     if (QFileInfo::exists(name)) return QDir::current().absoluteFilePath(name);
     return QDir(ProgramDataFolder()).filePath(name);
-}
-
-void ChooseSettingsPlace() {
-    if (!RunsInstalled() || QFileInfo::exists(QStringLiteral("conf.txt"))) return;
-    QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (configHome.isEmpty()) return;
-    QString folder = QDir(configHome).filePath(QStringLiteral("mirka"));
-    if (!QDir().mkpath(folder)) return;
-    QString downloads = qEnvironmentVariable("XDG_DOWNLOAD_DIR");
-    if (downloads.isEmpty())
-        downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (downloads.isEmpty()) downloads = QDir::home().filePath(QStringLiteral("Downloads"));
-    SetSettingsPlace(ToFsPath(folder.toStdU16String()), WithSeparator(downloads).toStdU16String());
 }
 
 QIcon ProgramIcon() {
