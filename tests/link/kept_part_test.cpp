@@ -67,6 +67,23 @@ struct RawSide : test::RawPeerLink {
         return true;
     }
 
+    // The peer offers `bytes` (`size` of them) as `name` to the manager, which holds the
+    // partial `kept`; the accept's offset, or -1 when no accept came.
+    std::int64_t OfferToPartial(const WString& name, std::int32_t id,
+                                const std::vector<char>& bytes, const std::vector<char>& kept,
+                                std::size_t size) {
+        test::LeavePartialFile(inbox.Path() / ToFsPath(name + u".tmp"), kept,
+                               static_cast<std::int64_t>(size));
+        test::SendOffer(peer, name, id, static_cast<std::int64_t>(size),
+                        ResumeChecksum(reinterpret_cast<const std::uint8_t*>(bytes.data())));
+        FrameHeader header;
+        std::vector<std::uint8_t> got;
+        if (!peer.ReadHeader(header) || header.code != NET_FILE_ACCEPT ||
+            !peer.Read(got, FileRecord::kBytes))
+            return -1;
+        return FileRecord::Decode(got.data()).offset;
+    }
+
     // What follows on the wire up to the digest: whether a start over came first, the data
     // bytes, and the digest. False on anything else.
     bool TakeUpToDigest(bool& startedOver, std::vector<char>& data, secure::FileDigest& digest) {
@@ -163,18 +180,11 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
             peerBits == kKnownCapabilities ? DigestKind::Sha256 : DigestKind::Blake2b256;
         RawSide side(peerBits);
         ASSERT_TRUE(side.linked);
-        test::LeavePartialFile(side.inbox.Path() / "in.bin.tmp",
-                               {older.begin(), older.begin() + kKept}, kSize);
         test::WriteFile(side.inbox.Path() / "other.bin", older);
         std::int32_t id = 50;
-        test::SendOffer(side.peer, u"in.bin", id, kSize,
-                        ResumeChecksum(reinterpret_cast<const std::uint8_t*>(fresh.data())));
-        FrameHeader header;
+        std::int64_t offset = side.OfferToPartial(u"in.bin", id, fresh,
+                                                  {older.begin(), older.begin() + kKept}, kSize);
         std::vector<std::uint8_t> got;
-        ASSERT_TRUE(side.peer.ReadHeader(header));
-        ASSERT_EQ(header.code, NET_FILE_ACCEPT);
-        ASSERT_TRUE(side.peer.Read(got, FileRecord::kBytes));
-        std::int64_t offset = FileRecord::Decode(got.data()).offset;
         ASSERT_EQ(offset, static_cast<std::int64_t>(kKept - 2048)) << "the last 2 KiB again";
         if (peerBits & kKeptSample) {
             // The sample of the kept bytes comes first.
@@ -221,19 +231,14 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
         RawSide side(kKnownCapabilities);
         ASSERT_TRUE(side.linked);
         auto partial = side.inbox.Path() / "cut.bin.tmp";
-        test::LeavePartialFile(partial, {older.begin(), older.begin() + kKept}, kSize);
+        std::int32_t id = 51;
+        std::int64_t kept = side.OfferToPartial(u"cut.bin", id, fresh,
+                                                {older.begin(), older.begin() + kKept}, kSize);
+        ASSERT_GT(kept, 0);
         auto place = ContainedFolder::Open(side.inbox.WithSeparator());
         ASSERT_TRUE(place);
         auto note = [&] { return ReceivePaths::ReadNote(*place, u"cut.bin.tmp"); };
-        std::int32_t id = 51;
-        test::SendOffer(side.peer, u"cut.bin", id, kSize,
-                        ResumeChecksum(reinterpret_cast<const std::uint8_t*>(fresh.data())));
-        FrameHeader header;
         std::vector<std::uint8_t> got;
-        ASSERT_TRUE(side.peer.ReadHeader(header));
-        ASSERT_EQ(header.code, NET_FILE_ACCEPT);
-        ASSERT_TRUE(side.peer.Read(got, FileRecord::kBytes));
-        auto kept = static_cast<std::uintmax_t>(FileRecord::Decode(got.data()).offset);
         do {
             ASSERT_TRUE(side.peer.Read(got, FrameHeader::kBytes));
         } while (GetU16(got.data()) != kKeptPartCode);
@@ -244,7 +249,8 @@ TEST(VerifiedKeptPart, AKeptPartIsProvenBeforeTheRestIsSent) {
             NET_FILE_DATA, static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(kSent),
             std::vector<std::uint8_t>(fresh.begin(), fresh.begin() + kSent)));
         ASSERT_TRUE(side.window.WaitFor([&] { return !note(); })) << "withheld";
-        EXPECT_EQ(fs::file_size(partial), kept) << "nothing cut while the link stands";
+        EXPECT_EQ(fs::file_size(partial), static_cast<std::uintmax_t>(kept))
+            << "nothing cut while the link stands";
         side.peer.Close();
         ASSERT_TRUE(side.window.WaitFor([&] { return note().has_value(); }));
         EXPECT_EQ(note()->offeredSize, static_cast<std::int64_t>(kSize));
