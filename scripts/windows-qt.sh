@@ -87,11 +87,20 @@ fi
 log "building $prefix from $dsc with the host tools of qt6-base-dev-tools $tools_version"
 started=$(date +%s)
 work=$place/work
-rm -rf "$work" "$prefix"
-mkdir -p "$work"
-(cd "$work" && apt-get source -qq qt6-base >&2)
-folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' | head -n 1)
-[ -n "$folder" ] || { log "no source folder for qt6-base"; exit 1; }
+rm -rf "$prefix"
+# A build that was stopped (the machine's session ended, say) goes on where it stopped: the
+# unpacked source and the build folder of the same key are kept until the prefix is complete.
+folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' 2>/dev/null | head -n 1)
+if [ -z "$folder" ] || [ ! -f "$work/.unpacked" ]; then
+    rm -rf "$work"
+    mkdir -p "$work"
+    (cd "$work" && apt-get source -qq qt6-base >&2)
+    folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' | head -n 1)
+    [ -n "$folder" ] || { log "no source folder for qt6-base"; exit 1; }
+    touch "$work/.unpacked"
+else
+    log "going on with the build in $work"
+fi
 
 build=(nice -n 19)
 # What the program does not use is left out: the modules but Core, Gui and Widgets (no SQL,
