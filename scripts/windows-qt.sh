@@ -90,7 +90,7 @@ work=$place/work
 rm -rf "$prefix"
 # A build that was stopped (the machine's session ended, say) goes on where it stopped: the
 # unpacked source and the build folder of the same key are kept until the prefix is complete.
-folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' 2>/dev/null | head -n 1)
+folder=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt*' 2>/dev/null | head -n 1 || true)
 if [ -z "$folder" ] || [ ! -f "$work/.unpacked" ]; then
     rm -rf "$work"
     mkdir -p "$work"
