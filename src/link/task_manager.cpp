@@ -127,35 +127,19 @@ bool TaskManager::StartServer(std::uint16_t port) {
         std::lock_guard<std::mutex> guard(linkLock);
         acceptor = listener;
     }
-    struct Accepted {
-        bool done = false;
-        boost::system::error_code error;
-        tcp::endpoint peer;
-    };
-    auto accepted = std::make_shared<Accepted>();
-    asio::post(ioService, [this, listener, link, accepted] {
-        listener->async_accept(
-            link->Socket(), accepted->peer,
-            [this, listener, accepted](const boost::system::error_code& failure) {
-                boost::system::error_code ignored;
-                listener->close(ignored);
-                {
-                    std::lock_guard<std::mutex> guard(wakeLock);
-                    accepted->error = failure;
-                    accepted->done = true;
-                }
-                wake.notify_all();
-            });
+    auto peer = std::make_shared<tcp::endpoint>();
+    error = AwaitIoOperation([listener, link, peer](const IoCompletion& done) {
+        listener->async_accept(link->Socket(), *peer,
+                               [listener, peer, done](const boost::system::error_code& failure) {
+                                   boost::system::error_code ignored;
+                                   listener->close(ignored);
+                                   done(failure);
+                               });
     });
-    {
-        std::unique_lock<std::mutex> lock(wakeLock);
-        wake.wait(lock, [&] { return accepted->done || stopping; });
-        error = accepted->done ? accepted->error : asio::error::operation_aborted;
-    }
     if (error) ShowTypedMessage(kMbIconError, kErrorCaption, u"%S", error.message());
     {
         std::lock_guard<std::mutex> guard(linkLock);
-        if (!error) peerEndpoint = accepted->peer;
+        if (!error) peerEndpoint = *peer;
         acceptor.reset();
     }
     return BeginLink(link, LINK_SERVER);
@@ -198,8 +182,12 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
         } else {
             tcp::endpoint endpoint(address, port);
             // The box below tells of a failure, in the user's words: no box with the system's
-            // text before it.
-            socket.connect(endpoint, error);
+            // text before it. The socket connects on the I/O thread it belongs to: a blocking
+            // connect here would fail whenever a signal reached this thread meanwhile (the
+            // terminal end's resize, a finished child process).
+            error = AwaitIoOperation([link, endpoint](const IoCompletion& done) {
+                link->Socket().async_connect(endpoint, done);
+            });
             setPeer(endpoint);
         }
     } else {
@@ -233,6 +221,27 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
         return false;
     }
     return BeginLink(link, LINK_CLIENT);
+}
+
+boost::system::error_code TaskManager::AwaitIoOperation(
+    const std::function<void(const IoCompletion&)>& start) {
+    struct Outcome {
+        bool done = false;  // with wakeLock
+        boost::system::error_code error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    IoCompletion finish = [this, outcome](const boost::system::error_code& error) {
+        {
+            std::lock_guard<std::mutex> guard(wakeLock);
+            outcome->error = error;
+            outcome->done = true;
+        }
+        wake.notify_all();
+    };
+    asio::post(ioService, [start, finish] { start(finish); });
+    std::unique_lock<std::mutex> lock(wakeLock);
+    wake.wait(lock, [&] { return outcome->done || stopping; });
+    return outcome->done ? outcome->error : asio::error::operation_aborted;
 }
 
 bool TaskManager::IsDottedIPv4(const std::string& text) {

@@ -47,7 +47,8 @@ enum enumLinkState : std::int32_t {
 
 // Threads of the link, and who writes what:
 // - The window thread calls the public members. StartServer, ConnectToServer and
-//   Disconnect block (on accept, on connecting, on the disconnect pause); the window runs
+//   Disconnect wait (for the accept or the connect, which run on the I/O thread, for a name
+//   lookup, for the disconnect's request to go out); the window runs
 //   them on one short-lived worker at a time while it repaints, and that worker stands in
 //   for the window thread. Nothing else of the window's runs meanwhile.
 // - The I/O thread owns the current PeerLink's reading, its timers and every frame from the
@@ -232,6 +233,13 @@ private:
     // and the user has been told why).
     bool BeginLink(const std::shared_ptr<PeerLink>& link, enumLinkState state);
     std::shared_ptr<PeerLink> NewLink();
+    // Window thread: `start` runs on the I/O thread and begins an asynchronous operation on
+    // a socket or acceptor of that thread, which calls the completion it is given once; this
+    // waits for that call (operation_aborted when the manager stops first). Unlike a
+    // blocking call, the wait is not cut short by a signal reaching the calling thread.
+    using IoCompletion = std::function<void(const boost::system::error_code&)>;
+    boost::system::error_code AwaitIoOperation(
+        const std::function<void(const IoCompletion&)>& start);
     std::shared_ptr<PeerLink> CurrentLink() const;
     bool IsCurrent(const PeerLink& link) const override;
     // A link's failure closes the manager's link only while it is the current one.

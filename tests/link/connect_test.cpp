@@ -1,4 +1,10 @@
+#include <atomic>
 #include <thread>
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -73,6 +79,48 @@ TEST(Connect, HostNameIsResolvedAndConnected) {
     // Where the hosts file names localhost on ::1 as well, IPv6 is tried first and wins.
     EXPECT_THAT(pair.client->PeerAddressText(), testing::AnyOf("127.0.0.1", "::1"));
 }
+
+#ifndef _WIN32
+// A signal that reaches the connecting thread (the terminal end's resize, a child's end) must
+// not fail the connect. The peer's accept queue is full, so the connect waits for its SYN to
+// be sent again (about a second) while signals keep coming; then the queue makes room.
+TEST(Connect, ASignalWhileConnectingDoesNotFailIt) {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);  // no SA_RESTART: an interrupted call fails with EINTR
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGUSR2, &quiet, &before), 0);
+
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor listener(io);
+    boost::asio::ip::tcp::endpoint local(boost::asio::ip::make_address("127.0.0.1"), 0);
+    listener.open(local.protocol());
+    listener.bind(local);
+    listener.listen(0);  // one connection fits in the queue
+    boost::asio::ip::tcp::socket first(io);
+    first.connect(listener.local_endpoint());  // the queue is full from here on
+
+    MessageRecorder boxes;
+    TaskManager manager;
+    std::atomic<bool> connected{false}, returned{false};
+    std::thread connecting([&] {
+        connected = manager.ConnectToServer("127.0.0.1", listener.local_endpoint().port());
+        returned = true;
+    });
+    pthread_t target = connecting.native_handle();
+    for (int i = 0; i < 30 && !returned; ++i) {
+        pthread_kill(target, SIGUSR2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    boost::asio::ip::tcp::socket taken(io), link(io);
+    listener.accept(taken);  // room for the manager's connection
+    if (!returned) listener.accept(link);
+    connecting.join();
+    sigaction(SIGUSR2, &before, nullptr);
+    EXPECT_TRUE(connected);
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+#endif
 
 TEST(Connect, PortInUseIsReportedAndTheLinkIsClosed) {
     MessageRecorder boxes;
