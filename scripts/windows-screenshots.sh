@@ -131,6 +131,17 @@ if [ -n "${SHOTS_LOGIN_ONLY:-}" ]; then exit 0; fi
 # coordinates by START_AT (x,y) once read from login.png.
 eval "$(xdotool getwindowgeometry --shell "$login")"
 start_at=${START_AT:?give START_AT=x,y of the 接続/開始 button in login.png}
+# SERVER_AT (x,y): the サーバとして起動する choice, clicked first when the window opens on the
+# client's side.
+if [ -n "${SERVER_AT:-}" ]; then
+    xdotool mousemove $((X + ${SERVER_AT%,*})) $((Y + ${SERVER_AT#*,})) click 1
+    sleep 1
+fi
+# UPNP_OFF_AT (x,y): the UPnPを使用しない box. The server must not look for a gateway: that
+# search would go to the real SSDP group.
+upnp_off=${UPNP_OFF_AT:?give UPNP_OFF_AT=x,y of the UPnPを使用しない box in login.png}
+xdotool mousemove $((X + ${upnp_off%,*})) $((Y + ${upnp_off#*,})) click 1
+sleep 1
 xdotool mousemove $((X + ${start_at%,*})) $((Y + ${start_at#*,})) click 1
 # The Linux copy connects once the server listens (--retry), says a line and stays while
 # its input, a pipe this script holds open, stays open.
@@ -140,7 +151,7 @@ mkfifo "$work/say"
 pids+=($!)
 exec 3>"$work/say"
 echo "こんにちは、Linux から送った発言です" >&3
-talk=$(window_named "${TALK_TITLE:-ミルカ}")
+talk=$(window_named "${TALK_TITLE:-Ver\\.T100a}")
 sleep 5
 shoot "$talk" "$out/talk.png"
 cat "$work/cli.log" >&2
