@@ -47,15 +47,14 @@ for target in "${targets[@]}"; do
     grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|^Done" "$build/$target.log"
     if [ $result -ne 0 ]; then
         # What broke comes first: the stack behind it is long and its top is what gets cut.
-        grep -m 5 -E "fuzz invariant broken|ERROR: |terminate called|runtime error" \
-            "$build/$target.log"
+        grep -m 5 -E "fuzz invariant broken|terminate called|runtime error" "$build/$target.log"
         grep -A 12 -m 1 -E "ERROR: " "$build/$target.log"
         tail -n 12 "$build/$target.log"
         # Whether the input breaks it again, alone: a fault of timing or one of the input.
         for input in "$crashes"/*; do
             [ -f "$input" ] || continue
             if "$build/fuzz/$target" -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=30 \
-                "$input" >"$build/$target.again.log" 2>&1; then
+                -artifact_prefix="$build/$target.again-" "$input" >"$build/$target.again.log" 2>&1; then
                 echo "$(basename "$input") ($(stat -c %s "$input") bytes): passes when run again"
             else
                 echo "$(basename "$input") ($(stat -c %s "$input") bytes): fails again:"

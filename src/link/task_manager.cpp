@@ -167,7 +167,6 @@ bool TaskManager::WaitsForPeer() const {
 bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
     EndPreviousLink();
     auto link = NewLink();
-    tcp::socket& socket = link->Socket();
     auto setPeer = [this](const tcp::endpoint& endpoint) {
         std::lock_guard<std::mutex> guard(linkLock);
         peerEndpoint = endpoint;
@@ -205,7 +204,7 @@ bool TaskManager::ConnectToServer(const std::string& host, std::uint16_t port) {
             }
             for (const auto& result : results) endpoints.push_back(result.endpoint());
         }
-        ConnectOutcome outcome = Connector().Connect(endpoints, socket);
+        ConnectOutcome outcome = Connector().Connect(endpoints, link->Socket());
         error = outcome.error;
         if (outcome.winner) {
             setPeer(outcome.attempts[*outcome.winner].endpoint);

@@ -72,7 +72,8 @@ public:
     PeerLink(const PeerLink&) = delete;
     PeerLink& operator=(const PeerLink&) = delete;
 
-    // Window thread, before Begin: the socket to accept or connect on.
+    // Before Begin: the socket to accept or connect on. The manager accepts or connects it on
+    // the I/O thread and waits there for the outcome, then hands it to Begin.
     boost::asio::ip::tcp::socket& Socket() { return socket; }
     // How the link keeps the queues on both ends. Short (the default): short, so that a chat
     // line never waits behind megabytes of file data; on a short path the receive buffer has
