@@ -4,9 +4,43 @@
 #include <vector>
 
 #include "link/wire/delivery_frames.h"
+#include "link/wire/file_record.h"
 #include "link/wire/folder_frames.h"
 
 namespace mirka {
+
+FramePlan FrameRouter::PlanOf(const Source& source, const FrameHeader& header) const {
+    using Kind = FramePlan::Kind;
+    std::uint32_t n = header.lengthField;
+    switch (header.code) {
+        case NET_CHAT:
+        case NET_STATUS:
+            return {Kind::Whole, ChatChannel::PayloadBytes(header)};
+        case NET_FILE_OFFER:
+        case NET_FILE_ACCEPT:
+            return {Kind::Whole, static_cast<std::uint32_t>(FileRecord::kBytes)};
+        case NET_FILE_DATA:
+            return {Kind::Pieces, n};
+        case kFolderOfferCode:
+        case kFolderEntryCode: {
+            // Only where both sides announced folders; elsewhere the header alone is skipped.
+            if ((source.SharedCapabilities() & (kFolders | kVerifiedDelivery)) !=
+                (kFolders | kVerifiedDelivery))
+                return {};
+            std::uint32_t limit =
+                header.code == kFolderOfferCode ? kMaxFolderNameBytes : kMaxFolderEntryPathBytes;
+            return {n > limit ? Kind::Skip : Kind::Whole, n};
+        }
+        default:
+            return {};
+    }
+}
+
+bool FrameRouter::RoutePiece(Source& source, const FrameHeader& header, const DataPiece& piece) {
+    if (transfers.OnFileData(header, piece)) return true;
+    source.CloseLink();
+    return false;
+}
 
 bool FrameRouter::Route(Source& source, const FrameHeader& header, const std::uint8_t* raw,
                         FramePayload& payload) {
@@ -33,7 +67,6 @@ bool FrameRouter::Route(Source& source, const FrameHeader& header, const std::ui
             break;
         case NET_FILE_OFFER:
         case NET_FILE_ACCEPT:
-        case NET_FILE_DATA:
             ok = transfers.OnFileFrame(header, payload);
             break;
         case kCapabilitiesCode:
@@ -62,16 +95,14 @@ bool FrameRouter::Route(Source& source, const FrameHeader& header, const std::ui
         case kFolderOfferCode:
         case kFolderEntryCode:
         case kFolderEndCode:
-            // Folder frames carry a payload: read only where both sides announced folders.
+            // Folder frames carry a payload: gathered only where both sides announced folders.
             if (shares(kFolders | kVerifiedDelivery))
                 ok = transfers.OnFolderFrame(header, raw, payload);
             break;
         default:
             break;  // keep-alive and codes outside the table: the header alone is skipped
     }
-    // A payload that could not be read ends the link; one that stopped coming ends it as a
-    // silent peer, with the line that says so first.
-    if (!ok && !source.FellSilent()) source.CloseLink();
+    if (!ok) source.CloseLink();
     return ok;
 }
 

@@ -23,9 +23,7 @@ public:
         virtual std::uint32_t SharedCapabilities() const = 0;
         // An announcement of the peer: 1 for the link's first, 2 for the second, 3 after.
         virtual int SetPeerCapabilities(std::uint32_t bits) = 0;
-        // A payload read gave up because the peer went silent (the link says so itself).
-        virtual bool FellSilent() const = 0;
-        // A payload could not be read: the link ends.
+        // A frame's handler refused it: the link ends.
         virtual void CloseLink() = 0;
 
     protected:
@@ -38,9 +36,15 @@ public:
     FrameRouter(const FrameRouter&) = delete;
     FrameRouter& operator=(const FrameRouter&) = delete;
 
-    // Handles one frame; `raw` is its 48 header bytes. False when the link must stop reading.
+    // How the reader gathers the payload of a frame with this header: the bytes each
+    // handler reads, so that it is handed its frame whole and never waits for the peer.
+    FramePlan PlanOf(const Source& source, const FrameHeader& header) const;
+    // Handles one frame whose payload was gathered as PlanOf said; `raw` is its 48 header
+    // bytes. False when the link must stop reading.
     bool Route(Source& source, const FrameHeader& header, const std::uint8_t* raw,
                FramePayload& payload);
+    // Handles a piece of a data frame (planned as pieces). False when the link must stop.
+    bool RoutePiece(Source& source, const FrameHeader& header, const DataPiece& piece);
 
 private:
     // A peer's pause, resume, cancel or deletion of a transfer, for the window's log.

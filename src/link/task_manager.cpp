@@ -6,7 +6,6 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "common/log_message.h"
-#include "link/link_payload.h"
 #include "link/transport/connector.h"
 #include "link/transport/dual_stack_listener.h"
 #include "link/wire/delivery_frames.h"
@@ -341,13 +340,44 @@ bool TaskManager::OnKeepAlive(PeerLink& link, const boost::system::error_code& e
     return true;
 }
 
-bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) {
+namespace {
+
+// The current PeerLink as the router sees it; a frame its handler refuses closes the
+// manager's link.
+class RoutedPeerLink final : public FrameRouter::Source {
+public:
+    RoutedPeerLink(PeerLink& link, ChatLink& manager) : link(link), manager(manager) {}
+    std::uint32_t SharedCapabilities() const override { return link.SharedCapabilities(); }
+    int SetPeerCapabilities(std::uint32_t bits) override { return link.SetPeerCapabilities(bits); }
+    void CloseLink() override { manager.CloseLink(); }
+
+private:
+    PeerLink& link;
+    ChatLink& manager;
+};
+
+}  // namespace
+
+FramePlan TaskManager::PlanOf(PeerLink& link, const FrameHeader& header) {
     ioThreadCheck.Assert();
     // Only the first frame wakes a start that waits for it.
     if (!peerHeard.load(std::memory_order_relaxed) && IsCurrent(link) && !peerHeard.exchange(true))
         Wake();
-    LinkPayload payload(link, gate);
-    return Dispatch(link, header, raw, payload);
+    return router.PlanOf(RoutedPeerLink(link, *this), header);
+}
+
+bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                          FramePayload& payload) {
+    ioThreadCheck.Assert();
+    RoutedPeerLink source(link, *this);
+    return router.Route(source, header, raw, payload);
+}
+
+bool TaskManager::OnFramePiece(PeerLink& link, const FrameHeader& header,
+                               const DataPiece& piece) {
+    ioThreadCheck.Assert();
+    RoutedPeerLink source(link, *this);
+    return router.RoutePiece(source, header, piece);
 }
 
 void TaskManager::OnLinkFailure(PeerLink& link, Failure failure) {
@@ -396,30 +426,6 @@ void TaskManager::OnFramesQueued() {
     wake.notify_all();
 }
 
-namespace {
-
-// The current PeerLink as the router sees it; a payload that cannot be read closes the
-// manager's link.
-class RoutedPeerLink final : public FrameRouter::Source {
-public:
-    RoutedPeerLink(PeerLink& link, ChatLink& manager) : link(link), manager(manager) {}
-    std::uint32_t SharedCapabilities() const override { return link.SharedCapabilities(); }
-    int SetPeerCapabilities(std::uint32_t bits) override { return link.SetPeerCapabilities(bits); }
-    bool FellSilent() const override { return link.FellSilent(); }
-    void CloseLink() override { manager.CloseLink(); }
-
-private:
-    PeerLink& link;
-    ChatLink& manager;
-};
-
-}  // namespace
-
-bool TaskManager::Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
-                           FramePayload& payload) {
-    RoutedPeerLink source(link, *this);
-    return router.Route(source, header, raw, payload);
-}
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
     return WriteToPeer(parts, PeerLink::Last::No);

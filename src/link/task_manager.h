@@ -53,10 +53,11 @@ enum enumLinkState : std::int32_t {
 //   for the window thread. Nothing else of the window's runs meanwhile.
 // - The I/O thread owns the current PeerLink's reading, its timers and every frame from the
 //   peer: offers, data and controls change the transfer engine's tables, and a reception's
-//   bytes are written to its file there. A handler reads its frame's payload through the
-//   FramePayload it is handed; a payload that stops coming ends the link at the silence
-//   limit. The I/O thread never waits for the peer to take bytes: its answers go to the
-//   link's queue, which the pump writes.
+//   bytes are written to its file there. The link reads asynchronously and hands each
+//   handler its frame's payload whole (file data in pieces as it comes), so no handler waits
+//   for the peer; a frame that stops coming half-way ends the link at the silence limit, as
+//   silence does. The I/O thread never waits for the peer to take bytes either: its answers
+//   go to the link's queue, which the pump writes.
 // - The pump thread runs queued commands (chat, status, the user's file commands), drives
 //   the senders and writes the queue the I/O thread filled.
 // - The transfer engine's digest worker hashes kept parts; it touches no table and posts
@@ -250,7 +251,10 @@ private:
                        std::chrono::milliseconds patience) override;
 
     // I/O thread: what the current link reports.
-    bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) override;
+    FramePlan PlanOf(PeerLink& link, const FrameHeader& header) override;
+    bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                 FramePayload& payload) override;
+    bool OnFramePiece(PeerLink& link, const FrameHeader& header, const DataPiece& piece) override;
     bool OnKeepAlive(PeerLink& link, const boost::system::error_code& error) override;
     void OnLinkFailure(PeerLink& link, Failure failure) override;
     void OnLinkEnded(PeerLink& link) override;
@@ -258,9 +262,6 @@ private:
     bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) override {
         return gate.OnHandshakeStep(link, outcome);
     }
-    // Handles one frame of `link` through the router; false when the link must stop reading.
-    bool Dispatch(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
-                  FramePayload& payload);
     // TransferLink: both sides announced these capabilities on the current link.
     bool Shares(std::uint32_t capabilities) const override;
     void AwaitPeerAnnouncement() override;

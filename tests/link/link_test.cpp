@@ -165,5 +165,40 @@ TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
     }
 }
 
+// A peer that stops half-way through a frame holds nothing up: this side's keep-alives go on
+// meanwhile, and the frame is handled whole once its rest comes.
+TEST(LinkFrames, APeerStalledMidFrameDoesNotHoldTheLink) {
+    using namespace std::chrono_literals;
+    FakePeer peer;
+    std::uint16_t port = peer.Listen();
+    test::WindowRecorder window;
+    TaskManager manager;
+    manager.ownerWindow = &window;
+    TaskManagerTestSeam::SetKeepAliveInterval(manager, 100ms);
+    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
+    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
+    accepter.join();
+
+    auto style = ProgramValues().ChatFont().Encode();
+    std::vector<std::uint8_t> payload(style.begin(), style.end());
+    std::vector<std::uint8_t> text = test::Utf16LeBytes(u"peer の発言 (09:05:07): \r\n半分ずつ届いた行\r\n");
+    payload.insert(payload.end(), text.begin(), text.end());
+    std::size_t half = payload.size() / 2;
+    auto header = Header(NET_CHAT, static_cast<std::uint32_t>(text.size())).Encode();
+    std::vector<std::uint8_t> first(header.begin(), header.end());
+    first.insert(first.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(half));
+    peer.Send(first);
+    for (int keepAlives = 0; keepAlives < 3; ++keepAlives) {
+        FrameHeader read;
+        ASSERT_TRUE(peer.ReadHeader(read, 3000));
+        EXPECT_EQ(read.code, NET_KEEPALIVE);
+    }
+    EXPECT_EQ(window.LogText(), u"");
+    peer.Send({payload.begin() + static_cast<std::ptrdiff_t>(half), payload.end()});
+    ASSERT_TRUE(window.WaitFor([&] { return !window.LogText().empty(); }));
+    EXPECT_THAT(window.LogText(), TextEndsWith(u"\r\n半分ずつ届いた行\r\n"));
+    EXPECT_EQ(manager.LinkState(), LINK_CLIENT);
+}
+
 }  // namespace
 }  // namespace mirka

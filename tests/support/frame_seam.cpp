@@ -9,34 +9,6 @@
 
 namespace mirka::test {
 
-namespace {
-
-// The payload of the frame being routed, read from the bytes the peer wrote. A frame's
-// header and payload are written as one unit, so a short read is a frame the peer never
-// finished: the link ends, as it would once the peer went.
-class MemoryPayload final : public FramePayload {
-public:
-    MemoryPayload(const std::vector<std::uint8_t>& bytes, std::size_t& at) : bytes(bytes), at(at) {}
-
-    bool Read(void* destination, std::size_t n) override {
-        if (bytes.size() - at < n) return false;
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), n,
-                    static_cast<std::uint8_t*>(destination));
-        at += n;
-        return true;
-    }
-    const std::uint8_t* Buffered(std::size_t n) override {
-        return bytes.size() - at < n ? nullptr : bytes.data() + at;
-    }
-    void Consume(std::size_t n) override { at += n; }
-
-private:
-    const std::vector<std::uint8_t>& bytes;
-    std::size_t& at;
-};
-
-}  // namespace
-
 SeamSide::SeamSide(FramePair& pair)
     : pair(pair),
       transfers(*this, slot, values),
@@ -159,13 +131,36 @@ bool SeamSide::DeliverFrames() {
         wire.clear();
     }
     bool moved = false;
+    bool halfWay = false;
+    // A frame is routed once all of it has come, as the link gathers it: a frame the peer
+    // never finished is never handled, and the link ends once the peer went.
     while (reading && incoming.size() - readAt >= FrameHeader::kBytes) {
-        std::array<std::uint8_t, FrameHeader::kBytes> raw;
-        std::copy_n(incoming.begin() + static_cast<std::ptrdiff_t>(readAt), raw.size(),
-                    raw.begin());
-        readAt += raw.size();
-        MemoryPayload payload(incoming, readAt);
-        if (!router.Route(*this, FrameHeader::Decode(raw.data()), raw.data(), payload)) {
+        const std::uint8_t* raw = incoming.data() + readAt;
+        FrameHeader header = FrameHeader::Decode(raw);
+        FramePlan plan = router.PlanOf(*this, header);
+        if (incoming.size() - readAt - FrameHeader::kBytes < plan.bytes) {
+            halfWay = true;
+            break;
+        }
+        const std::uint8_t* bytes = raw + FrameHeader::kBytes;
+        readAt += FrameHeader::kBytes + plan.bytes;
+        bool goOn = true;
+        switch (plan.kind) {
+            case FramePlan::Kind::Whole: {
+                FramePayload payload(bytes, plan.bytes);
+                goOn = router.Route(*this, header, raw, payload);
+                break;
+            }
+            case FramePlan::Kind::Skip: {
+                FramePayload none;
+                goOn = router.Route(*this, header, raw, none);
+                break;
+            }
+            case FramePlan::Kind::Pieces:
+                goOn = router.RoutePiece(*this, header, {bytes, plan.bytes, true, true});
+                break;
+        }
+        if (!goOn) {
             // Reading stops and the link ends; the state is the handlers' to close.
             reading = false;
             socketGone = true;
@@ -174,7 +169,7 @@ bool SeamSide::DeliverFrames() {
     }
     // The peer's end went and everything it wrote has been read: the read fails and the
     // link closes, as a read of a closed socket does.
-    if (reading && peer->socketGone && incoming.size() - readAt < FrameHeader::kBytes) {
+    if (reading && peer->socketGone && (halfWay || incoming.size() - readAt < FrameHeader::kBytes)) {
         std::lock_guard<std::mutex> guard(wireLock);
         if (wire.empty()) {
             reading = false;

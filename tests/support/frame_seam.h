@@ -85,7 +85,6 @@ private:
     // FrameRouter::Source.
     std::uint32_t SharedCapabilities() const override { return capabilities & peerCapabilities; }
     int SetPeerCapabilities(std::uint32_t bits) override;
-    bool FellSilent() const override { return false; }
 
     // Test thread: one step of each kind; each returns whether anything happened.
     bool RunIoJobs();

@@ -93,6 +93,13 @@ bool ChatChannel::WriteFrame(const FrameHeader& header,
     return link.WriteToPeer(FrameParts(headerBytes, payload), PeerLink::Last::No);
 }
 
+std::uint32_t ChatChannel::PayloadBytes(const FrameHeader& header) {
+    std::uint32_t n = header.lengthField;
+    if (n > kMaxTextPayloadBytes) return 0;
+    return static_cast<std::uint32_t>(n + (header.code == NET_CHAT ? CharFormat::kBytes
+                                                                   : kSenderNameBytes));
+}
+
 bool ChatChannel::OnChatLine(const FrameHeader& header, FramePayload& payload) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return false;

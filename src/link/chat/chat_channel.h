@@ -57,8 +57,11 @@ public:
     // Pump thread: asks the peer to end the link; this side's last write.
     void SendDisconnectRequest();
 
-    // I/O thread: a chat or status frame from the peer; false when the link must stop
-    // reading.
+    // The payload bytes a chat or status frame with this header carries, which its handler
+    // reads; zero for a text past the limit, which ends the link.
+    static std::uint32_t PayloadBytes(const FrameHeader& header);
+    // I/O thread: a chat or status frame from the peer, its payload whole; false when the
+    // link must stop reading.
     bool OnChatLine(const FrameHeader& header, FramePayload& payload);
     bool OnStatusMessage(const FrameHeader& header, FramePayload& payload);
     // I/O thread: the peer asked to end the link.

@@ -527,8 +527,6 @@ bool TransferEngine::OnFileFrame(const FrameHeader& header, FramePayload& payloa
             return OnFileOffer(payload);
         case NET_FILE_ACCEPT:
             return OnFileAccept(payload);
-        case NET_FILE_DATA:
-            return OnFileData(header, payload);
         default:
             OnFileControl(header);
             return true;

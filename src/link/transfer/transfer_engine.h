@@ -110,9 +110,11 @@ public:
     // One pass over the senders; returns whether a transfer still has data to send.
     bool SenderPass();
 
-    // I/O thread: one file frame from the peer, its payload read from `payload`; false when
-    // the link must stop reading.
+    // I/O thread: an offer, accept or control frame from the peer, its payload whole; false
+    // when the link must stop reading.
     bool OnFileFrame(const FrameHeader& header, FramePayload& payload);
+    // I/O thread: a piece of a data frame, as it came; false when the link must stop reading.
+    bool OnFileData(const FrameHeader& header, const DataPiece& piece);
     // I/O thread: a digest or receipt of verified delivery (header-only frames).
     void OnDeliveryFrame(std::uint16_t code, const std::uint8_t* frame);
     // I/O thread: a folder's offer, entry or end; false when the link must stop reading.
@@ -164,7 +166,6 @@ private:
     bool TakeFileOffer(FileRecord record, const WString& name, std::int64_t size,
                        std::int64_t stillToWrite);
     bool OnFileAccept(FramePayload& payload);
-    bool OnFileData(const FrameHeader& header, FramePayload& payload);
     void OnFileControl(const FrameHeader& header);
     enum class OfferRefusal { TooMany, NoSpace, NoFreeName, BadId, Declined };
     // Answers an offer with a cancel.
@@ -260,8 +261,8 @@ private:
     // Makes the folders of `components` (from the receive folder) and notes those made.
     bool MakeNotedFolders(ReceivingFolder& folder, const std::vector<WString>& components);
     bool ReceiveFolderMember(FileRecord record, std::int32_t folderId, FolderMember member);
-    // Reads a text payload of `length` bytes into `text`; one longer than `limit` is read off
-    // and dropped, leaving `text` empty. False when the link must stop reading.
+    // Reads a text payload of `length` bytes into `text`; one longer than `limit` was read
+    // off and dropped by the link, and leaves `text` empty. False when the link must stop.
     bool ReadBoundedText(FramePayload& payload, std::uint32_t length, std::size_t limit,
                          std::string& text);
     // The folder a member transfer belongs to, taking the member out of it; tasksLock held.
@@ -382,8 +383,12 @@ private:
     std::set<PeerFault> peerFaultsLogged;
     // Pump thread: the data frames of one pass are gathered here.
     std::vector<std::uint8_t> sendFrames;
-    // I/O thread: data that is not yet in the receive buffer is read here.
-    std::vector<std::uint8_t> recvBuffer = std::vector<std::uint8_t>(64 * 1024);
+    // I/O thread: what the data frame being read has met so far, told with its last piece.
+    struct DataFrameState {
+        bool unknown = false;    // a piece for a transfer this side does not hold
+        bool diskError = false;  // a piece could not be written
+        bool whole = false;      // the last byte reached the disk with this frame
+    } dataFrame;
     // Last: it stops (and no job of it runs) before anything above goes.
     DigestWorker digests;
 };

@@ -32,17 +32,10 @@ WString Quoted(std::string_view utf8) {
 bool TransferEngine::ReadBoundedText(FramePayload& payload, std::uint32_t length, std::size_t limit,
                                      std::string& text) {
     text.clear();
-    if (length <= limit) {
-        text.resize(length);
-        return payload.Read(text.data(), length);
-    }
-    // Read off all the same, so that the next frame starts where it should.
-    while (length > 0) {
-        std::size_t piece = std::min<std::size_t>(length, recvBuffer.size());
-        if (!payload.Read(recvBuffer.data(), piece)) return false;
-        length -= static_cast<std::uint32_t>(piece);
-    }
-    return true;
+    // A text past the limit was read off and dropped by the link: it stays empty.
+    if (length > limit) return true;
+    text.resize(length);
+    return payload.Read(text.data(), length);
 }
 
 bool TransferEngine::OnFolderFrame(const FrameHeader& header, const std::uint8_t* frame,

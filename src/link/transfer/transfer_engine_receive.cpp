@@ -209,50 +209,31 @@ void TransferEngine::RefuseOffer(const FileRecord& record, OfferRefusal reason, 
     SendControl(NET_FILE_CANCEL, record.taskId);
 }
 
-bool TransferEngine::OnFileData(const FrameHeader& header, FramePayload& payload) {
+bool TransferEngine::OnFileData(const FrameHeader& header, const DataPiece& piece) {
     auto id = static_cast<std::int32_t>(header.taskField);
-    std::uint32_t remaining = header.lengthField;
-    bool diskError = false;
-    bool unknown = false;
-    bool whole = false;  // the last byte reached the disk with this frame
-    do {
-        std::size_t piece = std::min<std::size_t>(remaining, recvBuffer.size());
-        // Bytes already in the receive buffer go to the file from there, without a copy.
-        const std::uint8_t* bytes = payload.Buffered(piece);
-        bool buffered = bytes != nullptr;
-        if (!buffered) {
-            if (!payload.Read(recvBuffer.data(), piece)) return false;
-            bytes = recvBuffer.data();
-        }
-        remaining -= static_cast<std::uint32_t>(piece);
-        struct ConsumeAfter {
-            FramePayload* payload;
-            std::size_t n;
-            ~ConsumeAfter() {
-                if (payload) payload->Consume(n);
-            }
-        } consume{buffered ? &payload : nullptr, piece};
+    if (piece.first) dataFrame = {};
+    {
         std::lock_guard<std::mutex> guard(tasksLock);
         auto it = receiveTasks.find(id);
         if (it == receiveTasks.end()) {
-            unknown = true;
-            continue;
+            // A reception that finished with this frame's earlier pieces drops the rest.
+            if (!dataFrame.whole) dataFrame.unknown = true;
+        } else if (FileManager& entry = *it->second; !entry.Ended()) {
+            // Data while the kept part is still hashed is written after it: the stream takes
+            // the kept part first. Never more than the offered size reaches the disk.
+            std::int64_t room = entry.fileSize - entry.transferred;
+            std::size_t accepted = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece.size)));
+            if (!entry.WriteChunk(piece.bytes, accepted)) {
+                entry.state = TransferState::Stopped;
+                dataFrame.diskError = true;
+            }
+            dataFrame.whole = entry.state == TransferState::Done;
         }
-        FileManager& entry = *it->second;
-        // Data while the kept part is still hashed is written after it: the stream takes the
-        // kept part first.
-        if (entry.Ended()) continue;
-        // Never more than the offered size reaches the disk.
-        std::int64_t room = entry.fileSize - entry.transferred;
-        std::size_t accepted = static_cast<std::size_t>(
-            std::clamp<std::int64_t>(room, 0, static_cast<std::int64_t>(piece)));
-        if (!entry.WriteChunk(bytes, accepted)) {
-            entry.state = TransferState::Stopped;
-            diskError = true;
-        }
-        whole = entry.state == TransferState::Done;
-    } while (remaining > 0);
-
+    }
+    // What the frame asks of the rest is done once, with its last piece.
+    if (!piece.last) return true;
+    bool unknown = dataFrame.unknown, diskError = dataFrame.diskError, whole = dataFrame.whole;
     if (unknown) {
         // Data for a transfer this side does not hold (it ended with an earlier link, say):
         // one cancel, so the sender stops and never reports it as delivered.

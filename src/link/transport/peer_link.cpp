@@ -1,5 +1,6 @@
 #include "link/transport/peer_link.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -23,6 +24,11 @@ constexpr int kUnsentBytes = 128 * 1024;
 // How long the end of a link goes on writing its queue (a write under way, then the link's
 // last frames behind it) before it cuts it off.
 constexpr std::chrono::milliseconds kLastWriteGrace{200};
+// The smallest piece of a data frame handed on, unless it is the frame's last.
+constexpr std::size_t kSmallestPiece = 64 * 1024;
+// The stream holds that much at once on a private link too, where records open only into
+// room for a whole one.
+static_assert(kSmallestPiece + secure::kMaxRecordPlainBytes <= ReceiveStream::kCapacity);
 }  // namespace
 
 PeerLink::PeerLink(asio::io_context& io, PeerLinkOwner& owner, const ThreadCheck& ioThread)
@@ -147,42 +153,105 @@ void PeerLink::ContinueReading() {
 // handshake refuses the frame and ends the link here, so nothing read after it is handled.
 void PeerLink::ReadFrames() {
     ioThread.Assert();
-    for (int handled = 0; handled < kFramesPerTurn; ++handled) {
-        if (stream.Available() < FrameHeader::kBytes && !stream.OpenRecords())
-            return Fail(PeerLinkOwner::Failure::RecordFailed);
-        if (stream.Available() < FrameHeader::kBytes) {
-            std::size_t room = 0;
-            std::uint8_t* space = stream.PrepareFill(room);
-            socket.async_read_some(
-                asio::buffer(space, room),
-                [self = shared_from_this()](const boost::system::error_code& error,
-                                            std::size_t got) { self->OnRead(error, got); });
-            return;
-        }
-        switch (privateLink.RouteOf(stream.Data())) {
-            case PrivateLink::Route::Refuse:
+    for (int handled = 0; handled < kFramesPerTurn;) {
+        switch (incoming ? TakePayload(*incoming) : TakeHeader()) {
+            case Step::Handled:
+                incoming.reset();
+                ++handled;
+                continue;
+            case Step::Begun:
+                continue;
+            case Step::Stop:
                 return Finish();
-            case PrivateLink::Route::Handshake: {
-                std::array<std::uint8_t, FrameHeader::kBytes> frame;
-                std::memcpy(frame.data(), stream.Data(), frame.size());
-                stream.Consume(frame.size());
-                if (!OnHandshakeFrame(frame.data())) return Finish();
+            case Step::NeedBytes:
                 break;
-            }
-            case PrivateLink::Route::Owner: {
-                const std::uint8_t* raw = stream.Data();
-                FrameHeader header = FrameHeader::Decode(raw);
-                stream.Consume(FrameHeader::kBytes);  // the bytes stay until the next read
-                if (!owner.OnFrame(*this, header, raw))
-                    return silent ? Fail(PeerLinkOwner::Failure::Silent) : Finish();
-                break;
-            }
         }
+        // More bytes are needed: first those the records already here give, then the
+        // socket's. The read only asks; the timers and the writes go on while it waits.
+        std::size_t had = stream.Available();
+        if (!stream.OpenRecords()) return Fail(PeerLinkOwner::Failure::RecordFailed);
+        if (stream.Available() > had) continue;
+        std::size_t room = 0;
+        std::uint8_t* space = stream.PrepareFill(room);
+        socket.async_read_some(asio::buffer(space, room),
+                               [self = shared_from_this()](const boost::system::error_code& error,
+                                                           std::size_t got) {
+                                   self->OnRead(error, got);
+                               });
+        return;
     }
     asio::post(io, [self = shared_from_this()] { self->ContinueReading(); });
 }
 
+PeerLink::Step PeerLink::TakeHeader() {
+    if (stream.Available() < FrameHeader::kBytes) return Step::NeedBytes;
+    switch (privateLink.RouteOf(stream.Data())) {
+        case PrivateLink::Route::Refuse:
+            return Step::Stop;
+        case PrivateLink::Route::Handshake: {
+            std::array<std::uint8_t, FrameHeader::kBytes> frame;
+            std::memcpy(frame.data(), stream.Data(), frame.size());
+            stream.Consume(frame.size());
+            return OnHandshakeFrame(frame.data()) ? Step::Handled : Step::Stop;
+        }
+        case PrivateLink::Route::Owner:
+            break;
+    }
+    Incoming& frame = incoming.emplace();
+    std::memcpy(frame.raw.data(), stream.Data(), frame.raw.size());
+    stream.Consume(FrameHeader::kBytes);
+    frame.header = FrameHeader::Decode(frame.raw.data());
+    frame.plan = owner.PlanOf(*this, frame.header);
+    frame.left = frame.plan.bytes;
+    return Step::Begun;
+}
+
+PeerLink::Step PeerLink::TakePayload(Incoming& frame) {
+    std::size_t take = std::min<std::size_t>(frame.left, stream.Available());
+    switch (frame.plan.kind) {
+        case FramePlan::Kind::Whole: {
+            if (frame.gathered.empty() && take == frame.left) {
+                // All of it in the buffer already (the usual case): handed on from there.
+                FramePayload payload(stream.Data(), take);
+                bool goOn = owner.OnFrame(*this, frame.header, frame.raw.data(), payload);
+                stream.Consume(take);
+                return goOn ? Step::Handled : Step::Stop;
+            }
+            // Bounded by the plan (a chat line's megabyte at most): gathered in memory.
+            frame.gathered.reserve(frame.plan.bytes);
+            frame.gathered.insert(frame.gathered.end(), stream.Data(), stream.Data() + take);
+            stream.Consume(take);
+            frame.left -= static_cast<std::uint32_t>(take);
+            if (frame.left > 0) return Step::NeedBytes;
+            FramePayload payload(frame.gathered.data(), frame.gathered.size());
+            return owner.OnFrame(*this, frame.header, frame.raw.data(), payload) ? Step::Handled
+                                                                                  : Step::Stop;
+        }
+        case FramePlan::Kind::Skip: {
+            stream.Consume(take);
+            frame.left -= static_cast<std::uint32_t>(take);
+            if (frame.left > 0) return Step::NeedBytes;
+            FramePayload none;
+            return owner.OnFrame(*this, frame.header, frame.raw.data(), none) ? Step::Handled
+                                                                               : Step::Stop;
+        }
+        case FramePlan::Kind::Pieces:
+            break;
+    }
+    // A piece is a sizeable run of bytes unless it ends the frame: each costs the engine a
+    // lock and a write of its own.
+    if (take < std::min<std::size_t>(frame.left, kSmallestPiece)) return Step::NeedBytes;
+    DataPiece piece{stream.Data(), take, frame.first, take == frame.left};
+    frame.first = false;
+    frame.left -= static_cast<std::uint32_t>(take);
+    bool goOn = owner.OnFramePiece(*this, frame.header, piece);
+    stream.Consume(take);
+    if (!goOn) return Step::Stop;
+    return piece.last ? Step::Handled : Step::Begun;
+}
+
 void PeerLink::OnRead(const boost::system::error_code& error, std::size_t got) {
+    if (ended) return;
     // The system ends a socket whose bytes stayed unacknowledged past the limit this way.
     if (error == asio::error::timed_out) return Fail(PeerLinkOwner::Failure::Silent);
     if (error)
@@ -284,8 +353,8 @@ void PeerLink::OnSilenceTimer(const boost::system::error_code& error) {
     if (error || ended) return;
     // Bytes that came meanwhile moved the deadline on.
     if (std::chrono::steady_clock::now() - lastHeard < silenceLimit) return ArmSilenceTimer();
-    // A header read is waiting: it ends with the socket, and the link with it.
-    silent = true;
+    // A read is waiting (for a header, or the rest of a frame stalled half-way): it ends
+    // with the socket, and the link with it.
     Fail(PeerLinkOwner::Failure::Silent);
 }
 
@@ -326,60 +395,6 @@ void PeerLink::Finish() {
     }
     taken.notify_all();
     owner.OnLinkEnded(*this);
-}
-
-ReceiveStream& PeerLink::Stream() {
-    ioThread.Assert();
-    return stream;
-}
-
-bool PeerLink::ReadPayload(void* destination, std::size_t n) {
-    ioThread.Assert();
-    boost::system::error_code error;
-    PayloadSource source(*this);
-    return stream.ReadExact(source, static_cast<std::uint8_t*>(destination), n, error);
-}
-
-std::size_t PeerLink::ReadSome(asio::mutable_buffer buffer, boost::system::error_code& error) {
-    ioThread.Assert();
-    for (;;) {
-        std::size_t got = socket.read_some(buffer, error);
-        if (error != asio::error::would_block) {
-            // Bulk data arrives here more than through the frame loop's reads.
-            if (!error) {
-                lastHeard = std::chrono::steady_clock::now();
-                SizeReceiveWindow();
-            }
-            return got;
-        }
-        // A peer that stops half-way through a frame is as gone as one that sends nothing:
-        // this wait is the silence limit's too, as the timers do not run during it.
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            lastHeard + silenceLimit - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            silent = true;
-            error = asio::error::timed_out;
-            return 0;
-        }
-        // This side's frame that the peer is reading half-way may be waiting in the queue
-        // for room in the socket: were it left until this read ends, two peers that both
-        // wait in a payload read would wait for each other for ever. Frames queued during
-        // the wait cut it short, so that they do not wait for the peer either.
-        bool writes = false;
-        {
-            std::unique_lock<std::mutex> guard(lock);
-            writes = !queued.empty() && !writeFailed;
-            readWaiting = !writes;
-        }
-        auto ready = WaitForSocket(socket.native_handle(),
-                                   writes ? SocketWait::ReadOrWrite : SocketWait::Read, left,
-                                   &readInterrupter);
-        std::unique_lock<std::mutex> guard(lock);
-        readWaiting = false;
-        if (std::exchange(interrupted, false)) readInterrupter.Clear();
-        if (ready == SocketWait::Write || ready == SocketWait::ReadOrWrite || !writes)
-            WriteQueueLocked(guard);
-    }
 }
 
 bool PeerLink::FirstRecordFailure() {
@@ -464,10 +479,6 @@ std::uint64_t PeerLink::EnqueueLocked(Outgoing outgoing) {
 }
 
 void PeerLink::WakeWriterLocked() {
-    if (readWaiting) {
-        if (!std::exchange(interrupted, true)) readInterrupter.Interrupt();
-        return;
-    }
     // One wake covers every write queued until it runs; while the I/O thread waits for room
     // in the socket, that wait covers them.
     if (wakePosted || writableAwaited) return;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "link/transport/receive_window.h"
 #include "link/transport/thread_check.h"
 #include "link/wire/frame.h"
+#include "link/wire/frame_payload.h"
 #include "toolkit/platform.h"
 
 namespace mirka {
@@ -34,9 +37,15 @@ public:
     // system gave up on bytes the peer never acknowledged.
     enum class Failure { ReadFailed, Cut, RecordFailed, HandlerFailed, Silent };
 
-    // A frame header was read (its payload not yet); `raw` is its 48 bytes, valid during the
-    // call until a payload is read. False stops the reading.
-    virtual bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw) = 0;
+    // A frame header was read: how its payload is to be gathered.
+    virtual FramePlan PlanOf(PeerLink& link, const FrameHeader& header) = 0;
+    // A frame whose payload was gathered whole (or read off, as planned); `raw` is its 48
+    // header bytes. False stops the reading.
+    virtual bool OnFrame(PeerLink& link, const FrameHeader& header, const std::uint8_t* raw,
+                         FramePayload& payload) = 0;
+    // A piece of a data frame, as it came. False stops the reading.
+    virtual bool OnFramePiece(PeerLink& link, const FrameHeader& header,
+                              const DataPiece& piece) = 0;
     // The handshake moved on (or its deadline passed); false stops the reading.
     virtual bool OnHandshakeStep(PeerLink& link, secure::Outcome outcome) = 0;
     // The keep-alive interval passed (or the timer failed); false ends the keep-alive chain.
@@ -59,9 +68,12 @@ protected:
 //
 // Writes: whole frames, never interleaved, in the order they join the link's one queue. Only
 // the I/O thread touches the socket (asio does not let two threads use one socket object); it
-// writes the queue without ever waiting on the socket, from its reads' waits as well, so that
-// a payload read half-way never stalls this side's own frames. Other threads (the pump) queue
-// their bytes, still in their own buffer, and wait until the socket has taken them.
+// writes the queue without ever waiting on the socket. Other threads (the pump) queue their
+// bytes, still in their own buffer, and wait until the socket has taken them.
+//
+// Reads: asynchronous only. A frame's payload is gathered as its owner's plan says before the
+// owner sees it (file data in pieces as it comes), so no handler ever waits for the peer and
+// a frame stalled half-way holds nothing: the timers and the writes go on meanwhile.
 class PeerLink : public std::enable_shared_from_this<PeerLink> {
 public:
     enum class WriteResult { Done, Refused, Failed };
@@ -122,14 +134,8 @@ public:
     // Any thread. Ends reading and any write under way; the I/O thread then ends the link.
     void Shutdown();
 
-    // I/O thread, while handling a frame of this link.
-    ReceiveStream& Stream();
-    // Blocking read of exactly n payload bytes; the queue goes on being written meanwhile.
-    bool ReadPayload(void* destination, std::size_t n);
-    // Sends one frame without waiting on the socket.
+    // I/O thread: sends one frame without waiting on the socket.
     WriteResult Send(const std::vector<boost::asio::const_buffer>& parts);
-    // A payload read gave up: the peer sent nothing more for the silence limit.
-    bool FellSilent() const { return silent; }
     // True the first time only: the user hears of a broken record once per link.
     bool FirstRecordFailure();
     // After a failed read: a sealed stream ended without the peer's final record (while this
@@ -153,22 +159,24 @@ private:
         std::size_t sent = 0;
         std::uint64_t ticket = 0;
     };
-    // What ReadPayload's reads come from: the socket, the queue being written meanwhile.
-    class PayloadSource {
-    public:
-        explicit PayloadSource(PeerLink& link) : link(link) {}
-        template <typename MutableBuffers>
-        std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& error) {
-            return link.ReadSome(boost::asio::buffer(*boost::asio::buffer_sequence_begin(buffers)),
-                                 error);
-        }
-
-    private:
-        PeerLink& link;
+    // The frame being read: its header came, its payload is being gathered.
+    struct Incoming {
+        FrameHeader header;
+        std::array<std::uint8_t, FrameHeader::kBytes> raw{};
+        FramePlan plan;
+        std::uint32_t left = 0;  // payload bytes still to come
+        bool first = true;       // no piece of it handed on yet
+        std::vector<std::uint8_t> gathered;
     };
+    // What one step of the reading came to.
+    enum class Step { Handled, Begun, NeedBytes, Stop };
 
     void OnStart(std::chrono::milliseconds handshakeTimeout);
     void ReadFrames();
+    // The next frame's header: the handshake's, refused, or the owner's to plan.
+    Step TakeHeader();
+    // As much of the incoming frame's payload as the stream holds; Handled once it is whole.
+    Step TakePayload(Incoming& frame);
     void ContinueReading();
     void OnRead(const boost::system::error_code& error, std::size_t got);
     // Now and then, from the reads: the advertised window follows the link.
@@ -183,9 +191,6 @@ private:
     // The end of reading: the timers stop, the last frames go out as far as the socket takes
     // them within a short grace, waiting writers fail and the socket closes.
     void Finish();
-    // I/O thread: a read that waits for the peer, writing the queue whenever the socket
-    // takes more meanwhile.
-    std::size_t ReadSome(boost::asio::mutable_buffer buffer, boost::system::error_code& error);
 
     enum class Wire { Plain, Sealed, Refused };
 
@@ -234,9 +239,9 @@ private:
     std::chrono::milliseconds keepAliveInterval{0};
     std::chrono::milliseconds silenceLimit{60000};  // fixed in Begin
     boost::asio::steady_timer silenceTimer;
-    // When the peer's last bytes came; a payload read that waits past the limit sets `silent`.
+    // When the peer's last bytes came; the silence timer ends the link past the limit.
     std::chrono::steady_clock::time_point lastHeard;
-    bool silent = false;
+    std::optional<Incoming> incoming;
     bool recordFailureReported = false;
     bool ended = false;
     ReceiveWindowSizer windowSizer;
@@ -264,11 +269,8 @@ private:
     bool shutDown = false;
     bool wakePosted = false;
     bool writableAwaited = false;  // the I/O thread waits for room in the socket
-    bool readWaiting = false;      // the I/O thread waits in ReadSome for the peer alone
-    bool interrupted = false;      // readInterrupter is set
     std::intptr_t handle = -1;     // the socket's, for Shutdown; -1 once closed
     std::condition_variable taken;
-    WaitInterrupter readInterrupter;
 };
 
 }  // namespace mirka

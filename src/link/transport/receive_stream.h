@@ -6,10 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include <boost/asio/error.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/system/error_code.hpp>
-
 #include "secure/record_layer.h"
 
 // A read buffer in front of the link's socket. Frames are consumed exactly as written (a
@@ -91,42 +87,6 @@ public:
         }
         recordsEnd += n;
         return OpenRecords();
-    }
-
-    // Blocking read of exactly n bytes: first what is buffered, then from the socket.
-    // Large reads on a plain link go straight to the destination.
-    template <typename Socket>
-    bool ReadExact(Socket& socket, std::uint8_t* destination, std::size_t n,
-                   boost::system::error_code& error) {
-        while (n > 0) {
-            if (Available() == 0) {
-                if (!OpenRecords()) {
-                    error = boost::asio::error::connection_aborted;
-                    return false;
-                }
-            }
-            if (Available() == 0 && !reader && n >= kCapacity / 4) {
-                fromSocket += boost::asio::read(socket, boost::asio::buffer(destination, n), error);
-                return !error;
-            }
-            if (Available() == 0) {
-                std::size_t room = 0;
-                std::uint8_t* space = PrepareFill(room);
-                std::size_t got = socket.read_some(boost::asio::buffer(space, room), error);
-                if (error) return false;
-                if (!CommitFill(got)) {
-                    error = boost::asio::error::connection_aborted;
-                    return false;
-                }
-                continue;
-            }
-            std::size_t take = n < Available() ? n : Available();
-            std::memcpy(destination, Data(), take);
-            Consume(take);
-            destination += take;
-            n -= take;
-        }
-        return true;
     }
 
 private:
