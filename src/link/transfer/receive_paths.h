@@ -109,6 +109,10 @@ private:
     void Release(const WString& temporaryPath);
     bool Taken(const ContainedFolder& place, const WString& prefix, const WString& finalName);
 
+    // Guards the set alone, never across a call to the file system: paths are reserved on
+    // the I/O thread (an offer) and released by whichever thread lets a reception go (the
+    // I/O thread, the pump on the user's cancel, a digest result, the window thread when the
+    // manager goes).
     std::mutex lock;
     std::set<WString> reserved;
 };

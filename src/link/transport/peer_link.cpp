@@ -154,9 +154,9 @@ void PeerLink::ContinueReading() {
 void PeerLink::ReadFrames() {
     ioThread.Assert();
     for (int handled = 0; handled < kFramesPerTurn;) {
-        switch (incoming ? TakePayload(*incoming) : TakeHeader()) {
+        switch (midFrame ? TakePayload(incoming) : TakeHeader()) {
             case Step::Handled:
-                incoming.reset();
+                midFrame = false;
                 ++handled;
                 continue;
             case Step::Begun:
@@ -197,7 +197,12 @@ PeerLink::Step PeerLink::TakeHeader() {
         case PrivateLink::Route::Owner:
             break;
     }
-    Incoming& frame = incoming.emplace();
+    Incoming& frame = incoming;
+    midFrame = true;
+    frame.first = true;
+    // A chat line's megabyte is not kept for the frames after it.
+    if (frame.gathered.capacity() > kSmallestPiece) frame.gathered = {};
+    frame.gathered.clear();
     std::memcpy(frame.raw.data(), stream.Data(), frame.raw.size());
     stream.Consume(FrameHeader::kBytes);
     frame.header = FrameHeader::Decode(frame.raw.data());

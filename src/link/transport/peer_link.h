@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -162,7 +161,7 @@ private:
     // The frame being read: its header came, its payload is being gathered.
     struct Incoming {
         FrameHeader header;
-        std::array<std::uint8_t, FrameHeader::kBytes> raw{};
+        std::array<std::uint8_t, FrameHeader::kBytes> raw;
         FramePlan plan;
         std::uint32_t left = 0;  // payload bytes still to come
         bool first = true;       // no piece of it handed on yet
@@ -241,7 +240,9 @@ private:
     boost::asio::steady_timer silenceTimer;
     // When the peer's last bytes came; the silence timer ends the link past the limit.
     std::chrono::steady_clock::time_point lastHeard;
-    std::optional<Incoming> incoming;
+    // The frame being read, while `midFrame`; kept between frames, so a frame costs no set-up.
+    Incoming incoming;
+    bool midFrame = false;
     bool recordFailureReported = false;
     bool ended = false;
     ReceiveWindowSizer windowSizer;
