@@ -191,6 +191,16 @@ struct AnnouncedPeer : test::AnnouncingRawPeer {
     bool ready = false;
 };
 
+// A folder text past its limit is read off and dropped however long it claims to be: none of
+// it is gathered in memory, and the frames behind it are read in step.
+TEST(PeerFaults, AnOverlongFolderTextIsReadOffNotKept) {
+    AnnouncedPeer side;
+    ASSERT_TRUE(side.ready);
+    constexpr std::uint32_t kClaimed = 3 * 1024 * 1024;
+    side.peer.SendFrame(Header(kFolderEntryCode, 0, kClaimed), Bytes(kClaimed, 'x'));
+    ASSERT_TRUE(side.InStep(u"after"));
+}
+
 // A digest before the file's last byte fails the file at once, as a wrong one does the second
 // time: the partial goes, the receipt says failed, and the rest of the data lands nowhere.
 TEST(PeerFaults, AnEarlyDigestFailsTheFile) {

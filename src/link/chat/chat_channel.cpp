@@ -17,6 +17,8 @@ constexpr std::size_t kChatLineCapacity = 2048;
 // Status texts are at most 1,031 units (a 2,064-byte buffer with its terminator).
 constexpr std::size_t kStatusCapacity = 1032;
 constexpr std::size_t kSenderNameBytes = 256;
+static_assert(kMaxTextPayloadBytes + kSenderNameBytes + CharFormat::kBytes <=
+              FramePlan::kMostWholeBytes);
 
 // A peer's name cannot make a plain link look encrypted: the mark the window adds to the title
 // of an encrypted link is taken out of it wherever it stands, until none is left. Taking one

@@ -208,6 +208,9 @@ PeerLink::Step PeerLink::TakeHeader() {
     frame.header = FrameHeader::Decode(frame.raw.data());
     frame.plan = owner.PlanOf(*this, frame.header);
     frame.left = frame.plan.bytes;
+    // Whatever a plan says, no frame is gathered past the bound.
+    if (frame.plan.kind == FramePlan::Kind::Whole && frame.left > FramePlan::kMostWholeBytes)
+        return Step::Stop;
     return Step::Begun;
 }
 

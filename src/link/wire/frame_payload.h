@@ -12,6 +12,8 @@ namespace mirka {
 // too long to keep (a folder name past its limit); its bytes are read off and dropped, and
 // the handler gets the header alone.
 struct FramePlan {
+    // The most a frame gathered whole may carry; the link ends rather than gather more.
+    static constexpr std::uint32_t kMostWholeBytes = 2 * 1024 * 1024;
     enum class Kind { Whole, Pieces, Skip };
     Kind kind = Kind::Whole;
     std::uint32_t bytes = 0;
