@@ -373,8 +373,7 @@ bool TaskManager::OnFrame(PeerLink& link, const FrameHeader& header, const std::
     return router.Route(source, header, raw, payload);
 }
 
-bool TaskManager::OnFramePiece(PeerLink& link, const FrameHeader& header,
-                               const DataPiece& piece) {
+bool TaskManager::OnFramePiece(PeerLink& link, const FrameHeader& header, const DataPiece& piece) {
     ioThreadCheck.Assert();
     RoutedPeerLink source(link, *this);
     return router.RoutePiece(source, header, piece);
@@ -425,7 +424,6 @@ void TaskManager::OnFramesQueued() {
     }
     wake.notify_all();
 }
-
 
 bool TaskManager::WriteParts(const std::vector<asio::const_buffer>& parts) {
     return WriteToPeer(parts, PeerLink::Last::No);

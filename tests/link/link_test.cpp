@@ -181,7 +181,8 @@ TEST(LinkFrames, APeerStalledMidFrameDoesNotHoldTheLink) {
 
     auto style = ProgramValues().ChatFont().Encode();
     std::vector<std::uint8_t> payload(style.begin(), style.end());
-    std::vector<std::uint8_t> text = test::Utf16LeBytes(u"peer の発言 (09:05:07): \r\n半分ずつ届いた行\r\n");
+    std::vector<std::uint8_t> text =
+        test::Utf16LeBytes(u"peer の発言 (09:05:07): \r\n半分ずつ届いた行\r\n");
     payload.insert(payload.end(), text.begin(), text.end());
     std::size_t half = payload.size() / 2;
     auto header = Header(NET_CHAT, static_cast<std::uint32_t>(text.size())).Encode();

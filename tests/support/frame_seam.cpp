@@ -169,7 +169,8 @@ bool SeamSide::DeliverFrames() {
     }
     // The peer's end went and everything it wrote has been read: the read fails and the
     // link closes, as a read of a closed socket does.
-    if (reading && peer->socketGone && (halfWay || incoming.size() - readAt < FrameHeader::kBytes)) {
+    if (reading && peer->socketGone &&
+        (halfWay || incoming.size() - readAt < FrameHeader::kBytes)) {
         std::lock_guard<std::mutex> guard(wireLock);
         if (wire.empty()) {
             reading = false;

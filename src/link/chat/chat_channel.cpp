@@ -98,8 +98,8 @@ bool ChatChannel::WriteFrame(const FrameHeader& header,
 std::uint32_t ChatChannel::PayloadBytes(const FrameHeader& header) {
     std::uint32_t n = header.lengthField;
     if (n > kMaxTextPayloadBytes) return 0;
-    return static_cast<std::uint32_t>(n + (header.code == NET_CHAT ? CharFormat::kBytes
-                                                                   : kSenderNameBytes));
+    return static_cast<std::uint32_t>(
+        n + (header.code == NET_CHAT ? CharFormat::kBytes : kSenderNameBytes));
 }
 
 bool ChatChannel::OnChatLine(const FrameHeader& header, FramePayload& payload) {

@@ -173,11 +173,11 @@ void PeerLink::ReadFrames() {
         if (stream.Available() > had) continue;
         std::size_t room = 0;
         std::uint8_t* space = stream.PrepareFill(room);
-        socket.async_read_some(asio::buffer(space, room),
-                               [self = shared_from_this()](const boost::system::error_code& error,
-                                                           std::size_t got) {
-                                   self->OnRead(error, got);
-                               });
+        socket.async_read_some(
+            asio::buffer(space, room),
+            [self = shared_from_this()](const boost::system::error_code& error, std::size_t got) {
+                self->OnRead(error, got);
+            });
         return;
     }
     asio::post(io, [self = shared_from_this()] { self->ContinueReading(); });
@@ -233,7 +233,7 @@ PeerLink::Step PeerLink::TakePayload(Incoming& frame) {
             if (frame.left > 0) return Step::NeedBytes;
             FramePayload payload(frame.gathered.data(), frame.gathered.size());
             return owner.OnFrame(*this, frame.header, frame.raw.data(), payload) ? Step::Handled
-                                                                                  : Step::Stop;
+                                                                                 : Step::Stop;
         }
         case FramePlan::Kind::Skip: {
             stream.Consume(take);
@@ -241,7 +241,7 @@ PeerLink::Step PeerLink::TakePayload(Incoming& frame) {
             if (frame.left > 0) return Step::NeedBytes;
             FramePayload none;
             return owner.OnFrame(*this, frame.header, frame.raw.data(), none) ? Step::Handled
-                                                                               : Step::Stop;
+                                                                              : Step::Stop;
         }
         case FramePlan::Kind::Pieces:
             break;
