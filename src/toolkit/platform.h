@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,34 +34,9 @@ namespace mirka {
 // wakes a read or write that another thread is blocked in.
 void ShutdownSocketHandle(std::intptr_t handle);
 
-// Cuts short one thread's WaitForSocket from another thread.
-class WaitInterrupter {
-public:
-    WaitInterrupter();
-    ~WaitInterrupter();
-    WaitInterrupter(const WaitInterrupter&) = delete;
-    WaitInterrupter& operator=(const WaitInterrupter&) = delete;
-    // Any thread: the current or next wait that watches this ends at once.
-    void Interrupt();
-    // The waiting thread, after its wait: later waits wait again.
-    void Clear();
-
-    // What a wait watches; -1 where the system has none (a wait then looks again every
-    // millisecond).
-    std::intptr_t Handle() const { return fds[0]; }
-
-private:
-    int fds[2] = {-1, -1};
-};
-
-// What a socket is waited for, and what it is ready for.
-enum class SocketWait { None, Read, Write, ReadOrWrite };
-// Waits until a socket is ready for what `what` asks (an error or a hang-up counts as ready,
-// so that the next call tells of it), until the timeout passes (none: as long as it takes), or
-// until the interrupter, if any, is interrupted (None then, unless the socket is ready too).
-SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
-                         std::optional<std::chrono::milliseconds> timeout = std::nullopt,
-                         const WaitInterrupter* interrupter = nullptr);
+// Waits until a socket can take more bytes (an error or a hang-up counts, so that the next
+// write tells of it) or the timeout passes; false when it passed.
+bool WaitUntilWritable(std::intptr_t handle, std::chrono::milliseconds timeout);
 
 // Keeps at most about `bytes` not yet sent in a TCP socket's send queue (where the system
 // can): what is written after bulk data then waits behind little of it. Data in flight is

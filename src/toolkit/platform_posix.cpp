@@ -1,7 +1,6 @@
 #include "toolkit/platform.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -33,63 +32,13 @@ void ShutdownSocketHandle(std::intptr_t handle) {
     ::shutdown(static_cast<int>(handle), SHUT_RDWR);
 }
 
-WaitInterrupter::WaitInterrupter() {
-    if (::pipe(fds) != 0) {
-        fds[0] = fds[1] = -1;
-        return;
-    }
-    for (int fd : fds) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-}
-
-WaitInterrupter::~WaitInterrupter() {
-    for (int fd : fds)
-        if (fd >= 0) ::close(fd);
-}
-
-void WaitInterrupter::Interrupt() {
-    char one = 1;
-    // A full pipe interrupts already.
-    [[maybe_unused]] auto written = ::write(fds[1], &one, 1);
-}
-
-void WaitInterrupter::Clear() {
-    char drained[64];
-    while (::read(fds[0], drained, sizeof drained) > 0) {
-    }
-}
-
-SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
-                         std::optional<std::chrono::milliseconds> timeout,
-                         const WaitInterrupter* interrupter) {
-    if (handle < 0 || what == SocketWait::None) return SocketWait::None;
-    bool read = what == SocketWait::Read || what == SocketWait::ReadOrWrite;
-    bool write = what == SocketWait::Write || what == SocketWait::ReadOrWrite;
-    int wait = timeout ? static_cast<int>(timeout->count()) : -1;
-    bool watchInterrupter = interrupter && interrupter->Handle() >= 0;
-    // Without a descriptor to watch, an interrupter is looked at by the caller every
-    // millisecond.
-    if (interrupter && !watchInterrupter && (wait < 0 || wait > 1)) wait = 1;
-    pollfd entries[2]{};
-    entries[0].fd = static_cast<int>(handle);
-    if (watchInterrupter) {
-        entries[1].fd = static_cast<int>(interrupter->Handle());
-        entries[1].events = POLLIN;
-    }
-    entries[0].events = static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0));
-    // A signal's interruption comes back as nothing ready: the caller asks again.
-    int result = ::poll(entries, watchInterrupter ? 2 : 1, wait);
-    if (result <= 0) return SocketWait::None;
-    short ready = entries[0].revents;
-    if (ready & (POLLERR | POLLHUP | POLLNVAL)) return what;
-    bool canRead = read && (ready & POLLIN);
-    bool canWrite = write && (ready & POLLOUT);
-    if (canRead && canWrite) return SocketWait::ReadOrWrite;
-    if (canRead) return SocketWait::Read;
-    if (canWrite) return SocketWait::Write;
-    return SocketWait::None;
+bool WaitUntilWritable(std::intptr_t handle, std::chrono::milliseconds timeout) {
+    if (handle < 0) return false;
+    pollfd entry{};
+    entry.fd = static_cast<int>(handle);
+    entry.events = POLLOUT;
+    // A signal's interruption comes back as not ready: the caller asks again.
+    return ::poll(&entry, 1, static_cast<int>(timeout.count())) > 0;
 }
 
 void LimitUnsentBytes(std::intptr_t handle, int bytes) {

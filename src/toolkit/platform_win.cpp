@@ -33,33 +33,12 @@ void ShutdownSocketHandle(std::intptr_t handle) {
     ::shutdown(static_cast<SOCKET>(handle), SD_BOTH);
 }
 
-// Winsock waits on sockets only, so there is no pipe to wake a wait: Handle() stays -1 and
-// WaitForSocket looks again every millisecond, when the caller checks its own flag.
-WaitInterrupter::WaitInterrupter() = default;
-WaitInterrupter::~WaitInterrupter() = default;
-void WaitInterrupter::Interrupt() {}
-void WaitInterrupter::Clear() {}
-
-SocketWait WaitForSocket(std::intptr_t handle, SocketWait what,
-                         std::optional<std::chrono::milliseconds> timeout,
-                         const WaitInterrupter* interrupter) {
-    if (handle < 0 || what == SocketWait::None) return SocketWait::None;
-    bool read = what == SocketWait::Read || what == SocketWait::ReadOrWrite;
-    bool write = what == SocketWait::Write || what == SocketWait::ReadOrWrite;
-    int wait = timeout ? static_cast<int>(timeout->count()) : -1;
-    if (interrupter && (wait < 0 || wait > 1)) wait = 1;
+bool WaitUntilWritable(std::intptr_t handle, std::chrono::milliseconds timeout) {
+    if (handle < 0) return false;
     WSAPOLLFD entry{};
     entry.fd = static_cast<SOCKET>(handle);
-    entry.events = static_cast<short>((read ? POLLRDNORM : 0) | (write ? POLLWRNORM : 0));
-    if (::WSAPoll(&entry, 1, wait) <= 0) return SocketWait::None;
-    short ready = entry.revents;
-    if (ready & (POLLERR | POLLHUP | POLLNVAL)) return what;
-    bool canRead = read && (ready & POLLRDNORM);
-    bool canWrite = write && (ready & POLLWRNORM);
-    if (canRead && canWrite) return SocketWait::ReadOrWrite;
-    if (canRead) return SocketWait::Read;
-    if (canWrite) return SocketWait::Write;
-    return SocketWait::None;
+    entry.events = POLLWRNORM;
+    return ::WSAPoll(&entry, 1, static_cast<int>(timeout.count())) > 0;
 }
 
 // Windows has no limit on the unsent part of the send queue, and the advertised window

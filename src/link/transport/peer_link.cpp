@@ -390,7 +390,7 @@ void PeerLink::Finish() {
             if (left.count() <= 0) break;
             std::intptr_t native = handle;
             guard.unlock();
-            WaitForSocket(native, SocketWait::Write, left);
+            WaitUntilWritable(native, left);
             guard.lock();
         }
         // A writer still waiting fails now, and no write ever reaches a descriptor number
