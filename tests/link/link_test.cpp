@@ -42,6 +42,24 @@ FrameHeader Header(std::uint16_t code, std::uint32_t length = 0) {
     return header;
 }
 
+// A TaskManager connected as client to a raw peer, with the timers the test sets.
+struct ClientWithFakePeer {
+    ClientWithFakePeer(std::chrono::milliseconds keepAlive, std::chrono::milliseconds silence) {
+        std::uint16_t port = peer.Listen();
+        manager.ownerWindow = &window;
+        TaskManagerTestSeam::SetKeepAliveInterval(manager, keepAlive);
+        TaskManagerTestSeam::SetSilenceLimit(manager, silence);
+        std::thread accepter([&] { accepted = peer.Accept(); });
+        connected = manager.ConnectToServer("127.0.0.1", port);
+        accepter.join();
+    }
+    FakePeer peer;
+    test::WindowRecorder window;
+    TaskManager manager;
+    bool accepted = false;
+    bool connected = false;
+};
+
 TEST(WindowPort, EachLinkEventHasTheWindowsAnswer) {
     // What the user hears and sees for each event, written out here rather than derived.
     auto chat = ReactionTo(LinkEvent::ChatArrived);
@@ -138,16 +156,11 @@ TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
     enum class Peer { SendsNothing, StopsMidFrame, SendsKeepAlives };
     for (Peer kind : {Peer::SendsNothing, Peer::StopsMidFrame, Peer::SendsKeepAlives}) {
         SCOPED_TRACE(static_cast<int>(kind));
-        FakePeer peer;
-        std::uint16_t port = peer.Listen();
-        test::WindowRecorder window;
-        TaskManager manager;
-        manager.ownerWindow = &window;
-        TaskManagerTestSeam::SetKeepAliveInterval(manager, 1h);
-        TaskManagerTestSeam::SetSilenceLimit(manager, 1s);
-        std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
-        ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
-        accepter.join();
+        ClientWithFakePeer side(1h, 1s);
+        ASSERT_TRUE(side.connected && side.accepted);
+        FakePeer& peer = side.peer;
+        test::WindowRecorder& window = side.window;
+        TaskManager& manager = side.manager;
         if (kind == Peer::StopsMidFrame)
             peer.SendFrame(Header(NET_CHAT, 40), std::vector<std::uint8_t>(10, 'x'));
         if (kind == Peer::SendsKeepAlives) {
@@ -169,15 +182,10 @@ TEST(LinkFrames, APeerThatFallsSilentEndsTheLink) {
 // meanwhile, and the frame is handled whole once its rest comes.
 TEST(LinkFrames, APeerStalledMidFrameDoesNotHoldTheLink) {
     using namespace std::chrono_literals;
-    FakePeer peer;
-    std::uint16_t port = peer.Listen();
-    test::WindowRecorder window;
-    TaskManager manager;
-    manager.ownerWindow = &window;
-    TaskManagerTestSeam::SetKeepAliveInterval(manager, 100ms);
-    std::thread accepter([&] { EXPECT_TRUE(peer.Accept()); });
-    ASSERT_TRUE(manager.ConnectToServer("127.0.0.1", port));
-    accepter.join();
+    ClientWithFakePeer side(100ms, 60s);
+    ASSERT_TRUE(side.connected && side.accepted);
+    FakePeer& peer = side.peer;
+    test::WindowRecorder& window = side.window;
 
     auto style = ProgramValues().ChatFont().Encode();
     std::vector<std::uint8_t> payload(style.begin(), style.end());
@@ -198,7 +206,7 @@ TEST(LinkFrames, APeerStalledMidFrameDoesNotHoldTheLink) {
     peer.Send({payload.begin() + static_cast<std::ptrdiff_t>(half), payload.end()});
     ASSERT_TRUE(window.WaitFor([&] { return !window.LogText().empty(); }));
     EXPECT_THAT(window.LogText(), TextEndsWith(u"\r\n半分ずつ届いた行\r\n"));
-    EXPECT_EQ(manager.LinkState(), LINK_CLIENT);
+    EXPECT_EQ(side.manager.LinkState(), LINK_CLIENT);
 }
 
 }  // namespace
