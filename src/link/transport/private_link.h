@@ -83,8 +83,9 @@ private:
     // Guards the handshake, the record writer and reader and the outcome. The I/O thread
     // drives the handshake and takes the reader; the record writer seals on the thread that
     // writes (the I/O thread's answers, the pump's frames); the window thread begins the
-    // link, reads the outcome, and ends a handshake that the I/O thread is late to end. Held only for one step or one seal, never across a
-    // wait; the mode, the cipher and the final mark are atomics beside it, read on every frame.
+    // link, reads the outcome, and ends a handshake that the I/O thread is late to end. Held
+    // only for one step or one seal, never across a wait; the mode, the cipher and the final
+    // mark are atomics beside it, read on every frame.
     mutable std::mutex lock;
     std::unique_ptr<secure::Handshake> handshake;
     std::unique_ptr<secure::RecordWriter> writer;
